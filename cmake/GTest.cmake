@@ -1,4 +1,5 @@
 # GoogleTest: Debian's package natively; built from /usr/src/googletest for Windows.
+include_guard(GLOBAL)
 include(GoogleTest)
 if(CMAKE_CROSSCOMPILING)
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)

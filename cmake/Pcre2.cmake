@@ -1,4 +1,5 @@
 # PCRE2 (8-bit, Unicode, JIT) as target siftwell_pcre2.
+include_guard(GLOBAL)
 # Natively Debian's libpcre2-dev; for Windows the 10.42 release tarball from
 # Debian's source package (fetched by scripts/setup), built static with JIT.
 if(CMAKE_CROSSCOMPILING)

@@ -1,4 +1,5 @@
 # Scintilla's Win32 editor component (static), for the host stand-in only.
+include_guard(GLOBAL)
 # Sources: Debian's scite 5.3.3 source package, fetched by scripts/setup.
 set(SIFTWELL_SCITE_TARBALL "${PROJECT_SOURCE_DIR}/third_party/scite_5.3.3.orig.tar.gz"
     CACHE FILEPATH "scite 5.3.3 source tarball (bundles scintilla/)")
