@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace siftwell::filter {
 
@@ -24,12 +25,38 @@ struct FilterResult {
   FilterError error;   // why not (!ok only)
 };
 
+// Bounds on the work of one match attempt, so that a runaway pattern gives an
+// error instead of freezing the editor. PCRE2 applies the match and depth
+// limits afresh at every start position, so a long text with few matches does
+// not use them up; the JIT stack bounds the backtracking memory of the
+// compiled matcher, the heap limit that of the interpreter (used only when JIT
+// is unavailable).
+struct MatchLimits {
+  uint32_t matchLimit = 10'000'000;
+  uint32_t depthLimit = 10'000'000;
+  uint32_t heapLimitKiB = sizeof(void*) == 4 ? 256u * 1024 : 1024u * 1024;
+  std::size_t jitStackBytes = sizeof(void*) == 4 ? std::size_t{64} << 20 : std::size_t{256} << 20;
+  bool jit = true;  // false: always use the interpreter
+};
+
 // The delimiter field's text expanded: "\n" -> CR LF, then "\t" -> TAB.
 std::string ExpandDelimiter(std::string_view field);
 
 // Every non-empty match, each followed by the (already expanded) delimiter.
+// An empty pattern leaves the text as it is.
 FilterResult Keep(std::string_view text, std::string_view pattern, std::string_view delimiter);
-// The text with every match deleted.
+// The text with every match deleted. An empty pattern leaves the text as it is.
 FilterResult Remove(std::string_view text, std::string_view pattern);
+
+FilterResult Keep(std::string_view text, std::string_view pattern, std::string_view delimiter,
+                  const MatchLimits& limits);
+FilterResult Remove(std::string_view text, std::string_view pattern, const MatchLimits& limits);
+
+// The pattern as handed to PCRE2: \w, \W, \b and \B (also inside brackets and
+// POSIX [:word:]) rewritten so that a word character is a letter (L), decimal
+// digit (Nd) or connector punctuation (Pc). `origin`, if given, receives for
+// every byte of the result (and one past its end) the byte offset in `pattern`
+// it stems from, so that compile errors point into the user's pattern.
+std::string TranslatePattern(std::string_view pattern, std::vector<std::size_t>* origin = nullptr);
 
 }  // namespace siftwell::filter

@@ -1,0 +1,412 @@
+// Keep and Remove over UTF-8 bytes with PCRE2 (8-bit, UTF + UCP, JIT when
+// available). The text is matched in place: invalid UTF-8 never stops a run
+// and is copied through untouched wherever it is not part of a match.
+#include "filter/PatternFilter.h"
+
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <pcre2.h>
+
+#include <algorithm>
+#include <memory>
+#include <new>
+#include <optional>
+#include <utility>
+
+namespace siftwell::filter {
+namespace {
+
+// ---- UTF-8 helpers -------------------------------------------------------
+
+// Length of the well-formed UTF-8 character at p, or 1 for a byte that does
+// not start one (so that an invalid byte counts as one character).
+std::size_t CharLength(const unsigned char* p, std::size_t left) {
+  const unsigned c = p[0];
+  if (c < 0x80) return 1;
+  std::size_t n = 0;
+  if (c >= 0xC2 && c <= 0xDF) n = 2;
+  else if (c >= 0xE0 && c <= 0xEF) n = 3;
+  else if (c >= 0xF0 && c <= 0xF4) n = 4;
+  else return 1;
+  if (left < n) return 1;
+  for (std::size_t i = 1; i < n; ++i)
+    if ((p[i] & 0xC0) != 0x80) return 1;
+  if ((c == 0xE0 && p[1] < 0xA0) || (c == 0xED && p[1] >= 0xA0) ||
+      (c == 0xF0 && p[1] < 0x90) || (c == 0xF4 && p[1] >= 0x90))
+    return 1;
+  return n;
+}
+
+std::size_t CharIndex(std::string_view s, std::size_t byteOffset) {
+  std::size_t chars = 0;
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  for (std::size_t i = 0; i < byteOffset && i < s.size(); ++chars)
+    i += CharLength(p + i, s.size() - i);
+  return chars;
+}
+
+// ---- Pattern translation -------------------------------------------------
+
+constexpr std::string_view kWordItems = "\\p{L}\\p{Nd}\\p{Pc}";
+constexpr std::string_view kWord = "[\\p{L}\\p{Nd}\\p{Pc}]";
+constexpr std::string_view kNonWord = "[^\\p{L}\\p{Nd}\\p{Pc}]";
+constexpr std::string_view kBoundary =
+    "(?:(?<=[\\p{L}\\p{Nd}\\p{Pc}])(?![\\p{L}\\p{Nd}\\p{Pc}])|"
+    "(?<![\\p{L}\\p{Nd}\\p{Pc}])(?=[\\p{L}\\p{Nd}\\p{Pc}]))";
+constexpr std::string_view kNonBoundary =
+    "(?:(?<=[\\p{L}\\p{Nd}\\p{Pc}])(?=[\\p{L}\\p{Nd}\\p{Pc}])|"
+    "(?<![\\p{L}\\p{Nd}\\p{Pc}])(?![\\p{L}\\p{Nd}\\p{Pc}]))";
+
+class Translator {
+ public:
+  Translator(std::string_view in, std::vector<std::size_t>* origin) : in_(in), origin_(origin) {}
+
+  std::string Run() {
+    while (i_ < in_.size()) {
+      const char c = in_[i_];
+      if (c == '\\' && i_ + 1 < in_.size()) {
+        Escape();
+      } else if (c == '[') {
+        Class();
+      } else if (in_.substr(i_).starts_with("(?#")) {
+        const std::size_t end = in_.find(')', i_);
+        CopyRaw(end == std::string_view::npos ? in_.size() - i_ : end + 1 - i_);
+      } else {
+        CopyRaw(1);
+      }
+    }
+    if (origin_) origin_->push_back(in_.size());
+    return std::move(out_);
+  }
+
+ private:
+  void Emit(std::string_view s, std::size_t from) {
+    out_ += s;
+    if (origin_) origin_->insert(origin_->end(), s.size(), from);
+  }
+  void CopyRaw(std::size_t n) {
+    for (std::size_t k = 0; k < n; ++k) Emit(in_.substr(i_ + k, 1), i_ + k);
+    i_ += n;
+  }
+  // Length of \Q...\E (or to the end) starting at i_.
+  std::size_t QuotedLength() const {
+    const std::size_t end = in_.find("\\E", i_ + 2);
+    return end == std::string_view::npos ? in_.size() - i_ : end + 2 - i_;
+  }
+  // Length of an escape other than \Q at i_ (\cX takes its X along).
+  std::size_t EscapeLength() const {
+    if (in_[i_ + 1] == 'c' && i_ + 2 < in_.size()) return 3;
+    return 2;
+  }
+
+  void Escape() {
+    switch (in_[i_ + 1]) {
+      case 'w': Emit(kWord, i_); i_ += 2; return;
+      case 'W': Emit(kNonWord, i_); i_ += 2; return;
+      case 'b': Emit(kBoundary, i_); i_ += 2; return;
+      case 'B': Emit(kNonBoundary, i_); i_ += 2; return;
+      case 'Q': CopyRaw(QuotedLength()); return;
+      default: CopyRaw(EscapeLength()); return;
+    }
+  }
+
+  // A bracket class starting at i_. Items are collected with their origins;
+  // \w becomes the three properties; \W (which cannot be a union member of a
+  // class in PCRE2's syntax without changing its meaning) is taken out and
+  // the class rewritten as an alternation or a guarded single character.
+  void Class() {
+    const std::size_t start = i_;
+    std::size_t j = i_ + 1;
+    bool negated = false;
+    if (j < in_.size() && in_[j] == '^') { negated = true; ++j; }
+    std::string items;
+    std::vector<std::size_t> itemOrigin;
+    auto add = [&](std::string_view s, std::size_t from) {
+      items += s;
+      itemOrigin.insert(itemOrigin.end(), s.size(), from);
+    };
+    bool nonWord = false;
+    bool first = true;
+    while (true) {
+      if (j >= in_.size()) {  // unterminated: let PCRE2 report it where it is
+        CopyRaw(1);
+        return;
+      }
+      const char c = in_[j];
+      if (c == ']' && !first) break;
+      first = false;
+      if (c == '\\' && j + 1 < in_.size()) {
+        const char e = in_[j + 1];
+        if (e == 'w') { add(kWordItems, j); j += 2; continue; }
+        if (e == 'W') { nonWord = true; j += 2; continue; }
+        std::size_t len = 2;
+        if (e == 'Q') {
+          const std::size_t end = in_.find("\\E", j + 2);
+          len = end == std::string_view::npos ? in_.size() - j : end + 2 - j;
+        } else if (e == 'c' && j + 2 < in_.size()) {
+          len = 3;
+        }
+        for (std::size_t k = 0; k < len; ++k) add(in_.substr(j + k, 1), j + k);
+        j += len;
+        continue;
+      }
+      if (c == '[' && j + 1 < in_.size() && (in_[j + 1] == ':' || in_[j + 1] == '.' || in_[j + 1] == '=')) {
+        const std::string_view close = in_[j + 1] == ':' ? ":]" : in_[j + 1] == '.' ? ".]" : "=]";
+        const std::size_t end = in_.find(close, j + 2);
+        if (end != std::string_view::npos) {
+          const std::string_view name = in_.substr(j, end + 2 - j);
+          if (name == "[:word:]") add(kWordItems, j);
+          else if (name == "[:^word:]") nonWord = true;
+          else add(name, j);
+          j = end + 2;
+          continue;
+        }
+      }
+      add(in_.substr(j, 1), j);
+      ++j;
+    }
+    const std::size_t close = j;  // the closing ]
+    i_ = close + 1;
+    auto emitItems = [&] {
+      if (!items.empty() && items[0] == '^') Emit("\\", start);
+      for (std::size_t k = 0; k < items.size(); ++k) Emit(std::string_view(items).substr(k, 1), itemOrigin[k]);
+    };
+    if (!nonWord) {
+      Emit(negated ? "[^" : "[", start);
+      for (std::size_t k = 0; k < items.size(); ++k) Emit(std::string_view(items).substr(k, 1), itemOrigin[k]);
+      Emit("]", close);
+    } else if (items.empty()) {
+      Emit(negated ? kWord : kNonWord, start);
+    } else if (!negated) {  // items or a non-word character
+      Emit("(?:[", start);
+      emitItems();
+      Emit("]|", close);
+      Emit(kNonWord, close);
+      Emit(")", close);
+    } else {  // a word character that is none of the items
+      Emit("(?:(?![", start);
+      emitItems();
+      Emit("])", close);
+      Emit(kWord, close);
+      Emit(")", close);
+    }
+  }
+
+  std::string_view in_;
+  std::vector<std::size_t>* origin_;
+  std::string out_;
+  std::size_t i_ = 0;
+};
+
+// ---- PCRE2 plumbing --------------------------------------------------------
+
+struct Pcre2Free {
+  void operator()(pcre2_code* p) const { pcre2_code_free(p); }
+  void operator()(pcre2_compile_context* p) const { pcre2_compile_context_free(p); }
+  void operator()(pcre2_match_context* p) const { pcre2_match_context_free(p); }
+  void operator()(pcre2_match_data* p) const { pcre2_match_data_free(p); }
+  void operator()(pcre2_jit_stack* p) const { pcre2_jit_stack_free(p); }
+};
+template <typename T>
+using Pcre2Ptr = std::unique_ptr<T, Pcre2Free>;
+
+std::string Pcre2Message(int code) {
+  PCRE2_UCHAR buffer[256];
+  const int n = pcre2_get_error_message(code, buffer, sizeof buffer);
+  if (n < 0) return "PCRE2 error " + std::to_string(code);
+  return std::string(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(n));
+}
+
+FilterError NoMemory() {
+  return {FilterError::Kind::NoMemory, "not enough memory to filter this document; the document is unchanged", 0};
+}
+
+struct Compiled {
+  Pcre2Ptr<pcre2_code> code;
+  bool jit = false;
+  uint32_t matchOptions = 0;
+};
+
+bool IsValidUtf8(std::string_view s) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  for (std::size_t i = 0; i < s.size();) {
+    const std::size_t n = CharLength(p + i, s.size() - i);
+    if (n == 1 && p[i] >= 0x80) return false;
+    i += n;
+  }
+  return true;
+}
+
+std::optional<FilterError> Compile(std::string_view pattern, bool jit, std::string_view text, Compiled& out) {
+  std::vector<std::size_t> origin;
+  const std::string translated = TranslatePattern(pattern, &origin);
+  Pcre2Ptr<pcre2_compile_context> cctx(pcre2_compile_context_create(nullptr));
+  if (!cctx) return NoMemory();
+  pcre2_set_newline(cctx.get(), PCRE2_NEWLINE_LF);
+  pcre2_set_bsr(cctx.get(), PCRE2_BSR_UNICODE);
+  const uint32_t utf = PCRE2_UTF | PCRE2_UCP | PCRE2_NEVER_BACKSLASH_C;
+  int err = 0;
+  PCRE2_SIZE errOffset = 0;
+  auto compile = [&](uint32_t options) {
+    out.code.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translated.data()), translated.size(), options,
+                                 &err, &errOffset, cctx.get()));
+  };
+  compile(utf | PCRE2_MATCH_INVALID_UTF);
+  if (!out.code) {
+    if (err == PCRE2_ERROR_NOMEMORY) return NoMemory();
+    const std::size_t at = errOffset < origin.size() ? origin[errOffset] : pattern.size();
+    return FilterError{FilterError::Kind::BadPattern,
+                       Pcre2Message(err) + " at position " + std::to_string(CharIndex(pattern, at)) +
+                           " of the pattern",
+                       at};
+  }
+  out.jit = jit && pcre2_jit_compile(out.code.get(), PCRE2_JIT_COMPLETE) == 0;
+  // Without JIT, PCRE2 re-checks the subject from the start offset on every
+  // call when invalid UTF is allowed: quadratic over many matches. A valid
+  // text does not need that mode, and then needs no check at all.
+  if (!out.jit && IsValidUtf8(text)) {
+    compile(utf);
+    if (!out.code) return NoMemory();  // it compiled a moment ago
+    out.matchOptions = PCRE2_NO_UTF_CHECK;
+  }
+  return std::nullopt;
+}
+
+// Calls onMatch(start, end) for every match, left to right, without overlap.
+// After an empty match the search resumes one character further on.
+template <typename OnMatch>
+std::optional<FilterError> ForEachMatch(const Compiled& re, std::string_view text, const MatchLimits& limits,
+                                        OnMatch&& onMatch) {
+  Pcre2Ptr<pcre2_match_data> md(pcre2_match_data_create_from_pattern(re.code.get(), nullptr));
+  Pcre2Ptr<pcre2_match_context> mctx(pcre2_match_context_create(nullptr));
+  if (!md || !mctx) return NoMemory();
+  pcre2_set_match_limit(mctx.get(), limits.matchLimit);
+  pcre2_set_depth_limit(mctx.get(), limits.depthLimit);
+  pcre2_set_heap_limit(mctx.get(), limits.heapLimitKiB);
+  Pcre2Ptr<pcre2_jit_stack> stack;
+  if (re.jit) {
+    const std::size_t startSize = std::min<std::size_t>(32 * 1024, limits.jitStackBytes);
+    stack.reset(pcre2_jit_stack_create(startSize, limits.jitStackBytes, nullptr));
+    if (!stack) return NoMemory();
+    pcre2_jit_stack_assign(mctx.get(), nullptr, stack.get());
+  }
+  static constexpr char kEmpty[1] = {};
+  const auto* subject = reinterpret_cast<PCRE2_SPTR>(text.empty() ? kEmpty : text.data());
+  const auto* bytes = reinterpret_cast<const unsigned char*>(subject);
+  const std::size_t n = text.size();
+  const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(md.get());
+  std::size_t pos = 0;
+  while (pos <= n) {
+    const int rc = re.jit ? pcre2_jit_match(re.code.get(), subject, n, pos, 0, md.get(), mctx.get())
+                          : pcre2_match(re.code.get(), subject, n, pos, re.matchOptions, md.get(), mctx.get());
+    if (rc == PCRE2_ERROR_NOMATCH) break;
+    if (rc < 0) {
+      if (rc == PCRE2_ERROR_NOMEMORY) return NoMemory();
+      const bool limit = rc == PCRE2_ERROR_MATCHLIMIT || rc == PCRE2_ERROR_DEPTHLIMIT ||
+                         rc == PCRE2_ERROR_HEAPLIMIT || rc == PCRE2_ERROR_JIT_STACKLIMIT;
+      std::string why = limit ? "the pattern needs too much backtracking or memory (" + Pcre2Message(rc) +
+                                    "); simplify it, e.g. avoid nested repeats like (a+)+"
+                              : "matching failed: " + Pcre2Message(rc);
+      return FilterError{limit ? FilterError::Kind::Limit : FilterError::Kind::BadPattern,
+                         why + ". Searching from byte " + std::to_string(pos) +
+                             " of the text; the document is unchanged",
+                         0};
+    }
+    std::size_t start = ov[0];
+    const std::size_t end = ov[1];
+    if (start > end) start = end;  // \K in an assertion; treat as empty
+    if (start < pos) start = pos;  // never hand back text before the search start
+    if (end > start) {
+      onMatch(start, end);
+      pos = end;
+    } else {
+      if (end >= n) break;
+      pos = end + CharLength(bytes + end, n - end);
+    }
+  }
+  return std::nullopt;
+}
+
+template <typename Run>
+FilterResult Guarded(std::string_view text, std::string_view pattern, bool jit, Run&& run) {
+  FilterResult result;
+  try {
+    if (pattern.empty()) {  // nothing to do: the text stays as it is
+      result.text.assign(text);
+      result.ok = true;
+      return result;
+    }
+    Compiled re;
+    if (auto err = Compile(pattern, jit, text, re)) {
+      result.error = std::move(*err);
+      return result;
+    }
+    if (auto err = run(re, result.text)) {
+      result.text.clear();
+      result.text.shrink_to_fit();
+      result.error = std::move(*err);
+      return result;
+    }
+    result.ok = true;
+  } catch (const std::bad_alloc&) {
+    result = FilterResult{};
+    result.error = NoMemory();
+  }
+  return result;
+}
+
+}  // namespace
+
+std::string TranslatePattern(std::string_view pattern, std::vector<std::size_t>* origin) {
+  if (origin) origin->clear();
+  return Translator(pattern, origin).Run();
+}
+
+std::string ExpandDelimiter(std::string_view field) {
+  auto replaceAll = [](std::string_view s, std::string_view from, std::string_view to) {
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size();) {
+      if (s.substr(i).starts_with(from)) {
+        out += to;
+        i += from.size();
+      } else {
+        out += s[i++];
+      }
+    }
+    return out;
+  };
+  return replaceAll(replaceAll(field, "\\n", "\r\n"), "\\t", "\t");
+}
+
+FilterResult Keep(std::string_view text, std::string_view pattern, std::string_view delimiter,
+                  const MatchLimits& limits) {
+  return Guarded(text, pattern, limits.jit, [&](const Compiled& re, std::string& out) {
+    return ForEachMatch(re, text, limits, [&](std::size_t s, std::size_t e) {
+      out.append(text.data() + s, e - s);
+      out.append(delimiter);
+    });
+  });
+}
+
+FilterResult Remove(std::string_view text, std::string_view pattern, const MatchLimits& limits) {
+  return Guarded(text, pattern, limits.jit, [&](const Compiled& re, std::string& out) {
+    out.reserve(text.size());
+    std::size_t kept = 0;
+    auto err = ForEachMatch(re, text, limits, [&](std::size_t s, std::size_t e) {
+      out.append(text.data() + kept, s - kept);
+      kept = e;
+    });
+    if (!err) out.append(text.data() + kept, text.size() - kept);
+    return err;
+  });
+}
+
+FilterResult Keep(std::string_view text, std::string_view pattern, std::string_view delimiter) {
+  return Keep(text, pattern, delimiter, MatchLimits{});
+}
+
+FilterResult Remove(std::string_view text, std::string_view pattern) {
+  return Remove(text, pattern, MatchLimits{});
+}
+
+}  // namespace siftwell::filter
