@@ -1,0 +1,368 @@
+// The compiled tables against data/*.tsv, and the values that the tables are known by.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "messages/Tables.h"
+
+namespace {
+
+struct CompiledRow {
+  const char* file;
+  const char* name;
+  int64_t value;
+};
+
+// Every row, its value read from the compiled enumeration (generated list, data order).
+const CompiledRow kCompiled[] = {
+#include "TableRows.inc"
+};
+
+struct DataRow {
+  std::string name;
+  int64_t value;
+  std::string kind;
+};
+
+std::vector<DataRow> ReadData(const std::string& file) {
+  std::ifstream in(std::string(SIFTWELL_DATA_DIR) + "/" + file);
+  EXPECT_TRUE(in) << file;
+  std::vector<DataRow> rows;
+  std::string line;
+  std::getline(in, line);  // header
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    DataRow row;
+    std::string value;
+    std::getline(fields, row.name, '\t');
+    std::getline(fields, value, '\t');
+    std::getline(fields, row.kind, '\t');
+    row.value = std::stoll(value);
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+template <class E>
+constexpr int64_t V(E e) {
+  return static_cast<int64_t>(e);
+}
+
+// --- widths and operators ---
+template <class E, class U>
+constexpr bool kUnderlying = std::is_same_v<std::underlying_type_t<E>, U>;
+static_assert(kUnderlying<NppMsg, uint32_t> && kUnderlying<SciMsg, uint32_t> &&
+              kUnderlying<NppMenuCmd, uint32_t> && kUnderlying<DockMgrMsg, uint32_t> &&
+              kUnderlying<NppTbMsg, uint32_t>);
+static_assert(kUnderlying<LangType, int32_t> && kUnderlying<winVer, int32_t> &&
+              kUnderlying<Preference, int32_t> && kUnderlying<Resource, int32_t> &&
+              kUnderlying<Win32::ScrollInfoMask, int32_t> && kUnderlying<Win32::ScrollInfoBar, int32_t>);
+static_assert(std::is_same_v<decltype(Constants::WM_USER), const int32_t> &&
+              std::is_same_v<decltype(Constants::NPPMSG), const int32_t>);
+static_assert(std::is_empty_v<Constants>);
+static_assert(std::is_same_v<decltype(NppMsg::NPPMSG | NppMsg::NPPMSG), NppMsg> &&
+              std::is_same_v<decltype(SciMsg::SCFIND_REGEXP | SciMsg::SCFIND_MATCHCASE), SciMsg> &&
+              std::is_same_v<decltype(DockMgrMsg::DMM_MSG & DockMgrMsg::DMM_MSG), DockMgrMsg> &&
+              std::is_same_v<decltype(NppTbMsg::DWS_ICONTAB | NppTbMsg::DWS_ICONBAR), NppTbMsg>);
+
+TEST(Tables, EqualTheDataRowForRowInOrder) {
+  std::map<std::string, std::vector<const CompiledRow*>> byFile;
+  for (const auto& row : kCompiled) byFile[row.file].push_back(&row);
+  const std::map<std::string, size_t> counts = {
+      {"nppmsg.tsv", 149},    {"scimsg.tsv", 1011},     {"nppmenucmd.tsv", 343},
+      {"langtype.tsv", 61},   {"winver.tsv", 15},       {"dockmgrmsg.tsv", 24},
+      {"npptbmsg.tsv", 14},   {"preference.tsv", 264},  {"resource.tsv", 279},
+      {"constants.tsv", 2},   {"scrollinfomask.tsv", 6}, {"scrollinfobar.tsv", 4}};
+  ASSERT_EQ(byFile.size(), counts.size());
+  for (const auto& [file, count] : counts) {
+    const auto data = ReadData(file);
+    const auto& compiled = byFile[file];
+    ASSERT_EQ(data.size(), count) << file;
+    ASSERT_EQ(compiled.size(), count) << file;
+    std::set<std::string> names;
+    for (size_t i = 0; i < count; ++i) {
+      EXPECT_EQ(compiled[i]->name, data[i].name) << file << " row " << i;
+      EXPECT_EQ(compiled[i]->value, data[i].value) << file << " " << data[i].name;
+      EXPECT_TRUE(names.insert(data[i].name).second) << file << " repeats " << data[i].name;
+    }
+  }
+}
+
+TEST(Tables, SciMsgCompositionFollowsTheInterface) {
+  std::map<std::string, int> kinds;
+  std::set<int64_t> messageNumbers, notificationNumbers;
+  for (const auto& row : ReadData("scimsg.tsv")) {
+    ++kinds[row.kind];
+    if (row.kind == "message") {
+      EXPECT_EQ(row.name.rfind("SCI_", 0), 0u) << row.name;
+      EXPECT_TRUE(messageNumbers.insert(row.value).second) << "two names for " << row.value;
+    }
+    if (row.kind == "notification") notificationNumbers.insert(row.value);
+  }
+  EXPECT_EQ(kinds["marker"], 3);
+  EXPECT_EQ(kinds["message"], 678);
+  EXPECT_EQ(kinds["notification"], 29);
+  EXPECT_EQ(kinds["constant"], 301);
+  for (int64_t n = 2000; n <= 2029; ++n) EXPECT_EQ(notificationNumbers.count(n), n == 2012 ? 0u : 1u) << n;
+  EXPECT_EQ(*messageNumbers.rbegin(), 4028);
+  EXPECT_EQ(messageNumbers.count(4019), 0u);
+  EXPECT_EQ(messageNumbers.count(2687), 1u);
+  EXPECT_EQ(messageNumbers.count(2688), 0u);
+  EXPECT_EQ(messageNumbers.count(3001) + messageNumbers.count(3002), 2u);
+}
+
+TEST(Tables, OnlyIdcStaticIsNegative) {
+  std::vector<std::string> negative;
+  for (const auto& row : kCompiled)
+    if (row.value < 0) negative.push_back(row.name);
+  EXPECT_EQ(negative, std::vector<std::string>{"IDC_STATIC"});
+  EXPECT_EQ(V(Resource::IDC_STATIC), -1);
+}
+
+TEST(Tables, ValuesAboveInt32MaxStayUnsigned) {
+  EXPECT_EQ(V(SciMsg::INVALID_POSITION), 4294967295);
+  EXPECT_EQ(V(SciMsg::SC_CURSORNORMAL), 4294967295);
+  EXPECT_EQ(static_cast<int32_t>(SciMsg::INVALID_POSITION), -1);
+  EXPECT_EQ(static_cast<int32_t>(SciMsg::SC_CURSORNORMAL), -1);
+  EXPECT_EQ(V(SciMsg::SC_MASK_FOLDERS), 4261412864);
+  EXPECT_EQ(V(NppTbMsg::DWS_DF_FLOATING), 2147483648);
+  EXPECT_EQ(V(NppTbMsg::DWS_DF_FLOATING | NppTbMsg::DWS_ICONTAB | NppTbMsg::DWS_ICONBAR), 2147483651);
+}
+
+TEST(Tables, ConstantsAndHostMessageBases) {
+  EXPECT_EQ(Constants::WM_USER, 1024);
+  EXPECT_EQ(Constants::NPPMSG, 2024);
+  EXPECT_EQ(V(NppMsg::NPPMSG), Constants::NPPMSG);
+  EXPECT_EQ(Constants::NPPMSG, Constants::WM_USER + 1000);
+  EXPECT_EQ(V(NppMsg::RUNCOMMAND_USER), Constants::WM_USER + 3000);
+  EXPECT_EQ(V(NppMsg::NPPM_GETCURRENTSCINTILLA), V(NppMsg::NPPMSG) + 4);
+  EXPECT_EQ(V(NppMsg::NPPM_SAVEFILE), V(NppMsg::NPPMSG) + 94);
+  EXPECT_EQ(V(NppMsg::NPPM_GETFULLCURRENTPATH), V(NppMsg::RUNCOMMAND_USER) + V(NppMsg::FULL_CURRENT_PATH));
+  EXPECT_EQ(V(NppMsg::NPPM_GETFULLCURRENTPATH), 4025);
+  EXPECT_EQ(V(NppMsg::NPPM_GETCURRENTCOLUMN), V(NppMsg::RUNCOMMAND_USER) + V(NppMsg::CURRENT_COLUMN));
+  EXPECT_EQ(V(NppMsg::NPPN_SHUTDOWN), V(NppMsg::NPPN_FIRST) + 9);
+  EXPECT_EQ(V(NppMsg::NPPN_FILEDELETED), V(NppMsg::NPPN_FIRST) + 26);
+  EXPECT_EQ(V(Resource::NPPM_INTERNAL_CLEARINDICATOR), V(Resource::NOTEPADPLUS_USER_INTERNAL) + 15);
+  EXPECT_EQ(V(Resource::NPPM_INTERNAL_CLEARINDICATOR), 1039);
+  EXPECT_EQ(V(NppTbMsg::DWS_DF_CONT_BOTTOM), V(NppTbMsg::CONT_BOTTOM) << 28);
+  EXPECT_EQ(V(NppTbMsg::DWS_DF_CONT_BOTTOM), 805306368);
+  EXPECT_EQ(V(Win32::ScrollInfoMask::SIF_ALL), 23);
+  EXPECT_EQ(V(Win32::ScrollInfoMask::SIF_ALL),
+            V(Win32::ScrollInfoMask::SIF_RANGE) + V(Win32::ScrollInfoMask::SIF_PAGE) +
+                V(Win32::ScrollInfoMask::SIF_POS) + V(Win32::ScrollInfoMask::SIF_TRACKPOS));
+}
+
+TEST(Tables, RowsTheSystemSendsOrReads) {
+  EXPECT_EQ(V(NppMsg::NPPM_GETCURRENTSCINTILLA), 2028);
+  EXPECT_EQ(V(NppMsg::NPPM_GETPLUGINSCONFIGDIR), 2070);
+  EXPECT_EQ(V(NppMsg::NPPM_ADDTOOLBARICON), 2065);
+  EXPECT_EQ(V(NppMsg::NPPN_TBMODIFICATION), 1002);
+  EXPECT_EQ(V(NppMsg::NPPN_SHUTDOWN), 1009);
+  EXPECT_EQ(V(SciMsg::SCI_GETLENGTH), 2006);
+  EXPECT_EQ(V(SciMsg::SCI_GETTEXT), 2182);
+  EXPECT_EQ(V(SciMsg::SCI_SETTEXT), 2181);
+  EXPECT_EQ(V(NppMsg::NPPM_MENUCOMMAND), 2072);
+  EXPECT_EQ(V(NppMenuCmd::IDM_FILE_NEW), 41001);
+  EXPECT_EQ(V(NppMsg::NPPM_GETFULLPATHFROMBUFFERID), 2082);
+  EXPECT_EQ(V(NppMsg::NPPM_SETCURRENTLANGTYPE), 2030);
+  EXPECT_EQ(V(SciMsg::SCI_FORMATRANGE), 2151);
+}
+
+TEST(Tables, AliasesCompareEqual) {
+  EXPECT_EQ(NppMsg::NPPM_GETFULLPATHFROMBUFFERID, NppMsg::NPPM_UPDATEREBAR);
+  EXPECT_EQ(NppMsg::NPPM_GETPOSFROMBUFFERID, NppMsg::NPPM_ADDREBAR);
+  EXPECT_EQ(NppMsg::NPPM_GETBUFFERIDFROMPOS, NppMsg::NPPM_REMOVEREBAR);
+  EXPECT_EQ(NppMenuCmd::IDM_FILEMENU_LASTONE, NppMenuCmd::IDM_FILE_RENAME);
+  EXPECT_EQ(V(NppMenuCmd::IDM_FILE_RENAME), 41017);
+  EXPECT_EQ(NppMenuCmd::IDM_FORMAT_ENCODE, NppMenuCmd::IDM_FORMAT_WIN_1250);
+  EXPECT_EQ(NppMenuCmd::IDM_FORMAT_ENCODE_END, NppMenuCmd::IDM_FORMAT_KOI8R_CYRILLIC);
+  EXPECT_EQ(V(NppMenuCmd::IDM_FORMAT_ENCODE_END) - V(NppMenuCmd::IDM_FORMAT_ENCODE) + 1, 49);
+  EXPECT_EQ(DockMgrMsg::IDC_BTN_CAPTION, DockMgrMsg::DMN_FIRST);
+  EXPECT_EQ(V(DockMgrMsg::DMN_FIRST), 1050);
+  EXPECT_EQ(Resource::IDSCINTILLA, Resource::IDSCINTILLA_KEY_HOME);
+  EXPECT_EQ(V(Resource::IDSCINTILLA), 60000);
+  EXPECT_EQ(Resource::MACRO_USER, Resource::SPLITTER_USER);
+  EXPECT_EQ(V(Resource::MACRO_USER), 5024);
+  EXPECT_EQ(Resource::IDR_SAVEALL, Resource::IDR_M30_MENU);
+  EXPECT_EQ(Resource::IDR_CLOSEFILE, Resource::IDR_SYSTRAYPOPUP_MENU);
+  EXPECT_EQ(SciMsg::SCN_STYLENEEDED, SciMsg::SCI_START);
+  EXPECT_EQ(SciMsg::SCN_FOCUSOUT, SciMsg::SCI_CONVERTEOLS);
+  EXPECT_EQ(V(SciMsg::SCN_FOCUSOUT), 2029);
+}
+
+TEST(Tables, SciMsgTellingValues) {
+  EXPECT_EQ(V(SciMsg::SCI_START), 2000);
+  EXPECT_EQ(V(SciMsg::SCI_OPTIONAL_START), 3000);
+  EXPECT_EQ(V(SciMsg::SCI_LEXER_START), 4000);
+  EXPECT_EQ(V(SciMsg::SC_MODEVENTMASKALL), 4194303);
+  EXPECT_EQ(V(SciMsg::SC_MOD_INSERTTEXT), 1);
+  EXPECT_EQ(V(SciMsg::SC_MOD_CHANGETABSTOPS), 2097152);
+  EXPECT_EQ(V(SciMsg::SC_INDICVALUEBIT), 16777216);
+  EXPECT_EQ(V(SciMsg::SC_INDICVALUEMASK), 16777215);
+  EXPECT_EQ(V(SciMsg::SCFIND_WHOLEWORD | SciMsg::SCFIND_MATCHCASE | SciMsg::SCFIND_WORDSTART |
+              SciMsg::SCFIND_REGEXP | SciMsg::SCFIND_POSIX | SciMsg::SCFIND_CXX11REGEX),
+            2 + 4 + 1048576 + 2097152 + 4194304 + 8388608);
+  EXPECT_EQ(V(SciMsg::SC_CP_UTF8), 65001);
+  EXPECT_EQ(V(SciMsg::SC_CHARSET_CYRILLIC), 1251);
+  EXPECT_EQ(V(SciMsg::SC_CHARSET_8859_15), 1000);
+  EXPECT_EQ(V(SciMsg::SC_MARK_CHARACTER), 10000);
+  EXPECT_EQ(V(SciMsg::SC_TIME_FOREVER), 10000000);
+  EXPECT_EQ(V(SciMsg::SC_FONT_SIZE_MULTIPLIER), 100);
+  EXPECT_EQ(V(SciMsg::SC_FOLDLEVELBASE), 1024);
+  EXPECT_EQ(V(SciMsg::SC_FOLDLEVELWHITEFLAG), 4096);
+  EXPECT_EQ(V(SciMsg::SC_FOLDLEVELHEADERFLAG), 8192);
+  EXPECT_EQ(V(SciMsg::SC_FOLDLEVELNUMBERMASK), 4095);
+  EXPECT_EQ(V(SciMsg::SC_STATUS_WARN_START), 1000);
+  EXPECT_EQ(V(SciMsg::SC_STATUS_WARN_REGEX), 1001);
+  EXPECT_EQ(V(SciMsg::SC_STATUS_BADALLOC), 2);
+  const SciMsg keys[] = {SciMsg::SCK_DOWN, SciMsg::SCK_UP, SciMsg::SCK_LEFT, SciMsg::SCK_RIGHT,
+                         SciMsg::SCK_HOME, SciMsg::SCK_END, SciMsg::SCK_PRIOR, SciMsg::SCK_NEXT,
+                         SciMsg::SCK_DELETE, SciMsg::SCK_INSERT, SciMsg::SCK_ADD, SciMsg::SCK_SUBTRACT,
+                         SciMsg::SCK_DIVIDE, SciMsg::SCK_WIN, SciMsg::SCK_RWIN, SciMsg::SCK_MENU};
+  for (int64_t i = 0; i < 16; ++i) EXPECT_EQ(V(keys[i]), 300 + i);
+  EXPECT_EQ(V(SciMsg::SCK_ESCAPE), 7);
+  EXPECT_EQ(V(SciMsg::SCK_BACK), 8);
+  EXPECT_EQ(V(SciMsg::SCK_TAB), 9);
+  EXPECT_EQ(V(SciMsg::SCK_RETURN), 13);
+  const SciMsg mods[] = {SciMsg::SCMOD_NORM, SciMsg::SCMOD_SHIFT, SciMsg::SCMOD_CTRL,
+                         SciMsg::SCMOD_ALT, SciMsg::SCMOD_SUPER, SciMsg::SCMOD_META};
+  const int64_t modValues[] = {0, 1, 2, 4, 8, 16};
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(V(mods[i]), modValues[i]);
+  EXPECT_EQ(V(SciMsg::SCEN_CHANGE), 768);
+  EXPECT_EQ(V(SciMsg::SCEN_SETFOCUS), 512);
+  EXPECT_EQ(V(SciMsg::SCEN_KILLFOCUS), 256);
+  EXPECT_EQ(V(SciMsg::MARKER_MAX), 31);
+  EXPECT_EQ(V(SciMsg::STYLE_MAX), 255);
+  EXPECT_EQ(V(SciMsg::INDIC_MAX), 35);
+  EXPECT_EQ(V(SciMsg::KEYWORDSET_MAX), 8);
+  EXPECT_EQ(V(SciMsg::SC_MAX_MARGIN), 4);
+  EXPECT_EQ(V(SciMsg::STYLE_DEFAULT), 32);
+  EXPECT_EQ(V(SciMsg::STYLE_LASTPREDEFINED), 39);
+  EXPECT_EQ(V(SciMsg::INDIC_TEXTFORE), 17);
+  EXPECT_EQ(V(SciMsg::INDIC_IME), 32);
+  EXPECT_EQ(V(SciMsg::SC_TECHNOLOGY_DIRECTWRITEDC), 3);
+  EXPECT_EQ(V(SciMsg::SCI_GETTARGETTEXT), 2687);
+  EXPECT_EQ(V(SciMsg::SCI_SETTARGETRANGE), 2686);
+  EXPECT_EQ(V(SciMsg::SCI_GETPRIMARYSTYLEFROMSTYLE), 4028);
+  EXPECT_EQ(V(SciMsg::SCI_STARTRECORD), 3001);
+  EXPECT_EQ(V(SciMsg::SCI_STOPRECORD), 3002);
+  EXPECT_EQ(V(SciMsg::SC_CP_DBCS), 1);
+  EXPECT_EQ(V(SciMsg::SCI_GETUSEPALETTE), 2139);
+  EXPECT_EQ(V(SciMsg::SCI_SETUSEPALETTE), 2039);
+  EXPECT_EQ(V(SciMsg::SCI_SETKEYSUNICODE), 2521);
+  EXPECT_EQ(V(SciMsg::SCI_GETKEYSUNICODE), 2522);
+  EXPECT_EQ(V(SciMsg::SC_SEARCHRESULT_LINEBUFFERMAXLENGTH), 1024);
+  // The table opens with INVALID_POSITION and closes with the Notepad++ addition.
+  EXPECT_STREQ(ReadData("scimsg.tsv").front().name.c_str(), "INVALID_POSITION");
+  EXPECT_STREQ(ReadData("scimsg.tsv").back().name.c_str(), "SC_SEARCHRESULT_LINEBUFFERMAXLENGTH");
+}
+
+TEST(Tables, SmallTablesInFull) {
+  EXPECT_EQ(V(LangType::L_TEXT), 0);
+  EXPECT_EQ(V(LangType::L_USER), 15);
+  EXPECT_EQ(V(LangType::L_JS), 19);
+  EXPECT_EQ(V(LangType::L_FORTRAN), 25);
+  EXPECT_EQ(V(LangType::L_SEARCHRESULT), 47);
+  EXPECT_EQ(V(LangType::L_JSP), 55);
+  EXPECT_EQ(V(LangType::L_JAVASCRIPT), 58);
+  EXPECT_EQ(V(LangType::L_FORTRAN_77), 59);
+  EXPECT_EQ(V(LangType::L_EXTERNAL), 60);
+  const auto langs = ReadData("langtype.tsv");
+  for (size_t i = 0; i < langs.size(); ++i) EXPECT_EQ(langs[i].value, static_cast<int64_t>(i));
+
+  const winVer versions[] = {winVer::WV_UNKNOWN, winVer::WV_WIN32S, winVer::WV_95, winVer::WV_98,
+                             winVer::WV_ME, winVer::WV_NT, winVer::WV_W2K, winVer::WV_XP,
+                             winVer::WV_S2003, winVer::WV_XPX64, winVer::WV_VISTA, winVer::WV_WIN7,
+                             winVer::WV_WIN8, winVer::WV_WIN81, winVer::WV_WIN10};
+  for (int64_t i = 0; i < 15; ++i) EXPECT_EQ(V(versions[i]), i);
+
+  EXPECT_EQ(V(DockMgrMsg::IDB_CLOSE_DOWN), 137);
+  EXPECT_EQ(V(DockMgrMsg::IDB_CLOSE_UP), 138);
+  EXPECT_EQ(V(DockMgrMsg::IDD_CONTAINER_DLG), 139);
+  EXPECT_EQ(V(DockMgrMsg::IDC_TAB_CONT), 1027);
+  EXPECT_EQ(V(DockMgrMsg::IDC_CLIENT_TAB), 1028);
+  const DockMgrMsg docking[] = {DockMgrMsg::DMM_MSG, DockMgrMsg::DMM_CLOSE, DockMgrMsg::DMM_DOCK,
+                                DockMgrMsg::DMM_FLOAT, DockMgrMsg::DMM_DOCKALL, DockMgrMsg::DMM_FLOATALL,
+                                DockMgrMsg::DMM_MOVE, DockMgrMsg::DMM_UPDATEDISPINFO,
+                                DockMgrMsg::DMM_GETIMAGELIST, DockMgrMsg::DMM_GETICONPOS,
+                                DockMgrMsg::DMM_DROPDATA, DockMgrMsg::DMM_MOVE_SPLITTER,
+                                DockMgrMsg::DMM_CANCEL_MOVE, DockMgrMsg::DMM_LBUTTONUP};
+  for (int64_t i = 0; i < 14; ++i) EXPECT_EQ(V(docking[i]), 0x5000 + i);
+  EXPECT_EQ(V(DockMgrMsg::DMN_CLOSE), 1051);
+  EXPECT_EQ(V(DockMgrMsg::DMN_DOCK), 1052);
+  EXPECT_EQ(V(DockMgrMsg::DMN_FLOAT), 1053);
+
+  EXPECT_EQ(V(NppTbMsg::CONT_LEFT), 0);
+  EXPECT_EQ(V(NppTbMsg::CONT_RIGHT), 1);
+  EXPECT_EQ(V(NppTbMsg::CONT_TOP), 2);
+  EXPECT_EQ(V(NppTbMsg::CONT_BOTTOM), 3);
+  EXPECT_EQ(V(NppTbMsg::DOCKCONT_MAX), 4);
+  EXPECT_EQ(V(NppTbMsg::DWS_PARAMSALL),
+            V(NppTbMsg::DWS_ICONTAB | NppTbMsg::DWS_ICONBAR | NppTbMsg::DWS_ADDINFO));
+  EXPECT_EQ(V(NppTbMsg::DWS_DF_CONT_LEFT), 0);
+  EXPECT_EQ(V(NppTbMsg::DWS_DF_CONT_RIGHT), 268435456);
+  EXPECT_EQ(V(NppTbMsg::DWS_DF_CONT_TOP), 536870912);
+  EXPECT_EQ(V(NppTbMsg::DWS_DF_FLOATING & NppTbMsg::DWS_DF_CONT_TOP), 0);
+
+  EXPECT_EQ(V(Win32::ScrollInfoMask::SIF_RANGE), 1);
+  EXPECT_EQ(V(Win32::ScrollInfoMask::SIF_PAGE), 2);
+  EXPECT_EQ(V(Win32::ScrollInfoMask::SIF_POS), 4);
+  EXPECT_EQ(V(Win32::ScrollInfoMask::SIF_DISABLENOSCROLL), 8);
+  EXPECT_EQ(V(Win32::ScrollInfoMask::SIF_TRACKPOS), 16);
+  EXPECT_EQ(V(Win32::ScrollInfoBar::SB_HORZ), 0);
+  EXPECT_EQ(V(Win32::ScrollInfoBar::SB_VERT), 1);
+  EXPECT_EQ(V(Win32::ScrollInfoBar::SB_CTL), 2);
+  EXPECT_EQ(V(Win32::ScrollInfoBar::SB_BOTH), 3);
+}
+
+TEST(Tables, ValuesOutsideTheirNeighbours) {
+  EXPECT_EQ(V(NppMenuCmd::IDM), 40000);
+  EXPECT_EQ(V(NppMenuCmd::IDM_SYSTRAYPOPUP), V(NppMenuCmd::IDM) + 3100);
+  EXPECT_EQ(V(NppMenuCmd::IDM_FILE_PRINTNOW), 1001);
+  EXPECT_EQ(V(NppMenuCmd::IDM_VIEW_GOTO_ANOTHER_VIEW), 10001);
+  EXPECT_EQ(V(NppMenuCmd::IDM_VIEW_CLONE_TO_ANOTHER_VIEW), 10002);
+  EXPECT_EQ(V(NppMenuCmd::IDM_VIEW_GOTO_NEW_INSTANCE), 10003);
+  EXPECT_EQ(V(NppMenuCmd::IDM_VIEW_LOAD_IN_NEW_INSTANCE), 10004);
+  EXPECT_EQ(V(NppMenuCmd::IDM_EDIT_AUTOCOMPLETE), 50000);
+  EXPECT_EQ(V(NppMenuCmd::IDM_EDIT_AUTOCOMPLETE_CURRENTFILE), 50001);
+  EXPECT_EQ(V(NppMenuCmd::IDM_EDIT_FUNCCALLTIP), 50002);
+  EXPECT_EQ(V(NppMenuCmd::IDM_LANG_USER_LIMIT), 46110);
+  EXPECT_EQ(V(NppMenuCmd::IDM_HELP), 47008);
+  EXPECT_EQ(V(Resource::IDC_MINIMIZED_TRAY), 67001);
+  EXPECT_EQ(V(Resource::ID_PLUGINS_CMD_DYNAMIC_LIMIT), 24999);
+  EXPECT_EQ(V(Resource::ID_PLUGINS_REMOVING), 22501);
+  EXPECT_EQ(V(Resource::ID_PLUGINS_REMOVING_END), 22600);
+  EXPECT_EQ(V(Preference::IDC_PREFERENCE_OFFSET_FLS), 40);
+  EXPECT_EQ(V(Preference::IDC_CHECK_REMEMBEREDITVIEWPERFILE),
+            V(Preference::IDD_PREFERENCE_SETTING_BOX) + V(Preference::IDC_PREFERENCE_OFFSET_FLS) + 1);
+  EXPECT_EQ(V(Preference::IDC_MACHEDPAIRCLOSE_EDIT3), 6868);
+  // Preference: no value twice, all but the offset within 6000-6868.
+  std::set<int64_t> seen;
+  for (const auto& row : ReadData("preference.tsv")) {
+    EXPECT_TRUE(seen.insert(row.value).second) << row.name;
+    if (row.name != "IDC_PREFERENCE_OFFSET_FLS") {
+      EXPECT_GE(row.value, 6000) << row.name;
+      EXPECT_LE(row.value, 6868) << row.name;
+    }
+  }
+}
+
+TEST(Tables, MisspelledNamesAreTheNames) {
+  EXPECT_EQ(V(NppMsg::DOCSTAUS_READONLY), 1);
+  EXPECT_EQ(V(NppMsg::DOCSTAUS_BUFFERDIRTY), 2);
+  EXPECT_EQ(V(Resource::NPPM_INTERNAL_SCINTILLAFINFERCOLLAPSE), 1032);
+  EXPECT_EQ(V(Resource::NPPM_INTERNAL_PLUGINSHORTCUTMOTIFIED), 1050);
+  EXPECT_EQ(V(Resource::IDR_SHOWPANNEL), 1510);
+  EXPECT_EQ(V(Preference::IDD_PREFERENCE_MARGEIN_BOX), 6200);
+  EXPECT_GT(V(NppMenuCmd::IDM_SETTING_PREFERECE), V(NppMenuCmd::IDM_SETTING));
+  EXPECT_GT(V(NppMenuCmd::IDM_VIEW_DRAWTABBAR_INACIVETAB), V(NppMenuCmd::IDM_VIEW));
+}
+
+}  // namespace
