@@ -1,0 +1,88 @@
+#include "plugin/Main.h"
+
+#include <windows.h>
+
+#include <filesystem>
+#include <system_error>
+
+#include "filter/frmMyDlg.h"
+#include "host/PluginBase.h"
+#include "host/ScNotification.h"
+#include "messages/Tables.h"
+#include "messages/Win32.h"
+#include "plugin/UsagePing.h"
+#include "plugin/about.h"
+
+std::wstring Main::iniFilePath;
+bool Main::someSetting = false;
+int32_t Main::idMyDlg = -1;
+std::unique_ptr<::frmMyDlg> Main::frmMyDlg;
+std::unique_ptr<::about> Main::aboutf;
+
+namespace {
+constexpr wchar_t kSection[] = L"SomeSection";
+constexpr wchar_t kKey[] = L"SomeKey";
+constexpr uint8_t kKeyX = 88;
+
+// The host reads the toolbar record during the message only.
+struct toolbarIcons {
+  HBITMAP hToolbarBmp;
+  HICON hToolbarIcon;
+};
+static_assert(sizeof(toolbarIcons) == 2 * sizeof(void*));
+}  // namespace
+
+void Main::CommandMenuInit() {
+  Win32::TextBuffer buffer(Win32::MAX_PATH);
+  Win32::SendMessage(PluginBase::nppData._nppHandle, static_cast<uint32_t>(NppMsg::NPPM_GETPLUGINSCONFIGDIR),
+                     Win32::MAX_PATH, buffer);
+  const std::wstring& configDir = buffer.Text();
+  std::error_code ignored;
+  if (!configDir.empty()) std::filesystem::create_directories(configDir, ignored);
+  iniFilePath = (std::filesystem::path(configDir) / L"Siftwell.ini").wstring();
+  // Wide profile functions: the path may hold characters the ANSI code page lacks.
+  someSetting = Win32::GetPrivateProfileIntW(kSection, kKey, 0, iniFilePath.c_str()) != 0;
+
+  PluginBase::SetCommand(0, u"About", &myMenuFunction);
+  PluginBase::SetCommand(1, u"Open Siftwell", &myDockableDialog, ShortcutKey(true, false, true, kKeyX));
+  idMyDlg = 1;
+}
+
+void Main::SetToolBarIcon() {
+  if (idMyDlg < 0 || idMyDlg >= PluginBase::_funcItems.Count()) return;
+  toolbarIcons icons{MakeToolbarBitmap(PluginBase::Module()), nullptr};
+  Win32::SendMessage(PluginBase::nppData._nppHandle, static_cast<uint32_t>(NppMsg::NPPM_ADDTOOLBARICON),
+                     PluginBase::_funcItems.Items()[static_cast<std::size_t>(idMyDlg)]._cmdID,
+                     reinterpret_cast<intptr_t>(&icons));
+}
+
+void Main::PluginCleanUp() {
+  if (iniFilePath.empty()) return;
+  Win32::WritePrivateProfileStringW(kSection, kKey, someSetting ? L"1" : L"0", iniFilePath.c_str());
+}
+
+void Main::OnNotification(const ScNotification&) {}
+
+void Main::myMenuFunction() {
+  if (!aboutf || aboutf->IsClosed()) aboutf = ::about::Create(PluginBase::Module(), PluginBase::nppData._nppHandle);
+  if (aboutf) aboutf->Show();
+}
+
+void Main::myDockableDialog() {
+  std::wstring suffix;
+  if (!StartUsagePing()) suffix = L"e";
+
+  try {
+    if (!frmMyDlg || frmMyDlg->IsClosed()) {
+      // A window closed earlier is replaced by a fresh one; only the very first
+      // window carries the mark of a ping that could not start.
+      const bool first = !frmMyDlg;
+      frmMyDlg = ::frmMyDlg::Create(PluginBase::Module(), PluginBase::nppData._nppHandle);
+      if (!frmMyDlg) return;
+      frmMyDlg->SetTitle(std::wstring(PluginName) + (first ? suffix : std::wstring()));
+    }
+    frmMyDlg->Show();
+  } catch (...) {
+    // Showing the window must never take the host down.
+  }
+}
