@@ -326,23 +326,29 @@ std::optional<FilterError> ForEachMatch(const Compiled& re, std::string_view tex
   return std::nullopt;
 }
 
+// Compiles and runs; an empty pattern leaves the text as it is (one piece).
 template <typename Run>
-FilterResult Guarded(std::string_view text, std::string_view pattern, bool jit, Run&& run) {
-  FilterResult result;
+std::optional<FilterError> Guarded(std::string_view text, std::string_view pattern, bool jit, const Sink& sink,
+                                   Run&& run) {
   try {
-    if (pattern.empty()) {  // nothing to do: the text stays as it is
-      result.text.assign(text);
-      result.ok = true;
-      return result;
+    if (pattern.empty()) {
+      if (!text.empty()) sink(text);
+      return std::nullopt;
     }
     Compiled re;
-    if (auto err = Compile(pattern, jit, text, re)) {
-      result.error = std::move(*err);
-      return result;
-    }
-    if (auto err = run(re, result.text)) {
-      result.text.clear();
-      result.text.shrink_to_fit();
+    if (auto err = Compile(pattern, jit, text, re)) return err;
+    return run(re);
+  } catch (const std::bad_alloc&) {
+    return NoMemory();
+  }
+}
+
+FilterResult Collect(std::size_t reserve, const std::function<std::optional<FilterError>(const Sink&)>& produce) {
+  FilterResult result;
+  try {
+    result.text.reserve(reserve);
+    if (auto err = produce([&](std::string_view piece) { result.text.append(piece); })) {
+      result.text = std::string();
       result.error = std::move(*err);
       return result;
     }
@@ -378,27 +384,37 @@ std::string ExpandDelimiter(std::string_view field) {
   return replaceAll(replaceAll(field, "\\n", "\r\n"), "\\t", "\t");
 }
 
-FilterResult Keep(std::string_view text, std::string_view pattern, std::string_view delimiter,
-                  const MatchLimits& limits) {
-  return Guarded(text, pattern, limits.jit, [&](const Compiled& re, std::string& out) {
+std::optional<FilterError> KeepTo(std::string_view text, std::string_view pattern, std::string_view delimiter,
+                                  const MatchLimits& limits, const Sink& sink) {
+  return Guarded(text, pattern, limits.jit, sink, [&](const Compiled& re) {
     return ForEachMatch(re, text, limits, [&](std::size_t s, std::size_t e) {
-      out.append(text.data() + s, e - s);
-      out.append(delimiter);
+      sink(text.substr(s, e - s));
+      if (!delimiter.empty()) sink(delimiter);
     });
   });
 }
 
-FilterResult Remove(std::string_view text, std::string_view pattern, const MatchLimits& limits) {
-  return Guarded(text, pattern, limits.jit, [&](const Compiled& re, std::string& out) {
-    out.reserve(text.size());
+std::optional<FilterError> RemoveTo(std::string_view text, std::string_view pattern, const MatchLimits& limits,
+                                    const Sink& sink) {
+  return Guarded(text, pattern, limits.jit, sink, [&](const Compiled& re) {
     std::size_t kept = 0;
     auto err = ForEachMatch(re, text, limits, [&](std::size_t s, std::size_t e) {
-      out.append(text.data() + kept, s - kept);
+      if (s > kept) sink(text.substr(kept, s - kept));
       kept = e;
     });
-    if (!err) out.append(text.data() + kept, text.size() - kept);
+    if (!err && kept < text.size()) sink(text.substr(kept));
     return err;
   });
+}
+
+FilterResult Keep(std::string_view text, std::string_view pattern, std::string_view delimiter,
+                  const MatchLimits& limits) {
+  return Collect(0, [&](const Sink& sink) { return KeepTo(text, pattern, delimiter, limits, sink); });
+}
+
+FilterResult Remove(std::string_view text, std::string_view pattern, const MatchLimits& limits) {
+  // Remove never grows the text: one allocation holds any result.
+  return Collect(text.size(), [&](const Sink& sink) { return RemoveTo(text, pattern, limits, sink); });
 }
 
 FilterResult Keep(std::string_view text, std::string_view pattern, std::string_view delimiter) {

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,6 +53,16 @@ FilterResult Remove(std::string_view text, std::string_view pattern);
 FilterResult Keep(std::string_view text, std::string_view pattern, std::string_view delimiter,
                   const MatchLimits& limits);
 FilterResult Remove(std::string_view text, std::string_view pattern, const MatchLimits& limits);
+
+// The same, streamed: the result goes to `sink` piece by piece (views into
+// `text` or `delimiter`, valid during the call), in order. Returns the error,
+// if any; the sink may then have seen part of a result that must be dropped.
+// For callers that keep the result in pieces rather than one block.
+using Sink = std::function<void(std::string_view)>;
+std::optional<FilterError> KeepTo(std::string_view text, std::string_view pattern, std::string_view delimiter,
+                                  const MatchLimits& limits, const Sink& sink);
+std::optional<FilterError> RemoveTo(std::string_view text, std::string_view pattern, const MatchLimits& limits,
+                                    const Sink& sink);
 
 // The pattern as handed to PCRE2: \w, \W, \b and \B (also inside brackets and
 // POSIX [:word:]) rewritten so that a word character is a letter (L), decimal
