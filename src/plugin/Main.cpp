@@ -10,6 +10,7 @@
 #include "host/ScNotification.h"
 #include "messages/Tables.h"
 #include "messages/Win32.h"
+#include "plugin/ToolbarBitmap.h"
 #include "plugin/UsagePing.h"
 #include "plugin/about.h"
 
