@@ -373,7 +373,7 @@ TEST_F(Frame, GetScrollInfoFillsEveryFieldOfSifAll) {
   EXPECT_EQ(info.cbSize, 28u);
 }
 
-TEST(ScrollBarControl, GetScrollInfoWithoutADisplay) {
+TEST(ScrollBarControl, GetScrollInfoFillsOnlyTheMaskedFields) {
   HWND parent = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 100, 100, HWND_MESSAGE, nullptr,
                                   ::GetModuleHandleW(nullptr), nullptr);
   ASSERT_NE(parent, nullptr);
