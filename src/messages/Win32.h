@@ -124,7 +124,8 @@ inline intptr_t SendMessage(HWND hWnd, uint32_t Msg, int32_t wParam, NppMenuCmd 
 }
 // Host language code written by the receiver; the caller's value is not sent.
 intptr_t SendMessage(HWND hWnd, uint32_t Msg, int32_t wParam, Out<LangType> lParam);
-// Editor message with a buffer for 8-bit text in the process's ANSI code page.
+// Editor message with a buffer for 8-bit text in the process's ANSI code page. The
+// capacity counts bytes of that text; text that converts to more bytes is cut on entry.
 intptr_t SendMessage(HWND hWnd, SciMsg Msg, int32_t wParam, TextBuffer& lParam);
 // Editor message with read-only text, sent as NUL-terminated UTF-8.
 intptr_t SendMessage(HWND hWnd, SciMsg Msg, int32_t wParam, const std::wstring& lParam);
