@@ -15,11 +15,16 @@ else()
 endif()
 
 # One test executable: every case becomes a ctest test (listed at test time, so
-# Wine never runs during the build).
+# Wine never runs during the build). DESKTOP marks tests that drive top-level
+# windows, focus or the keyboard: they never run beside each other.
 function(siftwell_gtest name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "DESKTOP" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
+  set(lock)
+  if(T_DESKTOP)
+    set(lock RESOURCE_LOCK desktop)
+  endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT 120 LABELS "${CMAKE_SYSTEM_NAME}")
+    PROPERTIES TIMEOUT 120 LABELS "${CMAKE_SYSTEM_NAME}" ${lock})
 endfunction()
