@@ -1,0 +1,101 @@
+// Fuzz target for the pattern engine. Input: one byte for the delimiter,
+// then the pattern up to the first 0x01 byte, then the text (any bytes).
+// Checks that nothing crashes and that Keep and Remove agree on the matches:
+// Keep = the non-empty matches, in order, each followed by the delimiter;
+// Remove = the text without exactly those ranges.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "filter/PatternFilter.h"
+
+namespace sf = siftwell::filter;
+
+namespace {
+
+[[noreturn]] void Broken(const char* what) {
+  std::fprintf(stderr, "invariant broken: %s\n", what);
+  std::abort();
+}
+
+void Check(bool ok, const char* what) {
+  if (!ok) Broken(what);
+}
+
+bool Within(std::string_view piece, std::string_view whole) {
+  return piece.data() >= whole.data() && piece.data() + piece.size() <= whole.data() + whole.size();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  if (size < 1) return 0;
+  const std::string_view all(reinterpret_cast<const char*>(data), size);
+  static const std::string_view kDelimiterFields[] = {"\\n", "", ",", "\\t\\n", "\\"};
+  const std::string delimiter = sf::ExpandDelimiter(kDelimiterFields[static_cast<uint8_t>(all[0]) % 5]);
+  std::string_view rest = all.substr(1);
+  const std::size_t split = rest.find('\x01');
+  const std::string_view pattern = rest.substr(0, split);
+  const std::string_view text = split == std::string_view::npos ? std::string_view() : rest.substr(split + 1);
+
+  sf::MatchLimits limits;
+  limits.matchLimit = 200'000;
+  limits.depthLimit = 200'000;
+  limits.heapLimitKiB = 64 * 1024;
+  limits.jitStackBytes = 4u << 20;
+
+  // Keep: pieces alternate between a match (a view into text) and the delimiter.
+  std::vector<std::pair<std::size_t, std::size_t>> matches;
+  std::string kept;
+  const auto keepErr = sf::KeepTo(text, pattern, delimiter, limits, [&](std::string_view piece) {
+    kept.append(piece);
+    if (!pattern.empty() && piece.data() == delimiter.data() && piece.size() == delimiter.size() &&
+        !delimiter.empty())
+      return;
+    Check(Within(piece, text), "kept piece outside the text");
+    matches.emplace_back(piece.data() - text.data(), piece.data() - text.data() + piece.size());
+  });
+  std::string removed;
+  std::vector<std::pair<std::size_t, std::size_t>> gaps;
+  const auto removeErr = sf::RemoveTo(text, pattern, limits, [&](std::string_view piece) {
+    Check(Within(piece, text), "remaining piece outside the text");
+    removed.append(piece);
+    gaps.emplace_back(piece.data() - text.data(), piece.data() - text.data() + piece.size());
+  });
+  Check(keepErr.has_value() == removeErr.has_value(), "Keep and Remove disagree on failure");
+  if (keepErr) {
+    Check(!keepErr->message.empty(), "error without a message");
+    Check(keepErr->offset <= pattern.size(), "error offset outside the pattern");
+    return 0;
+  }
+  if (pattern.empty()) {
+    Check(kept == text && removed == text, "empty pattern changed the text");
+    return 0;
+  }
+  // The matches: non-empty, in order, no overlap.
+  std::string expectKept, expectRemoved;
+  std::size_t last = 0;
+  for (const auto& [s, e] : matches) {
+    Check(s < e, "empty match kept");
+    Check(s >= last, "matches overlap or go backwards");
+    expectRemoved.append(text.substr(last, s - last));
+    expectKept.append(text.substr(s, e - s));
+    expectKept.append(delimiter);
+    last = e;
+  }
+  expectRemoved.append(text.substr(last));
+  Check(kept == expectKept, "Keep is not the matches joined with the delimiter");
+  Check(removed == expectRemoved, "Remove is not the text minus the matches");
+  for (std::size_t i = 1; i < gaps.size(); ++i) Check(gaps[i - 1].second < gaps[i].first, "gaps touch or overlap");
+
+  // The collecting API gives the same bytes.
+  const sf::FilterResult k = sf::Keep(text, pattern, delimiter, limits);
+  const sf::FilterResult r = sf::Remove(text, pattern, limits);
+  Check(k.ok && r.ok && k.text == kept && r.text == removed, "collecting API differs from streaming API");
+  return 0;
+}
