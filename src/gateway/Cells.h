@@ -11,8 +11,7 @@ class Cells {
  public:
   using Array = std::vector<uint16_t>;
 
-  explicit Cells(std::shared_ptr<Array> charactersAndStyles) noexcept
-      : charactersAndStyles(std::move(charactersAndStyles)) {}
+  explicit Cells(std::shared_ptr<Array> array) noexcept : charactersAndStyles(std::move(array)) {}
 
   // The array given to the constructor (may be null or empty).
   const std::shared_ptr<Array>& Value() const noexcept { return charactersAndStyles; }

@@ -9,10 +9,8 @@
 // An argument outside its permitted range: carries the argument's name and a message.
 class ArgumentOutOfRangeError : public std::out_of_range {
  public:
-  ArgumentOutOfRangeError(std::string paramName, std::string message)
-      : std::out_of_range(message + " (parameter '" + paramName + "')"),
-        paramName(std::move(paramName)),
-        message(std::move(message)) {}
+  ArgumentOutOfRangeError(std::string name, std::string text)
+      : std::out_of_range(text + " (parameter '" + name + "')"), paramName(std::move(name)), message(std::move(text)) {}
   const std::string& ParamName() const noexcept { return paramName; }
   const std::string& Message() const noexcept { return message; }
 

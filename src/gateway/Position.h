@@ -15,7 +15,7 @@
 
 class Position {
  public:
-  explicit constexpr Position(int32_t pos) noexcept : pos(pos) {}
+  explicit constexpr Position(int32_t value) noexcept : pos(value) {}
 
   constexpr int32_t Value() const noexcept { return pos; }
 

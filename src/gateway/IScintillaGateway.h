@@ -1,0 +1,32 @@
+// A typed interface over one view of the Scintilla editor component: seven composite
+// operations, then one operation per editor message in the order of the editor's
+// published interface (generated from data/gateway_ops.tsv).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "gateway/Cells.h"
+#include "gateway/CharacterRange.h"
+#include "gateway/Colour.h"
+#include "gateway/KeyModifier.h"
+#include "gateway/Position.h"
+#include "gateway/TextRecords.h"
+#include "messages/Win32.h"
+
+class IScintillaGateway {
+ public:
+  virtual ~IScintillaGateway() = default;
+
+  // Composite operations.
+  virtual int32_t GetSelectionLength() = 0;
+  virtual void AppendTextAndMoveCursor(std::u16string_view text) = 0;
+  virtual void InsertTextAndMoveCursor(std::u16string_view text) = 0;
+  virtual void SelectCurrentLine() = 0;
+  virtual void ClearSelectionToCursor() = 0;
+  virtual int32_t GetCurrentLineNumber() = 0;
+  virtual Win32::ScrollInfo GetScrollInfo(Win32::ScrollInfoMask mask, Win32::ScrollInfoBar scrollBar) = 0;
+
+#include "gateway/IScintillaGateway.ops.h"
+};
