@@ -1,0 +1,66 @@
+// The plugin's filter window: a pattern field, a delimiter field, and the two
+// buttons that run Keep and Remove on the host's active view.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "filter/EditorFilter.h"
+#include "host/NativeTypes.h"
+
+class frmMyDlg {
+ public:
+  // Runs one operation with the field texts; returns the message for the user
+  // when it could not be done (the document is then untouched).
+  using Runner = std::function<std::optional<std::wstring>(
+      siftwell::filter::Operation op, std::wstring_view pattern, std::wstring_view delimiterField)>;
+
+  // Control identifiers, in the order the controls are created.
+  enum ControlId : int32_t {
+    textBox1 = 1001,  // pattern
+    button1,          // "Keep Pattern"
+    button2,          // "Everything BUT pattern"
+    label1,           // "Regex Pattern:"
+    label2,           // "Delimiter:"
+    textBox2,         // delimiter
+    statusLabel,      // why the last run failed; hidden while empty
+  };
+
+  // siftwell::filter::RunOnCurrentView.
+  static Runner CurrentViewRunner();
+
+  // Builds the window, hidden, titled "frmMyDlg", and announces it to `host`
+  // (NPPM_MODELESSDIALOG) until it is destroyed. `host` may be null. Null if
+  // the window could not be made.
+  static std::unique_ptr<frmMyDlg> Create(HINSTANCE module, HWND host, Runner run = CurrentViewRunner());
+  ~frmMyDlg();  // destroys the window if it is still open
+  frmMyDlg(const frmMyDlg&) = delete;
+  frmMyDlg& operator=(const frmMyDlg&) = delete;
+
+  HWND Handle() const noexcept;  // null once closed
+  bool IsClosed() const noexcept;
+  void SetTitle(std::wstring_view title);
+  void Show();  // modeless; a visible window stays as it is
+
+  std::wstring PatternText() const;
+  std::wstring DelimiterText() const;
+  std::wstring StatusText() const;  // empty unless the last run failed
+
+  // The buttons' click handlers: run Keep / Remove with the field texts.
+  void button1_Click();
+  void button2_Click();
+
+  class Impl;
+  class Key {
+    friend class frmMyDlg;
+    explicit Key() = default;
+  };
+  frmMyDlg(Key, std::unique_ptr<Impl> impl);  // for Create only
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};

@@ -1,0 +1,139 @@
+// Pieces shared by the plugin's two windows: the dialog font and its scale, the
+// themed common-controls context, fixed-size tool-window geometry, and the
+// registration of modeless windows with the host's message loop.
+// Platform layer: includes windows.h; only the windows' .cpp files include it.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace siftwell::ui {
+
+// Layouts are drawn for a dialog font of 6 x 13 pixels per average character.
+constexpr int32_t kDesignCharWidth = 6;
+constexpr int32_t kDesignCharHeight = 13;
+
+// Border of a fixed-size tool window: thin caption with a close box, no sizing
+// frame, no minimise or maximise box, kept out of the taskbar.
+constexpr DWORD kFixedToolStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+constexpr DWORD kFixedToolExStyle = WS_EX_TOOLWINDOW | WS_EX_CONTROLPARENT;
+
+// The system's message font ("MS Shell Dlg" equivalent) and the scale from the
+// design grid to it. Owns the font.
+class DialogFont {
+ public:
+  DialogFont();
+  ~DialogFont();
+  DialogFont(const DialogFont&) = delete;
+  DialogFont& operator=(const DialogFont&) = delete;
+
+  HFONT Handle() const noexcept { return font_; }
+  // Average character width (mean over the Latin alphabet) and line height, pixels.
+  double AverageCharWidth() const noexcept { return averageWidth_; }
+  int32_t CharHeight() const noexcept { return height_; }
+  // Design pixels -> pixels for this font.
+  int32_t X(int32_t design) const noexcept;
+  int32_t Y(int32_t design) const noexcept;
+  // One line of text in this font, in pixels.
+  SIZE TextExtent(std::wstring_view text) const;
+
+ private:
+  HFONT font_ = nullptr;
+  double averageWidth_ = kDesignCharWidth;
+  int32_t height_ = kDesignCharHeight;
+};
+
+// While alive, controls created on this thread come from the version-6 common
+// controls (themed), using the manifest resource ISOLATIONAWARE_MANIFEST_RESOURCE_ID
+// of `module`. Without that resource nothing is activated and controls stay classic.
+class ThemeScope {
+ public:
+  explicit ThemeScope(HINSTANCE module);
+  ~ThemeScope();
+  ThemeScope(const ThemeScope&) = delete;
+  ThemeScope& operator=(const ThemeScope&) = delete;
+  bool Active() const noexcept { return active_; }
+
+ private:
+  ULONG_PTR cookie_ = 0;
+  bool active_ = false;
+};
+
+// Outer window size of a fixed-size tool window with the given client size.
+SIZE FixedToolWindowSize(SIZE client);
+
+// Registers a window class once per module (later calls are no-ops).
+bool EnsureWindowClass(HINSTANCE module, const wchar_t* name, WNDPROC proc);
+// Removes the plugin's window classes; for plugin shutdown, after its windows are gone.
+void UnregisterWindowClasses(HINSTANCE module);
+
+// The host's message loop gives dialog keys (Tab, Shift+Tab) only to windows it
+// knows; both calls do nothing for a null host.
+void RegisterModeless(HWND host, HWND window);
+void UnregisterModeless(HWND host, HWND window);
+
+// Creates a child control with the dialog font; `id` is its control identifier.
+HWND CreateControl(HWND parent, HINSTANCE module, const wchar_t* className, std::wstring_view text,
+                   DWORD style, DWORD exStyle, RECT bounds, int32_t id, const DialogFont& font);
+
+// A fixed-size, top-level tool window without owner, known to the host while it
+// lives. Closing destroys it; the object stays and reports IsClosed().
+class ToolWindow {
+ public:
+  ToolWindow(HINSTANCE module, HWND host);
+  virtual ~ToolWindow();  // destroys the window if it is still open
+  ToolWindow(const ToolWindow&) = delete;
+  ToolWindow& operator=(const ToolWindow&) = delete;
+
+  // Creates the (hidden) window with a client area of `designClient` at the
+  // design scale. False if the platform refused.
+  bool Open(const wchar_t* className, const wchar_t* title, SIZE designClient);
+
+  HWND Handle() const noexcept { return hwnd_; }
+  bool IsClosed() const noexcept { return closed_; }
+  void SetTitle(std::wstring_view title);
+  // Shows the window modeless; a visible window stays as it is.
+  void Show();
+
+  HINSTANCE Module() const noexcept { return module_; }
+  const DialogFont& Font() const noexcept { return font_; }
+  RECT Scaled(int32_t x, int32_t y, int32_t width, int32_t height) const noexcept;
+
+  LRESULT HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+ protected:
+  // The window's own messages; the default hands them to DefWindowProc.
+  virtual LRESULT OnMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+ private:
+  HINSTANCE module_;
+  HWND host_;
+  HWND hwnd_ = nullptr;
+  bool closed_ = false;
+  SIZE outer_{};
+  DialogFont font_;
+};
+
+// A window procedure for a C++ object: the object pointer travels as the
+// lpCreateParams of CreateWindowEx and is kept in GWLP_USERDATA.
+template <class T>
+LRESULT CALLBACK ObjectWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_NCCREATE) {
+    auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* self = reinterpret_cast<T*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (self == nullptr) return DefWindowProcW(hwnd, msg, wParam, lParam);
+  if (msg == WM_NCDESTROY) SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+  try {
+    return self->HandleMessage(hwnd, msg, wParam, lParam);
+  } catch (...) {
+    // Nothing may unwind through the platform's dispatcher.
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
+  }
+}
+
+}  // namespace siftwell::ui

@@ -1,0 +1,193 @@
+// The usage ping against a real HTTP listener on 127.0.0.1 in this process.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <thread>
+
+#include "plugin/UsagePing.h"
+
+namespace {
+
+constexpr char kExpectedTarget[] = "/?source=orbel&v=" SIFTWELL_TEST_VERSION;
+
+class Winsock {
+ public:
+  Winsock() { ok_ = WSAStartup(MAKEWORD(2, 2), &data_) == 0; }
+  ~Winsock() {
+    if (ok_) WSACleanup();
+  }
+  bool Ok() const { return ok_; }
+
+ private:
+  WSADATA data_{};
+  bool ok_ = false;
+};
+
+class Socket {
+ public:
+  explicit Socket(SOCKET s = INVALID_SOCKET) : s_(s) {}
+  ~Socket() {
+    if (s_ != INVALID_SOCKET) closesocket(s_);
+  }
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+  SOCKET get() const { return s_; }
+
+ private:
+  SOCKET s_;
+};
+
+// Waits (bounded, so a broken ping fails the test instead of hanging it) until
+// `s` is readable.
+bool Readable(SOCKET s, int32_t seconds) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(s, &set);
+  timeval limit{seconds, 0};
+  return select(0, &set, nullptr, nullptr, &limit) == 1;
+}
+
+// One-shot HTTP server on 127.0.0.1, ephemeral port: takes one request, answers
+// 200 with a short body, and keeps what it received.
+class Listener {
+ public:
+  Listener() : socket_(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    int length = sizeof(address);
+    if (bind(socket_.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        listen(socket_.get(), 1) != 0 ||
+        getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      return;
+    }
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~Listener() { Join(); }
+  uint16_t Port() const { return port_; }
+  void Join() {
+    if (thread_.joinable()) thread_.join();
+  }
+  const std::string& Received() const { return received_; }
+  bool AfterHeaders() const { return extra_; }
+
+ private:
+  void Serve() {
+    if (!Readable(socket_.get(), 60)) return;
+    Socket client(accept(socket_.get(), nullptr, nullptr));
+    if (client.get() == INVALID_SOCKET) return;
+    char buffer[4096];
+    while (received_.find("\r\n\r\n") == std::string::npos && Readable(client.get(), 30)) {
+      const int n = recv(client.get(), buffer, sizeof(buffer), 0);
+      if (n <= 0) break;
+      received_.append(buffer, static_cast<size_t>(n));
+    }
+    const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nConnection: close\r\n\r\nthanks";
+    send(client.get(), answer.data(), static_cast<int>(answer.size()), 0);
+    // Anything more from the client would be a body.
+    if (Readable(client.get(), 1)) {
+      extra_ = recv(client.get(), buffer, sizeof(buffer), 0) > 0;
+    }
+    shutdown(client.get(), SD_BOTH);
+  }
+
+  Socket socket_;
+  uint16_t port_ = 0;
+  std::thread thread_;
+  std::string received_;
+  bool extra_ = false;
+};
+
+struct Request {
+  std::string line;
+  std::map<std::string, std::string> headers;  // lower-case names
+  std::string rest;                            // bytes after the blank line
+};
+
+Request Parse(const std::string& raw) {
+  Request request;
+  const size_t end = raw.find("\r\n\r\n");
+  const std::string head = raw.substr(0, end);
+  request.rest = end == std::string::npos ? std::string() : raw.substr(end + 4);
+  size_t pos = head.find("\r\n");
+  request.line = head.substr(0, pos);
+  while (pos != std::string::npos) {
+    const size_t next = head.find("\r\n", pos + 2);
+    const std::string header = head.substr(pos + 2, next == std::string::npos ? std::string::npos : next - pos - 2);
+    const size_t colon = header.find(':');
+    std::string name = header.substr(0, colon);
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+    request.headers[name] = header.substr(header.find_first_not_of(' ', colon + 1));
+    pos = next;
+  }
+  return request;
+}
+
+class UsagePing : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(winsock.Ok());
+    // The test talks to 127.0.0.1 only, never through a proxy.
+    for (const wchar_t* name : {L"http_proxy", L"HTTP_PROXY", L"all_proxy", L"ALL_PROXY"}) {
+      SetEnvironmentVariableW(name, nullptr);
+    }
+  }
+  void TearDown() override { EXPECT_TRUE(CancelUsagePings()) << "every ping released its handles"; }
+  Winsock winsock;
+};
+
+TEST_F(UsagePing, TargetIsTheRootWithSourceAndVersion) {
+  const std::wstring target = UsagePingTarget();
+  EXPECT_EQ(std::string(target.begin(), target.end()), kExpectedTarget);
+}
+
+TEST_F(UsagePing, SendsOneBodilessGetOfTheRootWithTheExactQuery) {
+  Listener listener;
+  ASSERT_NE(listener.Port(), 0);
+  ASSERT_TRUE(StartUsagePing(L"127.0.0.1", listener.Port()));
+  listener.Join();
+  Request request = Parse(listener.Received());
+  EXPECT_EQ(request.line, std::string("GET ") + kExpectedTarget + " HTTP/1.1");
+  EXPECT_EQ(request.headers["host"], "127.0.0.1:" + std::to_string(listener.Port()));
+  // No body, and no headers beyond what HTTP itself needs.
+  EXPECT_TRUE(request.rest.empty());
+  EXPECT_FALSE(listener.AfterHeaders());
+  for (const auto& [name, value] : request.headers) {
+    const bool allowed = name == "host" || name == "connection" || name == "content-length";
+    EXPECT_TRUE(allowed) << "extra header " << name << ": " << value;
+    if (name == "content-length") EXPECT_EQ(value, "0");
+  }
+}
+
+TEST_F(UsagePing, StartsWhenNobodyListensAndFailsSilentlyLater) {
+  uint16_t port = 0;
+  {
+    Listener closed;  // takes a free port and gives it back unanswered
+    port = closed.Port();
+    Socket poke(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    connect(poke.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  }
+  ASSERT_NE(port, 0);
+  EXPECT_TRUE(StartUsagePing(L"127.0.0.1", port));
+}
+
+TEST_F(UsagePing, AnEndpointThatCannotBeUsedFailsToStart) {
+  EXPECT_FALSE(StartUsagePing(L"", 80));
+  EXPECT_FALSE(StartUsagePing(L"127.0.0.1", 0));
+}
+
+}  // namespace

@@ -1,0 +1,516 @@
+// The filter window and the About window as real windows under the platform:
+// geometry at the dialog font's scale, controls, keyboard order, Enter, the
+// buttons' runs, closing, and the announcements to a stand-in host window.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "filter/frmMyDlg.h"
+#include "plugin/about.h"
+#include "plugin/WindowKit.h"
+#include "messages/Tables.h"
+
+using siftwell::filter::Operation;
+
+namespace {
+
+HINSTANCE Module() { return GetModuleHandleW(nullptr); }
+
+// The scale a window should use, measured here independently: the system
+// message font, average width over the alphabet, line height.
+struct Scale {
+  double width = 6;
+  int32_t height = 13;
+  int32_t X(int32_t v) const { return static_cast<int32_t>(std::lround(v * width / 6)); }
+  int32_t Y(int32_t v) const { return static_cast<int32_t>(std::lround(v * height / 13.0)); }
+  SIZE Extent(const std::wstring& text) const {
+    HDC dc = GetDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, font);
+    SIZE size{};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    SelectObject(dc, old);
+    ReleaseDC(nullptr, dc);
+    return size;
+  }
+  HFONT font = nullptr;
+};
+
+const Scale& Measured() {
+  static Scale scale = [] {
+    Scale s;
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof(metrics);
+    EXPECT_TRUE(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0));
+    s.font = CreateFontIndirectW(&metrics.lfMessageFont);
+    HDC dc = GetDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, s.font);
+    TEXTMETRICW tm{};
+    GetTextMetricsW(dc, &tm);
+    SIZE alphabet{};
+    GetTextExtentPoint32W(dc, L"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ", 52, &alphabet);
+    SelectObject(dc, old);
+    ReleaseDC(nullptr, dc);
+    s.width = alphabet.cx / 52.0;
+    s.height = tm.tmHeight;
+    return s;
+  }();
+  return scale;
+}
+
+// Stands in for the host's main window: records NPPM_MODELESSDIALOG.
+class TestHost {
+ public:
+  struct Call {
+    WPARAM action;
+    HWND window;
+  };
+  TestHost() {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = &Proc;
+    wc.hInstance = Module();
+    wc.lpszClassName = L"SiftwellTestHost";
+    RegisterClassW(&wc);
+    hwnd_ = CreateWindowExW(0, wc.lpszClassName, L"host", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
+                            Module(), this);
+  }
+  ~TestHost() { DestroyWindow(hwnd_); }
+  HWND Handle() const { return hwnd_; }
+  const std::vector<Call>& Calls() const { return calls_; }
+
+ private:
+  static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_NCCREATE) {
+      SetWindowLongPtrW(hwnd, GWLP_USERDATA,
+                        reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<TestHost*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (self != nullptr && msg == static_cast<UINT>(NppMsg::NPPM_MODELESSDIALOG)) {
+      self->calls_.push_back({wParam, reinterpret_cast<HWND>(lParam)});
+      return lParam;
+    }
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
+  }
+  HWND hwnd_ = nullptr;
+  std::vector<Call> calls_;
+};
+
+// Records what the filter window asks to run.
+struct RecordingRunner {
+  struct Call {
+    Operation op;
+    std::wstring pattern;
+    std::wstring delimiter;
+  };
+  std::vector<Call> calls;
+  std::optional<std::wstring> answer;
+  bool fail = false;
+
+  frmMyDlg::Runner Runner() {
+    return [this](Operation op, std::wstring_view pattern, std::wstring_view delimiter) {
+      calls.push_back({op, std::wstring(pattern), std::wstring(delimiter)});
+      if (fail) throw std::runtime_error("engine failure");
+      return answer;
+    };
+  }
+};
+
+std::wstring Text(HWND hwnd) {
+  wchar_t buffer[256] = {};
+  GetWindowTextW(hwnd, buffer, 256);
+  return buffer;
+}
+
+std::wstring ClassOf(HWND hwnd) {
+  wchar_t buffer[64] = {};
+  GetClassNameW(hwnd, buffer, 64);
+  return buffer;
+}
+
+// A control's rectangle in its parent's client coordinates.
+RECT ChildRect(HWND child) {
+  RECT r{};
+  GetWindowRect(child, &r);
+  MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+SIZE ClientSize(HWND hwnd) {
+  RECT r{};
+  GetClientRect(hwnd, &r);
+  return SIZE{r.right, r.bottom};
+}
+
+std::vector<HWND> Children(HWND parent) {
+  std::vector<HWND> found;
+  for (HWND c = GetWindow(parent, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) found.push_back(c);
+  return found;
+}
+
+// Runs pending messages, handing each to the dialog manager first, as the
+// host's message loop does for the windows announced to it.
+void Pump(HWND dialog) {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (IsDialogMessageW(dialog, &msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+
+// A key press as the message loop would see it, handed to the dialog manager.
+void PressKey(HWND dialog, HWND target, WPARAM key) {
+  MSG down{target, WM_KEYDOWN, key, 1, 0, {}};
+  if (!IsDialogMessageW(dialog, &down)) {
+    TranslateMessage(&down);
+    DispatchMessageW(&down);
+  }
+  MSG up{target, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u), 0, {}};
+  if (!IsDialogMessageW(dialog, &up)) DispatchMessageW(&up);
+  Pump(dialog);
+}
+
+void ExpectFixedToolWindow(HWND hwnd) {
+  const LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_STYLE);
+  const LONG_PTR exStyle = GetWindowLongPtrW(hwnd, GWL_EXSTYLE);
+  EXPECT_EQ(style & WS_CAPTION, WS_CAPTION);
+  EXPECT_TRUE(style & WS_SYSMENU);
+  EXPECT_FALSE(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_CHILD | WS_POPUP));
+  EXPECT_TRUE(exStyle & WS_EX_TOOLWINDOW) << "a tool window stays out of the taskbar";
+  EXPECT_FALSE(exStyle & WS_EX_APPWINDOW);
+  EXPECT_EQ(GetWindow(hwnd, GW_OWNER), nullptr);
+  EXPECT_EQ(GetParent(hwnd), nullptr);
+
+  // Dragging can neither shrink nor grow it.
+  RECT outer{};
+  GetWindowRect(hwnd, &outer);
+  MINMAXINFO info{};
+  info.ptMinTrackSize = POINT{1, 1};
+  info.ptMaxTrackSize = POINT{10000, 10000};
+  SendMessageW(hwnd, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+  EXPECT_EQ(info.ptMinTrackSize.x, outer.right - outer.left);
+  EXPECT_EQ(info.ptMaxTrackSize.x, outer.right - outer.left);
+  EXPECT_EQ(info.ptMinTrackSize.y, outer.bottom - outer.top);
+  EXPECT_EQ(info.ptMaxTrackSize.y, outer.bottom - outer.top);
+  // No sizing border anywhere on the frame.
+  const POINT probes[] = {{outer.left, outer.top},          {outer.right - 1, outer.bottom - 1},
+                          {outer.left, (outer.top + outer.bottom) / 2}, {outer.right - 1, outer.top + 2},
+                          {(outer.left + outer.right) / 2, outer.bottom - 1}};
+  for (POINT p : probes) {
+    const LRESULT hit = SendMessageW(hwnd, WM_NCHITTEST, 0, MAKELPARAM(p.x, p.y));
+    EXPECT_FALSE(hit >= HTLEFT && hit <= HTBOTTOMRIGHT) << "sizing hit code " << hit;
+  }
+}
+
+void ExpectNoOverlapInside(HWND parent) {
+  const SIZE client = ClientSize(parent);
+  const std::vector<HWND> controls = Children(parent);
+  for (size_t i = 0; i < controls.size(); ++i) {
+    const RECT a = ChildRect(controls[i]);
+    EXPECT_GE(a.left, 0);
+    EXPECT_GE(a.top, 0);
+    EXPECT_LE(a.right, client.cx) << Text(controls[i]);
+    EXPECT_LE(a.bottom, client.cy) << Text(controls[i]);
+    for (size_t j = i + 1; j < controls.size(); ++j) {
+      const RECT b = ChildRect(controls[j]);
+      RECT both{};
+      EXPECT_FALSE(IntersectRect(&both, &a, &b)) << "'" << std::string(Text(controls[i]).begin(), Text(controls[i]).end())
+                                                 << "' overlaps control " << GetDlgCtrlID(controls[j]);
+    }
+  }
+}
+
+class FilterWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    window = frmMyDlg::Create(Module(), host.Handle(), runner.Runner());
+    ASSERT_NE(window, nullptr);
+    ASSERT_NE(window->Handle(), nullptr);
+  }
+  HWND Item(int32_t id) const { return GetDlgItem(window->Handle(), id); }
+
+  TestHost host;
+  RecordingRunner runner;
+  std::unique_ptr<frmMyDlg> window;
+};
+
+TEST_F(FilterWindow, ClientAreaIs359By96AtTheDesignScaleOfTheDialogFont) {
+  const Scale& s = Measured();
+  const SIZE client = ClientSize(window->Handle());
+  EXPECT_EQ(client.cx, s.X(359));
+  EXPECT_EQ(client.cy, s.Y(96));
+  ExpectFixedToolWindow(window->Handle());
+  EXPECT_EQ(Text(window->Handle()), L"frmMyDlg");
+  EXPECT_EQ(ClassOf(window->Handle()), L"frmMyDlg");
+}
+
+TEST_F(FilterWindow, ControlsHaveTheirTextsPlacesAndFont) {
+  const Scale& s = Measured();
+  struct Expected {
+    int32_t id;
+    const wchar_t* cls;
+    const wchar_t* text;
+    int32_t x, y, w, h;
+    bool autoSize;
+  };
+  const Expected expected[] = {
+      {frmMyDlg::textBox1, L"Edit", L"", 94, 21, 100, 20, false},
+      {frmMyDlg::button1, L"Button", L"Keep Pattern", 210, 21, 135, 23, false},
+      {frmMyDlg::button2, L"Button", L"Everything BUT pattern", 210, 56, 135, 23, false},
+      {frmMyDlg::label1, L"Static", L"Regex Pattern:", 5, 21, 78, 13, true},
+      {frmMyDlg::label2, L"Static", L"Delimiter:", 5, 58, 50, 13, true},
+      {frmMyDlg::textBox2, L"Edit", L"\\n", 94, 58, 100, 20, false},
+  };
+  std::vector<HWND> visible;
+  for (HWND c : Children(window->Handle())) {
+    if (GetWindowLongPtrW(c, GWL_STYLE) & WS_VISIBLE) visible.push_back(c);
+  }
+  EXPECT_EQ(visible.size(), std::size(expected)) << "nothing but the six controls shows";
+  for (const Expected& e : expected) {
+    SCOPED_TRACE(e.id);
+    HWND c = Item(e.id);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(ClassOf(c), e.cls);
+    EXPECT_EQ(Text(c), e.text);
+    EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(c, WM_GETFONT, 0, 0)) != nullptr, true);
+    const RECT r = ChildRect(c);
+    EXPECT_EQ(r.left, s.X(e.x));
+    EXPECT_EQ(r.top, s.Y(e.y));
+    if (e.autoSize) {
+      const SIZE text = s.Extent(e.text);
+      EXPECT_EQ(r.right - r.left, text.cx) << "a label is as wide as its text";
+      EXPECT_EQ(r.bottom - r.top, text.cy);
+    } else {
+      EXPECT_EQ(r.right - r.left, s.X(e.w));
+      EXPECT_EQ(r.bottom - r.top, s.Y(e.h));
+    }
+  }
+  ExpectNoOverlapInside(window->Handle());
+}
+
+TEST_F(FilterWindow, FieldsAreSingleLineAndNoButtonIsDefault) {
+  for (int32_t id : {frmMyDlg::textBox1, frmMyDlg::textBox2}) {
+    EXPECT_FALSE(GetWindowLongPtrW(Item(id), GWL_STYLE) & (ES_MULTILINE | ES_WANTRETURN));
+  }
+  for (int32_t id : {frmMyDlg::button1, frmMyDlg::button2}) {
+    const LRESULT code = SendMessageW(Item(id), WM_GETDLGCODE, 0, 0);
+    EXPECT_FALSE(code & DLGC_DEFPUSHBUTTON);
+    EXPECT_NE(id, IDOK);
+  }
+  EXPECT_EQ(GetDlgItem(window->Handle(), IDOK), nullptr) << "Enter's IDOK must reach no control";
+}
+
+TEST_F(FilterWindow, ButtonsUseTheThemedCommonControls) {
+  // Only version-6 buttons answer BCM_GETIDEALSIZE; this process itself has no
+  // manifest asking for them, like the host as far as the plugin knows.
+  HWND plain = CreateWindowExW(0, L"Button", L"plain", WS_CHILD | BS_PUSHBUTTON, 0, 0, 50, 20, window->Handle(),
+                               nullptr, Module(), nullptr);
+  ASSERT_NE(plain, nullptr);
+  SIZE plainIdeal{};
+  EXPECT_FALSE(SendMessageW(plain, BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&plainIdeal)));
+  DestroyWindow(plain);
+  for (int32_t id : {frmMyDlg::button1, frmMyDlg::button2}) {
+    SIZE ideal{};
+    EXPECT_TRUE(SendMessageW(Item(id), BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&ideal)));
+    EXPECT_GT(ideal.cx, 0);
+  }
+}
+
+TEST_F(FilterWindow, TabGoesPatternDelimiterKeepRemove) {
+  HWND dialog = window->Handle();
+  const HWND order[] = {Item(frmMyDlg::textBox1), Item(frmMyDlg::textBox2), Item(frmMyDlg::button1),
+                        Item(frmMyDlg::button2)};
+  for (size_t i = 0; i < std::size(order); ++i) {
+    EXPECT_EQ(GetNextDlgTabItem(dialog, order[i], FALSE), order[(i + 1) % std::size(order)]) << i;
+    EXPECT_EQ(GetNextDlgTabItem(dialog, order[(i + 1) % std::size(order)], TRUE), order[i]) << i;
+  }
+  for (int32_t id : {frmMyDlg::label1, frmMyDlg::label2, frmMyDlg::statusLabel}) {
+    EXPECT_FALSE(GetWindowLongPtrW(Item(id), GWL_STYLE) & WS_TABSTOP);
+  }
+  // The real keys, through the dialog manager as the host's loop runs them.
+  window->Show();
+  SetForegroundWindow(dialog);
+  SetFocus(order[0]);
+  ASSERT_EQ(GetFocus(), order[0]);
+  for (size_t i = 1; i <= std::size(order); ++i) {
+    PressKey(dialog, GetFocus(), VK_TAB);
+    EXPECT_EQ(GetFocus(), order[i % std::size(order)]) << i;
+  }
+}
+
+TEST_F(FilterWindow, EnterInAFieldRunsNothingAndChangesNothing) {
+  HWND dialog = window->Handle();
+  window->Show();
+  SetForegroundWindow(dialog);
+  SetWindowTextW(Item(frmMyDlg::textBox1), L"a+");
+  for (int32_t id : {frmMyDlg::textBox1, frmMyDlg::textBox2}) {
+    SetFocus(Item(id));
+    ASSERT_EQ(GetFocus(), Item(id));
+    PressKey(dialog, Item(id), VK_RETURN);
+  }
+  // What the dialog manager sends for Enter and Escape without a default button.
+  SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  EXPECT_TRUE(runner.calls.empty());
+  EXPECT_EQ(window->PatternText(), L"a+");
+  EXPECT_EQ(window->DelimiterText(), L"\\n");
+  EXPECT_FALSE(window->IsClosed());
+}
+
+TEST_F(FilterWindow, ButtonsRunTheirOperationWithTheFieldTexts) {
+  SetWindowTextW(Item(frmMyDlg::textBox1), L"(\\d+)-x");
+  SetWindowTextW(Item(frmMyDlg::textBox2), L"; \\t");
+  SendMessageW(Item(frmMyDlg::button1), BM_CLICK, 0, 0);
+  SendMessageW(Item(frmMyDlg::button2), BM_CLICK, 0, 0);
+  ASSERT_EQ(runner.calls.size(), 2u);
+  EXPECT_EQ(runner.calls[0].op, Operation::Keep);
+  EXPECT_EQ(runner.calls[1].op, Operation::Remove);
+  for (const auto& call : runner.calls) {
+    EXPECT_EQ(call.pattern, L"(\\d+)-x");
+    EXPECT_EQ(call.delimiter, L"; \\t");
+  }
+  // Fields keep their text between presses.
+  EXPECT_EQ(window->PatternText(), L"(\\d+)-x");
+  EXPECT_EQ(window->DelimiterText(), L"; \\t");
+}
+
+TEST_F(FilterWindow, EmptyPatternRunsNothingAndShowsNothing) {
+  SendMessageW(Item(frmMyDlg::button1), BM_CLICK, 0, 0);
+  window->button2_Click();
+  EXPECT_TRUE(runner.calls.empty());
+  EXPECT_EQ(window->StatusText(), L"");
+  EXPECT_FALSE(IsWindowVisible(Item(frmMyDlg::statusLabel)));
+}
+
+TEST_F(FilterWindow, RejectionIsShownInTheWindowAndClearedBySuccess) {
+  window->Show();
+  const SIZE before = ClientSize(window->Handle());
+  SetWindowTextW(Item(frmMyDlg::textBox1), L"(");
+  runner.answer = L"missing closing parenthesis at offset 1";
+  SendMessageW(Item(frmMyDlg::button1), BM_CLICK, 0, 0);
+  EXPECT_EQ(window->StatusText(), L"missing closing parenthesis at offset 1");
+  EXPECT_TRUE(IsWindowVisible(Item(frmMyDlg::statusLabel)));
+  EXPECT_EQ(ClientSize(window->Handle()).cx, before.cx);
+  EXPECT_EQ(ClientSize(window->Handle()).cy, before.cy);
+  ExpectNoOverlapInside(window->Handle());
+
+  runner.answer.reset();
+  SendMessageW(Item(frmMyDlg::button2), BM_CLICK, 0, 0);
+  EXPECT_EQ(window->StatusText(), L"");
+  EXPECT_FALSE(IsWindowVisible(Item(frmMyDlg::statusLabel)));
+}
+
+TEST_F(FilterWindow, AFailingRunIsReportedNotPropagated) {
+  SetWindowTextW(Item(frmMyDlg::textBox1), L"x");
+  runner.fail = true;
+  SendMessageW(Item(frmMyDlg::button1), BM_CLICK, 0, 0);
+  EXPECT_EQ(runner.calls.size(), 1u);
+  EXPECT_FALSE(window->StatusText().empty());
+  EXPECT_FALSE(window->IsClosed());
+}
+
+TEST_F(FilterWindow, AnnouncedToTheHostWhileItLivesAndClosingIsNoticed) {
+  HWND hwnd = window->Handle();
+  ASSERT_EQ(host.Calls().size(), 1u);
+  EXPECT_EQ(host.Calls()[0].action, static_cast<WPARAM>(NppMsg::MODELESSDIALOGADD));
+  EXPECT_EQ(host.Calls()[0].window, hwnd);
+
+  window->Show();
+  EXPECT_TRUE(IsWindowVisible(hwnd));
+  window->Show();  // already visible: stays
+  EXPECT_TRUE(IsWindowVisible(hwnd));
+  window->SetTitle(L"Siftwelle");
+  EXPECT_EQ(Text(hwnd), L"Siftwelle");
+
+  EXPECT_FALSE(window->IsClosed());
+  SendMessageW(hwnd, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(window->IsClosed());
+  EXPECT_EQ(window->Handle(), nullptr);
+  EXPECT_FALSE(IsWindow(hwnd));
+  ASSERT_EQ(host.Calls().size(), 2u);
+  EXPECT_EQ(host.Calls()[1].action, static_cast<WPARAM>(NppMsg::MODELESSDIALOGREMOVE));
+  EXPECT_EQ(host.Calls()[1].window, hwnd);
+  // A closed window takes calls quietly.
+  window->Show();
+  window->SetTitle(L"x");
+  EXPECT_EQ(window->PatternText(), L"");
+}
+
+TEST(FilterWindowLifetime, ReleasingAnOpenWindowDestroysItAndTellsTheHost) {
+  TestHost host;
+  RecordingRunner runner;
+  auto window = frmMyDlg::Create(Module(), host.Handle(), runner.Runner());
+  ASSERT_NE(window, nullptr);
+  HWND hwnd = window->Handle();
+  window.reset();
+  EXPECT_FALSE(IsWindow(hwnd));
+  ASSERT_EQ(host.Calls().size(), 2u);
+  EXPECT_EQ(host.Calls()[1].action, static_cast<WPARAM>(NppMsg::MODELESSDIALOGREMOVE));
+}
+
+TEST(FilterWindowLifetime, ANewWindowHasFreshDefaults) {
+  TestHost host;
+  RecordingRunner runner;
+  auto first = frmMyDlg::Create(Module(), host.Handle(), runner.Runner());
+  ASSERT_NE(first, nullptr);
+  SetWindowTextW(GetDlgItem(first->Handle(), frmMyDlg::textBox1), L"abc");
+  SetWindowTextW(GetDlgItem(first->Handle(), frmMyDlg::textBox2), L",");
+  SendMessageW(first->Handle(), WM_CLOSE, 0, 0);
+  ASSERT_TRUE(first->IsClosed());
+  auto second = frmMyDlg::Create(Module(), nullptr, runner.Runner());  // no host: still works
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(second->PatternText(), L"");
+  EXPECT_EQ(second->DelimiterText(), std::wstring(L"\\n"));
+  EXPECT_EQ(second->DelimiterText().size(), 2u);
+  EXPECT_EQ(second->StatusText(), L"");
+}
+
+TEST(AboutWindow, LayoutStylesAndLifetime) {
+  const Scale& s = Measured();
+  TestHost host;
+  auto window = about::Create(Module(), host.Handle());
+  ASSERT_NE(window, nullptr);
+  HWND hwnd = window->Handle();
+  EXPECT_EQ(Text(hwnd), L"About");
+  EXPECT_EQ(ClassOf(hwnd), L"about");
+  const SIZE client = ClientSize(hwnd);
+  EXPECT_EQ(client.cx, s.X(284));
+  EXPECT_EQ(client.cy, s.Y(92));
+  ExpectFixedToolWindow(hwnd);
+
+  const std::vector<HWND> controls = Children(hwnd);
+  ASSERT_EQ(controls.size(), 1u);
+  HWND label = GetDlgItem(hwnd, about::label1);
+  ASSERT_EQ(label, controls[0]);
+  EXPECT_EQ(Text(label), std::wstring(about::CreditText));
+  EXPECT_FALSE(GetWindowLongPtrW(label, GWL_STYLE) & WS_TABSTOP);
+  const RECT r = ChildRect(label);
+  EXPECT_EQ(r.left, s.X(23));
+  EXPECT_EQ(r.top, s.Y(44));
+  EXPECT_EQ(r.right - r.left, s.Extent(std::wstring(about::CreditText)).cx);
+  ExpectNoOverlapInside(hwnd);
+
+  ASSERT_EQ(host.Calls().size(), 1u);
+  EXPECT_EQ(host.Calls()[0].action, static_cast<WPARAM>(NppMsg::MODELESSDIALOGADD));
+  window->Show();
+  EXPECT_TRUE(IsWindowVisible(hwnd));
+  SendMessageW(hwnd, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(window->IsClosed());
+  ASSERT_EQ(host.Calls().size(), 2u);
+  EXPECT_EQ(host.Calls()[1].action, static_cast<WPARAM>(NppMsg::MODELESSDIALOGREMOVE));
+  EXPECT_EQ(host.Calls()[1].window, hwnd);
+
+  auto again = about::Create(Module(), host.Handle());  // the next command makes a new one
+  ASSERT_NE(again, nullptr);
+  EXPECT_NE(again->Handle(), nullptr);
+  EXPECT_FALSE(again->IsClosed());
+}
+
+}  // namespace
