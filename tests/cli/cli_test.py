@@ -110,6 +110,18 @@ def bytes_are_preserved(c):
 
 
 @case
+def long_and_short_pieces(c):
+    # Long stretches between matches and many short ones in one output.
+    chunk = b''.join(b'line %d of some text\xc3\xa9\0\n' % i for i in range(3000))
+    data = chunk + b'needle' + chunk[:5000] + b'needle' * 3 + b'x' + b'needle,'.join([b'ab'] * 2000) + chunk
+    c.write('big.txt', data)
+    expect_ok(c.run('remove', 'needle', c.path('big.txt')), data.replace(b'needle', b''))
+    expect_ok(c.run('keep', '(?s).+', '-d', '', c.path('big.txt')), data)
+    expect_ok(c.run('keep', 'needle|ab', '-d', '', c.path('big.txt')),
+              b'needle' * 4 + b'abneedle' * 1999 + b'ab')
+
+
+@case
 def rejected_pattern_writes_nothing(c):
     c.write('in.txt', b'abc')
     code, out, err = c.run('keep', '(', '-o', c.path('new.txt'), c.path('in.txt'))

@@ -150,32 +150,47 @@ class Bytes {
   std::size_t capacity_ = 0;
 };
 
-// The result, gathered in fixed blocks: no reallocation copies and no
-// over-allocation, so peak memory stays near input plus output.
-class BlockBuffer {
+// The result as a list of segments: long pieces of the input are referred to
+// in place (the input outlives the output), short ones are copied into fixed
+// blocks. No reallocation copies and no over-allocation, so peak memory stays
+// near the input plus the short pieces of the output.
+class Output {
  public:
+  explicit Output(std::string_view input) : input_(input) {}
+
   void Append(std::string_view s) {
+    if (s.size() >= kInPlace && s.data() >= input_.data() && s.data() + s.size() <= input_.data() + input_.size()) {
+      segments_.push_back(s);
+      return;
+    }
     while (!s.empty()) {
       if (blocks_.empty() || used_ == kBlock) {
         blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlock));
         used_ = 0;
       }
+      char* to = blocks_.back().get() + used_;
       const std::size_t n = std::min(s.size(), kBlock - used_);
-      std::memcpy(blocks_.back().get() + used_, s.data(), n);
+      std::memcpy(to, s.data(), n);
       used_ += n;
       s.remove_prefix(n);
+      if (!segments_.empty() && segments_.back().data() + segments_.back().size() == to)
+        segments_.back() = std::string_view(segments_.back().data(), segments_.back().size() + n);
+      else
+        segments_.emplace_back(to, n);
     }
   }
+
   bool WriteTo(std::FILE* f) const {
-    for (std::size_t i = 0; i < blocks_.size(); ++i) {
-      const std::size_t n = i + 1 == blocks_.size() ? used_ : kBlock;
-      if (std::fwrite(blocks_[i].get(), 1, n, f) != n) return false;
-    }
+    for (std::string_view seg : segments_)
+      if (std::fwrite(seg.data(), 1, seg.size(), f) != seg.size()) return false;
     return true;
   }
 
  private:
+  static constexpr std::size_t kInPlace = 4096;
   static constexpr std::size_t kBlock = std::size_t{4} << 20;
+  std::string_view input_;
+  std::vector<std::string_view> segments_;
   std::vector<std::unique_ptr<char[]>> blocks_;
   std::size_t used_ = 0;
 };
@@ -284,7 +299,7 @@ int Run(const std::vector<PathString>& args) {
     return Fail(1, err->message);
   }
 
-  BlockBuffer result;
+  Output result(text.View());
   const sf::Sink sink = [&](std::string_view piece) { result.Append(piece); };
   std::optional<sf::FilterError> error;
   try {

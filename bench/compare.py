@@ -1,0 +1,151 @@
+#!/usr/bin/env python3
+"""Times the siftwell CLI against common tools on a generated ~100 MB log.
+
+Keep is compared with `grep -oP` and `rg -o`, Remove with `perl -pe 's/..//g'`
+and `sed -E`. Runs alternate (ours, peer, peer, ours, ...) for each pattern; the
+best of N rounds counts. Prints the time ratio ours/peer per pattern (< 1: we
+are faster) and our peak memory relative to the document size.
+
+Usage: bench/compare.py --cli build/linux/tools/siftwell/siftwell [--size-mb 100] [--rounds 3]
+"""
+import argparse
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+# name, siftwell pattern, grep -P, rg args, perl s///, sed -E s/// (None: no equivalent)
+PATTERNS = [
+    ('literal', 'timeout', 'timeout', ['timeout'], 's/timeout//g', 's/timeout//g'),
+    ('digits', r'\d+', r'\d+', [r'\d+'], r's/\d+//g', 's/[0-9]+//g'),
+    ('words', r'\w+', r'\w+', [r'\w+'], r's/\w+//g', r's/\w+//g'),
+    ('email', r'[\w.+-]+@[\w-]+\.[\w.-]+', r'[\w.+-]+@[\w-]+\.[\w.-]+', [r'[\w.+-]+@[\w-]+\.[\w.-]+'],
+     r's/[\w.+-]+@[\w-]+\.[\w.-]+//g', r's/[[:alnum:]_.+-]+@[[:alnum:]_-]+\.[[:alnum:]_.-]+//g'),
+    ('error-lines', '(?mi)^.*error.*$', '(?i)^.*error.*$', ['(?mi)^.*error.*$'], 's/^.*error.*$//gi',
+     's/^.*error.*$//I'),
+    ('alternation', 'error|timeout|retry|connected', 'error|timeout|retry|connected',
+     ['error|timeout|retry|connected'], 's/error|timeout|retry|connected//g', 's/error|timeout|retry|connected//g'),
+    ('lookbehind', r'(?<=user=)\w+', r'(?<=user=)\w+', ['-P', r'(?<=user=)\w+'], r's/(?<=user=)\w+//g', None),
+]
+
+USERS = ['alice', 'bob_1', 'José', 'Øyvind', '田中', 'Müller', 'Zoë', 'Σωκράτης', 'carol.w']
+WORDS = ['request', 'served', 'timeout', 'error', 'connected', 'données', 'ошибка', 'ok', 'retry', 'cache',
+         'miss', 'GET', '/api/v1/items', 'Failed', 'latency', '値', 'naïve', 'upstream', '٣٤ms', 'ERROR']
+
+
+def make_corpus(path, size, crlf):
+    rnd = random.Random(7)
+    eol = b'\r\n' if crlf else b'\n'
+    with open(path, 'wb') as f:
+        written = 0
+        batch = []
+        while written < size:
+            user = rnd.choice(USERS)
+            words = ' '.join(rnd.choice(WORDS) for _ in range(rnd.randint(3, 9)))
+            level = rnd.choice(['INFO', 'INFO', 'INFO', 'DEBUG', 'WARN', 'ERROR'])
+            line = (f'2026-12-07T{rnd.randint(0, 23):02}:{rnd.randint(0, 59):02}:{rnd.randint(0, 59):02}.'
+                    f'{rnd.randint(0, 999):03} {level} [worker-{rnd.randint(1, 16)}] user={user} '
+                    f'id={rnd.randint(1, 10**6)} {words}')
+            if rnd.random() < 0.1:
+                line += f' contact {user.lower()}@example.org'
+            b = line.encode() + eol
+            batch.append(b)
+            written += len(b)
+            if len(batch) >= 10000:
+                f.write(b''.join(batch))
+                batch = []
+        f.write(b''.join(batch))
+
+
+def run(cmd, stdout_path, env):
+    """Wall time and peak RSS (KiB) of one run; output goes to a real file."""
+    with open(stdout_path, 'wb') as out:
+        t0 = time.perf_counter()
+        p = subprocess.Popen(cmd, stdout=out, stderr=subprocess.PIPE, env=env)
+        _, status, usage = os.wait4(p.pid, 0)
+        elapsed = time.perf_counter() - t0
+        err = p.stderr.read().decode(errors='replace')
+        p.stderr.close()
+    code = os.waitstatus_to_exitcode(status)
+    if code not in (0, 1):  # grep/rg exit 1 when nothing matched
+        raise RuntimeError(f'{cmd[0]} exited {code}: {err[:300]}')
+    return elapsed, usage.ru_maxrss
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument('--cli', required=True)
+    ap.add_argument('--size-mb', type=int, default=100)
+    ap.add_argument('--rounds', type=int, default=3)
+    ap.add_argument('--only', default='', help='comma-separated pattern names')
+    ap.add_argument('--variants', default='lf,crlf')
+    a = ap.parse_args()
+    env = dict(os.environ, LC_ALL='C.UTF-8')
+    tools = {t: shutil.which(t) for t in ('grep', 'rg', 'perl', 'sed')}
+    tmp = tempfile.mkdtemp(prefix='siftwell-bench-')
+    out = os.path.join(tmp, 'out')
+    rows = []
+    try:
+        for variant in a.variants.split(','):
+            corpus = os.path.join(tmp, f'corpus-{variant}.log')
+            make_corpus(corpus, a.size_mb << 20, variant == 'crlf')
+            size = os.path.getsize(corpus)
+            print(f'# corpus {variant}: {size / 2**20:.1f} MiB', flush=True)
+            for name, pat, grep_p, rg_args, perl_s, sed_s in PATTERNS:
+                if a.only and name not in a.only.split(','):
+                    continue
+                jobs = {
+                    'keep': [a.cli, 'keep', pat, corpus],
+                    'grep -oP': [tools['grep'], '-oP', grep_p, corpus],
+                    'rg -o': [tools['rg'], '-o', '--no-filename', '--no-line-number', *rg_args, corpus],
+                    'remove': [a.cli, 'remove', pat, corpus],
+                    'perl -pe': [tools['perl'], '-pe', perl_s, corpus],
+                }
+                if sed_s:
+                    jobs['sed -E'] = [tools['sed'], '-E', sed_s, corpus]
+                best = {k: float('inf') for k in jobs}
+                peak = {k: 0 for k in jobs}
+                for _ in range(a.rounds):
+                    for k, cmd in jobs.items():  # alternating: every tool once per round
+                        t, rss = run(cmd, out, env)
+                        best[k] = min(best[k], t)
+                        peak[k] = max(peak[k], rss)
+                row = {'variant': variant, 'pattern': name, 'size': size, 'best': best, 'peak': peak}
+                rows.append(row)
+                print_row(row, flush=True)
+    finally:
+        shutil.rmtree(tmp, ignore_errors=True)
+    print()
+    print_table(rows)
+
+
+def ratio(best, ours, peer):
+    return f'{best[ours] / best[peer]:.2f}' if peer in best else 'n/a'
+
+
+def print_row(r, flush=False):
+    b = r['best']
+    print(f"{r['variant']:5} {r['pattern']:12} keep {b['keep']:.3f}s grep {b['grep -oP']:.3f}s rg {b['rg -o']:.3f}s | "
+          f"remove {b['remove']:.3f}s perl {b['perl -pe']:.3f}s sed {b.get('sed -E', float('nan')):.3f}s | "
+          f"peak keep {r['peak']['keep'] / 1024:.0f} MiB remove {r['peak']['remove'] / 1024:.0f} MiB",
+          flush=flush)
+
+
+def print_table(rows):
+    print('| corpus | pattern | keep s | grep -oP s | rg -o s | keep/grep | keep/rg | remove s | perl s | sed s | '
+          'remove/perl | remove/sed | peak keep ×doc | peak remove ×doc |')
+    print('|' + '---|' * 15)
+    for r in rows:
+        b, p, mib = r['best'], r['peak'], r['size'] / 1024
+        sed = f"{b['sed -E']:.3f}" if 'sed -E' in b else 'n/a'
+        print(f"| {r['variant']} | {r['pattern']} | {b['keep']:.3f} | {b['grep -oP']:.3f} | {b['rg -o']:.3f} | "
+              f"{ratio(b, 'keep', 'grep -oP')} | {ratio(b, 'keep', 'rg -o')} | {b['remove']:.3f} | "
+              f"{b['perl -pe']:.3f} | {sed} | {ratio(b, 'remove', 'perl -pe')} | {ratio(b, 'remove', 'sed -E')} | "
+              f"{p['keep'] / mib:.2f} | {p['remove'] / mib:.2f} |")
+
+
+if __name__ == '__main__':
+    sys.exit(main())

@@ -1,0 +1,59 @@
+// Keep and Remove over a generated log-like text (mixed ASCII and non-ASCII).
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <string>
+
+#include "filter/PatternFilter.h"
+
+namespace {
+
+namespace sf = siftwell::filter;
+
+const std::string& Corpus() {
+  static const std::string text = [] {
+    const char* users[] = {"alice", "José", "Øyvind", "田中", "Müller", "bob_1"};
+    const char* words[] = {"request", "timeout", "error", "connected", "données", "ошибка", "ok", "retry"};
+    std::string t;
+    uint32_t seed = 12345;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7fff; };
+    while (t.size() < (8u << 20)) {
+      t += "2026-12-07 12:" + std::to_string(next() % 60) + ":" + std::to_string(next() % 60);
+      t += next() % 10 == 0 ? " ERROR " : " INFO ";
+      t += "user=" + std::string(users[next() % 6]) + " id=" + std::to_string(next());
+      for (int i = 0; i < 6; ++i) t += std::string(" ") + words[next() % 8];
+      if (next() % 5 == 0) t += " mail " + std::string(users[next() % 6]) + "@example.org";
+      t += next() % 2 ? "\n" : "\r\n";
+    }
+    return t;
+  }();
+  return text;
+}
+
+void Run(benchmark::State& state, const char* pattern, bool keep) {
+  const std::string& text = Corpus();
+  const std::string delimiter = sf::ExpandDelimiter("\\n");
+  for (auto _ : state) {
+    sf::FilterResult r = keep ? sf::Keep(text, pattern, delimiter) : sf::Remove(text, pattern);
+    if (!r.ok) state.SkipWithError(r.error.message.c_str());
+    benchmark::DoNotOptimize(r.text.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+}
+
+#define SIFTWELL_BENCH(name, pattern)                                                     \
+  void Keep_##name(benchmark::State& s) { Run(s, pattern, true); }                        \
+  void Remove_##name(benchmark::State& s) { Run(s, pattern, false); }                     \
+  BENCHMARK(Keep_##name)->Unit(benchmark::kMillisecond);                                  \
+  BENCHMARK(Remove_##name)->Unit(benchmark::kMillisecond)
+
+SIFTWELL_BENCH(Literal, "timeout");
+SIFTWELL_BENCH(Digits, "\\d+");
+SIFTWELL_BENCH(Words, "\\w+");
+SIFTWELL_BENCH(Email, "[\\w.+-]+@[\\w-]+\\.[\\w.-]+");
+SIFTWELL_BENCH(ErrorLines, "(?mi)^.*error.*$");
+SIFTWELL_BENCH(Alternation, "error|timeout|retry|connected");
+SIFTWELL_BENCH(Lookbehind, "(?<=user=)\\w+");
+SIFTWELL_BENCH(WordBoundary, "\\bok\\b");
+
+}  // namespace
