@@ -42,7 +42,7 @@ void Main::CommandMenuInit() {
   if (!configDir.empty()) std::filesystem::create_directories(configDir, ignored);
   iniFilePath = (std::filesystem::path(configDir) / L"Siftwell.ini").wstring();
   // Wide profile functions: the path may hold characters the ANSI code page lacks.
-  someSetting = Win32::GetPrivateProfileIntW(kSection, kKey, 0, iniFilePath.c_str()) != 0;
+  someSetting = Win32::GetPrivateProfileIntW(kSection, kKey, 0, iniFilePath) != 0;
 
   PluginBase::SetCommand(0, u"About", &myMenuFunction);
   PluginBase::SetCommand(1, u"Open Siftwell", &myDockableDialog, ShortcutKey(true, false, true, kKeyX));
@@ -58,8 +58,12 @@ void Main::SetToolBarIcon() {
 }
 
 void Main::PluginCleanUp() {
-  if (iniFilePath.empty()) return;
-  Win32::WritePrivateProfileStringW(kSection, kKey, someSetting ? L"1" : L"0", iniFilePath.c_str());
+  if (!iniFilePath.empty())
+    Win32::WritePrivateProfileStringW(kSection, kKey, someSetting ? L"1" : L"0", iniFilePath);
+  // The host unloads us next: no window or request of ours may outlive the code.
+  frmMyDlg.reset();
+  aboutf.reset();
+  CancelUsagePings();
 }
 
 void Main::OnNotification(const ScNotification&) {}

@@ -1,0 +1,393 @@
+// Siftwell.dll in the host stand-in, driven as a user would drive it: the
+// shortcut, the menu and the toolbar button, typing and clicking in the filter
+// window, the About window, the settings file and the usage ping.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "Automation.h"
+#include "HostStandIn.h"
+#include "messages/Tables.h"
+
+namespace fs = std::filesystem;
+using siftwell::host::HostStandIn;
+
+namespace {
+
+constexpr int kPattern = 1001, kKeep = 1002, kRemove = 1003, kDelimiter = 1006, kStatus = 1007;
+
+std::wstring Utf16(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+// The build's path of the DLL as Windows sees it (Wine maps / to Z:).
+std::wstring PluginPath() {
+  std::wstring path = Utf16(SIFTWELL_PLUGIN_DLL);
+  if (!path.empty() && path[0] == L'/') path = L"Z:" + path;
+  return path;
+}
+
+std::wstring WindowText(HWND hwnd) {
+  wchar_t buffer[512] = {};
+  GetWindowTextW(hwnd, buffer, 512);
+  return buffer;
+}
+
+// Every visible top-level window of this thread with that exact title.
+std::vector<HWND> WindowsTitled(HostStandIn& host, std::wstring_view title) {
+  std::vector<HWND> found;
+  for (HWND w : siftwell::host::OtherTopLevelWindows(host.MainWindow()))
+    if (WindowText(w) == title) found.push_back(w);
+  return found;
+}
+
+class PluginInHost : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    configDir_ = fs::path(temp) / (L"siftwell-e2e-" + std::to_wstring(GetCurrentProcessId())) / L"cfg" / L"plugins";
+    fs::remove_all(configDir_.parent_path().parent_path());
+  }
+  void TearDown() override {
+    host_.reset();
+    std::error_code ignored;
+    fs::remove_all(configDir_.parent_path().parent_path(), ignored);
+  }
+
+  HostStandIn& Start() {
+    siftwell::host::HostOptions options;
+    options.configDir = configDir_.wstring();
+    host_ = std::make_unique<HostStandIn>(options);
+    std::wstring error;
+    EXPECT_TRUE(host_->LoadPlugin(PluginPath(), &error)) << std::string(error.begin(), error.end());
+    host_->Start();
+    host_->Pump();
+    return *host_;
+  }
+
+  // The filter window once the host loop has shown it.
+  HWND WaitForFilterWindow() {
+    HWND found = nullptr;
+    host_->PumpUntil([&] {
+      auto windows = WindowsTitled(*host_, L"Siftwell");
+      found = windows.empty() ? nullptr : windows.front();
+      return found != nullptr;
+    });
+    return found;
+  }
+  void Close(HWND window) {
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    host_->PumpUntil([&] { return !IsWindow(window); });
+  }
+  void Click(HWND window, int id) {
+    SendMessageW(GetDlgItem(window, id), BM_CLICK, 0, 0);
+    host_->Pump();
+  }
+  void Type(HWND window, int id, std::wstring_view text) {
+    siftwell::host::TypeInto(*host_, GetDlgItem(window, id), text);
+  }
+  std::wstring Field(HWND window, int id) { return WindowText(GetDlgItem(window, id)); }
+
+  fs::path configDir_;
+  std::unique_ptr<HostStandIn> host_;
+};
+
+TEST_F(PluginInHost, ShortcutMenuAndToolbarButtonEachOpenTheFilterWindow) {
+  HostStandIn& host = Start();
+  const auto openId = host.CommandId(L"Open Siftwell");
+  ASSERT_TRUE(openId.has_value());
+
+  host.PressKey('X', /*ctrl=*/true, /*shift=*/true);
+  HWND window = WaitForFilterWindow();
+  ASSERT_NE(window, nullptr) << "Ctrl+Shift+X";
+  Close(window);
+
+  ASSERT_TRUE(host.ClickMenuItem(L"Open Siftwell"));
+  window = WaitForFilterWindow();
+  ASSERT_NE(window, nullptr) << "menu item";
+  Close(window);
+
+  ASSERT_TRUE(host.ClickToolbarButton(*openId));
+  window = WaitForFilterWindow();
+  ASSERT_NE(window, nullptr) << "toolbar button";
+}
+
+TEST_F(PluginInHost, ToolbarButtonCarriesTheHostAssignedIdentifier) {
+  HostStandIn& host = Start();
+  const auto openId = host.CommandId(L"Open Siftwell");
+  ASSERT_TRUE(openId.has_value());
+  EXPECT_GE(*openId, static_cast<int32_t>(Resource::ID_PLUGINS_CMD));
+  int added = 0;
+  for (const auto& m : host.MessageLog()) {
+    if (m.msg != static_cast<UINT>(NppMsg::NPPM_ADDTOOLBARICON)) continue;
+    ++added;
+    EXPECT_EQ(static_cast<int32_t>(m.wParam), *openId);
+  }
+  EXPECT_EQ(added, 1);
+  EXPECT_EQ(host.ToolbarButtons(), std::vector<int32_t>{*openId});
+}
+
+TEST_F(PluginInHost, KeepAndRemoveChangeTheActiveViewAndOneUndoRestoresIt) {
+  HostStandIn& host = Start();
+  host.SetText(0, "a1b22c333");
+  host.SetText(1, "x9y88z");
+  ASSERT_TRUE(host.ClickMenuItem(L"Open Siftwell"));
+  HWND window = WaitForFilterWindow();
+  ASSERT_NE(window, nullptr);
+
+  Type(window, kPattern, L"\\d+");
+  Click(window, kKeep);
+  EXPECT_EQ(host.Text(0), "1\r\n22\r\n333\r\n");
+  SendMessageW(host.View(0), static_cast<UINT>(SciMsg::SCI_UNDO), 0, 0);
+  EXPECT_EQ(host.Text(0), "a1b22c333");
+
+  host.SetActiveView(1);
+  Click(window, kRemove);
+  EXPECT_EQ(host.Text(1), "xyz");
+  EXPECT_EQ(host.Text(0), "a1b22c333");
+
+  Type(window, kDelimiter, L"\\t");
+  Click(window, kKeep);
+  EXPECT_EQ(host.Text(1), "");  // Remove left no digits to keep
+  SendMessageW(host.View(1), static_cast<UINT>(SciMsg::SCI_UNDO), 0, 0);
+  EXPECT_EQ(host.Text(1), "xyz");
+}
+
+TEST_F(PluginInHost, RejectedPatternIsShownAndTheDocumentStays) {
+  HostStandIn& host = Start();
+  host.SetText(0, "keep (this)");
+  ASSERT_TRUE(host.ClickMenuItem(L"Open Siftwell"));
+  HWND window = WaitForFilterWindow();
+  ASSERT_NE(window, nullptr);
+  Type(window, kPattern, L"(");
+  Click(window, kKeep);
+  EXPECT_EQ(host.Text(0), "keep (this)");
+  EXPECT_FALSE(Field(window, kStatus).empty());
+  EXPECT_TRUE(IsWindowVisible(GetDlgItem(window, kStatus)));
+}
+
+TEST_F(PluginInHost, TabWalksTheFieldsThenTheButtonsAndEnterRunsNothing) {
+  HostStandIn& host = Start();
+  host.SetText(0, "a1b2");
+  ASSERT_TRUE(host.ClickMenuItem(L"Open Siftwell"));
+  HWND window = WaitForFilterWindow();
+  ASSERT_NE(window, nullptr);
+  Type(window, kPattern, L"\\d");
+  ASSERT_EQ(GetFocus(), GetDlgItem(window, kPattern));
+
+  const int order[] = {kDelimiter, kKeep, kRemove};
+  for (int id : order) {
+    host.PressKey(VK_TAB);
+    host.Pump();
+    EXPECT_EQ(GetDlgCtrlID(GetFocus()), id);
+  }
+
+  SetFocus(GetDlgItem(window, kPattern));
+  host.PressKey(VK_RETURN);
+  SetFocus(GetDlgItem(window, kDelimiter));
+  host.PressKey(VK_RETURN);
+  host.Pump();
+  EXPECT_EQ(host.Text(0), "a1b2");
+  EXPECT_EQ(Field(window, kPattern), L"\\d");
+}
+
+TEST_F(PluginInHost, FilterWindowIsAFixedSizeToolWindow) {
+  HostStandIn& host = Start();
+  ASSERT_TRUE(host.ClickMenuItem(L"Open Siftwell"));
+  HWND window = WaitForFilterWindow();
+  ASSERT_NE(window, nullptr);
+  const LONG style = GetWindowLongW(window, GWL_STYLE);
+  const LONG exStyle = GetWindowLongW(window, GWL_EXSTYLE);
+  EXPECT_FALSE(style & WS_THICKFRAME);
+  EXPECT_FALSE(style & (WS_MAXIMIZEBOX | WS_MINIMIZEBOX));
+  EXPECT_TRUE(exStyle & WS_EX_TOOLWINDOW);
+  RECT r;
+  GetWindowRect(window, &r);
+  const LRESULT hit = SendMessageW(window, WM_NCHITTEST, 0, MAKELPARAM(r.right - 1, r.bottom - 1));
+  EXPECT_NE(hit, HTBOTTOMRIGHT);
+  EXPECT_NE(hit, HTRIGHT);
+  EXPECT_NE(hit, HTBOTTOM);
+}
+
+TEST_F(PluginInHost, OpeningWhileOpenKeepsTheWindowAndReopeningAfterCloseStartsFresh) {
+  HostStandIn& host = Start();
+  ASSERT_TRUE(host.ClickMenuItem(L"Open Siftwell"));
+  HWND window = WaitForFilterWindow();
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(Field(window, kPattern), L"");
+  EXPECT_EQ(Field(window, kDelimiter), L"\\n");
+  Type(window, kPattern, L"abc");
+  Type(window, kDelimiter, L";");
+
+  ASSERT_TRUE(host.ClickMenuItem(L"Open Siftwell"));
+  host.Pump();
+  EXPECT_EQ(WindowsTitled(host, L"Siftwell"), std::vector<HWND>{window});
+  EXPECT_EQ(Field(window, kPattern), L"abc");
+  EXPECT_EQ(Field(window, kDelimiter), L";");
+
+  Close(window);
+  EXPECT_TRUE(WindowsTitled(host, L"Siftwell").empty());
+  ASSERT_TRUE(host.ClickMenuItem(L"Open Siftwell"));
+  HWND fresh = WaitForFilterWindow();
+  ASSERT_NE(fresh, nullptr);
+  EXPECT_EQ(Field(fresh, kPattern), L"");
+  EXPECT_EQ(Field(fresh, kDelimiter), L"\\n");
+  EXPECT_EQ(WindowsTitled(host, L"Siftwell").size(), 1u);
+}
+
+TEST_F(PluginInHost, FilterWindowIsRegisteredForDialogNavigationWhileItLives) {
+  HostStandIn& host = Start();
+  ASSERT_TRUE(host.ClickMenuItem(L"Open Siftwell"));
+  HWND window = WaitForFilterWindow();
+  ASSERT_NE(window, nullptr);
+  auto dialogs = host.ModelessDialogs();
+  EXPECT_NE(std::find(dialogs.begin(), dialogs.end(), window), dialogs.end());
+  Close(window);
+  dialogs = host.ModelessDialogs();
+  EXPECT_EQ(std::find(dialogs.begin(), dialogs.end(), window), dialogs.end());
+}
+
+TEST_F(PluginInHost, AboutOpensClosesAndReopens) {
+  HostStandIn& host = Start();
+  auto waitAbout = [&] {
+    HWND found = nullptr;
+    host.PumpUntil([&] {
+      auto w = WindowsTitled(host, L"About");
+      found = w.empty() ? nullptr : w.front();
+      return found != nullptr;
+    });
+    return found;
+  };
+  ASSERT_TRUE(host.ClickMenuItem(L"About"));
+  HWND about = waitAbout();
+  ASSERT_NE(about, nullptr);
+  ASSERT_TRUE(host.ClickMenuItem(L"About"));
+  host.Pump();
+  EXPECT_EQ(WindowsTitled(host, L"About").size(), 1u);
+  Close(about);
+  EXPECT_TRUE(WindowsTitled(host, L"About").empty());
+  ASSERT_TRUE(host.ClickMenuItem(L"About"));
+  EXPECT_NE(waitAbout(), nullptr);
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+TEST_F(PluginInHost, SettingsFileIsCreatedWithZeroOnFirstRun) {
+  ASSERT_FALSE(fs::exists(configDir_));
+  Start();
+  EXPECT_TRUE(fs::is_directory(configDir_));
+  host_->Shutdown();
+  const std::string ini = ReadFile(configDir_ / L"Siftwell.ini");
+  EXPECT_NE(ini.find("[SomeSection]"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("SomeKey=0"), std::string::npos) << ini;
+}
+
+TEST_F(PluginInHost, StoredSevenIsWrittenBackAsOne) {
+  fs::create_directories(configDir_);
+  std::ofstream(configDir_ / L"Siftwell.ini") << "[SomeSection]\r\nSomeKey=7\r\n";
+  Start();
+  host_->Shutdown();
+  const std::string ini = ReadFile(configDir_ / L"Siftwell.ini");
+  EXPECT_NE(ini.find("SomeKey=1"), std::string::npos) << ini;
+}
+
+TEST_F(PluginInHost, ConfigDirectoryInAnotherScriptGetsTheSettingsFile) {
+  configDir_ = configDir_.parent_path() / L"\u0410\u043d\u043d\u0430-\u5f20" / L"plugins";
+  Start();
+  host_->Shutdown();
+  EXPECT_NE(ReadFile(configDir_ / L"Siftwell.ini").find("SomeKey=0"), std::string::npos);
+}
+
+// A one-shot HTTP listener on 127.0.0.1 that records request heads.
+class Listener {
+ public:
+  explicit Listener(uint16_t port) {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    socket_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    BOOL yes = TRUE;
+    setsockopt(socket_, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof yes);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ok_ = ::bind(socket_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && ::listen(socket_, 8) == 0;
+    if (ok_) thread_ = std::thread([this] { Serve(); });
+  }
+  ~Listener() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    closesocket(socket_);
+    WSACleanup();
+  }
+  bool ok() const { return ok_; }
+  std::vector<std::string> Requests() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+  }
+
+ private:
+  void Serve() {
+    while (!stop_) {
+      fd_set set;
+      FD_ZERO(&set);
+      FD_SET(socket_, &set);
+      timeval tv{0, 50000};
+      if (select(0, &set, nullptr, nullptr, &tv) <= 0) continue;
+      SOCKET client = accept(socket_, nullptr, nullptr);
+      if (client == INVALID_SOCKET) continue;
+      std::string head;
+      char buf[1024];
+      while (head.find("\r\n\r\n") == std::string::npos) {
+        const int n = recv(client, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        head.append(buf, static_cast<size_t>(n));
+      }
+      const char reply[] = "HTTP/1.1 204 No Content\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+      send(client, reply, sizeof reply - 1, 0);
+      closesocket(client);
+      std::lock_guard<std::mutex> lock(mutex_);
+      requests_.push_back(head);
+    }
+  }
+  SOCKET socket_ = INVALID_SOCKET;
+  bool ok_ = false;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+  std::mutex mutex_;
+  std::vector<std::string> requests_;
+};
+
+TEST_F(PluginInHost, EveryOpenSendsTheUsagePing) {
+  if (std::string(SIFTWELL_PING_HOST) != "127.0.0.1")
+    GTEST_SKIP() << "this build pings " << SIFTWELL_PING_HOST << ", not a local listener";
+  Listener listener(SIFTWELL_PING_PORT);
+  ASSERT_TRUE(listener.ok());
+  HostStandIn& host = Start();
+  ASSERT_TRUE(host.ClickMenuItem(L"Open Siftwell"));
+  ASSERT_NE(WaitForFilterWindow(), nullptr);
+  ASSERT_TRUE(host.ClickMenuItem(L"Open Siftwell"));  // already open: pings all the same
+  host.PumpUntil([&] { return listener.Requests().size() >= 2; }, 10000);
+  const auto requests = listener.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  for (const auto& head : requests) {
+    EXPECT_EQ(head.rfind("GET /?source=orbel&v=1.0.0.39277 HTTP/1.1\r\n", 0), 0u) << head;
+    EXPECT_EQ(head.find("Content-Length"), std::string::npos) << head;
+  }
+  EXPECT_EQ(WindowText(WaitForFilterWindow()), L"Siftwell");
+}
+
+}  // namespace
