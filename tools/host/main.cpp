@@ -2,17 +2,22 @@
 //
 //   siftwell-host.exe [--config-dir D] [--file F]
 //                     [--after-command NAME]... [--type TEXT]... [--click TEXT]
-//                     [--screenshot OUT.bmp] plugin.dll...
+//                     [--screenshot OUT.bmp] [--print-text] plugin.dll...
 //
 // Without --screenshot the host stays open until its window is closed. With
 // it, the host loads the plugins, loads F into the main view, runs each named
 // menu command in order, types each TEXT into the next edit field of the
-// focused plugin window, clicks the button captioned TEXT there, saves the main
-// window and the plugin windows above it as a BMP, and exits.
+// focused plugin window, clicks the button captioned TEXT there, moves the
+// plugin windows over the second view (so the main view's text stays in
+// sight), saves the main window and the plugin windows as a BMP, and exits.
+// --print-text writes the main view's bytes to stdout before exiting.
 // Exit codes: 0 done, 1 usage, 2 plugin or file failed, 3 command or control
 // not found, 4 screenshot failed.
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -35,12 +40,14 @@ struct Arguments {
   std::vector<std::wstring> commands;
   std::vector<std::wstring> typed;
   std::wstring click;
+  bool printText = false;
   std::vector<std::wstring> plugins;
 };
 
 int Usage() {
   std::fputws(L"usage: siftwell-host.exe [--config-dir D] [--file F] [--after-command NAME]... "
-              L"[--type TEXT]... [--click TEXT] [--screenshot OUT.bmp] plugin.dll...\n",
+              L"[--type TEXT]... [--click TEXT] [--screenshot OUT.bmp] [--print-text] "
+              L"plugin.dll...\n",
               stderr);
   return 1;
 }
@@ -53,6 +60,25 @@ int Fail(int code, const std::wstring& message) {
 // Lets windows show and paint before the next step.
 void Settle(HostStandIn& host) {
   host.PumpUntil([] { return false; }, 300);
+}
+
+// Puts each plugin window at the top right of the second view.
+void MoveOverSecondView(HostStandIn& host, const std::vector<HWND>& windows) {
+  RECT view{};
+  GetWindowRect(host.View(1), &view);
+  for (HWND w : windows) {
+    RECT r{};
+    GetWindowRect(w, &r);
+    const int32_t x = std::max<int32_t>(view.left, view.right - (r.right - r.left) - 8);
+    SetWindowPos(w, nullptr, x, view.top + 8, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+}
+
+void PrintText(HostStandIn& host) {
+  const std::string text = host.Text(0);
+  _setmode(_fileno(stdout), _O_BINARY);  // the bytes as they stand, no CRLF translation
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
 }
 
 HWND PluginWindow(HostStandIn& host) {
@@ -89,6 +115,8 @@ int wmain(int argc, wchar_t** argv) {
       args.typed.push_back(v);
     } else if (arg == L"--click") {
       if (!value(args.click)) return Usage();
+    } else if (arg == L"--print-text") {
+      args.printText = true;
     } else if (arg.starts_with(L"--")) {
       return Usage();
     } else {
@@ -122,7 +150,7 @@ int wmain(int argc, wchar_t** argv) {
   host.SetActiveView(0);
   Settle(host);
 
-  if (args.screenshot.empty() && args.commands.empty()) {
+  if (args.screenshot.empty() && args.commands.empty() && !args.printText) {
     host.Run();
     return 0;
   }
@@ -147,11 +175,13 @@ int wmain(int argc, wchar_t** argv) {
     Settle(host);
   }
 
+  if (args.printText) PrintText(host);
   if (args.screenshot.empty()) {
-    host.Run();
+    if (!args.printText) host.Run();
     return 0;
   }
   auto windows = siftwell::host::OtherTopLevelWindows(host.MainWindow());
+  MoveOverSecondView(host, windows);
   windows.push_back(host.MainWindow());
   for (HWND w : windows) RedrawWindow(w, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
   Settle(host);
