@@ -35,7 +35,7 @@ class frmMyDlg {
 
   // Builds the window, hidden, titled "frmMyDlg", and announces it to `host`
   // (NPPM_MODELESSDIALOG) until it is destroyed. `host` may be null. Null if
-  // the window could not be made.
+  // the window could not be made or `run` is empty.
   static std::unique_ptr<frmMyDlg> Create(HINSTANCE module, HWND host, Runner run = CurrentViewRunner());
   ~frmMyDlg();  // destroys the window if it is still open
   frmMyDlg(const frmMyDlg&) = delete;

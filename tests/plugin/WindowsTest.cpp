@@ -472,6 +472,21 @@ TEST(FilterWindowLifetime, ANewWindowHasFreshDefaults) {
   EXPECT_EQ(second->StatusText(), L"");
 }
 
+TEST(WindowClasses, UnregisteredAtShutdownAndRegisteredAgainOnNextUse) {
+  RecordingRunner runner;
+  auto window = frmMyDlg::Create(Module(), nullptr, runner.Runner());
+  ASSERT_NE(window, nullptr);
+  window.reset();
+  WNDCLASSEXW info{};
+  info.cbSize = sizeof(info);
+  ASSERT_TRUE(GetClassInfoExW(Module(), L"frmMyDlg", &info));
+  siftwell::ui::UnregisterWindowClasses(Module());
+  EXPECT_FALSE(GetClassInfoExW(Module(), L"frmMyDlg", &info));
+  auto again = frmMyDlg::Create(Module(), nullptr, runner.Runner());
+  ASSERT_NE(again, nullptr);
+  EXPECT_NE(again->Handle(), nullptr);
+}
+
 TEST(AboutWindow, LayoutStylesAndLifetime) {
   const Scale& s = Measured();
   TestHost host;
