@@ -1,6 +1,11 @@
 // A typed interface over one view of the Scintilla editor component: seven composite
 // operations, then one operation per editor message in the order of the editor's
 // published interface (generated from data/gateway_ops.tsv).
+//
+// windows.h (through commdlg.h) defines FindText as a macro: include windows.h, if at all,
+// before this header, which removes it. Including this header again restores that.
+#undef FindText
+
 #pragma once
 
 #include <cstdint>

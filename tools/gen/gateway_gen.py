@@ -50,6 +50,9 @@ LENGTH_LIMITED_RESULT = {'GetText', 'GetCurLine'}
 # Style texts that the editor reads for the length of a line's margin or annotation text.
 STYLES_FOR_TEXT_OF = {'MarginSetStyles': 'SCI_MARGINGETTEXT', 'AnnotationSetStyles': 'SCI_ANNOTATIONGETTEXT'}
 
+# Document reference messages that dereference their document without a check.
+NULL_DOCUMENT_REFUSED = {'AddRefDocument', 'ReleaseDocument'}
+
 
 def read_ops(path):
     with open(path, newline='', encoding='utf-8') as f:
@@ -119,6 +122,10 @@ def body(row):
         tr = params['l'][0]
         styled = 'true' if op == 'GetStyledText' else 'false'
         return [f'return ToInt(SendTextRange({sci}, {tr}, {styled}));']
+    if op in NULL_DOCUMENT_REFUSED:
+        doc = params['l'][0]
+        return [f'if ({doc} == 0) return;  // no document: the editor would dereference it',
+                f'Send({sci}, int32_t{{0}}, {doc});']
     if op in STYLES_FOR_TEXT_OF:
         line, styles = params['w'][0], params['l'][0]
         return [f'const Utf8Text stylesBytes = StylesForLineText(SciMsg::{STYLES_FOR_TEXT_OF[op]}, {line}, {styles});',
