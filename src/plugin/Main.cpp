@@ -12,6 +12,7 @@
 #include "messages/Win32.h"
 #include "plugin/ToolbarBitmap.h"
 #include "plugin/UsagePing.h"
+#include "plugin/WindowKit.h"
 #include "plugin/about.h"
 
 std::wstring Main::iniFilePath;
@@ -63,6 +64,7 @@ void Main::PluginCleanUp() {
   // The host unloads us next: no window or request of ours may outlive the code.
   frmMyDlg.reset();
   aboutf.reset();
+  siftwell::ui::UnregisterWindowClasses(PluginBase::Module());
   CancelUsagePings();
 }
 
