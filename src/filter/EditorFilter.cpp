@@ -14,8 +14,6 @@
 namespace siftwell::filter {
 namespace {
 
-constexpr int32_t kUtf8CodePage = 65001;
-
 std::string WideToCodePage(std::wstring_view text, uint32_t codePage) {
   if (text.empty()) return {};
   const int n = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
@@ -72,9 +70,9 @@ std::optional<std::wstring> RunOnView(HWND view, Operation op, std::wstring_view
   if (pattern.empty()) return std::nullopt;
 
   const std::string document = GetDocumentTextBytes(view);
-  const auto codePage = static_cast<int32_t>(Win32::SendMessage(view, SciMsg::SCI_GETCODEPAGE, 0, 0));
-  const bool utf8 = codePage == kUtf8CodePage;
-  const uint32_t ansi = codePage == 0 ? CP_ACP : static_cast<uint32_t>(codePage);
+  const auto codePage = static_cast<uint32_t>(Win32::SendMessage(view, SciMsg::SCI_GETCODEPAGE, 0, 0));
+  const bool utf8 = codePage == static_cast<uint32_t>(SciMsg::SC_CP_UTF8);
+  const uint32_t ansi = codePage == 0 ? CP_ACP : codePage;
 
   std::string text;
   if (utf8) {
