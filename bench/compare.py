@@ -61,7 +61,8 @@ def make_corpus(path, size, crlf):
 
 
 def run(cmd, stdout_path, env):
-    """Wall time and peak RSS (KiB) of one run; output goes to a real file."""
+    """CPU time (user + system), wall time and peak RSS (KiB) of one run;
+    output goes to a real file (GNU grep short-cuts when writing to /dev/null)."""
     with open(stdout_path, 'wb') as out:
         t0 = time.perf_counter()
         p = subprocess.Popen(cmd, stdout=out, stderr=subprocess.PIPE, env=env)
@@ -72,7 +73,7 @@ def run(cmd, stdout_path, env):
     code = os.waitstatus_to_exitcode(status)
     if code not in (0, 1):  # grep/rg exit 1 when nothing matched
         raise RuntimeError(f'{cmd[0]} exited {code}: {err[:300]}')
-    return elapsed, usage.ru_maxrss
+    return usage.ru_utime + usage.ru_stime, elapsed, usage.ru_maxrss
 
 
 def main():
@@ -82,6 +83,8 @@ def main():
     ap.add_argument('--rounds', type=int, default=3)
     ap.add_argument('--only', default='', help='comma-separated pattern names')
     ap.add_argument('--variants', default='lf,crlf')
+    ap.add_argument('--metric', choices=['cpu', 'wall'], default='cpu',
+                    help='time compared: user+system CPU (default; steadier on a shared machine) or wall clock')
     a = ap.parse_args()
     env = dict(os.environ, LC_ALL='C.UTF-8')
     tools = {t: shutil.which(t) for t in ('grep', 'rg', 'perl', 'sed')}
@@ -94,6 +97,8 @@ def main():
             make_corpus(corpus, a.size_mb << 20, variant == 'crlf')
             size = os.path.getsize(corpus)
             print(f'# corpus {variant}: {size / 2**20:.1f} MiB', flush=True)
+            if variant == 'lf' and not a.only:
+                no_match_check(a.cli, corpus, out, env)
             for name, pat, grep_p, rg_args, perl_s, sed_s in PATTERNS:
                 if a.only and name not in a.only.split(','):
                     continue
@@ -107,19 +112,41 @@ def main():
                 if sed_s:
                     jobs['sed -E'] = [tools['sed'], '-E', sed_s, corpus]
                 best = {k: float('inf') for k in jobs}
+                wall = {k: float('inf') for k in jobs}
                 peak = {k: 0 for k in jobs}
                 for _ in range(a.rounds):
                     for k, cmd in jobs.items():  # alternating: every tool once per round
-                        t, rss = run(cmd, out, env)
-                        best[k] = min(best[k], t)
+                        cpu, t, rss = run(cmd, out, env)
+                        best[k] = min(best[k], cpu if a.metric == 'cpu' else t)
+                        wall[k] = min(wall[k], t)
                         peak[k] = max(peak[k], rss)
-                row = {'variant': variant, 'pattern': name, 'size': size, 'best': best, 'peak': peak}
+                row = {'variant': variant, 'pattern': name, 'size': size, 'best': best, 'wall': wall, 'peak': peak}
                 rows.append(row)
                 print_row(row, flush=True)
     finally:
         shutil.rmtree(tmp, ignore_errors=True)
     print()
+    print(f'times: best of {a.rounds} rounds, {a.metric} seconds')
     print_table(rows)
+
+
+# Legitimate patterns with few or no matches: each must finish (exit 0) with the
+# default matching limits, however long the text.
+NO_MATCH = [r'zq\w+', r'(?i)^.*no such message.*$', r'[\w.+-]+@nowhere\.invalid', r'(?<=user=)nobody\b',
+            r'\d{12,}', r'(?s)BEGIN.*?END', r'(\w+)=\1\b', r'^\w+ \d+$']
+
+
+def no_match_check(cli, corpus, out, env):
+    print(f'# few/no-match patterns over {os.path.getsize(corpus) / 2**20:.0f} MiB (default limits)')
+    rows = []
+    for pat in NO_MATCH:
+        with open(out, 'wb') as f:
+            t0 = time.perf_counter()
+            p = subprocess.run([cli, 'keep', pat, corpus], stdout=f, stderr=subprocess.PIPE, env=env)
+            t = time.perf_counter() - t0
+        rows.append((pat, p.returncode, t, os.path.getsize(out), p.stderr.decode(errors='replace').strip()))
+        print(f'  exit {p.returncode} {t:6.2f}s out {os.path.getsize(out):>9} B  {pat}  {rows[-1][4]}', flush=True)
+    return rows
 
 
 def ratio(best, ours, peer):

@@ -274,7 +274,17 @@ std::optional<std::string> Parse(const std::vector<PathString>& args, Options& o
   return std::nullopt;
 }
 
+int RunGuarded(const std::vector<PathString>& args);
+
 int Run(const std::vector<PathString>& args) {
+  try {
+    return RunGuarded(args);
+  } catch (const std::bad_alloc&) {
+    return Fail(2, "not enough memory for this text; nothing was written");
+  }
+}
+
+int RunGuarded(const std::vector<PathString>& args) {
   Options o;
   if (auto usage = Parse(args, o)) return Fail(1, *usage + " (see siftwell --help)");
   if (o.help) {
@@ -301,13 +311,10 @@ int Run(const std::vector<PathString>& args) {
 
   Output result(text.View());
   const sf::Sink sink = [&](std::string_view piece) { result.Append(piece); };
-  std::optional<sf::FilterError> error;
-  try {
-    error = o.keep ? sf::KeepTo(text.View(), pattern, delimiter, sf::MatchLimits{}, sink)
-                   : sf::RemoveTo(text.View(), pattern, sf::MatchLimits{}, sink);
-  } catch (const std::bad_alloc&) {
-    error = sf::FilterError{sf::FilterError::Kind::NoMemory, "not enough memory for the result", 0};
-  }
+  // The engine reports its own failures; a full output buffer throws out to Run.
+  const std::optional<sf::FilterError> error =
+      o.keep ? sf::KeepTo(text.View(), pattern, delimiter, sf::MatchLimits{}, sink)
+             : sf::RemoveTo(text.View(), pattern, sf::MatchLimits{}, sink);
   if (error) return Fail(2, error->message);
 
   if (o.output) {
