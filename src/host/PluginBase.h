@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string_view>
 
 #include "host/FuncItems.h"
@@ -15,12 +17,18 @@ struct NppData {
 };
 static_assert(sizeof(NppData) == 3 * sizeof(void*));
 
+class IScintillaGateway;
+using ScintillaGatewayFactory = std::function<std::unique_ptr<IScintillaGateway>()>;
+
 struct PluginBase {
   static NppData nppData;
   static FuncItems _funcItems;
 
   // The editor view the host calls active right now.
   static HWND GetCurrentScintilla();
+  // For plugin code: the same callable every time; each call returns a new
+  // editor gateway bound to the view that is active at that moment.
+  static const ScintillaGatewayFactory& GetGatewayFactory();
   // This DLL's module handle (set when the DLL is loaded).
   static HINSTANCE Module();
 
