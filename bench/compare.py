@@ -132,7 +132,7 @@ def main():
 
 # Legitimate patterns with few or no matches: each must finish (exit 0) with the
 # default matching limits, however long the text.
-NO_MATCH = [r'zq\w+', r'(?i)^.*no such message.*$', r'[\w.+-]+@nowhere\.invalid', r'(?<=user=)nobody\b',
+NO_MATCH = [r'zq\w+', r'(?mi)^.*no such message.*$', r'[\w.+-]+@nowhere\.invalid', r'(?<=user=)nobody\b',
             r'\d{12,}', r'(?s)BEGIN.*?END', r'(\w+)=\1\b', r'^\w+ \d+$']
 
 

@@ -103,6 +103,10 @@ def bytes_are_preserved(c):
     expect_ok(c.run('remove', 'zz', c.path('in.bin')), data)
     expect_ok(c.run('keep', r'\x00+', '-d', ',', c.path('in.bin')), b'\0,\0,\0\0,')
     expect_ok(c.run('remove', 'zz', stdin=data), data)
+    # The output may be the input file itself.
+    c.write('same.txt', data)
+    expect_ok(c.run('remove', 'b', '-o', c.path('same.txt'), c.path('same.txt')))
+    expect(c.read('same.txt') == b'a\0\xff\xfe\0\r\nc\0\0', c.read('same.txt'))
     # The result is written in binary: LF stays LF.
     c.write('lf.txt', b'x\ny\n')
     expect_ok(c.run('remove', 'y', '-o', c.path('lf.out'), c.path('lf.txt')))

@@ -21,6 +21,11 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#else
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -149,6 +154,48 @@ class Bytes {
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;
 };
+
+#ifndef _WIN32
+// A regular file mapped read-only instead of copied: the engine and the
+// output refer to its pages directly.
+class Mapping {
+ public:
+  Mapping() = default;
+  Mapping(const Mapping&) = delete;
+  Mapping& operator=(const Mapping&) = delete;
+  ~Mapping() {
+    if (data_) munmap(data_, size_);
+  }
+  std::string_view View() const { return {static_cast<const char*>(data_), size_}; }
+
+  // False when mapping does not apply (not a regular file, empty, or the
+  // output is the same file, which is truncated before it would be read);
+  // the caller then reads the file instead.
+  bool Map(const std::string& path, const std::optional<std::string>& output) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat in {};
+    bool ok = fstat(fd, &in) == 0 && S_ISREG(in.st_mode) && in.st_size > 0 &&
+              static_cast<uint64_t>(in.st_size) < SIZE_MAX / 2;
+    struct stat out {};
+    if (ok && output && stat(output->c_str(), &out) == 0 && out.st_dev == in.st_dev && out.st_ino == in.st_ino)
+      ok = false;
+    if (ok) {
+      void* p = mmap(nullptr, static_cast<std::size_t>(in.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+      if (p != MAP_FAILED) {
+        data_ = p;
+        size_ = static_cast<std::size_t>(in.st_size);
+      }
+    }
+    close(fd);
+    return data_ != nullptr;
+  }
+
+ private:
+  void* data_ = nullptr;
+  std::size_t size_ = 0;
+};
+#endif
 
 // The result as a list of segments: long pieces of the input are referred to
 // in place (the input outlives the output), short ones are copied into fixed
@@ -302,19 +349,29 @@ int RunGuarded(const std::vector<PathString>& args) {
   }
   const std::string delimiter = sf::ExpandDelimiter(o.delimiterField);
 
-  Bytes text;
-  if (o.input) {
-    if (auto err = ReadPath(*o.input, text)) return Fail(1, err->message);
-  } else if (auto err = Bytes::Read(stdin, "standard input", text)) {
-    return Fail(1, err->message);
+  Bytes bytes;
+  std::string_view text;
+#ifndef _WIN32
+  Mapping mapping;
+  if (o.input && mapping.Map(*o.input, o.output)) {
+    text = mapping.View();
+  } else
+#endif
+  {
+    if (o.input) {
+      if (auto err = ReadPath(*o.input, bytes)) return Fail(1, err->message);
+    } else if (auto err = Bytes::Read(stdin, "standard input", bytes)) {
+      return Fail(1, err->message);
+    }
+    text = bytes.View();
   }
 
-  Output result(text.View());
+  Output result(text);
   const sf::Sink sink = [&](std::string_view piece) { result.Append(piece); };
   // The engine reports its own failures; a full output buffer throws out to Run.
   const std::optional<sf::FilterError> error =
-      o.keep ? sf::KeepTo(text.View(), pattern, delimiter, sf::MatchLimits{}, sink)
-             : sf::RemoveTo(text.View(), pattern, sf::MatchLimits{}, sink);
+      o.keep ? sf::KeepTo(text, pattern, delimiter, sf::MatchLimits{}, sink)
+             : sf::RemoveTo(text, pattern, sf::MatchLimits{}, sink);
   if (error) return Fail(2, error->message);
 
   if (o.output) {
