@@ -279,7 +279,10 @@ std::optional<FilterError> ForEachMatch(const Compiled& re, std::string_view tex
   Pcre2Ptr<pcre2_match_data> md(pcre2_match_data_create_from_pattern(re.code.get(), nullptr));
   Pcre2Ptr<pcre2_match_context> mctx(pcre2_match_context_create(nullptr));
   if (!md || !mctx) return NoMemory();
-  pcre2_set_match_limit(mctx.get(), limits.matchLimit);
+  uint32_t matchLimit = limits.matchLimit;
+  if (limits.matchLimitFollowsText)
+    matchLimit = static_cast<uint32_t>(std::clamp<uint64_t>(text.size(), matchLimit, UINT32_MAX));
+  pcre2_set_match_limit(mctx.get(), matchLimit);
   pcre2_set_depth_limit(mctx.get(), limits.depthLimit);
   pcre2_set_heap_limit(mctx.get(), limits.heapLimitKiB);
   Pcre2Ptr<pcre2_jit_stack> stack;

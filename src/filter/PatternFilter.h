@@ -33,11 +33,17 @@ struct FilterResult {
 // not use them up; the JIT stack bounds the backtracking memory of the
 // compiled matcher, the heap limit that of the interpreter (used only when JIT
 // is unavailable).
+//
+// A single match may legitimately span a whole large document (one group
+// iteration per line, say); with matchLimitFollowsText the match limit is at
+// least the text's length in bytes, which bounds a runaway pattern to work
+// proportional to the document before it is stopped.
 struct MatchLimits {
   uint32_t matchLimit = 10'000'000;
+  bool matchLimitFollowsText = true;
   uint32_t depthLimit = 10'000'000;
   uint32_t heapLimitKiB = sizeof(void*) == 4 ? 256u * 1024 : 1024u * 1024;
-  std::size_t jitStackBytes = sizeof(void*) == 4 ? std::size_t{64} << 20 : std::size_t{256} << 20;
+  std::size_t jitStackBytes = sizeof(void*) == 4 ? std::size_t{64} << 20 : std::size_t{512} << 20;
   bool jit = true;  // false: always use the interpreter
 };
 

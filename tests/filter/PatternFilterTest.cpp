@@ -252,6 +252,7 @@ TEST_P(Filter, MatchLimitCountsPerStartPosition) {
   auto limited = [&](uint32_t limit) {
     MatchLimits l = Limits();
     l.matchLimit = limit;
+    l.matchLimitFollowsText = false;
     return l;
   };
   uint32_t lo = 1, hi = 1u << 20;
@@ -269,6 +270,19 @@ TEST_P(Filter, MatchLimitCountsPerStartPosition) {
   const FilterResult r = Remove(text, pattern, limited(lo));
   ASSERT_TRUE(r.ok) << r.error.message;
   EXPECT_EQ(r.text, text);
+}
+
+TEST_P(Filter, MatchLimitGrowsWithTheTextForOneLongMatch) {
+  // One match over the whole text, one group iteration per word.
+  std::string text;
+  for (int i = 0; i < 40000; ++i) text += "word" + std::to_string(i % 10) + (i % 8 ? " " : "\n");
+  MatchLimits l = Limits();
+  l.matchLimit = 20000;
+  const FilterResult whole = Keep(text, "(?:\\S+\\s*)+", "", l);
+  ASSERT_TRUE(whole.ok) << whole.error.message;
+  EXPECT_EQ(whole.text, text);
+  l.matchLimitFollowsText = false;
+  EXPECT_EQ(Keep(text, "(?:\\S+\\s*)+", "", l).error.kind, FilterError::Kind::Limit);
 }
 
 TEST_P(Filter, BacktrackingMemoryIsBoundedAndLargeEnoughForLongRuns) {
