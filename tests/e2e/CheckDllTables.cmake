@@ -1,3 +1,4 @@
+cmake_minimum_required(VERSION 3.25)
 # Checks a plugin DLL's export and import tables with objdump:
 # exactly the six entry points, undecorated, and only system DLLs imported.
 # cmake -DOBJDUMP=... -DDLL=... -P CheckDllTables.cmake
@@ -6,12 +7,15 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${DLL}")
 endif()
 
-# Export names: the lines of the "[Ordinal/Name Pointer] Table".
-string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table[^\n]*\n(([ \t]+\\[[^\n]*\n)*)" table "${dump}")
-string(REGEX MATCHALL "\\] [^\n]+" rows "${CMAKE_MATCH_1}")
+# Export names: the rows "[   i] name" of the "[Ordinal/Name Pointer] Table".
+# (Square brackets would upset CMake's list splitting: turn them into < >.)
+string(REPLACE "[" "<" dump "${dump}")
+string(REPLACE "]" ">" dump "${dump}")
+string(REGEX MATCH "<Ordinal/Name Pointer> Table[^\n]*\n(([ \t]+<[^\n]*\n)*)" table "${dump}")
+string(REGEX MATCHALL "> [^\n]+" rows "${CMAKE_MATCH_1}")
 set(names)
 foreach(row IN LISTS rows)
-  string(REGEX REPLACE "^\\] +" "" name "${row}")
+  string(REGEX REPLACE "^> +" "" name "${row}")
   string(STRIP "${name}" name)
   list(APPEND names "${name}")
 endforeach()
