@@ -177,7 +177,12 @@ int wmain(int argc, wchar_t** argv) {
 
   if (args.printText) PrintText(host);
   if (args.screenshot.empty()) {
-    if (!args.printText) host.Run();
+    if (!args.printText) {
+      // Stay open with the plugin's windows beside the filtered text.
+      auto windows = siftwell::host::OtherTopLevelWindows(host.MainWindow());
+      MoveOverSecondView(host, windows);
+      host.Run();
+    }
     return 0;
   }
   auto windows = siftwell::host::OtherTopLevelWindows(host.MainWindow());
