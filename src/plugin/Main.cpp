@@ -39,11 +39,15 @@ void Main::CommandMenuInit() {
   Win32::SendMessage(PluginBase::nppData._nppHandle, static_cast<uint32_t>(NppMsg::NPPM_GETPLUGINSCONFIGDIR),
                      Win32::MAX_PATH, buffer);
   const std::wstring& configDir = buffer.Text();
-  std::error_code ignored;
-  if (!configDir.empty()) std::filesystem::create_directories(configDir, ignored);
-  iniFilePath = (std::filesystem::path(configDir) / L"Siftwell.ini").wstring();
-  // Wide profile functions: the path may hold characters the ANSI code page lacks.
-  someSetting = Win32::GetPrivateProfileIntW(kSection, kKey, 0, iniFilePath) != 0;
+  // Without a directory from the host there is no settings file: a bare file
+  // name would land in the Windows directory.
+  if (!configDir.empty()) {
+    std::error_code ignored;
+    std::filesystem::create_directories(configDir, ignored);
+    iniFilePath = (std::filesystem::path(configDir) / L"Siftwell.ini").wstring();
+    // Wide profile functions: the path may hold characters the ANSI code page lacks.
+    someSetting = Win32::GetPrivateProfileIntW(kSection, kKey, 0, iniFilePath) != 0;
+  }
 
   PluginBase::SetCommand(0, u"About", &myMenuFunction);
   PluginBase::SetCommand(1, u"Open Siftwell", &myDockableDialog, ShortcutKey(true, false, true, kKeyX));
