@@ -16,11 +16,11 @@ TEST(TranslatePattern, LeavesEverythingElseVerbatim) {
 }
 
 TEST(TranslatePattern, RewritesWordEscapes) {
-  EXPECT_EQ(TranslatePattern("\\w"), "[\\p{L}\\p{Nd}\\p{Pc}]");
-  EXPECT_EQ(TranslatePattern("\\W"), "[^\\p{L}\\p{Nd}\\p{Pc}]");
-  EXPECT_EQ(TranslatePattern("[^\\w.]"), "[^\\p{L}\\p{Nd}\\p{Pc}.]");
-  EXPECT_EQ(TranslatePattern("[.\\W]"), "(?:[.]|[^\\p{L}\\p{Nd}\\p{Pc}])");
-  EXPECT_EQ(TranslatePattern("[^.\\W]"), "(?:(?![.])[\\p{L}\\p{Nd}\\p{Pc}])");
+  EXPECT_EQ(TranslatePattern("\\w"), "[\\p{L}A-Za-z0-9_\\p{Nd}\\p{Pc}]");
+  EXPECT_EQ(TranslatePattern("\\W"), "[^\\p{L}A-Za-z0-9_\\p{Nd}\\p{Pc}]");
+  EXPECT_EQ(TranslatePattern("[^\\w.]"), "[^\\p{L}A-Za-z0-9_\\p{Nd}\\p{Pc}.]");
+  EXPECT_EQ(TranslatePattern("[.\\W]"), "(?:[.]|[^\\p{L}A-Za-z0-9_\\p{Nd}\\p{Pc}])");
+  EXPECT_EQ(TranslatePattern("[^.\\W]"), "(?:(?![.])[\\p{L}A-Za-z0-9_\\p{Nd}\\p{Pc}])");
   EXPECT_NE(TranslatePattern("\\b").find("(?<="), std::string::npos);
 }
 
