@@ -74,14 +74,15 @@ std::optional<std::wstring> RunOnView(HWND view, Operation op, std::wstring_view
   const bool utf8 = codePage == static_cast<uint32_t>(SciMsg::SC_CP_UTF8);
   const uint32_t ansi = codePage == 0 ? CP_ACP : codePage;
 
-  std::string text;
-  if (utf8) {
-    text = document;
-  } else {
-    text = Recode(document, ansi, CP_UTF8);
-    if (Recode(text, CP_UTF8, ansi) != document)
+  // A UTF-8 document is matched where it lies; others go through UTF-8 and back.
+  std::string converted;
+  std::string_view text = document;
+  if (!utf8) {
+    converted = Recode(document, ansi, CP_UTF8);
+    if (Recode(converted, CP_UTF8, ansi) != document)
       return L"This document holds bytes that its code page (" + std::to_wstring(ansi) +
              L") cannot represent, so filtering it could change text you did not match. Nothing was changed.";
+    text = converted;
   }
 
   const std::string patternUtf8 = WideToCodePage(pattern, CP_UTF8);
