@@ -9,6 +9,7 @@
 
 #include "HostStandIn.h"
 #include "PluginAbi.h"
+#include "PluginPath.h"
 #include "messages/Tables.h"
 
 namespace {
@@ -18,9 +19,7 @@ using namespace siftwell::host;
 class EntryPoints : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string path = SIFTWELL_PLUGIN_DLL;
-    if (!path.empty() && path[0] == '/') path = "Z:" + path;
-    module_ = LoadLibraryA(path.c_str());
+    module_ = LoadLibraryW(PluginPath().c_str());
     ASSERT_NE(module_, nullptr);
     isUnicode_ = Get<decltype(isUnicode_)>("isUnicode");
     setInfo_ = Get<decltype(setInfo_)>("setInfo");

@@ -16,6 +16,7 @@
 
 #include "Automation.h"
 #include "HostStandIn.h"
+#include "PluginPath.h"
 #include "messages/Tables.h"
 
 namespace fs = std::filesystem;
@@ -25,14 +26,6 @@ namespace {
 
 constexpr int kPattern = 1001, kKeep = 1002, kRemove = 1003, kDelimiter = 1006, kStatus = 1007;
 
-std::wstring Utf16(const std::string& s) { return std::wstring(s.begin(), s.end()); }
-
-// The build's path of the DLL as Windows sees it (Wine maps / to Z:).
-std::wstring PluginPath() {
-  std::wstring path = Utf16(SIFTWELL_PLUGIN_DLL);
-  if (!path.empty() && path[0] == L'/') path = L"Z:" + path;
-  return path;
-}
 
 std::wstring WindowText(HWND hwnd) {
   wchar_t buffer[512] = {};
