@@ -279,9 +279,13 @@ std::optional<FilterError> Compile(std::string_view pattern, bool jit, std::stri
 
 // Calls onMatch(start, end) for every match, left to right, without overlap.
 // After an empty match the search resumes one character further on.
+// onMatch answers false, or `watch` (if any) answers false when asked between
+// engine calls, to stop: the run then ends with Kind::Stopped.
+FilterError Stopped() { return {FilterError::Kind::Stopped, "stopped before the end; the document is unchanged", 0}; }
+
 template <typename OnMatch>
 std::optional<FilterError> ForEachMatch(const Compiled& re, std::string_view text, const MatchLimits& limits,
-                                        OnMatch&& onMatch) {
+                                        OnMatch&& onMatch, ResultSink* watch = nullptr) {
   Pcre2Ptr<pcre2_match_data> md(pcre2_match_data_create_from_pattern(re.code.get(), nullptr));
   Pcre2Ptr<pcre2_match_context> mctx(pcre2_match_context_create(nullptr));
   if (!md || !mctx) return NoMemory();
@@ -304,7 +308,8 @@ std::optional<FilterError> ForEachMatch(const Compiled& re, std::string_view tex
   const std::size_t n = text.size();
   const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(md.get());
   std::size_t pos = 0;
-  while (pos <= n) {
+  for (uint32_t calls = 0; pos <= n; ++calls) {
+    if (watch != nullptr && (calls & 63) == 0 && !watch->Progress(pos)) return Stopped();
     const int rc = re.jit ? pcre2_jit_match(re.code.get(), subject, n, pos, 0, md.get(), mctx.get())
                           : pcre2_match(re.code.get(), subject, n, pos, re.matchOptions, md.get(), mctx.get());
     if (rc == PCRE2_ERROR_NOMATCH) break;
@@ -325,7 +330,7 @@ std::optional<FilterError> ForEachMatch(const Compiled& re, std::string_view tex
     if (start > end) start = end;  // \K in an assertion; treat as empty
     if (start < pos) start = pos;  // never hand back text before the search start
     if (end > start) {
-      onMatch(start, end);
+      if (!onMatch(start, end)) return Stopped();
       pos = end;
     } else {
       if (end >= n) break;
@@ -399,6 +404,7 @@ std::optional<FilterError> KeepTo(std::string_view text, std::string_view patter
     return ForEachMatch(re, text, limits, [&](std::size_t s, std::size_t e) {
       sink(text.substr(s, e - s));
       if (!delimiter.empty()) sink(delimiter);
+      return true;
     });
   });
 }
@@ -410,10 +416,49 @@ std::optional<FilterError> RemoveTo(std::string_view text, std::string_view patt
     auto err = ForEachMatch(re, text, limits, [&](std::size_t s, std::size_t e) {
       if (s > kept) sink(text.substr(kept, s - kept));
       kept = e;
+      return true;
     });
     if (!err && kept < text.size()) sink(text.substr(kept));
     return err;
   });
+}
+
+std::optional<FilterError> KeepTo(std::string_view text, std::string_view pattern, std::string_view delimiter,
+                                  const MatchLimits& limits, ResultSink& sink) {
+  sink.Begin(text.size());
+  auto err = Guarded(text, pattern, limits.jit, [&](std::string_view piece) { sink.Piece(piece); },
+                     [&](const Compiled& re) {
+                       return ForEachMatch(
+                           re, text, limits,
+                           [&](std::size_t s, std::size_t e) {
+                             return sink.Piece(text.substr(s, e - s)) &&
+                                    (delimiter.empty() || sink.Piece(delimiter));
+                           },
+                           &sink);
+                     });
+  if (!err) sink.Finish();
+  return err;
+}
+
+std::optional<FilterError> RemoveTo(std::string_view text, std::string_view pattern, const MatchLimits& limits,
+                                    ResultSink& sink) {
+  sink.Begin(text.size());
+  auto err = Guarded(text, pattern, limits.jit, [&](std::string_view piece) { sink.Piece(piece); },
+                     [&](const Compiled& re) {
+                       std::size_t kept = 0;
+                       auto e = ForEachMatch(
+                           re, text, limits,
+                           [&](std::size_t s, std::size_t end) {
+                             const bool go = s <= kept || sink.Piece(text.substr(kept, s - kept));
+                             kept = end;
+                             return go;
+                           },
+                           &sink);
+                       if (!e && kept < text.size() && !sink.Piece(text.substr(kept))) return std::optional(Stopped());
+                       return e;
+                     });
+  if (!err) sink.Finish();
+  return err;
 }
 
 FilterResult Keep(std::string_view text, std::string_view pattern, std::string_view delimiter,

@@ -15,7 +15,9 @@ namespace siftwell::filter {
 
 // Why an operation did not produce a result. The document must stay untouched.
 struct FilterError {
-  enum class Kind { BadPattern, Limit, NoMemory };
+  // Stopped: the sink asked to stop (the user's Cancel, a caller's deadline);
+  // the caller knows which and words it.
+  enum class Kind { BadPattern, Limit, NoMemory, Stopped };
   Kind kind = Kind::BadPattern;
   std::string message;  // for the user: the engine's text, plus where in the pattern
   std::size_t offset = 0;  // byte offset in the pattern (BadPattern only)
@@ -69,6 +71,27 @@ std::optional<FilterError> KeepTo(std::string_view text, std::string_view patter
                                   const MatchLimits& limits, const Sink& sink);
 std::optional<FilterError> RemoveTo(std::string_view text, std::string_view pattern, const MatchLimits& limits,
                                     const Sink& sink);
+
+// Where a run's result goes, and the one place where a caller can watch and
+// stop it. The engine calls Begin once, Piece for each part of the result in
+// order (views into the text or the delimiter, valid during the call), Progress
+// between steps of the search with the number of text bytes searched so far
+// (often: a caller that stops there is obeyed within a fraction of a second),
+// and Finish once when the whole result has been given. Piece or Progress
+// answering false stops the run with Kind::Stopped; the pieces given so far
+// must then be dropped. Runs on the caller's thread.
+class ResultSink {
+ public:
+  virtual ~ResultSink() = default;
+  virtual void Begin(std::size_t /*textBytes*/) {}
+  virtual bool Piece(std::string_view piece) = 0;
+  virtual bool Progress(std::size_t /*scannedBytes*/) { return true; }
+  virtual void Finish() {}
+};
+std::optional<FilterError> KeepTo(std::string_view text, std::string_view pattern, std::string_view delimiter,
+                                  const MatchLimits& limits, ResultSink& sink);
+std::optional<FilterError> RemoveTo(std::string_view text, std::string_view pattern, const MatchLimits& limits,
+                                    ResultSink& sink);
 
 // The pattern as handed to PCRE2: \w, \W, \b and \B (also inside brackets and
 // POSIX [:word:]) rewritten so that a word character is a letter (L), decimal
