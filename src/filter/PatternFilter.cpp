@@ -84,35 +84,52 @@ bool IsValidUtf8(std::string_view s) {
   return true;
 }
 
+// Where PCRE2 rejected the pattern, in the user's words: the message names the
+// place in what the user wrote; where that is an item the translation
+// rewrote (\b, \w, ...), PCRE2's words would describe the rewritten text, so
+// a limit reached there is told as such.
+FilterError Rejected(int err, std::size_t errOffset, std::string_view pattern, const Translation& t) {
+  const Translation::Source at = t.SourceOf(errOffset);
+  const std::string where = "at position " + std::to_string(CharIndex(pattern, at.offset)) + " of the pattern";
+  std::string message = Pcre2Message(err) + " " + where;
+  if (at.rewritten && err != PCRE2_ERROR_BAD_SUBPATTERN_REFERENCE) {
+    message = "the pattern is too large or too complex for the engine; it gives up at " +
+              std::string(pattern.substr(at.offset, at.length)) + " " + where;
+  }
+  return FilterError{FilterError::Kind::BadPattern, std::move(message), at.offset};
+}
+
 std::optional<FilterError> Compile(std::string_view pattern, bool jit, std::string_view text, Compiled& out) {
-  std::vector<std::size_t> origin;
-  const std::string translated = TranslatePattern(pattern, &origin);
+  Translation translation = TranslatePattern(pattern);
+  const std::string& translated = translation.pattern;
   Pcre2Ptr<pcre2_compile_context> cctx(pcre2_compile_context_create(nullptr));
   if (!cctx) return NoMemory();
   pcre2_set_newline(cctx.get(), PCRE2_NEWLINE_LF);
   pcre2_set_bsr(cctx.get(), PCRE2_BSR_UNICODE);
-  const uint32_t utf = PCRE2_UTF | PCRE2_UCP | PCRE2_NEVER_BACKSLASH_C;
+  // ALT_CIRCUMFLEX: in (?m) mode ^ also matches after a final LF, as the
+  // platform's does. NO_AUTO_POSSESS only where PCRE2's auto-possessification
+  // is wrong (overlapping negated properties taken as disjoint); elsewhere it
+  // is a large part of the speed of repeats like \w+ and \d+.
+  uint32_t options = PCRE2_UTF | PCRE2_UCP | PCRE2_NEVER_BACKSLASH_C | PCRE2_ALT_CIRCUMFLEX;
+  if (translation.negatedProperty) options |= PCRE2_NO_AUTO_POSSESS;
+  if (translation.duplicateNames) options |= PCRE2_DUPNAMES;
   int err = 0;
   PCRE2_SIZE errOffset = 0;
-  auto compile = [&](uint32_t options) {
-    out.code.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translated.data()), translated.size(), options,
-                                 &err, &errOffset, cctx.get()));
+  auto compile = [&](uint32_t extra) {
+    out.code.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translated.data()), translated.size(),
+                                 options | extra, &err, &errOffset, cctx.get()));
   };
-  compile(utf | PCRE2_MATCH_INVALID_UTF);
+  compile(PCRE2_MATCH_INVALID_UTF);
   if (!out.code) {
-    if (err == PCRE2_ERROR_NOMEMORY) return NoMemory();
-    const std::size_t at = errOffset < origin.size() ? origin[errOffset] : pattern.size();
-    return FilterError{FilterError::Kind::BadPattern,
-                       Pcre2Message(err) + " at position " + std::to_string(CharIndex(pattern, at)) +
-                           " of the pattern",
-                       at};
+    if (err == PCRE2_ERROR_NOMEMORY || err == PCRE2_ERROR_HEAP_FAILED) return NoMemory();
+    return Rejected(err, errOffset, pattern, translation);
   }
   out.jit = jit && pcre2_jit_compile(out.code.get(), PCRE2_JIT_COMPLETE) == 0;
   // Without JIT, PCRE2 re-checks the subject from the start offset on every
   // call when invalid UTF is allowed: quadratic over many matches. A valid
   // text does not need that mode, and then needs no check at all.
   if (!out.jit && IsValidUtf8(text)) {
-    compile(utf);
+    compile(0);
     if (!out.code) return NoMemory();  // it compiled a moment ago
     out.matchOptions = PCRE2_NO_UTF_CHECK;
   }
@@ -217,6 +234,11 @@ FilterResult Collect(std::size_t reserve, const std::function<std::optional<Filt
 }
 
 }  // namespace
+
+std::string EngineVersion() {
+  char buffer[64] = {};
+  return pcre2_config(PCRE2_CONFIG_VERSION, buffer) > 0 ? std::string(buffer) : std::string();
+}
 
 std::string ExpandDelimiter(std::string_view field) {
   auto replaceAll = [](std::string_view s, std::string_view from, std::string_view to) {
