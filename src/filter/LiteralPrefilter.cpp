@@ -52,6 +52,7 @@ struct Info {
   std::optional<std::vector<RequiredLiteral>> required;  // every match contains one of these
   std::optional<RequiredLiteral> exact;           // it matches exactly this string
   bool zeroWidth = false;                         // consumes nothing (assertion)
+  bool exactSet = false;  // it matches exactly the strings in `required`, nothing else
 };
 
 struct Flags {
@@ -63,10 +64,10 @@ class Analyzer {
  public:
   explicit Analyzer(std::string_view p) : p_(p) {}
 
-  LiteralPlan Run() {
+  LiteralPlan Run(Flags flags = {}, Info* whole = nullptr) {
     LiteralPlan plan;
-    Flags flags;
     std::optional<Info> all = Alternation(flags, false);
+    if (all && whole) *whole = *all;
     if (all && i_ < p_.size()) Decline("unbalanced closing parenthesis");
     if (!why_.empty()) {
       plan.declined = why_;
@@ -97,10 +98,12 @@ class Analyzer {
     while (true) {
       std::optional<Info> branch = Sequence(flags);
       if (!branch) return std::nullopt;
+      if (branch->exact) branch->exactSet = true;
       if (first) {
         result = std::move(branch);
         if (result->exact) result->required = std::vector<RequiredLiteral>{*result->exact};
       } else {
+        result->exactSet &= branch->exactSet;
         result->consumesLf |= branch->consumesLf;
         result->zeroWidth &= branch->zeroWidth;
         result->exact.reset();
@@ -110,6 +113,7 @@ class Analyzer {
           result->required->insert(result->required->end(), branch->required->begin(), branch->required->end());
         } else {
           result->required.reset();
+          result->exactSet = false;
         }
       }
       first = false;
@@ -128,6 +132,9 @@ class Analyzer {
     seq.zeroWidth = true;
     std::optional<RequiredLiteral> run;  // consecutive exact items
     bool allExact = true;
+    int consuming = 0;
+    bool assertions = false;
+    bool onlySet = false;  // the one consuming item matches exactly a set of strings
     auto consider = [&](const std::vector<RequiredLiteral>& set) {
       if (!seq.required || Quality(set) > Quality(*seq.required)) seq.required = set;
     };
@@ -139,8 +146,13 @@ class Analyzer {
       if (!atom) return std::nullopt;
       if (!Quantifier(*atom)) return std::nullopt;
       seq.consumesLf |= atom->consumesLf;
-      if (atom->zeroWidth) continue;  // assertions do not break a run of text
+      if (atom->zeroWidth) {  // assertions do not break a run of text
+        assertions = true;
+        continue;
+      }
       seq.zeroWidth = false;
+      ++consuming;
+      onlySet = atom->exactSet && atom->required;
       if (atom->exact) {
         if (run && run->caseless == atom->exact->caseless) {
           run->bytes += atom->exact->bytes;
@@ -158,6 +170,11 @@ class Analyzer {
     }
     flush();
     if (allExact && run) seq.exact = run;
+    if (assertions) {
+      seq.exact.reset();  // still required, but not all there is to a match
+    } else if (consuming == 1 && onlySet && !seq.exact) {
+      seq.exactSet = true;
+    }
     return seq;
   }
 
@@ -201,6 +218,7 @@ class Analyzer {
     }
     if (i_ < p_.size() && (p_[i_] == '?' || p_[i_] == '+')) ++i_;
     if (atom.zeroWidth) return true;
+    if (!(fixed && min == 1)) atom.exactSet = false;
     if (min == 0) {
       atom.required.reset();
       atom.zeroWidth = false;
@@ -644,24 +662,79 @@ class Analyzer {
 
 }  // namespace
 
+namespace {
+
+// (?m)^.*M.*$ where M matches exactly a set of literals: the match is the
+// whole line whenever the line holds one of them (and `.` takes every
+// character of it, i.e. it is valid UTF-8).
+bool WholeLine(std::string_view p) {
+  Flags flags;
+  if (p.starts_with("(?m)")) p.remove_prefix(4);
+  else if (p.starts_with("(?mi)") || p.starts_with("(?im)")) p.remove_prefix(5), flags.caseless = true;
+  else return false;
+  if (!p.starts_with("^.*") || !p.ends_with(".*$") || p.size() < 7) return false;
+  const std::string_view middle = p.substr(3, p.size() - 6);
+  for (std::size_t at = middle.find("(?"); at != std::string_view::npos; at = middle.find("(?", at + 1))
+    if (at + 2 >= middle.size() || middle[at + 2] != ':') return false;  // no option changes inside
+  std::size_t slashes = 0;  // an odd number would escape the final dot
+  while (slashes < middle.size() && middle[middle.size() - 1 - slashes] == '\\') ++slashes;
+  if (slashes % 2) return false;
+  // No alternative at the top: ^.*A|B.*$ is not about whole lines.
+  int depth = 0;
+  for (std::size_t i = 0; i < middle.size(); ++i) {
+    const char c = middle[i];
+    if (c == '\\') {
+      if (i + 1 < middle.size() && middle[i + 1] == 'Q') return false;
+      ++i;
+    } else if (c == '[') {
+      return false;  // classes are never exact text anyway
+    } else if (c == '(') {
+      ++depth;
+    } else if (c == ')') {
+      --depth;
+    } else if (c == '|' && depth == 0) {
+      return false;
+    }
+  }
+  Info whole;
+  const LiteralPlan plan = Analyzer(middle).Run(flags, &whole);
+  return !plan.literals.empty() && whole.exactSet && !whole.consumesLf;
+}
+
+}  // namespace
+
 LiteralPlan PlanLiterals(std::string_view pattern) {
-  if (pattern.empty()) return {{}, "empty pattern"};
-  return Analyzer(pattern).Run();
+  if (pattern.empty()) return {{}, false, "empty pattern"};
+  LiteralPlan plan = Analyzer(pattern).Run();
+  if (!plan.literals.empty()) plan.wholeLine = WholeLine(pattern);
+  return plan;
 }
 
 // ---- The scan ----------------------------------------------------------------
 
+// How often each byte occurs in a sample from the start of the text: the
+// anchor byte of each literal is the rarest one there.
+void LiteralFinder::Rank(std::string_view text, uint32_t* counts) {
+  const std::size_t sample = std::min<std::size_t>(text.size(), 256 * 1024);
+  for (std::size_t i = 0; i < sample; ++i) ++counts[static_cast<unsigned char>(text[i])];
+}
+
 LiteralFinder::LiteralFinder(std::string_view text, std::vector<RequiredLiteral> literals) : text_(text) {
+  uint32_t counts[256] = {};
+  Rank(text, counts);
   for (RequiredLiteral& l : literals) {
     Scan s;
     bool letters = false;
     for (unsigned char c : l.bytes) letters |= IsAsciiLetter(c);
     if (!letters) l.caseless = false;
-    int best = -1;
+    uint64_t best = UINT64_MAX;
     for (std::size_t k = 0; k < l.bytes.size(); ++k) {
       const unsigned char c = static_cast<unsigned char>(l.bytes[k]);
-      const int r = l.caseless ? CaselessRarity(c) : Rarity(c);
-      if (r > best) best = r, s.anchor = k;
+      uint64_t seen = counts[c];
+      if (l.caseless && IsAsciiLetter(c)) seen = counts[c | 0x20] + counts[c & ~0x20];
+      // Ties: the static guess of what is rare in text in general.
+      const uint64_t score = seen * 8 + static_cast<uint64_t>(4 - (l.caseless ? CaselessRarity(c) : Rarity(c)));
+      if (score < best) best = score, s.anchor = k;
     }
     const unsigned char a = static_cast<unsigned char>(l.bytes[s.anchor]);
     s.probe[0] = s.probe[1] = a;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,9 @@ struct LiteralPlan {
   // Every match contains one of these and lies within one line; empty when
   // the prefilter does not apply.
   std::vector<RequiredLiteral> literals;
+  // Every match is a whole line (up to its LF) that holds one of the
+  // literals, when that line is valid UTF-8: (?m)^.*LITERAL.*$ and the like.
+  bool wholeLine = false;
   std::string declined;  // why not, for a verbose log (empty when it applies)
 };
 
@@ -37,6 +41,7 @@ class LiteralFinder {
   std::size_t Next(std::size_t from);
 
  private:
+  static void Rank(std::string_view text, uint32_t* counts);
   struct Scan {
     RequiredLiteral lit;
     std::size_t anchor = 0;           // index in lit.bytes searched by memchr

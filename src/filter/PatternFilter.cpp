@@ -241,12 +241,17 @@ struct Compiled {
   // Whether the interpreter may match valid runs of an invalid text one by
   // one: not when the pattern asserts the text's ends (\A \z \Z) or \G.
   bool fragments = true;
-  std::vector<RequiredLiteral> literals;  // prefilter (empty: none)
+  LiteralPlan plan;  // the line prefilter (no literals: none)
 };
 
 bool IsValidUtf8(std::string_view s) {
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
   for (std::size_t i = 0; i < s.size();) {
+    uint64_t eight;  // ASCII eight bytes at a time
+    if (s.size() - i >= 8 && (std::memcpy(&eight, p + i, 8), (eight & 0x8080808080808080u) == 0)) {
+      i += 8;
+      continue;
+    }
     const std::size_t n = CharLength(p + i, s.size() - i);
     if (n == 1 && p[i] >= 0x80) return false;
     i += n;
@@ -291,7 +296,22 @@ std::optional<FilterError> Compile(std::string_view pattern, bool jit, Compiled&
   auto mentions = [&](std::string_view s) { return translated.find(s) != std::string::npos; };
   out.strides = !mentions("(*COMMIT") && !mentions("(*SKIP") && !mentions("\\G");
   out.fragments = !mentions("\\A") && !mentions("\\z") && !mentions("\\Z") && !mentions("\\G");
-  out.literals = PlanLiterals(pattern).literals;
+  out.plan = PlanLiterals(pattern);
+  uint32_t first = 0;
+  const uint8_t* bitmap = nullptr;
+  if (!out.plan.literals.empty() && !out.plan.wholeLine &&
+      pcre2_pattern_info(out.code.get(), PCRE2_INFO_FIRSTCODETYPE, &first) == 0) {
+    int starts = 256;  // how many different bytes a match may start with
+    if (first == 0 && pcre2_pattern_info(out.code.get(), PCRE2_INFO_FIRSTBITMAP, &bitmap) == 0 && bitmap) {
+      starts = 0;
+      for (int b = 0; b < 256; ++b) starts += (bitmap[b / 8] >> (b % 8)) & 1;
+    }
+    if (first == 1 || starts <= 4) {
+      // The engine itself skips to its first character(s) at memchr speed.
+      out.plan.literals.clear();
+      out.plan.declined = "the engine finds where a match can start by itself (a fixed first character)";
+    }
+  }
   return std::nullopt;
 }
 
@@ -344,9 +364,14 @@ class Engine {
   int Find(std::size_t from, std::size_t limit, std::size_t& start, std::size_t& end) {
     const std::size_t n = text_.size();
     limit = std::min(limit, n);
+    if (limit != offsetLimit_) {  // the same for every call within a stride
+      pcre2_set_offset_limit(mctx_.get(), limit);
+      offsetLimit_ = limit;
+    }
     int rc;
     if (re_.jit) {
-      rc = Jit(from, limit);
+      rc = pcre2_jit_match(re_.code.get(), subject_, n, from, 0, md_.get(), mctx_.get());
+      if (rc == PCRE2_ERROR_JIT_STACKLIMIT) rc = JitAgain(from);
     } else if (textValid_) {
       rc = Interpret(re_.validCode.get(), subject_, n, from, limit, PCRE2_NO_UTF_CHECK);
     } else if (fragments_) {
@@ -367,22 +392,25 @@ class Engine {
  private:
   int Interpret(const pcre2_code* code, PCRE2_SPTR subject, std::size_t length, std::size_t from,
                 std::size_t limit, uint32_t options) {
-    pcre2_set_offset_limit(mctx_.get(), limit);
+    if (limit != offsetLimit_) {
+      pcre2_set_offset_limit(mctx_.get(), limit);
+      offsetLimit_ = limit;
+    }
     return pcre2_match(code, subject, length, from, options, md_.get(), mctx_.get());
   }
 
-  int Jit(std::size_t from, std::size_t limit) {
-    pcre2_set_offset_limit(mctx_.get(), limit);
+  int JitAgain(std::size_t from) {
     while (true) {
-      const int rc = pcre2_jit_match(re_.code.get(), subject_, text_.size(), from, 0, md_.get(), mctx_.get());
-      if (rc != PCRE2_ERROR_JIT_STACKLIMIT) return rc;
       // Repeat the attempt with a larger stack; when none can be had, let
       // the interpreter (heap-bounded) take this one call.
       if (!GrowStack()) {
-        if (std::max<std::size_t>(stackBytes_, kDefaultJitStack) >= limits_.jitStackBytes) return rc;  // the bound
+        if (std::max<std::size_t>(stackBytes_, kDefaultJitStack) >= limits_.jitStackBytes)
+          return PCRE2_ERROR_JIT_STACKLIMIT;  // the bound itself
         ++fallbacks_;
         return pcre2_match(re_.code.get(), subject_, text_.size(), from, PCRE2_NO_JIT, md_.get(), mctx_.get());
       }
+      const int rc = pcre2_jit_match(re_.code.get(), subject_, text_.size(), from, 0, md_.get(), mctx_.get());
+      if (rc != PCRE2_ERROR_JIT_STACKLIMIT) return rc;
     }
   }
 
@@ -481,6 +509,7 @@ class Engine {
   Pcre2Ptr<pcre2_match_context> mctx_;
   Pcre2Ptr<pcre2_jit_stack> stack_;
   std::size_t stackBytes_ = 0;
+  std::size_t offsetLimit_ = kNone;
   uint32_t fallbacks_ = 0;
   bool textValid_ = true;
   bool fragments_ = false;
@@ -512,7 +541,8 @@ std::optional<FilterError> ForEachMatch(const Compiled& re, std::string_view tex
   const std::size_t n = text.size();
   const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
   std::optional<LiteralFinder> finder;
-  if (limits.prefilter && !re.literals.empty()) finder.emplace(text, re.literals);
+  if (limits.prefilter && !re.plan.literals.empty()) finder.emplace(text, re.plan.literals);
+  const bool wholeLines = finder && re.plan.wholeLine;
 
   using Clock = std::chrono::steady_clock;
   constexpr std::size_t kMaxStride = 64 * 1024;
@@ -565,6 +595,13 @@ std::optional<FilterError> ForEachMatch(const Compiled& re, std::string_view tex
         continue;
       }
       limit = std::min(limit, lineEnd);
+      if (wholeLines && from == lineStart && (from == 0 || bytes[from - 1] == '\n') &&
+          IsValidUtf8(text.substr(from, lineEnd - from))) {
+        if (!onMatch(from, lineEnd)) return Stopped();  // what the engine would find here
+        if (lineEnd >= n) break;
+        pos = lineEnd + 1;
+        continue;
+      }
     }
     std::size_t start = 0, end = 0;
     const int rc = engine.Find(from, limit, start, end);
@@ -641,9 +678,18 @@ std::string TranslatePattern(std::string_view pattern, std::vector<std::size_t>*
 }
 
 std::string DescribeSearch(std::string_view pattern) {
-  const LiteralPlan plan = PlanLiterals(pattern);
-  if (plan.literals.empty()) return "no line prefilter: " + plan.declined;
-  std::string s = "line prefilter on";
+  Compiled re;
+  try {
+    if (pattern.empty()) return "empty pattern: the text stays as it is";
+    if (auto err = Compile(pattern, true, re)) return "pattern rejected: " + err->message;
+  } catch (const std::bad_alloc&) {
+    return "not enough memory";
+  }
+  const LiteralPlan& plan = re.plan;
+  std::string s = re.jit ? "JIT" : "interpreter";
+  if (!re.strides) s += ", one call per search (the pattern ends or skips searches itself)";
+  if (plan.literals.empty()) return s + "; no line prefilter: " + plan.declined;
+  s += plan.wholeLine ? "; whole lines holding" : "; line prefilter on";
   for (const RequiredLiteral& l : plan.literals) s += (l.caseless ? " (?i)\"" : " \"") + l.bytes + "\"";
   return s;
 }

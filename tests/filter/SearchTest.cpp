@@ -63,8 +63,13 @@ std::string RandomPattern(std::mt19937& rng, int depth = 0) {
 TEST(Search, StridesAndPrefilterGiveTheUnrestrictedResult) {
   std::mt19937 rng(20261207);
   int prefiltered = 0;
+  static const char* lineCores[] = {"ERROR", "WARN|ERROR", "(?:WARN|E)", "Error", "é", "\\bERROR", "E.R",
+                                    "(?i)error", "ERROR\\d?"};
   for (int round = 0; round < 3000; ++round) {
-    const std::string pattern = RandomPattern(rng);
+    // Every fourth pattern keeps the lines that hold something.
+    const std::string pattern =
+        round % 4 ? RandomPattern(rng)
+                  : std::string(rng() % 2 ? "(?m)" : "(?mi)") + "^.*" + lineCores[rng() % std::size(lineCores)] + ".*$";
     const std::string text = RandomText(rng);
     if (!sf::PlanLiterals(pattern).literals.empty()) ++prefiltered;
     for (bool jit : {true, false}) {
@@ -106,6 +111,11 @@ TEST(Search, PrefilterPlans) {
   EXPECT_EQ(lits("(?i)TIMEOUT"), "i:TIMEOUT,");
   EXPECT_EQ(lits("[\\w.+-]+@[\\w-]+\\.[\\w.-]+"), "@,");
   EXPECT_EQ(lits("(?<=user=)\\w+"), "");   // the literal is outside the match
+  EXPECT_TRUE(sf::PlanLiterals("(?m)^.*ERROR.*$").wholeLine);
+  EXPECT_TRUE(sf::PlanLiterals("(?mi)^.*(?:WARN|ERROR).*$").wholeLine);
+  for (const char* p : {"(?m)^.*\\bERROR.*$", "(?m)^.*ERRORS?.*$", "(?m)^.*ERROR\\.*$", "^.*ERROR.*$",
+                        "(?m)^.*ERR(?-m)OR.*$", "(?m)^.*WARN|ERROR.*$"})
+    EXPECT_FALSE(sf::PlanLiterals(p).wholeLine) << p;
   // Declined: a match may cross lines, the literal is optional, or the
   // construct is not analysed.
   for (const char* p : {"(?s)ERROR.*", "ERROR\\s+x", "ERROR\\n", "(?:ERROR)?x", "ERROR|x*", "(?x)ERROR",
