@@ -105,11 +105,4 @@ std::optional<FilterError> RemoveTo(std::string_view text, std::string_view patt
 // line prefilter, or why there is none. For a verbose log.
 std::string DescribeSearch(std::string_view pattern);
 
-// The pattern as handed to PCRE2: \w, \W, \b and \B (also inside brackets and
-// POSIX [:word:]) rewritten so that a word character is a letter (L), decimal
-// digit (Nd) or connector punctuation (Pc). `origin`, if given, receives for
-// every byte of the result (and one past its end) the byte offset in `pattern`
-// it stems from, so that compile errors point into the user's pattern.
-std::string TranslatePattern(std::string_view pattern, std::vector<std::size_t>* origin = nullptr);
-
 }  // namespace siftwell::filter

@@ -2,7 +2,7 @@
 // how compile-error positions map back to the user's pattern.
 #include <gtest/gtest.h>
 
-#include "filter/PatternFilter.h"
+#include "filter/PatternTranslator.h"
 
 namespace {
 
