@@ -50,7 +50,9 @@ std::string RandomPattern(std::mt19937& rng, int depth = 0) {
   const int items = std::uniform_int_distribution<int>(1, 4)(rng);
   for (int i = 0; i < items; ++i) {
     if (depth < 2 && rng() % 6 == 0) {
-      p += (rng() % 2 ? "(" : "(?:") + RandomPattern(rng, depth + 1) + ")";
+      p += rng() % 2 ? "(" : "(?:";
+      p += RandomPattern(rng, depth + 1);
+      p += ')';
     } else {
       p += atoms[rng() % std::size(atoms)];
     }

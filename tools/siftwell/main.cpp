@@ -551,7 +551,7 @@ int RunGuarded(const std::vector<PathString>& args) {
 
   Bytes bytes;
   std::string_view text;
-  Mapping mapping;
+  [[maybe_unused]] Mapping mapping;
 #ifndef _WIN32
   if (o.input && mapping.Map(*o.input)) {
     text = mapping.View();
