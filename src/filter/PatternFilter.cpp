@@ -100,14 +100,41 @@ bool IsValidUtf8(std::string_view s) {
   return true;
 }
 
-std::optional<FilterError> Compile(std::string_view pattern, bool jit, Compiled& out) {
-  std::vector<std::size_t> origin;
-  const std::string translated = TranslatePattern(pattern, &origin);
+// Where PCRE2 rejected the pattern, in the user's words: the message names the
+// place in what the user wrote; where that is an item the translation
+// rewrote (\b, \w, ...), PCRE2's words would describe the rewritten text, so
+// a limit reached there is told as such.
+FilterError Rejected(int err, std::size_t errOffset, std::string_view pattern, const Translation& t) {
+  const Translation::Source at = t.SourceOf(errOffset);
+  const std::string where = "at position " + std::to_string(CharIndex(pattern, at.offset)) + " of the pattern";
+  std::string message = Pcre2Message(err) + " " + where;
+  if (at.rewritten && err != PCRE2_ERROR_BAD_SUBPATTERN_REFERENCE) {
+    message = "the pattern is too large or too complex for the engine; it gives up at " +
+              std::string(pattern.substr(at.offset, at.length)) + " " + where;
+  }
+  return FilterError{FilterError::Kind::BadPattern, std::move(message), at.offset};
+}
+
+// `text`: what the pattern will be matched against (for options that depend
+// on it), may be empty.
+std::optional<FilterError> Compile(std::string_view pattern, bool jit, std::string_view text, Compiled& out) {
+  Translation translation = TranslatePattern(pattern);
+  const std::string& translated = translation.pattern;
   Pcre2Ptr<pcre2_compile_context> cctx(pcre2_compile_context_create(nullptr));
   if (!cctx) return NoMemory();
   pcre2_set_newline(cctx.get(), PCRE2_NEWLINE_LF);
   pcre2_set_bsr(cctx.get(), PCRE2_BSR_UNICODE);
-  const uint32_t utf = PCRE2_UTF | PCRE2_UCP | PCRE2_NEVER_BACKSLASH_C | PCRE2_USE_OFFSET_LIMIT;
+  // ALT_CIRCUMFLEX: in (?m) mode ^ also matches after a final LF, as the
+  // platform's does. NO_AUTO_POSSESS only where PCRE2's auto-possessification
+  // is wrong (overlapping negated properties taken as disjoint); elsewhere it
+  // is a large part of the speed of repeats like \w+ and \d+.
+  uint32_t utf = PCRE2_UTF | PCRE2_UCP | PCRE2_NEVER_BACKSLASH_C | PCRE2_ALT_CIRCUMFLEX | PCRE2_USE_OFFSET_LIMIT;
+  if (translation.negatedProperty) utf |= PCRE2_NO_AUTO_POSSESS;
+  if (translation.duplicateNames) utf |= PCRE2_DUPNAMES;
+  // A leading .* makes PCRE2 try a match only at line starts, but in a text
+  // with invalid UTF-8 the .* also stops before an invalid byte, so matches
+  // that start after one would be missed.
+  if (translated.find(".*") != std::string::npos && !IsValidUtf8(text)) utf |= PCRE2_NO_DOTSTAR_ANCHOR;
   int err = 0;
   PCRE2_SIZE errOffset = 0;
   auto compile = [&](uint32_t options) {
@@ -116,12 +143,8 @@ std::optional<FilterError> Compile(std::string_view pattern, bool jit, Compiled&
   };
   out.code = compile(utf | PCRE2_MATCH_INVALID_UTF);
   if (!out.code) {
-    if (err == PCRE2_ERROR_NOMEMORY) return NoMemory();
-    const std::size_t at = errOffset < origin.size() ? origin[errOffset] : pattern.size();
-    return FilterError{FilterError::Kind::BadPattern,
-                       Pcre2Message(err) + " at position " + std::to_string(CharIndex(pattern, at)) +
-                           " of the pattern",
-                       at};
+    if (err == PCRE2_ERROR_NOMEMORY || err == PCRE2_ERROR_HEAP_FAILED) return NoMemory();
+    return Rejected(err, errOffset, pattern, translation);
   }
   // A (*NO_JIT) pattern compiles "successfully" to no machine code at all.
   std::size_t jitSize = 0;
@@ -487,7 +510,7 @@ std::optional<FilterError> Guarded(std::string_view text, std::string_view patte
       return std::nullopt;
     }
     Compiled re;
-    if (auto err = Compile(pattern, jit, re)) return err;
+    if (auto err = Compile(pattern, jit, text, re)) return err;
     return run(re);
   } catch (const std::bad_alloc&) {
     return NoMemory();
@@ -513,11 +536,16 @@ FilterResult Collect(std::size_t reserve, const std::function<std::optional<Filt
 
 }  // namespace
 
+std::string EngineVersion() {
+  char buffer[64] = {};
+  return pcre2_config(PCRE2_CONFIG_VERSION, buffer) > 0 ? std::string(buffer) : std::string();
+}
+
 std::string DescribeSearch(std::string_view pattern) {
   Compiled re;
   try {
     if (pattern.empty()) return "empty pattern: the text stays as it is";
-    if (auto err = Compile(pattern, true, re)) return "pattern rejected: " + err->message;
+    if (auto err = Compile(pattern, true, {}, re)) return "pattern rejected: " + err->message;
   } catch (const std::bad_alloc&) {
     return "not enough memory";
   }

@@ -60,6 +60,9 @@ struct MatchLimits {
 // The delimiter field's text expanded: "\n" -> CR LF, then "\t" -> TAB.
 std::string ExpandDelimiter(std::string_view field);
 
+// The engine's version as PCRE2 reports it, e.g. "10.46 2025-08-27".
+std::string EngineVersion();
+
 // Every non-empty match, each followed by the (already expanded) delimiter.
 // An empty pattern leaves the text as it is.
 FilterResult Keep(std::string_view text, std::string_view pattern, std::string_view delimiter);
