@@ -12,6 +12,7 @@ Every wait is for a condition, with a timeout; a timeout raises DriveError.
 """
 
 import os
+import re
 import select
 import subprocess
 import time
@@ -185,6 +186,9 @@ class Driver:
     def front(self, hwnd):
         self.call("front", hex(hwnd))
 
+    def move(self, hwnd, x, y):
+        self.call("move", hex(hwnd), x, y)
+
     def click(self, hwnd, x=None, y=None):
         self.call("click", hex(hwnd), *([] if x is None else [x, y]))
 
@@ -263,8 +267,19 @@ class Notepad:
     @classmethod
     def start(cls, driver, folder, files=(), timeout=60.0):
         npp = cls(driver, folder)
-        driver.start(npp.folder / "notepad++.exe", "-nosession", "-multiInst", *(winpath(f) for f in files))
-        npp.main = driver.wait_window("Notepad++", timeout=timeout)
+        # Files as Linux paths, or as Windows paths ("C:\\...") as they are.
+        paths = [f if isinstance(f, str) and re.match(r"[A-Za-z]:\\", f) else winpath(f) for f in files]
+        driver.start(npp.folder / "notepad++.exe", "-nosession", "-multiInst", *paths)
+
+        def up():
+            for w in driver.windows():
+                if w.visible and w.cls == "Notepad++":
+                    return w.hwnd
+                if w.visible and w.cls == "#32770":  # a message box before the main window
+                    said = " / ".join(k.text for k in driver.children(w.hwnd) if k.text)
+                    raise DriveError(f"Notepad++ asks \"{w.title}\": {said}")
+            return None
+        npp.main = driver.wait_until(up, timeout, "the Notepad++ window")
         return npp
 
     def command(self, name):

@@ -15,6 +15,7 @@
 //   text HWND                          -> TEXT
 //   rect HWND / client-rect HWND       -> LEFT TOP RIGHT BOTTOM  (screen coordinates)
 //   front HWND                                   bring its top-level window to the front
+//   move HWND X Y                                move a top-level window (screen coordinates)
 //   click HWND [X Y]                             mouse click at client X,Y (default: centre)
 //   keys CHORD...                                e.g. ctrl+shift+x alt+p down enter escape
 //   type TEXT                                    Unicode keystrokes
@@ -188,6 +189,18 @@ class Session {
     if (command == "front") {
       need(1);
       if (!BringToFront(Window(f[1]))) throw Failure("cannot bring the window to the front");
+      return {};
+    }
+    if (command == "move") {
+      need(3);
+      HWND hwnd = Window(f[1]);
+      const auto x = static_cast<LONG>(Number(f[2])), y = static_cast<LONG>(Number(f[3]));
+      SetWindowPos(hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+      if (!WaitFor(3000, [&] {
+            const RECT r = ScreenRect(hwnd);
+            return r.left == x && r.top == y;
+          }))
+        throw Failure("the window did not move");
       return {};
     }
     if (command == "click") {
