@@ -2,4 +2,4 @@
 // own runner does not need the editor operations linked in.
 #include "filter/frmMyDlg.h"
 
-frmMyDlg::Runner frmMyDlg::CurrentViewRunner() { return &siftwell::filter::RunOnCurrentView; }
+frmMyDlg::Runner frmMyDlg::CurrentViewRunner() { return &siftwell::filter::StartOnCurrentView; }

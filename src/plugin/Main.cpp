@@ -72,7 +72,24 @@ void Main::PluginCleanUp() {
   CancelUsagePings();
 }
 
-void Main::OnNotification(const ScNotification&) {}
+// A run in flight stops when its document is switched away, closed or made
+// editable, and before the host shuts down.
+void Main::OnNotification(const ScNotification& notification) {
+  if (!frmMyDlg || !frmMyDlg->IsRunning()) return;
+  switch (static_cast<NppMsg>(notification.Header.Code)) {
+    case NppMsg::NPPN_BEFORESHUTDOWN:
+      frmMyDlg->CancelRun();
+      break;
+    case NppMsg::NPPN_BUFFERACTIVATED:
+    case NppMsg::NPPN_FILEBEFORECLOSE:
+    case NppMsg::NPPN_FILECLOSED:
+    case NppMsg::NPPN_READONLYCHANGED:
+      frmMyDlg->CheckRun();
+      break;
+    default:
+      break;
+  }
+}
 
 void Main::myMenuFunction() {
   if (!aboutf || aboutf->IsClosed()) aboutf = ::about::Create(PluginBase::Module(), PluginBase::nppData._nppHandle);

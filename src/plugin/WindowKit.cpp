@@ -182,7 +182,13 @@ bool ToolWindow::Open(const wchar_t* className, const wchar_t* title, SIZE desig
   hwnd_ = CreateWindowExW(kFixedToolExStyle, className, title, kFixedToolStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                           outer_.cx, outer_.cy, nullptr, nullptr, module_, this);
   if (hwnd_ == nullptr) return false;
-  // Some window managers add to the frame; make the client area the one asked for.
+  FitClient(client);
+  RegisterModeless(host_, hwnd_);
+  return true;
+}
+
+// Some window managers add to the frame; make the client area the one asked for.
+void ToolWindow::FitClient(SIZE client) {
   RECT actual{};
   GetClientRect(hwnd_, &actual);
   const LONG dx = client.cx - (actual.right - actual.left);
@@ -192,8 +198,17 @@ bool ToolWindow::Open(const wchar_t* className, const wchar_t* title, SIZE desig
     outer_.cy += dy;
     SetWindowPos(hwnd_, nullptr, 0, 0, outer_.cx, outer_.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
-  RegisterModeless(host_, hwnd_);
-  return true;
+}
+
+void ToolWindow::SetDesignClient(SIZE designClient) {
+  if (hwnd_ == nullptr) return;
+  const SIZE client{font_.X(designClient.cx), font_.Y(designClient.cy)};
+  RECT actual{};
+  GetClientRect(hwnd_, &actual);
+  outer_.cx += client.cx - (actual.right - actual.left);
+  outer_.cy += client.cy - (actual.bottom - actual.top);
+  SetWindowPos(hwnd_, nullptr, 0, 0, outer_.cx, outer_.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  FitClient(client);
 }
 
 void ToolWindow::SetTitle(std::wstring_view title) {

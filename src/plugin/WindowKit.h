@@ -94,6 +94,9 @@ class ToolWindow {
 
   HWND Handle() const noexcept { return hwnd_; }
   bool IsClosed() const noexcept { return closed_; }
+  // Gives the open window a client area of `designClient` at the design scale
+  // (it stays fixed-size at that size); its top-left corner stays in place.
+  void SetDesignClient(SIZE designClient);
   void SetTitle(std::wstring_view title);
   // Shows the window modeless; a visible window stays as it is.
   void Show();
@@ -105,6 +108,8 @@ class ToolWindow {
   LRESULT HandleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
  protected:
+  void FitClient(SIZE client);
+
   // The window's own messages; the default hands them to DefWindowProc.
   virtual LRESULT OnMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
