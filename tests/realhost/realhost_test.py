@@ -330,8 +330,9 @@ class Suite:
                     raise CheckFailed(f"a message box came up at exit: {said}")
         expect(code is not None, "Notepad++ did not exit within 30 s")
         expect(code == 0, f"Notepad++ ended with code {code:#x}")
-        left = [p for p in self.d.processes() if p.lower() == "notepad++.exe"]
-        expect(not left, "a Notepad++ process is still running")
+        pid = self.d.pid()
+        left = [f"{exe} ({p})" for p, parent, exe in self.d.processes() if pid in (p, parent)]
+        expect(not left, f"still running after the exit: {', '.join(left)}")
 
     def check_settings_file(self):
         ini = self.work / "npp" / "plugins" / "Config" / "Siftwell.ini"

@@ -325,14 +325,14 @@ bool TypeText(std::wstring_view text) {
   return SendAll(inputs);
 }
 
-std::vector<std::wstring> ProcessNames() {
-  std::vector<std::wstring> names;
+std::vector<ProcessInfo> Processes() {
+  std::vector<ProcessInfo> names;
   Handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot || snapshot.Get() == INVALID_HANDLE_VALUE) return names;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof(entry);
   for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more; more = Process32NextW(snapshot.Get(), &entry))
-    names.emplace_back(entry.szExeFile);
+    names.push_back({entry.th32ProcessID, entry.th32ParentProcessID, entry.szExeFile});
   return names;
 }
 

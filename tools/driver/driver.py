@@ -214,9 +214,10 @@ class Driver:
     def view_text(self, hwnd):
         return self.call("view-text", hex(hwnd), timeout=120)[0]
 
-    def timed_click(self, button, view, length, timeout):
-        return int(self.call("timed-click", hex(button), hex(view), length, int(timeout * 1000),
-                             timeout=timeout + 30)[0])
+    def timed_click(self, button, view, timeout):
+        """Clicks `button`; (milliseconds until `view`'s length changed, the new length)."""
+        ms, length = self.call("timed-click", hex(button), hex(view), int(timeout * 1000), timeout=timeout + 30)
+        return int(ms), int(length)
 
     def memory(self):
         peak_ws, ws, peak_commit, commit = map(int, self._text("memory"))
@@ -229,7 +230,12 @@ class Driver:
             return None
 
     def processes(self):
-        return self._text("processes")
+        """(pid, parent pid, executable) of every process in the prefix."""
+        f = self._text("processes")
+        return [(int(f[i]), int(f[i + 1]), f[i + 2]) for i in range(0, len(f), 3)]
+
+    def pid(self):
+        return int(self.call("pid")[0])
 
     def kill(self):
         self.call("kill")
