@@ -1,5 +1,6 @@
-// The plugin's filter window: a pattern field, a delimiter field, and the two
-// buttons that run Keep and Remove on the host's active view.
+// The plugin's filter window: a pattern field, a delimiter field, the two
+// buttons that run Keep and Remove on the host's active view, and a status
+// line with the live match count or the reason a run failed.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +9,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "filter/DocumentSnapshot.h"
 #include "filter/EditorFilter.h"
 #include "host/NativeTypes.h"
 
@@ -18,6 +21,10 @@ class frmMyDlg {
   // when it could not be done (the document is then untouched).
   using Runner = std::function<std::optional<std::wstring>(
       siftwell::filter::Operation op, std::wstring_view pattern, std::wstring_view delimiterField)>;
+  // The document the live count runs over, taken on the UI thread;
+  // `documentChanged` says a copy kept from before is out of date.
+  using CountSource =
+      std::function<std::shared_ptr<const siftwell::filter::DocumentText>(bool documentChanged)>;
 
   // Control identifiers, in the order the controls are created.
   enum ControlId : int32_t {
@@ -27,16 +34,34 @@ class frmMyDlg {
     label1,           // "Regex Pattern:"
     label2,           // "Delimiter:"
     textBox2,         // delimiter
-    statusLabel,      // why the last run failed; hidden while empty
+    statusLabel,      // live count, or why the last run failed; hidden while empty
   };
+
+  // Quiet time after the last change to the pattern before it is counted.
+  static constexpr uint32_t kCountDelayMs = 300;
 
   // siftwell::filter::RunOnCurrentView.
   static Runner CurrentViewRunner();
+  // The host's active view, copied again only after it changed.
+  static CountSource CurrentViewSource();
+
+  // Where each control goes at a DPI, in client pixels, and the client size.
+  struct Placement {
+    ControlId id;
+    int32_t left, top, right, bottom;
+    std::wstring_view text;
+  };
+  struct Layout {
+    int32_t width = 0, height = 0;
+    std::vector<Placement> controls;
+  };
+  static Layout LayoutAt(uint32_t dpi);
 
   // Builds the window, hidden, titled "frmMyDlg", and announces it to `host`
   // (NPPM_MODELESSDIALOG) until it is destroyed. `host` may be null. Null if
   // the window could not be made or `run` is empty.
-  static std::unique_ptr<frmMyDlg> Create(HINSTANCE module, HWND host, Runner run = CurrentViewRunner());
+  static std::unique_ptr<frmMyDlg> Create(HINSTANCE module, HWND host, Runner run = CurrentViewRunner(),
+                                          CountSource source = CurrentViewSource());
   ~frmMyDlg();  // destroys the window if it is still open
   frmMyDlg(const frmMyDlg&) = delete;
   frmMyDlg& operator=(const frmMyDlg&) = delete;
@@ -45,14 +70,25 @@ class frmMyDlg {
   bool IsClosed() const noexcept;
   void SetTitle(std::wstring_view title);
   void Show();  // modeless; a visible window stays as it is
+  // Puts the window's top-left corner there, kept on a visible monitor; false
+  // when that place is on no monitor (the window stays where it was).
+  bool MoveTo(int32_t left, int32_t top);
+  // The window's top-left corner now, or where it was when it closed.
+  std::pair<int32_t, int32_t> LastPosition() const noexcept;
 
   std::wstring PatternText() const;
   std::wstring DelimiterText() const;
-  std::wstring StatusText() const;  // empty unless the last run failed
+  std::wstring StatusText() const;  // the live count, a failure, or empty
+  bool StatusIsError() const noexcept;
 
   // The buttons' click handlers: run Keep / Remove with the field texts.
   void button1_Click();
   void button2_Click();
+
+  // The host switched between light and dark mode.
+  void HostThemeChanged();
+  // The document changed, or another one became active: count again.
+  void DocumentChanged();
 
   class Impl;
   class Key {
