@@ -9,29 +9,29 @@ namespace {
 // Keep with an empty delimiter gives one piece per non-empty match.
 class Counter : public ResultSink {
  public:
-  explicit Counter(std::stop_token stop) : stop_(std::move(stop)) {}
+  explicit Counter(const std::function<bool()>& stopRequested) : stopRequested_(stopRequested) {}
   bool Piece(std::string_view) override {
     ++count_;
-    return !stop_.stop_requested();
+    return (count_ & 1023) != 0 || !stopRequested_();
   }
-  bool Progress(std::size_t) override { return !stop_.stop_requested(); }
+  bool Progress(std::size_t) override { return !stopRequested_(); }
   uint64_t Count() const noexcept { return count_; }
 
  private:
-  std::stop_token stop_;
+  const std::function<bool()>& stopRequested_;
   uint64_t count_ = 0;
 };
 
 }  // namespace
 
-MatchCount CountMatches(std::string_view text, std::string_view pattern, std::stop_token stop,
-                        const MatchLimits& limits) {
+MatchCount CountMatches(std::string_view text, std::string_view pattern,
+                        const std::function<bool()>& stopRequested, const MatchLimits& limits) {
   MatchCount result;
   if (pattern.empty()) {
     result.ok = true;
     return result;
   }
-  Counter counter(stop);
+  Counter counter(stopRequested);
   if (std::optional<FilterError> error = KeepTo(text, pattern, {}, limits, counter)) {
     result.error = std::move(*error);
     return result;

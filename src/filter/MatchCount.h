@@ -4,7 +4,7 @@
 #pragma once
 
 #include <cstdint>
-#include <stop_token>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -15,12 +15,13 @@ namespace siftwell::filter {
 struct MatchCount {
   bool ok = false;
   uint64_t count = 0;   // non-empty matches (ok only)
-  FilterError error;    // why not (!ok only); Kind::Stopped when `stop` was requested
+  FilterError error;    // why not (!ok only); Kind::Stopped when `stopRequested` said so
 };
 
 // Counts the matches that Keep would keep, without building any result.
-MatchCount CountMatches(std::string_view text, std::string_view pattern, std::stop_token stop,
-                        const MatchLimits& limits = MatchLimits{});
+// `stopRequested` is asked often; once it answers true the count ends soon.
+MatchCount CountMatches(std::string_view text, std::string_view pattern,
+                        const std::function<bool()>& stopRequested, const MatchLimits& limits = MatchLimits{});
 
 // "no match", "1 match", "1 234 matches" (thousands grouped by a no-break space).
 std::wstring DescribeCount(uint64_t count);

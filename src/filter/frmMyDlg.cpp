@@ -1,20 +1,23 @@
 #include "filter/frmMyDlg.h"
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <algorithm>
 #include <exception>
-#include <mutex>
 #include <utility>
 
-#include "filter/LatestJob.h"
 #include "filter/MatchCount.h"
+#include "filter/Worker.h"
 #include "plugin/WindowKit.h"
 
 using siftwell::filter::DocumentText;
 using siftwell::filter::FilterError;
+using siftwell::filter::FilterRun;
+using siftwell::filter::JobControl;
 using siftwell::filter::MatchCount;
 using siftwell::filter::Operation;
+using siftwell::filter::Worker;
 using siftwell::ui::DialogFont;
 using siftwell::ui::ToolWindow;
 
@@ -25,16 +28,18 @@ constexpr SIZE kDesignClient{359, 96};
 constexpr UINT_PTR kCountTimer = 1;  // the pattern has been quiet for kCountDelayMs
 constexpr UINT_PTR kBusyTimer = 2;   // a count takes long enough to say so
 constexpr UINT kBusyDelayMs = 400;
-constexpr UINT kCountDone = WM_APP + 1;  // posted by the worker; the result waits in the mailbox
+constexpr int32_t kProgressRange = 1000;
 
 constexpr wchar_t kPatternLabel[] = L"Regex Pattern:";
 constexpr wchar_t kDelimiterLabel[] = L"Delimiter:";
 constexpr wchar_t kKeepText[] = L"Keep Pattern";
 constexpr wchar_t kRemoveText[] = L"Everything BUT pattern";
+constexpr wchar_t kCancelText[] = L"Cancel";
 
-// Dialog-key order: pattern, delimiter, Keep, Remove (labels take no focus).
+// Dialog-key order: pattern, delimiter, Keep, Remove (labels take no focus),
+// then Cancel while it shows.
 constexpr frmMyDlg::ControlId kTabOrder[] = {frmMyDlg::textBox1, frmMyDlg::textBox2, frmMyDlg::button1,
-                                             frmMyDlg::button2};
+                                             frmMyDlg::button2, frmMyDlg::cancelButton};
 
 const wchar_t* ClassOf(frmMyDlg::ControlId id) {
   switch (id) {
@@ -43,7 +48,10 @@ const wchar_t* ClassOf(frmMyDlg::ControlId id) {
       return L"Edit";
     case frmMyDlg::button1:
     case frmMyDlg::button2:
+    case frmMyDlg::cancelButton:
       return L"Button";
+    case frmMyDlg::progressBar:
+      return PROGRESS_CLASSW;
     default:
       return L"Static";
   }
@@ -53,6 +61,7 @@ DWORD StyleOf(frmMyDlg::ControlId id) {
   const std::wstring_view kind = ClassOf(id);
   if (kind == L"Edit") return WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL;
   if (kind == L"Button") return WS_TABSTOP | BS_PUSHBUTTON;
+  if (kind == PROGRESS_CLASSW) return PBS_SMOOTH;
   // The status line draws itself: its colours follow the host's theme.
   if (id == frmMyDlg::statusLabel) return SS_OWNERDRAW | SS_NOPREFIX;
   return SS_LEFT | SS_NOPREFIX;
@@ -62,14 +71,17 @@ int32_t AtDpi(int32_t pixels, uint32_t dpi) { return MulDiv(pixels, static_cast<
 
 // The design grid (6 x 13 per character) scaled by the font, widened or
 // lowered where the font's text would not fit: the labels push the fields
-// right, the button texts widen the buttons, taller text lowers the second row
-// and the status line. At the design scale this is the grid itself.
+// right, the button texts widen the buttons, taller text lowers the second row,
+// the status line and the progress row below it (inside the client area only
+// while a long run grows the window to runningHeight). At the design scale
+// this is the grid itself.
 frmMyDlg::Layout ComputeLayout(const DialogFont& f) {
   frmMyDlg::Layout layout;
   const uint32_t dpi = f.Dpi();
   const int32_t line = f.CharHeight();
   const SIZE pattern = f.TextExtent(kPatternLabel), delimiter = f.TextExtent(kDelimiterLabel);
   const SIZE keep = f.TextExtent(kKeepText), remove = f.TextExtent(kRemoveText);
+  const SIZE cancel = f.TextExtent(kCancelText);
 
   const int32_t left = f.X(5);
   const int32_t fieldX = std::max<int32_t>(f.X(94), left + std::max(pattern.cx, delimiter.cx) + f.X(6));
@@ -84,6 +96,10 @@ frmMyDlg::Layout ComputeLayout(const DialogFont& f) {
   const int32_t labelRoom = fieldX - f.X(2) - left;  // a label never reaches into its field
   const int32_t statusY = std::max<int32_t>(f.Y(82), std::max(row2Button + buttonH, row2Field + fieldH) + f.Y(2));
   const int32_t statusH = std::max<int32_t>(f.Y(13), line);
+  const int32_t cancelW = std::max<int32_t>(f.X(75), cancel.cx + AtDpi(16, dpi));
+  const int32_t cancelX = buttonX + buttonW - cancelW;
+  const int32_t cancelY = statusY + statusH + f.Y(2);
+  const int32_t barH = std::max<int32_t>(f.Y(15), AtDpi(10, dpi));
 
   auto add = [&](frmMyDlg::ControlId id, std::wstring_view text, int32_t x, int32_t y, int32_t w, int32_t h) {
     layout.controls.push_back({id, x, y, x + w, y + h, text});
@@ -97,8 +113,11 @@ frmMyDlg::Layout ComputeLayout(const DialogFont& f) {
       delimiter.cy);
   add(frmMyDlg::textBox2, L"\\n", fieldX, row2Field, fieldW, fieldH);
   add(frmMyDlg::statusLabel, L"", left, statusY, buttonX + buttonW - left, statusH);
+  add(frmMyDlg::progressBar, L"", left, cancelY + (buttonH - barH) / 2, cancelX - f.X(10) - left, barH);
+  add(frmMyDlg::cancelButton, kCancelText, cancelX, cancelY, cancelW, buttonH);
   layout.width = std::max<int32_t>(f.X(kDesignClient.cx), buttonX + buttonW + f.X(14));
   layout.height = std::max<int32_t>(f.Y(kDesignClient.cy), statusY + statusH + f.Y(1));
+  layout.runningHeight = cancelY + buttonH + f.Y(6);
   return layout;
 }
 
@@ -126,23 +145,26 @@ std::wstring FromUtf8(std::string_view text) {
   return out;
 }
 
-// Where the worker leaves the latest count for the UI thread.
-struct CountMailbox {
-  std::mutex mutex;
-  uint64_t generation = 0;
-  std::optional<MatchCount> result;
-};
-
 }  // namespace
 
 class frmMyDlg::Impl : public ToolWindow {
  public:
   Impl(HINSTANCE module, HWND host, Runner run, CountSource source)
       : ToolWindow(module, host), run_(std::move(run)), source_(std::move(source)) {}
-  ~Impl() override { counter_.Cancel(); }  // the worker's destructor then waits for it
+  ~Impl() override {
+    // The workers let go first (the run's document, the count's copy); then
+    // the run gives its document back.
+    counter_.reset();
+    worker_.reset();
+    current_.reset();
+  }
+  Impl(const Impl&) = delete;
+  Impl& operator=(const Impl&) = delete;
 
   bool Build() {
     if (!Open(kClassName, kClassName, kDesignClient)) return false;
+    INITCOMMONCONTROLSEX classes{sizeof(classes), ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&classes);
     siftwell::ui::ThemeScope themed(Module());
     for (const Placement& c : ComputeLayout(Font()).controls) {
       const DWORD exStyle = std::wstring_view(ClassOf(c.id)) == L"Edit" ? WS_EX_CLIENTEDGE : 0;
@@ -152,8 +174,13 @@ class frmMyDlg::Impl : public ToolWindow {
         return false;
       }
     }
-    ShowWindow(Control(statusLabel), SW_HIDE);
+    for (ControlId hidden : {statusLabel, progressBar, cancelButton}) ShowWindow(Control(hidden), SW_HIDE);
+    SendMessageW(Control(progressBar), PBM_SETRANGE32, 0, kProgressRange);
     LayoutControls();
+    // Without a worker, runs compute on this thread, as they always could;
+    // without the counting one there is no live count.
+    worker_ = Worker::Create(Module());
+    counter_ = Worker::Create(Module());
     // The dialog manager walks controls in z-order: put them in keyboard order.
     HWND previous = HWND_TOP;
     for (ControlId id : kTabOrder) {
@@ -168,31 +195,51 @@ class frmMyDlg::Impl : public ToolWindow {
   HWND Control(ControlId id) const { return Handle() ? GetDlgItem(Handle(), id) : nullptr; }
   std::wstring Text(ControlId id) const { return WindowText(Control(id)); }
   bool StatusIsError() const noexcept { return statusError_; }
+  bool Running() const noexcept { return current_ != nullptr; }
 
   void Run(Operation op) {
+    if (Running()) return;  // one run at a time
     const std::wstring pattern = Text(textBox1);
     if (pattern.empty()) {
       SetStatus({}, false);  // an empty pattern does nothing
       return;
     }
     const std::wstring delimiter = Text(textBox2);
+    std::unique_ptr<FilterRun> run;
     std::optional<std::wstring> problem;
     try {
-      problem = run_(op, pattern, delimiter);
+      run = run_(op, pattern, delimiter);
     } catch (const std::bad_alloc&) {
-      problem = L"Not enough memory for this operation. The document is unchanged.";
+      problem = kNoMemory;
     } catch (const std::exception&) {
-      problem = L"The operation failed. The document is unchanged.";
+      problem = kFailed;
     }
-    if (problem) {
-      ++generation_;  // a count still on its way would hide the failure
-      counter_.Cancel();
-      SetStatus(*problem, true);
+    if (!run) {
+      ShowFailure(problem.value_or(kFailed));
       return;
     }
-    // The document is new: its count follows.
-    SetStatus({}, false);
-    DocumentChanged();
+    current_ = std::move(run);
+    startedBy_ = op == Operation::Keep ? button1 : button2;
+    FilterRun* computing = current_.get();
+    auto job = [this, computing](JobControl& control) -> Worker::Delivery {
+      std::optional<std::wstring> failure = Compute(*computing, control);
+      return [this, failure = std::move(failure)] { Finish(failure); };
+    };
+    if (worker_ && worker_->Start(job, [this](JobControl::Progress p) { OnProgress(p); })) {
+      // A short run ends here, before the window shows anything of it.
+      if (!worker_->DeliverWithin(kQuietMilliseconds)) ShowProgress(true);
+      return;
+    }
+    JobControl control;
+    job(control)();
+  }
+
+  void Cancel() {
+    if (Running() && worker_) worker_->Stop();
+  }
+
+  void CheckRun() {
+    if (Running() && current_->Check() && worker_) worker_->Stop();
   }
 
   void DocumentChanged() {
@@ -203,7 +250,7 @@ class frmMyDlg::Impl : public ToolWindow {
  protected:
   SIZE ClientSize(const DialogFont& font) const override {
     const Layout layout = ComputeLayout(font);
-    return SIZE{layout.width, layout.height};
+    return SIZE{layout.width, progressShown_ ? layout.runningHeight : layout.height};
   }
 
   void LayoutControls() override {
@@ -217,12 +264,16 @@ class frmMyDlg::Impl : public ToolWindow {
   LRESULT OnMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) override {
     switch (msg) {
       case WM_COMMAND:
-        // Only real clicks of our buttons. IDOK / IDCANCEL, which the dialog
-        // manager sends for Enter and Escape, run nothing: no default button.
-        if (HIWORD(wParam) == BN_CLICKED && lParam != 0) {
+        // Only real clicks of our buttons. IDOK, which the dialog manager
+        // sends for Enter, runs nothing: no default button. IDCANCEL (Escape)
+        // cancels a run in flight.
+        if (LOWORD(wParam) == IDCANCEL && HIWORD(wParam) == BN_CLICKED) {
+          Cancel();
+        } else if (HIWORD(wParam) == BN_CLICKED && lParam != 0) {
           const auto source = reinterpret_cast<HWND>(lParam);
           if (source == Control(button1)) Run(Operation::Keep);
           else if (source == Control(button2)) Run(Operation::Remove);
+          else if (source == Control(cancelButton)) Cancel();
         } else if (HIWORD(wParam) == EN_CHANGE && LOWORD(wParam) == textBox1) {
           PatternChanged();
         }
@@ -236,9 +287,6 @@ class frmMyDlg::Impl : public ToolWindow {
           SetStatus(L"counting\u2026", false);
         }
         return 0;
-      case kCountDone:
-        ShowCount();
-        return 0;
       case WM_DRAWITEM: {
         const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
         if (item != nullptr && item->CtlID == statusLabel) {
@@ -247,6 +295,10 @@ class frmMyDlg::Impl : public ToolWindow {
         }
         break;
       }
+      case WM_DESTROY:
+        Cancel();  // closing the window ends its run; the document stays as it was
+        StopCount();
+        break;
       case WM_ACTIVATE:
         if (LOWORD(wParam) == WA_INACTIVE) {
           HWND focus = GetFocus();
@@ -258,10 +310,6 @@ class frmMyDlg::Impl : public ToolWindow {
         if (target != nullptr) SetFocus(target);
         return 0;
       }
-      case WM_DESTROY:
-        ++generation_;
-        counter_.Cancel();
-        break;
       default:
         break;
     }
@@ -269,12 +317,86 @@ class frmMyDlg::Impl : public ToolWindow {
   }
 
  private:
+  static constexpr const wchar_t* kNoMemory = L"Not enough memory for this operation. The document is unchanged.";
+  static constexpr const wchar_t* kFailed = L"The operation failed. The document is unchanged.";
+
+  // On the worker thread. The failure, if the computation threw.
+  static std::optional<std::wstring> Compute(FilterRun& run, JobControl& control) {
+    try {
+      run.Compute(control);
+      return std::nullopt;
+    } catch (const std::bad_alloc&) {
+      return kNoMemory;
+    } catch (...) {
+      return kFailed;
+    }
+  }
+
+  // Back on the UI thread: commit, give the document back, show the outcome.
+  void Finish(const std::optional<std::wstring>& failure) {
+    std::optional<std::wstring> problem = failure;
+    if (!problem) {
+      try {
+        problem = current_->Commit();
+      } catch (const std::bad_alloc&) {
+        problem = kNoMemory;
+      } catch (const std::exception&) {
+        problem = kFailed;
+      }
+    }
+    current_.reset();
+    ShowProgress(false);
+    if (problem) {
+      ShowFailure(*problem);
+      return;
+    }
+    // The document is new: its count follows.
+    SetStatus({}, false);
+    DocumentChanged();
+  }
+
+  void OnProgress(JobControl::Progress progress) {
+    if (!Running()) return;
+    if (current_->Check() && worker_) worker_->Stop();
+    HWND bar = Control(progressBar);
+    if (bar == nullptr || progress.total == 0) return;
+    const auto share = static_cast<WPARAM>(std::min<uint64_t>(progress.done, progress.total) * kProgressRange /
+                                           progress.total);
+    SendMessageW(bar, PBM_SETPOS, share, 0);
+  }
+
+  // The progress row: the window grows to show it, Keep and Remove rest.
+  void ShowProgress(bool show) {
+    if (Handle() == nullptr || show == progressShown_) return;
+    progressShown_ = show;
+    HWND focus = GetFocus();
+    if (show) SendMessageW(Control(progressBar), PBM_SETPOS, 0, 0);
+    Relayout();
+    for (ControlId id : {progressBar, cancelButton}) ShowWindow(Control(id), show ? SW_SHOWNA : SW_HIDE);
+    EnableWindow(Control(button1), !show);
+    EnableWindow(Control(button2), !show);
+    if (show && (focus == Control(button1) || focus == Control(button2))) SetFocus(Control(cancelButton));
+    if (!show && focus == Control(cancelButton)) SetFocus(Control(startedBy_));
+  }
+
+  // A failure stays in sight: a count still on its way is dropped.
+  void ShowFailure(const std::wstring& problem) {
+    StopCount();
+    SetStatus(problem, true);
+  }
+
+  // ---- the live count ----
+
+  void StopCount() {
+    ++generation_;
+    if (counter_ && counter_->Busy()) counter_->Stop();
+    if (Handle() != nullptr) KillTimer(Handle(), kBusyTimer);
+  }
+
   // Every change to the pattern restarts the quiet period; the running count
   // is for a pattern that is no longer there, so it stops now.
   void PatternChanged() {
-    ++generation_;
-    counter_.Cancel();
-    KillTimer(Handle(), kBusyTimer);
+    StopCount();
     if (Text(textBox1).empty()) {
       KillTimer(Handle(), kCountTimer);
       SetStatus({}, false);
@@ -286,48 +408,33 @@ class frmMyDlg::Impl : public ToolWindow {
   // Takes the document (a copy, reused while it is unchanged) and counts on
   // the worker. The document is only read.
   void StartCount() {
+    StopCount();
     const std::wstring pattern = Text(textBox1);
-    const uint64_t generation = ++generation_;
-    if (pattern.empty()) {
-      counter_.Cancel();
-      return;
-    }
+    if (pattern.empty() || !counter_) return;
     std::shared_ptr<const DocumentText> document;
     try {
       document = source_(std::exchange(documentChanged_, false));
     } catch (...) {
-      document = nullptr;
+      documentChanged_ = true;
+      return;
     }
     if (!document) return;
-    HWND window = Handle();
-    counter_.Submit([document, pattern = ToUtf8(pattern), generation, window, mailbox = mailbox_](
-                        std::stop_token stop) {
+    const uint64_t generation = generation_;
+    auto job = [this, document, pattern = ToUtf8(pattern), generation](JobControl& control) -> Worker::Delivery {
       std::string converted;
       if (!document->IsUtf8()) converted = document->Utf8();
       const std::string_view text = document->IsUtf8() ? std::string_view(document->bytes) : converted;
-      MatchCount count = siftwell::filter::CountMatches(text, pattern, stop);
-      if (stop.stop_requested()) return;
-      {
-        std::lock_guard lock(mailbox->mutex);
-        mailbox->generation = generation;
-        mailbox->result = std::move(count);
-      }
-      PostMessageW(window, kCountDone, 0, 0);
-    });
-    SetTimer(window, kBusyTimer, kBusyDelayMs, nullptr);
+      MatchCount count = siftwell::filter::CountMatches(text, pattern, [&control] { return control.StopRequested(); });
+      return [this, generation, count = std::move(count)] { ShowCount(generation, count); };
+    };
+    if (counter_->Start(job)) SetTimer(Handle(), kBusyTimer, kBusyDelayMs, nullptr);
   }
 
-  void ShowCount() {
-    std::optional<MatchCount> count;
-    {
-      std::lock_guard lock(mailbox_->mutex);
-      if (mailbox_->generation != generation_) return;  // a newer pattern is on its way
-      count = std::exchange(mailbox_->result, std::nullopt);
-    }
-    if (!count) return;
+  void ShowCount(uint64_t generation, const MatchCount& count) {
+    if (generation != generation_) return;  // a newer pattern or a failure came since
     KillTimer(Handle(), kBusyTimer);
-    if (count->ok) SetStatus(siftwell::filter::DescribeCount(count->count), false);
-    else if (count->error.kind != FilterError::Kind::Stopped) SetStatus(FromUtf8(count->error.message), true);
+    if (count.ok) SetStatus(siftwell::filter::DescribeCount(count.count), false);
+    else if (count.error.kind != FilterError::Kind::Stopped) SetStatus(FromUtf8(count.error.message), true);
   }
 
   void SetStatus(const std::wstring& text, bool error) {
@@ -362,9 +469,13 @@ class frmMyDlg::Impl : public ToolWindow {
   HWND lastFocus_ = nullptr;
   bool statusError_ = false;
   bool documentChanged_ = true;
-  uint64_t generation_ = 0;
-  std::shared_ptr<CountMailbox> mailbox_ = std::make_shared<CountMailbox>();
-  siftwell::filter::LatestJob counter_;  // last member: stops before the rest goes
+  uint64_t generation_ = 0;  // of the count the status line waits for
+  // The run in flight, then the workers: they go first.
+  std::unique_ptr<FilterRun> current_;
+  std::unique_ptr<Worker> worker_;
+  std::unique_ptr<Worker> counter_;
+  ControlId startedBy_ = button1;
+  bool progressShown_ = false;
 };
 
 frmMyDlg::frmMyDlg(Key, std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -397,5 +508,8 @@ std::wstring frmMyDlg::StatusText() const { return impl_->Text(statusLabel); }
 bool frmMyDlg::StatusIsError() const noexcept { return impl_->StatusIsError(); }
 void frmMyDlg::button1_Click() { impl_->Run(Operation::Keep); }
 void frmMyDlg::button2_Click() { impl_->Run(Operation::Remove); }
+bool frmMyDlg::IsRunning() const noexcept { return impl_->Running(); }
+void frmMyDlg::CancelRun() { impl_->Cancel(); }
+void frmMyDlg::CheckRun() { impl_->CheckRun(); }
 void frmMyDlg::HostThemeChanged() { impl_->ApplyHostTheme(true); }
 void frmMyDlg::DocumentChanged() { impl_->DocumentChanged(); }

@@ -5,7 +5,7 @@
 
 #include "host/PluginBase.h"
 
-frmMyDlg::Runner frmMyDlg::CurrentViewRunner() { return &siftwell::filter::RunOnCurrentView; }
+frmMyDlg::Runner frmMyDlg::CurrentViewRunner() { return &siftwell::filter::StartOnCurrentView; }
 
 frmMyDlg::CountSource frmMyDlg::CurrentViewSource() {
   auto snapshot = std::make_shared<siftwell::filter::DocumentSnapshot>();

@@ -147,11 +147,30 @@ void Main::PluginCleanUp() {
 
 void Main::OnNotification(const ScNotification& notification) {
   const uint32_t code = notification.Header.Code;
+  // A run in flight stops when its document is switched away, closed or made
+  // editable, and before the host shuts down.
+  if (frmMyDlg && frmMyDlg->IsRunning()) {
+    switch (static_cast<NppMsg>(code)) {
+      case NppMsg::NPPN_BEFORESHUTDOWN:
+        frmMyDlg->CancelRun();
+        break;
+      case NppMsg::NPPN_BUFFERACTIVATED:
+      case NppMsg::NPPN_FILEBEFORECLOSE:
+      case NppMsg::NPPN_FILECLOSED:
+      case NppMsg::NPPN_READONLYCHANGED:
+        frmMyDlg->CheckRun();
+        break;
+      default:
+        break;
+    }
+  }
+  // The open windows follow the host's mode; the live count follows the
+  // active document and its edits.
   const bool filterOpen = frmMyDlg && !frmMyDlg->IsClosed();
-  if (code == static_cast<uint32_t>(NppMsgNewer::NPPN_DARKMODECHANGED) && notification.Header.hwndFrom == Host()) {
+  if (code == static_cast<uint32_t>(NppMsgNewer::NPPN_DARKMODECHANGED)) {
     if (filterOpen) frmMyDlg->HostThemeChanged();
     if (aboutf && !aboutf->IsClosed()) aboutf->HostThemeChanged();
-  } else if (code == static_cast<uint32_t>(NppMsg::NPPN_BUFFERACTIVATED) && notification.Header.hwndFrom == Host()) {
+  } else if (code == static_cast<uint32_t>(NppMsg::NPPN_BUFFERACTIVATED)) {
     if (filterOpen) frmMyDlg->DocumentChanged();
   } else if (code == static_cast<uint32_t>(SciMsg::SCN_MODIFIED) && filterOpen &&
              (notification.Header.hwndFrom == PluginBase::nppData._scintillaMainHandle ||

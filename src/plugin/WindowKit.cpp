@@ -330,6 +330,12 @@ void ToolWindow::ApplyDpi(uint32_t dpi, const RECT* suggested) {
   RedrawWindow(hwnd_, nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE | RDW_ALLCHILDREN);
 }
 
+void ToolWindow::Relayout() {
+  if (hwnd_ == nullptr) return;
+  Resize(nullptr);
+  LayoutControls();
+}
+
 void ToolWindow::SetTitle(std::wstring_view title) {
   if (hwnd_ == nullptr) return;
   const std::wstring text(title);

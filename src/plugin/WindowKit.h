@@ -140,6 +140,9 @@ class ToolWindow {
   HWND Handle() const noexcept { return hwnd_; }
   HWND Host() const noexcept { return host_; }
   bool IsClosed() const noexcept { return closed_; }
+  // Sizes the open window again for ClientSize (which may have changed) and
+  // places the controls again; its top-left corner stays in place.
+  void Relayout();
   void SetTitle(std::wstring_view title);
   // Shows the window modeless; a visible window stays as it is.
   void Show();

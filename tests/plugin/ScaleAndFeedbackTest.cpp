@@ -31,8 +31,8 @@ frmMyDlg::CountSource FixedDocument(std::string bytes) {
 }
 
 frmMyDlg::Runner NoRun() {
-  return [](siftwell::filter::Operation, std::wstring_view, std::wstring_view) -> std::optional<std::wstring> {
-    return std::nullopt;
+  return [](siftwell::filter::Operation, std::wstring_view, std::wstring_view) {
+    return std::unique_ptr<siftwell::filter::FilterRun>();
   };
 }
 
@@ -70,7 +70,8 @@ TEST(FilterWindowScale, NothingClippedOrOverlappingAt100To200Percent) {
     // The font follows the DPI.
     EXPECT_NEAR(font.CharHeight(), base * static_cast<double>(dpi) / 96, 0.2 * base * dpi / 96);
     const frmMyDlg::Layout layout = frmMyDlg::LayoutAt(dpi);
-    ASSERT_EQ(layout.controls.size(), 7u);
+    ASSERT_EQ(layout.controls.size(), 9u);
+    EXPECT_GT(layout.runningHeight, layout.height);
     for (size_t i = 0; i < layout.controls.size(); ++i) {
       const auto& c = layout.controls[i];
       const RECT a{c.left, c.top, c.right, c.bottom};
@@ -78,7 +79,10 @@ TEST(FilterWindowScale, NothingClippedOrOverlappingAt100To200Percent) {
       EXPECT_GE(a.left, 0);
       EXPECT_GE(a.top, 0);
       EXPECT_LE(a.right, layout.width);
-      EXPECT_LE(a.bottom, layout.height);
+      // The progress row shows only while a long run makes the window taller.
+      const bool progressRow = c.id == frmMyDlg::progressBar || c.id == frmMyDlg::cancelButton;
+      EXPECT_LE(a.bottom, progressRow ? layout.runningHeight : layout.height);
+      if (progressRow) EXPECT_GE(a.top, layout.height) << "hidden below the normal client area";
       for (size_t j = i + 1; j < layout.controls.size(); ++j) {
         const auto& d = layout.controls[j];
         const RECT b{d.left, d.top, d.right, d.bottom};
@@ -95,6 +99,7 @@ TEST(FilterWindowScale, NothingClippedOrOverlappingAt100To200Percent) {
           break;
         case frmMyDlg::button1:
         case frmMyDlg::button2:
+        case frmMyDlg::cancelButton:
           EXPECT_GE(width, text.cx + AtDpi(12, dpi)) << "caption and the button's edges";
           EXPECT_GE(height, font.CharHeight() + AtDpi(6, dpi));
           break;
@@ -102,6 +107,9 @@ TEST(FilterWindowScale, NothingClippedOrOverlappingAt100To200Percent) {
         case frmMyDlg::textBox2:
           EXPECT_GE(height, font.CharHeight() + AtDpi(6, dpi)) << "text, sunken edge and margin";
           EXPECT_GE(width, font.TextExtent(L"\\d+\\s*[a-z]+").cx);
+          break;
+        case frmMyDlg::progressBar:
+          EXPECT_GE(height, AtDpi(10, dpi));
           break;
         case frmMyDlg::statusLabel:
           EXPECT_GE(height, font.CharHeight());

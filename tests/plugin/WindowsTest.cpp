@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "filter/frmMyDlg.h"
+#include "filter/Worker.h"
 #include "plugin/about.h"
 #include "plugin/WindowKit.h"
 #include "messages/Tables.h"
@@ -103,6 +104,17 @@ class TestHost {
   std::vector<Call> calls_;
 };
 
+// A run that computes nothing and answers what it was given.
+class AnsweringRun : public siftwell::filter::FilterRun {
+ public:
+  explicit AnsweringRun(std::optional<std::wstring> answer) : answer_(std::move(answer)) {}
+  void Compute(siftwell::filter::JobControl&) override {}
+  std::optional<std::wstring> Commit() override { return answer_; }
+
+ private:
+  std::optional<std::wstring> answer_;
+};
+
 // Records what the filter window asks to run.
 struct RecordingRunner {
   struct Call {
@@ -115,10 +127,11 @@ struct RecordingRunner {
   bool fail = false;
 
   frmMyDlg::Runner Runner() {
-    return [this](Operation op, std::wstring_view pattern, std::wstring_view delimiter) {
+    return [this](Operation op, std::wstring_view pattern,
+                  std::wstring_view delimiter) -> std::unique_ptr<siftwell::filter::FilterRun> {
       calls.push_back({op, std::wstring(pattern), std::wstring(delimiter)});
       if (fail) throw std::runtime_error("engine failure");
-      return answer;
+      return std::make_unique<AnsweringRun>(answer);
     };
   }
 };
@@ -218,9 +231,12 @@ void ExpectFixedToolWindow(HWND hwnd) {
   }
 }
 
+// Of the controls that show: hidden ones (the progress row between runs) may lie outside.
 void ExpectNoOverlapInside(HWND parent) {
   const SIZE client = ClientSize(parent);
-  const std::vector<HWND> controls = Children(parent);
+  std::vector<HWND> controls;
+  for (HWND c : Children(parent))
+    if (GetWindowLongPtrW(c, GWL_STYLE) & WS_VISIBLE) controls.push_back(c);
   for (size_t i = 0; i < controls.size(); ++i) {
     const RECT a = ChildRect(controls[i]);
     EXPECT_GE(a.left, 0);

@@ -48,6 +48,7 @@ constexpr std::string_view kHelp =
     "      --input F           read the text from F (default: FILE, or standard input)\n"
     "  -o, --output F          write the result to F (default: standard output)\n"
     "  -h, --help              show this help\n"
+    "      --version           show siftwell's version and its engine's\n"
     "      --                  end of options\n"
     "\n"
     "Patterns are Perl-style (PCRE2, Unicode): no options are added; (?i) (?m) (?s) (?x)\n"
@@ -264,6 +265,7 @@ struct Options {
   std::optional<PathString> input;
   std::optional<PathString> output;
   bool help = false;
+  bool version = false;
 };
 
 int Fail(int status, const std::string& message) {
@@ -283,6 +285,7 @@ std::optional<std::string> Parse(const std::vector<PathString>& args, Options& o
     }
     if (a == "--") { optionsDone = true; continue; }
     if (a == "-h" || a == "--help") { o.help = true; continue; }
+    if (a == "--version") { o.version = true; continue; }
     std::string name = a;
     std::optional<PathString> value;
     if (const std::size_t eq = a.find('='); a.starts_with("--") && eq != std::string::npos) {
@@ -302,7 +305,7 @@ std::optional<std::string> Parse(const std::vector<PathString>& args, Options& o
     else if (name == "--input") o.input = *value;
     else o.output = *value;
   }
-  if (o.help) return std::nullopt;
+  if (o.help || o.version) return std::nullopt;
   if (positional.empty()) return "missing command (keep or remove)";
   const std::string command = Shown(positional[0]);
   if (command == "keep") o.keep = true;
@@ -336,6 +339,10 @@ int RunGuarded(const std::vector<PathString>& args) {
   if (auto usage = Parse(args, o)) return Fail(1, *usage + " (see siftwell --help)");
   if (o.help) {
     std::fwrite(kHelp.data(), 1, kHelp.size(), stdout);
+    return 0;
+  }
+  if (o.version) {
+    std::printf("siftwell %s (PCRE2 %s)\n", SIFTWELL_VERSION_TEXT, sf::EngineVersion().c_str());
     return 0;
   }
   std::string pattern;
