@@ -47,6 +47,14 @@ struct MatchLimits {
   uint32_t heapLimitKiB = sizeof(void*) == 4 ? 256u * 1024 : 1024u * 1024;
   std::size_t jitStackBytes = sizeof(void*) == 4 ? std::size_t{64} << 20 : std::size_t{512} << 20;
   bool jit = true;  // false: always use the interpreter
+  // How far one engine call may move its start position: 0 sizes the stride
+  // from the time the last one took (the default), SIZE_MAX lets one call
+  // scan to the end (then nothing can stop it midway), any other value is a
+  // fixed number of bytes (tests).
+  std::size_t strideBytes = 0;
+  // Run the engine only on lines that hold a literal every match needs (when
+  // the pattern has one and no match can span lines).
+  bool prefilter = true;
 };
 
 // The delimiter field's text expanded: "\n" -> CR LF, then "\t" -> TAB.
@@ -95,5 +103,9 @@ std::optional<FilterError> KeepTo(std::string_view text, std::string_view patter
                                   const MatchLimits& limits, ResultSink& sink);
 std::optional<FilterError> RemoveTo(std::string_view text, std::string_view pattern, const MatchLimits& limits,
                                     ResultSink& sink);
+
+// How a search for `pattern` will look for candidates: the literals of the
+// line prefilter, or why there is none. For a verbose log.
+std::string DescribeSearch(std::string_view pattern);
 
 }  // namespace siftwell::filter

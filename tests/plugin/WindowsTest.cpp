@@ -8,12 +8,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "filter/frmMyDlg.h"
+#include "filter/Worker.h"
 #include "plugin/about.h"
 #include "plugin/WindowKit.h"
 #include "messages/Tables.h"
@@ -102,6 +104,17 @@ class TestHost {
   std::vector<Call> calls_;
 };
 
+// A run that computes nothing and answers what it was given.
+class AnsweringRun : public siftwell::filter::FilterRun {
+ public:
+  explicit AnsweringRun(std::optional<std::wstring> answer) : answer_(std::move(answer)) {}
+  void Compute(siftwell::filter::JobControl&) override {}
+  std::optional<std::wstring> Commit() override { return answer_; }
+
+ private:
+  std::optional<std::wstring> answer_;
+};
+
 // Records what the filter window asks to run.
 struct RecordingRunner {
   struct Call {
@@ -114,13 +127,22 @@ struct RecordingRunner {
   bool fail = false;
 
   frmMyDlg::Runner Runner() {
-    return [this](Operation op, std::wstring_view pattern, std::wstring_view delimiter) {
+    return [this](Operation op, std::wstring_view pattern,
+                  std::wstring_view delimiter) -> std::unique_ptr<siftwell::filter::FilterRun> {
       calls.push_back({op, std::wstring(pattern), std::wstring(delimiter)});
       if (fail) throw std::runtime_error("engine failure");
-      return answer;
+      return std::make_unique<AnsweringRun>(answer);
     };
   }
 };
+
+// The live count's document: these bytes, as a UTF-8 view would hold them.
+frmMyDlg::CountSource FixedDocument(std::string bytes) {
+  auto text = std::make_shared<siftwell::filter::DocumentText>();
+  text->bytes = std::move(bytes);
+  text->codePage = 65001;
+  return [text](bool) { return text; };
+}
 
 std::wstring Text(HWND hwnd) {
   wchar_t buffer[256] = {};
@@ -209,9 +231,12 @@ void ExpectFixedToolWindow(HWND hwnd) {
   }
 }
 
+// Of the controls that show: hidden ones (the progress row between runs) may lie outside.
 void ExpectNoOverlapInside(HWND parent) {
   const SIZE client = ClientSize(parent);
-  const std::vector<HWND> controls = Children(parent);
+  std::vector<HWND> controls;
+  for (HWND c : Children(parent))
+    if (GetWindowLongPtrW(c, GWL_STYLE) & WS_VISIBLE) controls.push_back(c);
   for (size_t i = 0; i < controls.size(); ++i) {
     const RECT a = ChildRect(controls[i]);
     EXPECT_GE(a.left, 0);
@@ -230,7 +255,7 @@ void ExpectNoOverlapInside(HWND parent) {
 class FilterWindow : public ::testing::Test {
  protected:
   void SetUp() override {
-    window = frmMyDlg::Create(Module(), host.Handle(), runner.Runner());
+    window = frmMyDlg::Create(Module(), host.Handle(), runner.Runner(), FixedDocument(""));
     ASSERT_NE(window, nullptr);
     ASSERT_NE(window->Handle(), nullptr);
   }
@@ -446,7 +471,7 @@ TEST_F(FilterWindow, AnnouncedToTheHostWhileItLivesAndClosingIsNoticed) {
 TEST(FilterWindowLifetime, ReleasingAnOpenWindowDestroysItAndTellsTheHost) {
   TestHost host;
   RecordingRunner runner;
-  auto window = frmMyDlg::Create(Module(), host.Handle(), runner.Runner());
+  auto window = frmMyDlg::Create(Module(), host.Handle(), runner.Runner(), FixedDocument(""));
   ASSERT_NE(window, nullptr);
   HWND hwnd = window->Handle();
   window.reset();
@@ -458,13 +483,13 @@ TEST(FilterWindowLifetime, ReleasingAnOpenWindowDestroysItAndTellsTheHost) {
 TEST(FilterWindowLifetime, ANewWindowHasFreshDefaults) {
   TestHost host;
   RecordingRunner runner;
-  auto first = frmMyDlg::Create(Module(), host.Handle(), runner.Runner());
+  auto first = frmMyDlg::Create(Module(), host.Handle(), runner.Runner(), FixedDocument(""));
   ASSERT_NE(first, nullptr);
   SetWindowTextW(GetDlgItem(first->Handle(), frmMyDlg::textBox1), L"abc");
   SetWindowTextW(GetDlgItem(first->Handle(), frmMyDlg::textBox2), L",");
   SendMessageW(first->Handle(), WM_CLOSE, 0, 0);
   ASSERT_TRUE(first->IsClosed());
-  auto second = frmMyDlg::Create(Module(), nullptr, runner.Runner());  // no host: still works
+  auto second = frmMyDlg::Create(Module(), nullptr, runner.Runner(), FixedDocument(""));  // no host: still works
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(second->PatternText(), L"");
   EXPECT_EQ(second->DelimiterText(), std::wstring(L"\\n"));
@@ -474,7 +499,7 @@ TEST(FilterWindowLifetime, ANewWindowHasFreshDefaults) {
 
 TEST(WindowClasses, UnregisteredAtShutdownAndRegisteredAgainOnNextUse) {
   RecordingRunner runner;
-  auto window = frmMyDlg::Create(Module(), nullptr, runner.Runner());
+  auto window = frmMyDlg::Create(Module(), nullptr, runner.Runner(), FixedDocument(""));
   ASSERT_NE(window, nullptr);
   window.reset();
   WNDCLASSEXW info{};
@@ -482,7 +507,7 @@ TEST(WindowClasses, UnregisteredAtShutdownAndRegisteredAgainOnNextUse) {
   ASSERT_TRUE(GetClassInfoExW(Module(), L"frmMyDlg", &info));
   siftwell::ui::UnregisterWindowClasses(Module());
   EXPECT_FALSE(GetClassInfoExW(Module(), L"frmMyDlg", &info));
-  auto again = frmMyDlg::Create(Module(), nullptr, runner.Runner());
+  auto again = frmMyDlg::Create(Module(), nullptr, runner.Runner(), FixedDocument(""));
   ASSERT_NE(again, nullptr);
   EXPECT_NE(again->Handle(), nullptr);
 }
