@@ -87,15 +87,24 @@ struct Compiled {
 
 bool IsValidUtf8(std::string_view s) {
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  for (std::size_t i = 0; i < s.size();) {
-    uint64_t eight;  // ASCII eight bytes at a time
-    if (s.size() - i >= 8 && (std::memcpy(&eight, p + i, 8), (eight & 0x8080808080808080u) == 0)) {
-      i += 8;
+  const auto* end = p + s.size();
+  while (p < end) {
+    if (end - p >= 16) {  // ASCII sixteen bytes at a time
+      uint64_t a, b;
+      std::memcpy(&a, p, 8);
+      std::memcpy(&b, p + 8, 8);
+      if (((a | b) & 0x8080808080808080u) == 0) {
+        p += 16;
+        continue;
+      }
+    }
+    if (*p < 0x80) {
+      ++p;
       continue;
     }
-    const std::size_t n = CharLength(p + i, s.size() - i);
-    if (n == 1 && p[i] >= 0x80) return false;
-    i += n;
+    const std::size_t n = CharLength(p, static_cast<std::size_t>(end - p));
+    if (n == 1) return false;
+    p += n;
   }
   return true;
 }
@@ -131,10 +140,6 @@ std::optional<FilterError> Compile(std::string_view pattern, bool jit, std::stri
   uint32_t utf = PCRE2_UTF | PCRE2_UCP | PCRE2_NEVER_BACKSLASH_C | PCRE2_ALT_CIRCUMFLEX | PCRE2_USE_OFFSET_LIMIT;
   if (translation.negatedProperty) utf |= PCRE2_NO_AUTO_POSSESS;
   if (translation.duplicateNames) utf |= PCRE2_DUPNAMES;
-  // A leading .* makes PCRE2 try a match only at line starts, but in a text
-  // with invalid UTF-8 the .* also stops before an invalid byte, so matches
-  // that start after one would be missed.
-  if (translated.find(".*") != std::string::npos && !IsValidUtf8(text)) utf |= PCRE2_NO_DOTSTAR_ANCHOR;
   int err = 0;
   PCRE2_SIZE errOffset = 0;
   auto compile = [&](uint32_t options) {
@@ -145,6 +150,23 @@ std::optional<FilterError> Compile(std::string_view pattern, bool jit, std::stri
   if (!out.code) {
     if (err == PCRE2_ERROR_NOMEMORY || err == PCRE2_ERROR_HEAP_FAILED) return NoMemory();
     return Rejected(err, errOffset, pattern, translation);
+  }
+  // A leading .* makes PCRE2 try a match only at line starts (or only at
+  // the start), but in a text with invalid UTF-8 the .* also stops before an
+  // invalid byte, so matches that start after one would be missed. Only
+  // then, and only for such a text, the optimisation is switched off.
+  if (translated.find(".*") != std::string::npos) {
+    Pcre2Ptr<pcre2_code> plain = compile(utf | PCRE2_MATCH_INVALID_UTF | PCRE2_NO_DOTSTAR_ANCHOR);
+    auto starts = [](const pcre2_code* code) {
+      uint32_t first = 0, options = 0;
+      pcre2_pattern_info(code, PCRE2_INFO_FIRSTCODETYPE, &first);
+      pcre2_pattern_info(code, PCRE2_INFO_ALLOPTIONS, &options);
+      return std::pair(first, options & PCRE2_ANCHORED);
+    };
+    if (plain && starts(plain.get()) != starts(out.code.get()) && !IsValidUtf8(text)) {
+      utf |= PCRE2_NO_DOTSTAR_ANCHOR;
+      out.code = std::move(plain);
+    }
   }
   // A (*NO_JIT) pattern compiles "successfully" to no machine code at all.
   std::size_t jitSize = 0;
@@ -186,9 +208,15 @@ constexpr std::size_t kDefaultJitStack = 32 * 1024;  // PCRE2's own, on the mach
 
 // The last LF in [from, to), or kNone.
 std::size_t LastLf(std::string_view text, std::size_t from, std::size_t to) {
+#ifdef __GLIBC__
+  if (to <= from) return kNone;
+  const void* lf = memrchr(text.data() + from, '\n', to - from);
+  return lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - text.data()) : kNone;
+#else
   while (to > from)
     if (text[--to] == '\n') return to;
   return kNone;
+#endif
 }
 
 // One engine over one text: finds the first match that starts in a range of
