@@ -278,9 +278,6 @@ class Engine {
     return 1;
   }
 
-  std::size_t jitStackBytes() const { return stackBytes_; }
-  uint32_t interpreterFallbacks() const { return fallbacks_; }
-
  private:
   int Interpret(const pcre2_code* code, PCRE2_SPTR subject, std::size_t length, std::size_t from,
                 std::size_t limit, uint32_t options) {
@@ -298,7 +295,6 @@ class Engine {
       if (!GrowStack()) {
         if (std::max<std::size_t>(stackBytes_, kDefaultJitStack) >= limits_.jitStackBytes)
           return PCRE2_ERROR_JIT_STACKLIMIT;  // the bound itself
-        ++fallbacks_;
         return pcre2_match(re_.code.get(), subject_, text_.size(), from, PCRE2_NO_JIT, md_.get(), mctx_.get());
       }
       const int rc = pcre2_jit_match(re_.code.get(), subject_, text_.size(), from, 0, md_.get(), mctx_.get());
@@ -364,9 +360,7 @@ class Engine {
   // Moves the classified prefix up to `a`, a character boundary.
   void AdvanceTo(std::size_t a) {
     const auto* b = reinterpret_cast<const unsigned char*>(subject_);
-    if (a < scanned_) {  // never: positions only grow
-      return;
-    }
+    if (a < scanned_) return;  // positions only grow; nothing to do
     if (nextBad_ != kNone && nextBad_ >= scanned_ && nextBad_ >= a) {
       // nothing invalid between scanned_ and a
       scanned_ = a;
@@ -402,7 +396,6 @@ class Engine {
   Pcre2Ptr<pcre2_jit_stack> stack_;
   std::size_t stackBytes_ = 0;
   std::size_t offsetLimit_ = kNone;
-  uint32_t fallbacks_ = 0;
   bool textValid_ = true;
   bool fragments_ = false;
   std::size_t scanned_ = 0, lastBadEnd_ = 0, nextBad_ = kNone;
