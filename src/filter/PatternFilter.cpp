@@ -195,7 +195,7 @@ std::optional<FilterError> Compile(std::string_view pattern, bool jit, std::stri
     if (first == 1 || starts <= 4) {
       // The engine itself skips to its first character(s) at memchr speed.
       out.plan.literals.clear();
-      out.plan.declined = "the engine finds where a match can start by itself (a fixed first character)";
+      out.plan.declined = "the engine itself skips to the one or few characters a match can start with";
     }
   }
   return std::nullopt;
