@@ -111,15 +111,19 @@ bool IsValidUtf8(std::string_view s) {
 
 // Where PCRE2 rejected the pattern, in the user's words: the message names the
 // place in what the user wrote; where that is an item the translation
-// rewrote (\b, \w, ...), PCRE2's words would describe the rewritten text, so
-// a limit reached there is told as such.
+// rewrote (\b, \w, ...), PCRE2's words for a limit would describe the
+// rewritten text ("lookbehind is too complicated"), so that is told plainly.
 FilterError Rejected(int err, std::size_t errOffset, std::string_view pattern, const Translation& t) {
   const Translation::Source at = t.SourceOf(errOffset);
   const std::string where = "at position " + std::to_string(CharIndex(pattern, at.offset)) + " of the pattern";
   std::string message = Pcre2Message(err) + " " + where;
-  if (at.rewritten && err != PCRE2_ERROR_BAD_SUBPATTERN_REFERENCE) {
-    message = "the pattern is too large or too complex for the engine; it gives up at " +
-              std::string(pattern.substr(at.offset, at.length)) + " " + where;
+  const bool limit = err == PCRE2_ERROR_LOOKBEHIND_TOO_COMPLICATED || err == PCRE2_ERROR_PATTERN_TOO_LARGE ||
+                     err == PCRE2_ERROR_PATTERN_TOO_COMPLICATED || err == PCRE2_ERROR_PARENTHESES_NEST_TOO_DEEP ||
+                     err == PCRE2_ERROR_INTERNAL_CODE_OVERFLOW || err == PCRE2_ERROR_LOOKBEHIND_TOO_LONG;
+  if (at.rewritten && limit) {
+    message = "the pattern is too large or too complex for the engine; it gives up " +
+              (at.length > 0 ? "at " + std::string(pattern.substr(at.offset, at.length)) + " " : std::string()) +
+              where;
   }
   return FilterError{FilterError::Kind::BadPattern, std::move(message), at.offset};
 }
