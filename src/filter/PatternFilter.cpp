@@ -9,6 +9,7 @@
 #include <pcre2.h>
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -89,13 +90,16 @@ bool IsValidUtf8(std::string_view s) {
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
   const auto* end = p + s.size();
   while (p < end) {
-    if (end - p >= 16) {  // ASCII sixteen bytes at a time
-      uint64_t a, b;
-      std::memcpy(&a, p, 8);
-      std::memcpy(&b, p + 8, 8);
-      if (((a | b) & 0x8080808080808080u) == 0) {
-        p += 16;
-        continue;
+    if constexpr (std::endian::native == std::endian::little) {
+      if (end - p >= 8) {  // eight bytes at a time up to the next non-ASCII one
+        uint64_t eight;
+        std::memcpy(&eight, p, 8);
+        const uint64_t high = eight & 0x8080808080808080u;
+        if (high == 0) {
+          p += 8;
+          continue;
+        }
+        p += std::countr_zero(high) / 8;
       }
     }
     if (*p < 0x80) {
