@@ -31,6 +31,20 @@ PATTERNS = [
     ('lookbehind', r'(?<=user=)\w+', r'(?<=user=)\w+', ['-P', r'(?<=user=)\w+'], r's/(?<=user=)\w+//g', None),
 ]
 
+# Keep against the tool a user would reach for: name, siftwell pattern, peers
+# (label -> arguments before the file). The ratio is ours / the best peer.
+KEEP_ROWS = [
+    ('error-lines', '(?m)^.*ERROR.*$', {'rg': ['rg', 'ERROR'], 'grep': ['grep', 'ERROR']}),
+    ('literal-alternation', 'WARN|ERROR|FATAL',
+     {'rg -o': ['rg', '-o', 'WARN|ERROR|FATAL'], 'grep -oP': ['grep', '-oP', 'WARN|ERROR|FATAL']}),
+    ('caseless-literal', '(?i)TIMEOUT',
+     {'rg -o -i': ['rg', '-o', '-i', 'TIMEOUT'], 'grep -oP': ['grep', '-oP', '(?i)TIMEOUT']}),
+    ('non-latin-class', r'\p{Cyrillic}+',
+     {'rg -o': ['rg', '-o', r'\p{Cyrillic}+'], 'grep -oP': ['grep', '-oP', r'\p{Cyrillic}+']}),
+    ('email-at', r'[\w.+-]+@[\w-]+\.[\w.-]+',
+     {'rg -o': ['rg', '-o', r'[\w.+-]+@[\w-]+\.[\w.-]+'], 'grep -oP': ['grep', '-oP', r'[\w.+-]+@[\w-]+\.[\w.-]+']}),
+]
+
 USERS = ['alice', 'bob_1', 'José', 'Øyvind', '田中', 'Müller', 'Zoë', 'Σωκράτης', 'carol.w']
 WORDS = ['request', 'served', 'timeout', 'error', 'connected', 'données', 'ошибка', 'ok', 'retry', 'cache',
          'miss', 'GET', '/api/v1/items', 'Failed', 'latency', '値', 'naïve', 'upstream', '٣٤ms', 'ERROR']
@@ -83,6 +97,7 @@ def main():
     ap.add_argument('--rounds', type=int, default=3)
     ap.add_argument('--only', default='', help='comma-separated pattern names')
     ap.add_argument('--variants', default='lf,crlf')
+    ap.add_argument('--keep-rows-only', action='store_true', help='only the keep-vs-best-peer rows')
     ap.add_argument('--metric', choices=['cpu', 'wall'], default='cpu',
                     help='time compared: user+system CPU (default; steadier on a shared machine) or wall clock')
     a = ap.parse_args()
@@ -91,6 +106,7 @@ def main():
     tmp = tempfile.mkdtemp(prefix='siftwell-bench-')
     out = os.path.join(tmp, 'out')
     rows = []
+    keep_rows = []
     try:
         for variant in a.variants.split(','):
             corpus = os.path.join(tmp, f'corpus-{variant}.log')
@@ -99,6 +115,27 @@ def main():
             print(f'# corpus {variant}: {size / 2**20:.1f} MiB', flush=True)
             if variant == 'lf' and not a.only:
                 no_match_check(a.cli, corpus, out, env)
+            for name, pat, peers in KEEP_ROWS:
+                if a.only and name not in a.only.split(','):
+                    continue
+                jobs = {'keep': [a.cli, 'keep', pat, corpus]}
+                for label, args in peers.items():
+                    extra = ['--no-filename', '--no-line-number'] if args[0] == 'rg' else []
+                    jobs[label] = [tools[args[0]]] + extra + args[1:] + [corpus]
+                best = {k: float('inf') for k in jobs}
+                peak = {k: 0 for k in jobs}
+                for _ in range(a.rounds):
+                    for k, cmd in jobs.items():  # alternating: every tool once per round
+                        cpu, t, rss = run(cmd, out, env)
+                        best[k] = min(best[k], cpu if a.metric == 'cpu' else t)
+                        peak[k] = max(peak[k], rss)
+                row = {'variant': variant, 'pattern': name, 'size': size, 'best': best, 'peak': peak,
+                       'peers': list(peers)}
+                keep_rows.append(row)
+                print(f"{variant:5} {name:20} " + ' '.join(f'{k} {v:.3f}s' for k, v in best.items()) +
+                      f" | ours/best {best['keep'] / min(best[p] for p in peers):.2f}", flush=True)
+            if a.keep_rows_only:
+                continue
             for name, pat, grep_p, rg_args, perl_s, sed_s in PATTERNS:
                 if a.only and name not in a.only.split(','):
                     continue
@@ -127,6 +164,8 @@ def main():
         shutil.rmtree(tmp, ignore_errors=True)
     print()
     print(f'times: best of {a.rounds} rounds, {a.metric} seconds')
+    print_keep_table(keep_rows)
+    print()
     print_table(rows)
 
 
@@ -159,6 +198,17 @@ def print_row(r, flush=False):
           f"remove {b['remove']:.3f}s perl {b['perl -pe']:.3f}s sed {b.get('sed -E', float('nan')):.3f}s | "
           f"peak keep {r['peak']['keep'] / 1024:.0f} MiB remove {r['peak']['remove'] / 1024:.0f} MiB",
           flush=flush)
+
+
+def print_keep_table(rows):
+    print('| corpus | row | siftwell keep s | peers (s) | ours / best peer | peak ×doc |')
+    print('|---|---|---|---|---|---|')
+    for r in rows:
+        b = r['best']
+        peers = ', '.join(f"{p} {b[p]:.3f}" for p in r['peers'])
+        best_peer = min(b[p] for p in r['peers'])
+        print(f"| {r['variant']} | {r['pattern']} | {b['keep']:.3f} | {peers} | {b['keep'] / best_peer:.2f} | "
+              f"{r['peak']['keep'] / (r['size'] / 1024):.2f} |")
 
 
 def print_table(rows):

@@ -57,3 +57,46 @@ SIFTWELL_BENCH(Lookbehind, "(?<=user=)\\w+");
 SIFTWELL_BENCH(WordBoundary, "\\bok\\b");
 
 }  // namespace
+
+namespace {
+
+// The interpreter (no JIT) over text with invalid UTF-8 and many matches: the
+// time must grow with the text, not with its square (each call once checked
+// the text from its start to the next invalid byte).
+void Interpreter_InvalidUtf8(benchmark::State& state) {
+  std::string text;
+  while (text.size() < static_cast<std::size_t>(state.range(0))) text += "ab 12 cd ";
+  text += '\xff';
+  sf::MatchLimits limits;
+  limits.jit = false;
+  for (auto _ : state) {
+    sf::FilterResult r = sf::Keep(text, "\\d+", ",", limits);
+    if (!r.ok) state.SkipWithError(r.error.message.c_str());
+    benchmark::DoNotOptimize(r.text.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+}
+BENCHMARK(Interpreter_InvalidUtf8)->Arg(200 << 10)->Arg(2 << 20)->Unit(benchmark::kMillisecond);
+
+// The strided search against one unbounded call: the cost of bounding each
+// engine call (goal: negligible).
+void Strides(benchmark::State& state, const char* pattern, std::size_t stride) {
+  const std::string& text = Corpus();
+  sf::MatchLimits limits;
+  limits.strideBytes = stride;
+  limits.prefilter = false;
+  for (auto _ : state) {
+    sf::FilterResult r = sf::Keep(text, pattern, "\n", limits);
+    if (!r.ok) state.SkipWithError(r.error.message.c_str());
+    benchmark::DoNotOptimize(r.text.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+}
+BENCHMARK_CAPTURE(Strides, words_adaptive, "\\w+", 0)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Strides, words_one_call, "\\w+", SIZE_MAX)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Strides, literal_adaptive, "timeout", 0)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Strides, literal_one_call, "timeout", SIZE_MAX)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Strides, nomatch_adaptive, "zq\\w+", 0)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Strides, nomatch_one_call, "zq\\w+", SIZE_MAX)->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -9,6 +9,7 @@
 #include <pcre2.h>
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -87,15 +88,27 @@ struct Compiled {
 
 bool IsValidUtf8(std::string_view s) {
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  for (std::size_t i = 0; i < s.size();) {
-    uint64_t eight;  // ASCII eight bytes at a time
-    if (s.size() - i >= 8 && (std::memcpy(&eight, p + i, 8), (eight & 0x8080808080808080u) == 0)) {
-      i += 8;
+  const auto* end = p + s.size();
+  while (p < end) {
+    if constexpr (std::endian::native == std::endian::little) {
+      if (end - p >= 8) {  // eight bytes at a time up to the next non-ASCII one
+        uint64_t eight;
+        std::memcpy(&eight, p, 8);
+        const uint64_t high = eight & 0x8080808080808080u;
+        if (high == 0) {
+          p += 8;
+          continue;
+        }
+        p += std::countr_zero(high) / 8;
+      }
+    }
+    if (*p < 0x80) {
+      ++p;
       continue;
     }
-    const std::size_t n = CharLength(p + i, s.size() - i);
-    if (n == 1 && p[i] >= 0x80) return false;
-    i += n;
+    const std::size_t n = CharLength(p, static_cast<std::size_t>(end - p));
+    if (n == 1) return false;
+    p += n;
   }
   return true;
 }
@@ -135,10 +148,6 @@ std::optional<FilterError> Compile(std::string_view pattern, bool jit, std::stri
   uint32_t utf = PCRE2_UTF | PCRE2_UCP | PCRE2_NEVER_BACKSLASH_C | PCRE2_ALT_CIRCUMFLEX | PCRE2_USE_OFFSET_LIMIT;
   if (translation.negatedProperty) utf |= PCRE2_NO_AUTO_POSSESS;
   if (translation.duplicateNames) utf |= PCRE2_DUPNAMES;
-  // A leading .* makes PCRE2 try a match only at line starts, but in a text
-  // with invalid UTF-8 the .* also stops before an invalid byte, so matches
-  // that start after one would be missed.
-  if (translated.find(".*") != std::string::npos && !IsValidUtf8(text)) utf |= PCRE2_NO_DOTSTAR_ANCHOR;
   int err = 0;
   PCRE2_SIZE errOffset = 0;
   auto compile = [&](uint32_t options) {
@@ -149,6 +158,23 @@ std::optional<FilterError> Compile(std::string_view pattern, bool jit, std::stri
   if (!out.code) {
     if (err == PCRE2_ERROR_NOMEMORY || err == PCRE2_ERROR_HEAP_FAILED) return NoMemory();
     return Rejected(err, errOffset, pattern, translation);
+  }
+  // A leading .* makes PCRE2 try a match only at line starts (or only at
+  // the start), but in a text with invalid UTF-8 the .* also stops before an
+  // invalid byte, so matches that start after one would be missed. Only
+  // then, and only for such a text, the optimisation is switched off.
+  if (translated.find(".*") != std::string::npos) {
+    Pcre2Ptr<pcre2_code> plain = compile(utf | PCRE2_MATCH_INVALID_UTF | PCRE2_NO_DOTSTAR_ANCHOR);
+    auto starts = [](const pcre2_code* code) {
+      uint32_t first = 0, options = 0;
+      pcre2_pattern_info(code, PCRE2_INFO_FIRSTCODETYPE, &first);
+      pcre2_pattern_info(code, PCRE2_INFO_ALLOPTIONS, &options);
+      return std::pair(first, options & PCRE2_ANCHORED);
+    };
+    if (plain && starts(plain.get()) != starts(out.code.get()) && !IsValidUtf8(text)) {
+      utf |= PCRE2_NO_DOTSTAR_ANCHOR;
+      out.code = std::move(plain);
+    }
   }
   // A (*NO_JIT) pattern compiles "successfully" to no machine code at all.
   std::size_t jitSize = 0;
@@ -177,7 +203,7 @@ std::optional<FilterError> Compile(std::string_view pattern, bool jit, std::stri
     if (first == 1 || starts <= 4) {
       // The engine itself skips to its first character(s) at memchr speed.
       out.plan.literals.clear();
-      out.plan.declined = "the engine finds where a match can start by itself (a fixed first character)";
+      out.plan.declined = "the engine itself skips to the one or few characters a match can start with";
     }
   }
   return std::nullopt;
@@ -190,9 +216,15 @@ constexpr std::size_t kDefaultJitStack = 32 * 1024;  // PCRE2's own, on the mach
 
 // The last LF in [from, to), or kNone.
 std::size_t LastLf(std::string_view text, std::size_t from, std::size_t to) {
+#ifdef __GLIBC__
+  if (to <= from) return kNone;
+  const void* lf = memrchr(text.data() + from, '\n', to - from);
+  return lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - text.data()) : kNone;
+#else
   while (to > from)
     if (text[--to] == '\n') return to;
   return kNone;
+#endif
 }
 
 // One engine over one text: finds the first match that starts in a range of
@@ -254,9 +286,6 @@ class Engine {
     return 1;
   }
 
-  std::size_t jitStackBytes() const { return stackBytes_; }
-  uint32_t interpreterFallbacks() const { return fallbacks_; }
-
  private:
   int Interpret(const pcre2_code* code, PCRE2_SPTR subject, std::size_t length, std::size_t from,
                 std::size_t limit, uint32_t options) {
@@ -274,7 +303,6 @@ class Engine {
       if (!GrowStack()) {
         if (std::max<std::size_t>(stackBytes_, kDefaultJitStack) >= limits_.jitStackBytes)
           return PCRE2_ERROR_JIT_STACKLIMIT;  // the bound itself
-        ++fallbacks_;
         return pcre2_match(re_.code.get(), subject_, text_.size(), from, PCRE2_NO_JIT, md_.get(), mctx_.get());
       }
       const int rc = pcre2_jit_match(re_.code.get(), subject_, text_.size(), from, 0, md_.get(), mctx_.get());
@@ -340,9 +368,7 @@ class Engine {
   // Moves the classified prefix up to `a`, a character boundary.
   void AdvanceTo(std::size_t a) {
     const auto* b = reinterpret_cast<const unsigned char*>(subject_);
-    if (a < scanned_) {  // never: positions only grow
-      return;
-    }
+    if (a < scanned_) return;  // positions only grow; nothing to do
     if (nextBad_ != kNone && nextBad_ >= scanned_ && nextBad_ >= a) {
       // nothing invalid between scanned_ and a
       scanned_ = a;
@@ -378,7 +404,6 @@ class Engine {
   Pcre2Ptr<pcre2_jit_stack> stack_;
   std::size_t stackBytes_ = 0;
   std::size_t offsetLimit_ = kNone;
-  uint32_t fallbacks_ = 0;
   bool textValid_ = true;
   bool fragments_ = false;
   std::size_t scanned_ = 0, lastBadEnd_ = 0, nextBad_ = kNone;

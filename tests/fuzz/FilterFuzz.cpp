@@ -1,8 +1,11 @@
-// Fuzz target for the pattern engine. Input: one byte for the delimiter,
-// then the pattern up to the first 0x01 byte, then the text (any bytes).
-// Checks that nothing crashes and that Keep and Remove agree on the matches:
-// Keep = the non-empty matches, in order, each followed by the delimiter;
-// Remove = the text without exactly those ranges.
+// Fuzz target for the pattern engine. Input: one byte for the delimiter (and
+// the stride of one variant), then the pattern up to the first 0x01 byte,
+// then the text (any bytes). Checks that nothing crashes and that Keep and
+// Remove agree on the matches: Keep = the non-empty matches, in order, each
+// followed by the delimiter; Remove = the text without exactly those ranges
+// (a subsequence of it); an error leaves no output; and the search gives the
+// same bytes with the line prefilter off, in strides of a few bytes, and in
+// one unbounded call.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -70,6 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   Check(keepErr.has_value() == removeErr.has_value(), "Keep and Remove disagree on failure");
   if (keepErr) {
     Check(!keepErr->message.empty(), "error without a message");
+    const sf::FilterResult k = sf::Keep(text, pattern, delimiter, limits);
+    Check(!k.ok && k.text.empty(), "an error left output");
     Check(keepErr->offset <= pattern.size(), "error offset outside the pattern");
     return 0;
   }
@@ -93,9 +98,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   Check(removed == expectRemoved, "Remove is not the text minus the matches");
   for (std::size_t i = 1; i < gaps.size(); ++i) Check(gaps[i - 1].second < gaps[i].first, "gaps touch or overlap");
 
-  // The collecting API gives the same bytes.
-  const sf::FilterResult k = sf::Keep(text, pattern, delimiter, limits);
-  const sf::FilterResult r = sf::Remove(text, pattern, limits);
-  Check(k.ok && r.ok && k.text == kept && r.text == removed, "collecting API differs from streaming API");
+  // Remove's output is a subsequence of the text.
+  std::size_t at = 0;
+  for (char ch : removed) {
+    while (at < text.size() && text[at] != ch) ++at;
+    Check(at < text.size(), "Remove output is not a subsequence of the text");
+    ++at;
+  }
+
+  // One other way to the result (chosen by the input, to keep each run
+  // cheap): the collecting API, the search without the line prefilter, in
+  // strides of a few bytes, or in one unbounded call. Each gives the same
+  // bytes; a variant may only run into a matching limit where the default
+  // did not (the limits count per engine call).
+  const uint8_t choice = static_cast<uint8_t>(all[0]) / 5;
+  sf::MatchLimits variant = limits;
+  switch (choice % 4) {
+    case 0: break;
+    case 1: variant.prefilter = false; break;
+    case 2: variant.strideBytes = 1 + choice / 4 % 8; break;
+    default: variant.prefilter = false, variant.strideBytes = SIZE_MAX; break;
+  }
+  const sf::FilterResult k = sf::Keep(text, pattern, delimiter, variant);
+  const sf::FilterResult r = sf::Remove(text, pattern, variant);
+  if (!k.ok || !r.ok) {
+    Check(choice % 4 != 0, "collecting API failed where streaming did not");
+    Check((k.ok || k.error.kind == sf::FilterError::Kind::Limit) && (r.ok || r.error.kind == sf::FilterError::Kind::Limit),
+          "a search variant failed other than by a limit");
+    Check((k.ok || k.text.empty()) && (r.ok || r.text.empty()), "an error left output");
+    return 0;
+  }
+  Check(k.text == kept && r.text == removed, "search variants (collecting, prefilter, strides) disagree");
   return 0;
 }

@@ -201,6 +201,20 @@ class Mapping {
   std::string_view View() const { return {static_cast<const char*>(data_), size_}; }
   static bool Shrank() { return shrank_ != 0; }
 
+  // Lets go of the pages before `offset` (the search is past them): they
+  // stay in the page cache and come back on access if the output refers to
+  // them, but no longer count towards this process's memory while the
+  // result grows.
+  void Release(std::size_t offset) {
+    if (!data_) return;
+    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    const std::size_t upTo = std::min(offset, size_) / page * page;
+    if (upTo > released_ + (std::size_t{4} << 20)) {
+      madvise(static_cast<char*>(data_) + released_, upTo - released_, MADV_DONTNEED);
+      released_ = upTo;
+    }
+  }
+
   // False when mapping does not apply (not a regular file, or empty); the
   // caller then reads the file instead, which reports any error.
   bool Map(const std::string& path) {
@@ -244,10 +258,12 @@ class Mapping {
   static inline volatile sig_atomic_t shrank_ = 0;
   void* data_ = nullptr;
   std::size_t size_ = 0;
+  std::size_t released_ = 0;
 };
 #else
 struct Mapping {
   static bool Shrank() { return false; }
+  void Release(std::size_t) {}
 };
 #endif
 
@@ -301,7 +317,8 @@ class Output {
 // stops the run between the engine's steps.
 class ResultTo : public sf::ResultSink {
  public:
-  ResultTo(Output& out, std::chrono::steady_clock::time_point started, std::optional<double> seconds) : out_(out) {
+  ResultTo(Output& out, Mapping& input, std::chrono::steady_clock::time_point started, std::optional<double> seconds)
+      : out_(out), input_(input) {
     if (seconds)
       deadline_ = started + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                 std::chrono::duration<double>(*seconds));
@@ -310,7 +327,9 @@ class ResultTo : public sf::ResultSink {
     out_.Append(piece);
     return true;
   }
-  bool Progress(std::size_t) override {
+  bool Progress(std::size_t scanned) override {
+    // The engine may still look back a little (lookbehind): keep a margin.
+    if (scanned > (std::size_t{1} << 20)) input_.Release(scanned - (std::size_t{1} << 20));
     if (deadline_ && std::chrono::steady_clock::now() >= *deadline_) timedOut_ = true;
     return !timedOut_;
   }
@@ -318,6 +337,7 @@ class ResultTo : public sf::ResultSink {
 
  private:
   Output& out_;
+  Mapping& input_;
   std::optional<std::chrono::steady_clock::time_point> deadline_;
   bool timedOut_ = false;
 };
@@ -558,7 +578,7 @@ int RunGuarded(const std::vector<PathString>& args) {
 
   Bytes bytes;
   std::string_view text;
-  [[maybe_unused]] Mapping mapping;
+  Mapping mapping;
 #ifndef _WIN32
   if (o.input && mapping.Map(*o.input)) {
     text = mapping.View();
@@ -580,7 +600,7 @@ int RunGuarded(const std::vector<PathString>& args) {
 
   // The engine reports its own failures; a full output buffer throws out to Run.
   Output result(text);
-  ResultTo sink(result, started, o.timeLimit);
+  ResultTo sink(result, mapping, started, o.timeLimit);
   const std::optional<sf::FilterError> error =
       o.keep ? sf::KeepTo(text, pattern, delimiter, sf::MatchLimits{}, sink)
              : sf::RemoveTo(text, pattern, sf::MatchLimits{}, sink);
