@@ -1,31 +1,37 @@
 # PCRE2 (8-bit, Unicode, JIT) as target siftwell_pcre2.
 include_guard(GLOBAL)
-# Natively Debian's libpcre2-dev; for Windows the 10.42 release tarball from
-# Debian's source package (fetched by scripts/setup), built static with JIT.
-if(CMAKE_CROSSCOMPILING)
-  set(SIFTWELL_PCRE2_TARBALL "${PROJECT_SOURCE_DIR}/third_party/pcre2_10.42.orig.tar.gz"
-      CACHE FILEPATH "pcre2-10.42 release tarball (or its URL)")
-  include(FetchContent)
-  FetchContent_Declare(pcre2
-    URL "${SIFTWELL_PCRE2_TARBALL}"
-    URL_HASH SHA256=c33b418e3b936ee3153de2c61cc638e7e4fe3156022a5c77d0711bcbb9d64f1f
-    DOWNLOAD_EXTRACT_TIMESTAMP TRUE)
-  set(PCRE2_SUPPORT_JIT ON CACHE BOOL "" FORCE)
-  set(PCRE2_SUPPORT_UNICODE ON CACHE BOOL "" FORCE)
-  set(PCRE2_BUILD_TESTS OFF CACHE BOOL "" FORCE)
-  set(PCRE2_BUILD_PCRE2GREP OFF CACHE BOOL "" FORCE)
-  set(BUILD_SHARED_LIBS OFF CACHE BOOL "" FORCE)
-  FetchContent_GetProperties(pcre2)
-  if(NOT pcre2_POPULATED)
-    FetchContent_Populate(pcre2)
-    add_subdirectory(${pcre2_SOURCE_DIR} ${pcre2_BINARY_DIR} EXCLUDE_FROM_ALL SYSTEM)
-  endif()
-  add_library(siftwell_pcre2 INTERFACE)
-  target_link_libraries(siftwell_pcre2 INTERFACE pcre2-8-static)
-  target_include_directories(siftwell_pcre2 SYSTEM INTERFACE ${pcre2_BINARY_DIR})
-else()
-  find_package(PkgConfig REQUIRED)
-  pkg_check_modules(PCRE2 REQUIRED IMPORTED_TARGET libpcre2-8)
-  add_library(siftwell_pcre2 INTERFACE)
-  target_link_libraries(siftwell_pcre2 INTERFACE PkgConfig::PCRE2)
+# Every build, native and Windows, compiles the same release from its tarball
+# (Debian's orig tarball, fetched and checked by scripts/setup), statically and
+# with JIT, so that the CLI and the plugin are one engine. It is built as part
+# of this project: directory-wide options (SIFTWELL_SANITIZE, hardening) apply
+# to it too, and a fuzzing build can add its instrumentation to the target
+# pcre2-8-static (target_compile_options(pcre2-8-static PRIVATE ...)).
+# A machine with network can point SIFTWELL_PCRE2_TARBALL at the upstream
+# release pcre2-10.46.tar.gz: it is byte-identical.
+set(SIFTWELL_PCRE2_TARBALL "${PROJECT_SOURCE_DIR}/third_party/pcre2_10.46.orig.tar.gz"
+    CACHE FILEPATH "pcre2-10.46 release tarball (or its URL)")
+if(NOT SIFTWELL_PCRE2_TARBALL MATCHES "^[a-z]+://" AND NOT EXISTS "${SIFTWELL_PCRE2_TARBALL}")
+  message(FATAL_ERROR "${SIFTWELL_PCRE2_TARBALL} is missing: run scripts/setup")
 endif()
+include(FetchContent)
+FetchContent_Declare(pcre2
+  URL "${SIFTWELL_PCRE2_TARBALL}"
+  URL_HASH SHA256=8d28d7f2c3b970c3a4bf3776bcbb5adfc923183ce74bc8df1ebaad8c1985bd07
+  DOWNLOAD_EXTRACT_TIMESTAMP TRUE)
+set(PCRE2_SUPPORT_JIT ON CACHE BOOL "" FORCE)
+set(PCRE2_SUPPORT_UNICODE ON CACHE BOOL "" FORCE)
+set(PCRE2_BUILD_TESTS OFF CACHE BOOL "" FORCE)
+set(PCRE2_BUILD_PCRE2GREP OFF CACHE BOOL "" FORCE)
+set(PCRE2_SHOW_REPORT OFF CACHE BOOL "" FORCE)
+# 4-byte internal links: compiled patterns beyond 64 KB (a pattern of a few
+# hundred KB, say a long alternation of words, is a valid pattern too).
+set(PCRE2_LINK_SIZE 4 CACHE STRING "" FORCE)
+set(BUILD_SHARED_LIBS OFF CACHE BOOL "" FORCE)
+FetchContent_GetProperties(pcre2)
+if(NOT pcre2_POPULATED)
+  FetchContent_Populate(pcre2)
+  add_subdirectory(${pcre2_SOURCE_DIR} ${pcre2_BINARY_DIR} EXCLUDE_FROM_ALL SYSTEM)
+endif()
+add_library(siftwell_pcre2 INTERFACE)
+target_link_libraries(siftwell_pcre2 INTERFACE pcre2-8-static)
+target_include_directories(siftwell_pcre2 SYSTEM INTERFACE ${pcre2_BINARY_DIR})

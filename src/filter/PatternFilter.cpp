@@ -2,11 +2,15 @@
 // available). The text is matched in place: invalid UTF-8 never stops a run
 // and is copied through untouched wherever it is not part of a match.
 #include "filter/PatternFilter.h"
+#include "filter/LiteralPrefilter.h"
+#include "filter/PatternTranslator.h"
 
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <optional>
@@ -44,165 +48,6 @@ std::size_t CharIndex(std::string_view s, std::size_t byteOffset) {
   return chars;
 }
 
-// ---- Pattern translation -------------------------------------------------
-
-// The ASCII members are letters, digits and a connector already; naming them
-// lets the compiled class test ASCII through a bitmap instead of property
-// lookups. They stand inside, so whatever borders a translated \w in a class
-// still meets a \p item, as it met the \w.
-#define SIFTWELL_WORD_ITEMS "\\p{L}A-Za-z0-9_\\p{Nd}\\p{Pc}"
-constexpr std::string_view kWordItems = SIFTWELL_WORD_ITEMS;
-constexpr std::string_view kWord = "[" SIFTWELL_WORD_ITEMS "]";
-constexpr std::string_view kNonWord = "[^" SIFTWELL_WORD_ITEMS "]";
-constexpr std::string_view kBoundary =
-    "(?:(?<=[" SIFTWELL_WORD_ITEMS "])(?![" SIFTWELL_WORD_ITEMS "])|"
-    "(?<![" SIFTWELL_WORD_ITEMS "])(?=[" SIFTWELL_WORD_ITEMS "]))";
-constexpr std::string_view kNonBoundary =
-    "(?:(?<=[" SIFTWELL_WORD_ITEMS "])(?=[" SIFTWELL_WORD_ITEMS "])|"
-    "(?<![" SIFTWELL_WORD_ITEMS "])(?![" SIFTWELL_WORD_ITEMS "]))";
-#undef SIFTWELL_WORD_ITEMS
-
-class Translator {
- public:
-  Translator(std::string_view in, std::vector<std::size_t>* origin) : in_(in), origin_(origin) {}
-
-  std::string Run() {
-    while (i_ < in_.size()) {
-      const char c = in_[i_];
-      if (c == '\\' && i_ + 1 < in_.size()) {
-        Escape();
-      } else if (c == '[') {
-        Class();
-      } else if (in_.substr(i_).starts_with("(?#")) {
-        const std::size_t end = in_.find(')', i_);
-        CopyRaw(end == std::string_view::npos ? in_.size() - i_ : end + 1 - i_);
-      } else {
-        CopyRaw(1);
-      }
-    }
-    if (origin_) origin_->push_back(in_.size());
-    return std::move(out_);
-  }
-
- private:
-  void Emit(std::string_view s, std::size_t from) {
-    out_ += s;
-    if (origin_) origin_->insert(origin_->end(), s.size(), from);
-  }
-  void CopyRaw(std::size_t n) {
-    for (std::size_t k = 0; k < n; ++k) Emit(in_.substr(i_ + k, 1), i_ + k);
-    i_ += n;
-  }
-  // Length of \Q...\E (or to the end) starting at i_.
-  std::size_t QuotedLength() const {
-    const std::size_t end = in_.find("\\E", i_ + 2);
-    return end == std::string_view::npos ? in_.size() - i_ : end + 2 - i_;
-  }
-  // Length of an escape other than \Q at i_ (\cX takes its X along).
-  std::size_t EscapeLength() const {
-    if (in_[i_ + 1] == 'c' && i_ + 2 < in_.size()) return 3;
-    return 2;
-  }
-
-  void Escape() {
-    switch (in_[i_ + 1]) {
-      case 'w': Emit(kWord, i_); i_ += 2; return;
-      case 'W': Emit(kNonWord, i_); i_ += 2; return;
-      case 'b': Emit(kBoundary, i_); i_ += 2; return;
-      case 'B': Emit(kNonBoundary, i_); i_ += 2; return;
-      case 'Q': CopyRaw(QuotedLength()); return;
-      default: CopyRaw(EscapeLength()); return;
-    }
-  }
-
-  // A bracket class starting at i_. Items are collected with their origins;
-  // \w becomes the three properties; \W (which cannot be a union member of a
-  // class in PCRE2's syntax without changing its meaning) is taken out and
-  // the class rewritten as an alternation or a guarded single character.
-  void Class() {
-    const std::size_t start = i_;
-    std::size_t j = i_ + 1;
-    bool negated = false;
-    if (j < in_.size() && in_[j] == '^') { negated = true; ++j; }
-    std::string items;
-    std::vector<std::size_t> itemOrigin;
-    auto add = [&](std::string_view s, std::size_t from) {
-      items += s;
-      itemOrigin.insert(itemOrigin.end(), s.size(), from);
-    };
-    bool nonWord = false;
-    bool first = true;
-    while (true) {
-      if (j >= in_.size()) {  // unterminated: let PCRE2 report it where it is
-        CopyRaw(1);
-        return;
-      }
-      const char c = in_[j];
-      if (c == ']' && !first) break;
-      first = false;
-      if (c == '\\' && j + 1 < in_.size()) {
-        const char e = in_[j + 1];
-        if (e == 'w') { add(kWordItems, j); j += 2; continue; }
-        if (e == 'W') { nonWord = true; j += 2; continue; }
-        std::size_t len = 2;
-        if (e == 'Q') {
-          const std::size_t end = in_.find("\\E", j + 2);
-          len = end == std::string_view::npos ? in_.size() - j : end + 2 - j;
-        } else if (e == 'c' && j + 2 < in_.size()) {
-          len = 3;
-        }
-        for (std::size_t k = 0; k < len; ++k) add(in_.substr(j + k, 1), j + k);
-        j += len;
-        continue;
-      }
-      if (c == '[' && j + 1 < in_.size() && (in_[j + 1] == ':' || in_[j + 1] == '.' || in_[j + 1] == '=')) {
-        const std::string_view close = in_[j + 1] == ':' ? ":]" : in_[j + 1] == '.' ? ".]" : "=]";
-        const std::size_t end = in_.find(close, j + 2);
-        if (end != std::string_view::npos) {
-          const std::string_view name = in_.substr(j, end + 2 - j);
-          if (name == "[:word:]") add(kWordItems, j);
-          else if (name == "[:^word:]") nonWord = true;
-          else add(name, j);
-          j = end + 2;
-          continue;
-        }
-      }
-      add(in_.substr(j, 1), j);
-      ++j;
-    }
-    const std::size_t close = j;  // the closing ]
-    i_ = close + 1;
-    auto emitItems = [&] {
-      if (!items.empty() && items[0] == '^') Emit("\\", start);
-      for (std::size_t k = 0; k < items.size(); ++k) Emit(std::string_view(items).substr(k, 1), itemOrigin[k]);
-    };
-    if (!nonWord) {
-      Emit(negated ? "[^" : "[", start);
-      for (std::size_t k = 0; k < items.size(); ++k) Emit(std::string_view(items).substr(k, 1), itemOrigin[k]);
-      Emit("]", close);
-    } else if (items.empty()) {
-      Emit(negated ? kWord : kNonWord, start);
-    } else if (!negated) {  // items or a non-word character
-      Emit("(?:[", start);
-      emitItems();
-      Emit("]|", close);
-      Emit(kNonWord, close);
-      Emit(")", close);
-    } else {  // a word character that is none of the items
-      Emit("(?:(?![", start);
-      emitItems();
-      Emit("])", close);
-      Emit(kWord, close);
-      Emit(")", close);
-    }
-  }
-
-  std::string_view in_;
-  std::vector<std::size_t>* origin_;
-  std::string out_;
-  std::size_t i_ = 0;
-};
-
 // ---- PCRE2 plumbing --------------------------------------------------------
 
 struct Pcre2Free {
@@ -227,14 +72,27 @@ FilterError NoMemory() {
 }
 
 struct Compiled {
-  Pcre2Ptr<pcre2_code> code;
+  Pcre2Ptr<pcre2_code> code;       // matches any bytes (invalid UTF-8 allowed)
+  Pcre2Ptr<pcre2_code> validCode;  // interpreter only: for valid UTF-8 without re-checking it
   bool jit = false;
-  uint32_t matchOptions = 0;
+  // Whether a search may be cut into calls that each try a bounded range of
+  // start positions: not when the pattern can end a whole search early or
+  // skip start positions ((*COMMIT), (*SKIP)), or asserts the start offset (\G).
+  bool strides = true;
+  // Whether the interpreter may match valid runs of an invalid text one by
+  // one: not when the pattern asserts the text's ends (\A \z \Z) or \G.
+  bool fragments = true;
+  LiteralPlan plan;  // the line prefilter (no literals: none)
 };
 
 bool IsValidUtf8(std::string_view s) {
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
   for (std::size_t i = 0; i < s.size();) {
+    uint64_t eight;  // ASCII eight bytes at a time
+    if (s.size() - i >= 8 && (std::memcpy(&eight, p + i, 8), (eight & 0x8080808080808080u) == 0)) {
+      i += 8;
+      continue;
+    }
     const std::size_t n = CharLength(p + i, s.size() - i);
     if (n == 1 && p[i] >= 0x80) return false;
     i += n;
@@ -242,93 +100,398 @@ bool IsValidUtf8(std::string_view s) {
   return true;
 }
 
+// Where PCRE2 rejected the pattern, in the user's words: the message names the
+// place in what the user wrote; where that is an item the translation
+// rewrote (\b, \w, ...), PCRE2's words for a limit would describe the
+// rewritten text ("lookbehind is too complicated"), so that is told plainly.
+FilterError Rejected(int err, std::size_t errOffset, std::string_view pattern, const Translation& t) {
+  const Translation::Source at = t.SourceOf(errOffset);
+  const std::string where = "at position " + std::to_string(CharIndex(pattern, at.offset)) + " of the pattern";
+  std::string message = Pcre2Message(err) + " " + where;
+  const bool limit = err == PCRE2_ERROR_LOOKBEHIND_TOO_COMPLICATED || err == PCRE2_ERROR_PATTERN_TOO_LARGE ||
+                     err == PCRE2_ERROR_PATTERN_TOO_COMPLICATED || err == PCRE2_ERROR_PARENTHESES_NEST_TOO_DEEP ||
+                     err == PCRE2_ERROR_INTERNAL_CODE_OVERFLOW || err == PCRE2_ERROR_LOOKBEHIND_TOO_LONG;
+  if (at.rewritten && limit) {
+    message = "the pattern is too large or too complex for the engine; it gives up " +
+              (at.length > 0 ? "at " + std::string(pattern.substr(at.offset, at.length)) + " " : std::string()) +
+              where;
+  }
+  return FilterError{FilterError::Kind::BadPattern, std::move(message), at.offset};
+}
+
+// `text`: what the pattern will be matched against (for options that depend
+// on it), may be empty.
 std::optional<FilterError> Compile(std::string_view pattern, bool jit, std::string_view text, Compiled& out) {
-  std::vector<std::size_t> origin;
-  const std::string translated = TranslatePattern(pattern, &origin);
+  Translation translation = TranslatePattern(pattern);
+  const std::string& translated = translation.pattern;
   Pcre2Ptr<pcre2_compile_context> cctx(pcre2_compile_context_create(nullptr));
   if (!cctx) return NoMemory();
   pcre2_set_newline(cctx.get(), PCRE2_NEWLINE_LF);
   pcre2_set_bsr(cctx.get(), PCRE2_BSR_UNICODE);
-  const uint32_t utf = PCRE2_UTF | PCRE2_UCP | PCRE2_NEVER_BACKSLASH_C;
+  // ALT_CIRCUMFLEX: in (?m) mode ^ also matches after a final LF, as the
+  // platform's does. NO_AUTO_POSSESS only where PCRE2's auto-possessification
+  // is wrong (overlapping negated properties taken as disjoint); elsewhere it
+  // is a large part of the speed of repeats like \w+ and \d+.
+  uint32_t utf = PCRE2_UTF | PCRE2_UCP | PCRE2_NEVER_BACKSLASH_C | PCRE2_ALT_CIRCUMFLEX | PCRE2_USE_OFFSET_LIMIT;
+  if (translation.negatedProperty) utf |= PCRE2_NO_AUTO_POSSESS;
+  if (translation.duplicateNames) utf |= PCRE2_DUPNAMES;
+  // A leading .* makes PCRE2 try a match only at line starts, but in a text
+  // with invalid UTF-8 the .* also stops before an invalid byte, so matches
+  // that start after one would be missed.
+  if (translated.find(".*") != std::string::npos && !IsValidUtf8(text)) utf |= PCRE2_NO_DOTSTAR_ANCHOR;
   int err = 0;
   PCRE2_SIZE errOffset = 0;
   auto compile = [&](uint32_t options) {
-    out.code.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translated.data()), translated.size(), options,
-                                 &err, &errOffset, cctx.get()));
+    return Pcre2Ptr<pcre2_code>(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translated.data()), translated.size(),
+                                              options, &err, &errOffset, cctx.get()));
   };
-  compile(utf | PCRE2_MATCH_INVALID_UTF);
+  out.code = compile(utf | PCRE2_MATCH_INVALID_UTF);
   if (!out.code) {
-    if (err == PCRE2_ERROR_NOMEMORY) return NoMemory();
-    const std::size_t at = errOffset < origin.size() ? origin[errOffset] : pattern.size();
-    return FilterError{FilterError::Kind::BadPattern,
-                       Pcre2Message(err) + " at position " + std::to_string(CharIndex(pattern, at)) +
-                           " of the pattern",
-                       at};
+    if (err == PCRE2_ERROR_NOMEMORY || err == PCRE2_ERROR_HEAP_FAILED) return NoMemory();
+    return Rejected(err, errOffset, pattern, translation);
   }
-  out.jit = jit && pcre2_jit_compile(out.code.get(), PCRE2_JIT_COMPLETE) == 0;
-  // Without JIT, PCRE2 re-checks the subject from the start offset on every
-  // call when invalid UTF is allowed: quadratic over many matches. A valid
-  // text does not need that mode, and then needs no check at all.
-  if (!out.jit && IsValidUtf8(text)) {
-    compile(utf);
-    if (!out.code) return NoMemory();  // it compiled a moment ago
-    out.matchOptions = PCRE2_NO_UTF_CHECK;
+  // A (*NO_JIT) pattern compiles "successfully" to no machine code at all.
+  std::size_t jitSize = 0;
+  out.jit = jit && pcre2_jit_compile(out.code.get(), PCRE2_JIT_COMPLETE) == 0 &&
+            pcre2_pattern_info(out.code.get(), PCRE2_INFO_JITSIZE, &jitSize) == 0 && jitSize > 0;
+  if (!out.jit) {
+    // Without JIT, PCRE2 re-checks the subject from the start offset on every
+    // call when invalid UTF is allowed: quadratic over many matches. Valid
+    // text (or a valid run of it) is matched with this copy, never checked.
+    out.validCode = compile(utf);
+    if (!out.validCode) return NoMemory();  // it compiled a moment ago
+  }
+  auto mentions = [&](std::string_view s) { return translated.find(s) != std::string::npos; };
+  out.strides = !mentions("(*COMMIT") && !mentions("(*SKIP") && !mentions("\\G");
+  out.fragments = !mentions("\\A") && !mentions("\\z") && !mentions("\\Z") && !mentions("\\G");
+  out.plan = PlanLiterals(pattern);
+  uint32_t first = 0;
+  const uint8_t* bitmap = nullptr;
+  if (!out.plan.literals.empty() && !out.plan.wholeLine &&
+      pcre2_pattern_info(out.code.get(), PCRE2_INFO_FIRSTCODETYPE, &first) == 0) {
+    int starts = 256;  // how many different bytes a match may start with
+    if (first == 0 && pcre2_pattern_info(out.code.get(), PCRE2_INFO_FIRSTBITMAP, &bitmap) == 0 && bitmap) {
+      starts = 0;
+      for (int b = 0; b < 256; ++b) starts += (bitmap[b / 8] >> (b % 8)) & 1;
+    }
+    if (first == 1 || starts <= 4) {
+      // The engine itself skips to its first character(s) at memchr speed.
+      out.plan.literals.clear();
+      out.plan.declined = "the engine finds where a match can start by itself (a fixed first character)";
+    }
   }
   return std::nullopt;
 }
 
-// Calls onMatch(start, end) for every match, left to right, without overlap.
-// After an empty match the search resumes one character further on.
-// onMatch answers false, or `watch` (if any) answers false when asked between
-// engine calls, to stop: the run then ends with Kind::Stopped.
 FilterError Stopped() { return {FilterError::Kind::Stopped, "stopped before the end; the document is unchanged", 0}; }
 
+constexpr std::size_t kNone = std::string_view::npos;
+constexpr std::size_t kDefaultJitStack = 32 * 1024;  // PCRE2's own, on the machine stack
+
+// The last LF in [from, to), or kNone.
+std::size_t LastLf(std::string_view text, std::size_t from, std::size_t to) {
+  while (to > from)
+    if (text[--to] == '\n') return to;
+  return kNone;
+}
+
+// One engine over one text: finds the first match that starts in a range of
+// start positions, with the JIT when it can, growing the JIT stack on demand.
+class Engine {
+ public:
+  Engine(const Compiled& re, std::string_view text, const MatchLimits& limits)
+      : re_(re), text_(text), limits_(limits) {
+    static constexpr char kEmpty[1] = {};
+    subject_ = reinterpret_cast<PCRE2_SPTR>(text.empty() ? kEmpty : text.data());
+  }
+
+  std::optional<FilterError> Init() {
+    md_.reset(pcre2_match_data_create_from_pattern(re_.code.get(), nullptr));
+    mctx_.reset(pcre2_match_context_create(nullptr));
+    if (!md_ || !mctx_) return NoMemory();
+    uint32_t matchLimit = limits_.matchLimit;
+    if (limits_.matchLimitFollowsText)
+      matchLimit = static_cast<uint32_t>(std::clamp<uint64_t>(text_.size(), matchLimit, UINT32_MAX));
+    pcre2_set_match_limit(mctx_.get(), matchLimit);
+    pcre2_set_depth_limit(mctx_.get(), limits_.depthLimit);
+    pcre2_set_heap_limit(mctx_.get(), limits_.heapLimitKiB);
+    // No JIT stack yet: the first attempts run on PCRE2's 32 KiB default.
+    if (!re_.jit) {
+      textValid_ = IsValidUtf8(text_);
+      if (!textValid_ && re_.fragments) {
+        fragments_ = true;
+        md_.reset(pcre2_match_data_create_from_pattern(re_.validCode.get(), nullptr));
+        if (!md_) return NoMemory();
+      }
+    }
+    return std::nullopt;
+  }
+
+  // The first match starting at a position in [from, limit] (limit
+  // inclusive): 1 and its range, PCRE2_ERROR_NOMATCH, or another PCRE2 error.
+  int Find(std::size_t from, std::size_t limit, std::size_t& start, std::size_t& end) {
+    const std::size_t n = text_.size();
+    limit = std::min(limit, n);
+    if (limit != offsetLimit_) {  // the same for every call within a stride
+      pcre2_set_offset_limit(mctx_.get(), limit);
+      offsetLimit_ = limit;
+    }
+    int rc;
+    if (re_.jit) {
+      rc = pcre2_jit_match(re_.code.get(), subject_, n, from, 0, md_.get(), mctx_.get());
+      if (rc == PCRE2_ERROR_JIT_STACKLIMIT) rc = JitAgain(from);
+    } else if (textValid_) {
+      rc = Interpret(re_.validCode.get(), subject_, n, from, limit, PCRE2_NO_UTF_CHECK);
+    } else if (fragments_) {
+      return Fragments(from, limit, start, end);
+    } else {
+      rc = Interpret(re_.code.get(), subject_, n, from, limit, 0);
+    }
+    if (rc < 0) return rc;
+    const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(md_.get());
+    start = ov[0];
+    end = ov[1];
+    return 1;
+  }
+
+  std::size_t jitStackBytes() const { return stackBytes_; }
+  uint32_t interpreterFallbacks() const { return fallbacks_; }
+
+ private:
+  int Interpret(const pcre2_code* code, PCRE2_SPTR subject, std::size_t length, std::size_t from,
+                std::size_t limit, uint32_t options) {
+    if (limit != offsetLimit_) {
+      pcre2_set_offset_limit(mctx_.get(), limit);
+      offsetLimit_ = limit;
+    }
+    return pcre2_match(code, subject, length, from, options, md_.get(), mctx_.get());
+  }
+
+  int JitAgain(std::size_t from) {
+    while (true) {
+      // Repeat the attempt with a larger stack; when none can be had, let
+      // the interpreter (heap-bounded) take this one call.
+      if (!GrowStack()) {
+        if (std::max<std::size_t>(stackBytes_, kDefaultJitStack) >= limits_.jitStackBytes)
+          return PCRE2_ERROR_JIT_STACKLIMIT;  // the bound itself
+        ++fallbacks_;
+        return pcre2_match(re_.code.get(), subject_, text_.size(), from, PCRE2_NO_JIT, md_.get(), mctx_.get());
+      }
+      const int rc = pcre2_jit_match(re_.code.get(), subject_, text_.size(), from, 0, md_.get(), mctx_.get());
+      if (rc != PCRE2_ERROR_JIT_STACKLIMIT) return rc;
+    }
+  }
+
+  // A JIT stack reserves its whole maximum when created: start small, grow by
+  // steps, and settle for the largest that the address space allows.
+  bool GrowStack() {
+    const std::size_t current = std::max<std::size_t>(stackBytes_, kDefaultJitStack);
+    for (std::size_t want = std::min(limits_.jitStackBytes, std::max<std::size_t>(current * 8, 256 * 1024));
+         want > current; want /= 2) {
+      Pcre2Ptr<pcre2_jit_stack> stack(pcre2_jit_stack_create(std::min(kDefaultJitStack, want), want, nullptr));
+      if (stack) {
+        pcre2_jit_stack_assign(mctx_.get(), nullptr, stack.get());
+        stack_ = std::move(stack);
+        stackBytes_ = want;
+        return true;
+      }
+    }
+    return false;
+  }
+
+  // The interpreter over an invalid text, one valid run at a time, as PCRE2
+  // itself does inside one call (a run ends before an invalid byte; the
+  // boundaries are neither line ends nor the text's ends; lookbehind stops
+  // there), but checking each byte once for the whole search instead of
+  // from the start position to the next invalid byte on every call.
+  int Fragments(std::size_t from, std::size_t limit, std::size_t& start, std::size_t& end) {
+    const std::size_t n = text_.size();
+    const auto* b = reinterpret_cast<const unsigned char*>(subject_);
+    std::size_t a = from;
+    while (a < n && (b[a] & 0xC0) == 0x80) ++a;
+    bool first = true;
+    while (true) {
+      if (a > limit) return PCRE2_ERROR_NOMATCH;
+      AdvanceTo(a);
+      const std::size_t runStart = lastBadEnd_;  // lookbehind reaches back to here
+      const std::size_t bad = NextBad();
+      if (first || bad > a) {
+        uint32_t options = PCRE2_NO_UTF_CHECK;
+        if (runStart > 0) options |= PCRE2_NOTBOL;
+        if (bad < n) options |= PCRE2_NOTEOL;
+        const int rc = Interpret(re_.validCode.get(), subject_ + runStart, bad - runStart, a - runStart,
+                                 limit - runStart, options);
+        if (rc >= 0) {
+          const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(md_.get());
+          start = ov[0] + runStart;
+          end = ov[1] + runStart;
+          return 1;
+        }
+        if (rc != PCRE2_ERROR_NOMATCH) return rc;
+      }
+      first = false;
+      if (bad >= n) return PCRE2_ERROR_NOMATCH;
+      a = bad + 1;
+      while (a < n && (b[a] & 0xC0) == 0x80) ++a;
+      if (a >= n) return PCRE2_ERROR_NOMATCH;
+    }
+  }
+
+  // Moves the classified prefix up to `a`, a character boundary.
+  void AdvanceTo(std::size_t a) {
+    const auto* b = reinterpret_cast<const unsigned char*>(subject_);
+    if (a < scanned_) {  // never: positions only grow
+      return;
+    }
+    if (nextBad_ != kNone && nextBad_ >= scanned_ && nextBad_ >= a) {
+      // nothing invalid between scanned_ and a
+      scanned_ = a;
+      return;
+    }
+    while (scanned_ < a) {
+      const std::size_t len = CharLength(b + scanned_, text_.size() - scanned_);
+      if (len == 1 && b[scanned_] >= 0x80) lastBadEnd_ = scanned_ + 1;
+      scanned_ += len;
+    }
+  }
+
+  // The first invalid byte at or after the classified prefix (or the end).
+  std::size_t NextBad() {
+    if (nextBad_ != kNone && nextBad_ >= scanned_) return nextBad_;
+    const auto* b = reinterpret_cast<const unsigned char*>(subject_);
+    std::size_t q = scanned_;
+    while (q < text_.size()) {
+      const std::size_t len = CharLength(b + q, text_.size() - q);
+      if (len == 1 && b[q] >= 0x80) break;
+      q += len;
+    }
+    nextBad_ = q;
+    return q;
+  }
+
+  const Compiled& re_;
+  std::string_view text_;
+  const MatchLimits& limits_;
+  PCRE2_SPTR subject_ = nullptr;
+  Pcre2Ptr<pcre2_match_data> md_;
+  Pcre2Ptr<pcre2_match_context> mctx_;
+  Pcre2Ptr<pcre2_jit_stack> stack_;
+  std::size_t stackBytes_ = 0;
+  std::size_t offsetLimit_ = kNone;
+  uint32_t fallbacks_ = 0;
+  bool textValid_ = true;
+  bool fragments_ = false;
+  std::size_t scanned_ = 0, lastBadEnd_ = 0, nextBad_ = kNone;
+};
+
+// The first character boundary at or after `at` that any stepping through
+// the text (valid or not) must land on: a byte that is not a continuation.
+std::size_t Boundary(std::string_view text, std::size_t at) {
+  const auto* b = reinterpret_cast<const unsigned char*>(text.data());
+  while (at < text.size() && (b[at] & 0xC0) == 0x80) ++at;
+  return std::min(at, text.size());
+}
+
+// Calls onMatch(start, end) for every match, left to right, without overlap.
+// After an empty match the search resumes one character further on.
+//
+// The search advances in strides: each engine call may only start a match
+// within the current stride (a match may still extend past it), so one call
+// cannot scan unboundedly many start positions. Strides are sized from the
+// time the last one took; between strides `watch` hears the progress and may
+// stop the run. When the pattern has a literal plan, start positions are
+// further restricted to the lines that hold one of its literals.
 template <typename OnMatch>
 std::optional<FilterError> ForEachMatch(const Compiled& re, std::string_view text, const MatchLimits& limits,
                                         OnMatch&& onMatch, ResultSink* watch = nullptr) {
-  Pcre2Ptr<pcre2_match_data> md(pcre2_match_data_create_from_pattern(re.code.get(), nullptr));
-  Pcre2Ptr<pcre2_match_context> mctx(pcre2_match_context_create(nullptr));
-  if (!md || !mctx) return NoMemory();
-  uint32_t matchLimit = limits.matchLimit;
-  if (limits.matchLimitFollowsText)
-    matchLimit = static_cast<uint32_t>(std::clamp<uint64_t>(text.size(), matchLimit, UINT32_MAX));
-  pcre2_set_match_limit(mctx.get(), matchLimit);
-  pcre2_set_depth_limit(mctx.get(), limits.depthLimit);
-  pcre2_set_heap_limit(mctx.get(), limits.heapLimitKiB);
-  Pcre2Ptr<pcre2_jit_stack> stack;
-  if (re.jit) {
-    const std::size_t startSize = std::min<std::size_t>(32 * 1024, limits.jitStackBytes);
-    stack.reset(pcre2_jit_stack_create(startSize, limits.jitStackBytes, nullptr));
-    if (!stack) return NoMemory();
-    pcre2_jit_stack_assign(mctx.get(), nullptr, stack.get());
-  }
-  static constexpr char kEmpty[1] = {};
-  const auto* subject = reinterpret_cast<PCRE2_SPTR>(text.empty() ? kEmpty : text.data());
-  const auto* bytes = reinterpret_cast<const unsigned char*>(subject);
+  Engine engine(re, text, limits);
+  if (auto err = engine.Init()) return err;
   const std::size_t n = text.size();
-  const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(md.get());
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  std::optional<LiteralFinder> finder;
+  if (limits.prefilter && !re.plan.literals.empty()) finder.emplace(text, re.plan.literals);
+  const bool wholeLines = finder && re.plan.wholeLine;
+
+  using Clock = std::chrono::steady_clock;
+  constexpr std::size_t kMaxStride = 64 * 1024;
+  constexpr double kStrideSeconds = 0.01;
+  const bool adaptive = limits.strideBytes == 0;
+  const bool strided = re.strides && limits.strideBytes != SIZE_MAX;
+  std::size_t stride = adaptive ? 1 : limits.strideBytes;  // a pathological pattern may cost ms per byte
+  std::size_t strideFrom = 0, strideEnd = 0;  // current stride: start positions [strideFrom, strideEnd]
+  bool open = false;
+  Clock::time_point strideStart;
+  std::size_t lineStart = 0, lineEnd = 0;  // candidate line (prefilter), [lineStart, lineEnd]
+  bool haveLine = false;
+
   std::size_t pos = 0;
-  for (uint32_t calls = 0; pos <= n; ++calls) {
-    if (watch != nullptr && (calls & 63) == 0 && !watch->Progress(pos)) return Stopped();
-    const int rc = re.jit ? pcre2_jit_match(re.code.get(), subject, n, pos, 0, md.get(), mctx.get())
-                          : pcre2_match(re.code.get(), subject, n, pos, re.matchOptions, md.get(), mctx.get());
-    if (rc == PCRE2_ERROR_NOMATCH) break;
+  while (pos <= n) {
+    if (!open || pos > strideEnd) {
+      if (open && adaptive) {
+        // Aim each stride at ~10 ms of work: grow at most fourfold.
+        const double took = std::chrono::duration<double>(Clock::now() - strideStart).count();
+        const double covered = static_cast<double>(pos - strideFrom);
+        double next = took > 0 ? covered * (kStrideSeconds / took) : static_cast<double>(stride) * 4;
+        next = std::min({next, static_cast<double>(stride) * 4, static_cast<double>(kMaxStride)});
+        stride = static_cast<std::size_t>(std::max(next, 1.0));
+      }
+      if (watch != nullptr && !watch->Progress(pos)) return Stopped();
+      strideFrom = pos;
+      strideEnd = strided && stride < n - pos ? Boundary(text, pos + stride) - 1 : n;
+      if (adaptive) strideStart = Clock::now();
+      open = true;
+    }
+    std::size_t from = pos, limit = strideEnd;
+    if (finder) {
+      if (!haveLine || pos > lineEnd) {
+        const std::size_t at = finder->Next(pos);
+        if (at == kNone) break;  // no literal ahead: no match ahead
+        const std::size_t lf = LastLf(text, pos, at);
+        lineStart = lf == kNone ? pos : lf + 1;
+        const void* nl = std::memchr(text.data() + at, '\n', n - at);
+        lineEnd = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - text.data()) : n;
+        haveLine = true;
+      }
+      from = std::max(pos, lineStart);
+      if (from >= lineEnd) {  // a match never starts at the line's LF (it would hold it)
+        if (lineEnd >= n) break;
+        pos = lineEnd + 1;
+        continue;
+      }
+      if (from > strideEnd) {  // the next candidate lies beyond this stride
+        pos = from;
+        continue;
+      }
+      limit = std::min(limit, lineEnd);
+      if (wholeLines && from == lineStart && (from == 0 || bytes[from - 1] == '\n') &&
+          IsValidUtf8(text.substr(from, lineEnd - from))) {
+        if (!onMatch(from, lineEnd)) return Stopped();  // what the engine would find here
+        if (lineEnd >= n) break;
+        pos = lineEnd + 1;
+        continue;
+      }
+    }
+    std::size_t start = 0, end = 0;
+    const int rc = engine.Find(from, limit, start, end);
+    if (rc == PCRE2_ERROR_NOMATCH) {
+      if (limit >= n) break;
+      pos = limit + 1;
+      continue;
+    }
     if (rc < 0) {
       if (rc == PCRE2_ERROR_NOMEMORY) return NoMemory();
-      const bool limit = rc == PCRE2_ERROR_MATCHLIMIT || rc == PCRE2_ERROR_DEPTHLIMIT ||
-                         rc == PCRE2_ERROR_HEAPLIMIT || rc == PCRE2_ERROR_JIT_STACKLIMIT;
-      std::string why = limit ? "the pattern needs too much backtracking or memory (" + Pcre2Message(rc) +
-                                    "); simplify it, e.g. avoid nested repeats like (a+)+"
-                              : "matching failed: " + Pcre2Message(rc);
-      return FilterError{limit ? FilterError::Kind::Limit : FilterError::Kind::BadPattern,
-                         why + ". Searching from byte " + std::to_string(pos) +
+      const bool limitHit = rc == PCRE2_ERROR_MATCHLIMIT || rc == PCRE2_ERROR_DEPTHLIMIT ||
+                            rc == PCRE2_ERROR_HEAPLIMIT || rc == PCRE2_ERROR_JIT_STACKLIMIT;
+      std::string why = limitHit ? "the pattern needs too much backtracking or memory (" + Pcre2Message(rc) +
+                                       "); simplify it, e.g. avoid nested repeats like (a+)+"
+                                 : "matching failed: " + Pcre2Message(rc);
+      return FilterError{limitHit ? FilterError::Kind::Limit : FilterError::Kind::BadPattern,
+                         why + ". Searching from byte " + std::to_string(from) +
                              " of the text; the document is unchanged",
                          0};
     }
-    std::size_t start = ov[0];
-    const std::size_t end = ov[1];
-    if (start > end) start = end;  // \K in an assertion; treat as empty
-    if (start < pos) start = pos;  // never hand back text before the search start
+    if (start > end) start = end;    // \K in an assertion; treat as empty
+    if (start < from) start = from;  // never hand back text before the search start
     if (end > start) {
       if (!onMatch(start, end)) return Stopped();
       pos = end;
@@ -337,6 +500,7 @@ std::optional<FilterError> ForEachMatch(const Compiled& re, std::string_view tex
       pos = end + CharLength(bytes + end, n - end);
     }
   }
+  if (watch != nullptr && !watch->Progress(n)) return Stopped();
   return std::nullopt;
 }
 
@@ -376,9 +540,26 @@ FilterResult Collect(std::size_t reserve, const std::function<std::optional<Filt
 
 }  // namespace
 
-std::string TranslatePattern(std::string_view pattern, std::vector<std::size_t>* origin) {
-  if (origin) origin->clear();
-  return Translator(pattern, origin).Run();
+std::string EngineVersion() {
+  char buffer[64] = {};
+  return pcre2_config(PCRE2_CONFIG_VERSION, buffer) > 0 ? std::string(buffer) : std::string();
+}
+
+std::string DescribeSearch(std::string_view pattern) {
+  Compiled re;
+  try {
+    if (pattern.empty()) return "empty pattern: the text stays as it is";
+    if (auto err = Compile(pattern, true, {}, re)) return "pattern rejected: " + err->message;
+  } catch (const std::bad_alloc&) {
+    return "not enough memory";
+  }
+  const LiteralPlan& plan = re.plan;
+  std::string s = re.jit ? "JIT" : "interpreter";
+  if (!re.strides) s += ", one call per search (the pattern ends or skips searches itself)";
+  if (plan.literals.empty()) return s + "; no line prefilter: " + plan.declined;
+  s += plan.wholeLine ? "; whole lines holding" : "; line prefilter on";
+  for (const RequiredLiteral& l : plan.literals) s += (l.caseless ? " (?i)\"" : " \"") + l.bytes + "\"";
+  return s;
 }
 
 std::string ExpandDelimiter(std::string_view field) {

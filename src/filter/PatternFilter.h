@@ -47,10 +47,21 @@ struct MatchLimits {
   uint32_t heapLimitKiB = sizeof(void*) == 4 ? 256u * 1024 : 1024u * 1024;
   std::size_t jitStackBytes = sizeof(void*) == 4 ? std::size_t{64} << 20 : std::size_t{512} << 20;
   bool jit = true;  // false: always use the interpreter
+  // How far one engine call may move its start position: 0 sizes the stride
+  // from the time the last one took (the default), SIZE_MAX lets one call
+  // scan to the end (then nothing can stop it midway), any other value is a
+  // fixed number of bytes (tests).
+  std::size_t strideBytes = 0;
+  // Run the engine only on lines that hold a literal every match needs (when
+  // the pattern has one and no match can span lines).
+  bool prefilter = true;
 };
 
 // The delimiter field's text expanded: "\n" -> CR LF, then "\t" -> TAB.
 std::string ExpandDelimiter(std::string_view field);
+
+// The engine's version as PCRE2 reports it, e.g. "10.46 2025-08-27".
+std::string EngineVersion();
 
 // Every non-empty match, each followed by the (already expanded) delimiter.
 // An empty pattern leaves the text as it is.
@@ -93,11 +104,8 @@ std::optional<FilterError> KeepTo(std::string_view text, std::string_view patter
 std::optional<FilterError> RemoveTo(std::string_view text, std::string_view pattern, const MatchLimits& limits,
                                     ResultSink& sink);
 
-// The pattern as handed to PCRE2: \w, \W, \b and \B (also inside brackets and
-// POSIX [:word:]) rewritten so that a word character is a letter (L), decimal
-// digit (Nd) or connector punctuation (Pc). `origin`, if given, receives for
-// every byte of the result (and one past its end) the byte offset in `pattern`
-// it stems from, so that compile errors point into the user's pattern.
-std::string TranslatePattern(std::string_view pattern, std::vector<std::size_t>* origin = nullptr);
+// How a search for `pattern` will look for candidates: the literals of the
+// line prefilter, or why there is none. For a verbose log.
+std::string DescribeSearch(std::string_view pattern);
 
 }  // namespace siftwell::filter

@@ -127,7 +127,10 @@ TEST_F(PluginInHost, ToolbarButtonCarriesTheHostAssignedIdentifier) {
   EXPECT_GE(*openId, static_cast<int32_t>(Resource::ID_PLUGINS_CMD));
   int added = 0;
   for (const auto& m : host.MessageLog()) {
-    if (m.msg != static_cast<UINT>(NppMsg::NPPM_ADDTOOLBARICON)) continue;
+    if (m.msg != static_cast<UINT>(NppMsgNewer::NPPM_ADDTOOLBARICON_FORDARKMODE) &&
+        m.msg != static_cast<UINT>(NppMsg::NPPM_ADDTOOLBARICON)) {
+      continue;
+    }
     ++added;
     EXPECT_EQ(static_cast<int32_t>(m.wParam), *openId);
   }

@@ -1,0 +1,59 @@
+// A literal prefilter for the search: when every match of a pattern must
+// contain one of a few literal strings and no match can cross a line break,
+// only lines holding one of those literals can hold a match, and a plain
+// memchr-speed scan finds them. The analysis reads the pattern as the user
+// wrote it and is deliberately narrow: anything it does not fully understand
+// declines the prefilter (with a reason), so a line it skips never holds a match.
+// Portable: no platform headers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace siftwell::filter {
+
+struct RequiredLiteral {
+  std::string bytes;      // UTF-8, never empty, never holds LF
+  bool caseless = false;  // ASCII letters match either case (no other folding)
+};
+
+struct LiteralPlan {
+  // Every match contains one of these and lies within one line; empty when
+  // the prefilter does not apply.
+  std::vector<RequiredLiteral> literals;
+  // Every match is a whole line (up to its LF) that holds one of the
+  // literals, when that line is valid UTF-8: (?m)^.*LITERAL.*$ and the like.
+  bool wholeLine = false;
+  std::string declined;  // why not, for a verbose log (empty when it applies)
+};
+
+LiteralPlan PlanLiterals(std::string_view pattern);
+
+// Finds the literals of a plan in a text, left to right.
+class LiteralFinder {
+ public:
+  LiteralFinder(std::string_view text, std::vector<RequiredLiteral> literals);
+  // The start of the first occurrence of any literal at or after `from`
+  // (never decreasing between calls), or npos.
+  std::size_t Next(std::size_t from);
+
+ private:
+  static void Rank(std::string_view text, uint32_t* counts);
+  struct Scan {
+    RequiredLiteral lit;
+    std::size_t anchor = 0;           // index in lit.bytes searched by memchr
+    unsigned char probe[2] = {0, 0};  // the anchor byte (and its other case)
+    std::size_t probeNext[2] = {0, 0};
+    std::size_t found = 0;            // cached occurrence (valid when >= its query)
+    bool fresh = false;
+  };
+  std::size_t Find(Scan& s, std::size_t from);
+  bool Verify(const Scan& s, std::size_t at) const;
+  std::string_view text_;
+  std::vector<Scan> scans_;
+};
+
+}  // namespace siftwell::filter

@@ -1,0 +1,106 @@
+// The engine every build carries, and the pattern semantics that differential
+// testing against the platform's regular expressions pinned down: each row is
+// a minimized case that once gave another answer. Run through both matchers
+// (JIT and interpreter), natively and in both Windows builds.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+
+#include "filter/PatternFilter.h"
+
+namespace {
+
+namespace sf = siftwell::filter;
+
+TEST(Engine, IsPcre2_10_46InEveryBuild) {
+  // 10.42's JIT answered some atomic groups wrongly; the CLI, the x86 and the
+  // x64 plugin must all carry the same engine.
+  EXPECT_TRUE(sf::EngineVersion().starts_with("10.46 ")) << sf::EngineVersion();
+}
+
+struct Case {
+  std::string_view pattern;
+  std::string_view text;
+  std::string_view kept;  // Keep with delimiter "|", or "<error>" for a rejected pattern
+};
+
+class Semantics : public ::testing::TestWithParam<bool> {
+ protected:
+  std::string Kept(std::string_view text, std::string_view pattern) const {
+    sf::MatchLimits limits;
+    limits.jit = GetParam();
+    const sf::FilterResult r = sf::Keep(text, pattern, "|", limits);
+    return r.ok ? r.text : "<error: " + r.error.message + ">";
+  }
+  void Check(std::initializer_list<Case> cases) const {
+    for (const Case& c : cases) EXPECT_EQ(Kept(c.text, c.pattern), c.kept) << "pattern " << c.pattern;
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Matchers, Semantics, ::testing::Values(true, false),
+                         [](const auto& param) { return param.param ? "Jit" : "Interpreter"; });
+
+TEST_P(Semantics, AtomicGroupsThatPcre2_10_42JitGotWrong) {
+  Check({{"(?>.*|)_", "Z_", ""},
+         {"(?>c+?)\\)", "cc)", "c)|"},
+         {"(?>[)c]+?)е", "c)е", ")е|"}});
+}
+
+TEST_P(Semantics, OverlappingNegatedPropertiesAreNotPossessified) {
+  Check({{"\\P{Po}*\\D'", " '", " '|"},
+         {"\\P{Cf}*\\P{Co}", "\n", "\n|"},
+         {"\\S*\\W", "ab!", "ab!|"},
+         {"[^\\p{L}]*\\P{N}", "1 ", "1 |"}});
+}
+
+TEST_P(Semantics, FreeSpacingCommentsAreNotPatternText) {
+  Check({{"(?x)# [\n\\w+ # ]", "foo bar", "foo|bar|"},
+         {"(?x) #a (b) [c\n|[\\W]", "a b", ""},
+         {"(?x:# [\n\\w+ # ]\n)", "foo bar", "foo|bar|"},
+         {"(?x)(?-x)# [\\w]", "x# é", "# é|"},   // after (?-x), # is a character again
+         {"(?:(?x)a) # [\\w]", "a # é", "a # é|"},  // (?x) ends with its group
+         {"(?x)[#]\\w", "#a", "#a|"}});             // in a class, # is a character
+}
+
+TEST_P(Semantics, PatternsWrittenForThePlatformBehaveAsThere) {
+  Check({{"[\\v]", "a\rb\x0B" "c\n", "\x0B|"},
+         {"\\v", "\r\n\x0B\f", "\x0B|"},
+         {"(?<y>\\d+)-(\\d+)-\\1", "12-34-34", "12-34-34|"},
+         {"(?'a1'.)(\\1)", "éé", ""},
+         {"(?<y>a)?(b)(?(1)c|d)", "bd abc", "abc|"},
+         {"(?<w>a)|(?<w>b)", "abc", "a|b|"},
+         {"()\\k<1>", "ab", ""},
+         {"(a)\\k<1>", "aab", "aa|"},
+         {"\\D(?m)^", "\n", "\n|"},
+         {"[.-.]", "a.b", ".|"},
+         {"[=a=]", "a=b", "a|=|"}});
+}
+
+TEST_P(Semantics, WordCharactersIncludeMarksAndJoinControls) {
+  Check({{"\\w+", "हिन्दी", "हिन्दी|"},
+         {"\\w+", "e\u0301t\u00E9", "e\u0301t\u00E9|"},
+         {"\\w+", "ภาษาไทย عَرَبِيّ", "ภาษาไทย|عَرَبِيّ|"},
+         {"\\w+", "می\u200Cخواهم a\u20DD", "می\u200Cخواهم|a\u20DD|"},
+         {"\\W", "e\u0301", ""},
+         {"e\\B", "e\u0301", "e|"},
+         {"\\b\\w+\\b", "(हिन्दी)", "हिन्दी|"},
+         {"[[:word:]]+", "हिन्दी", "हिन्दी|"},
+         {"\\w+", "x²½Ⅻ", "x|"}});
+}
+
+TEST_P(Semantics, BigPatternsCompile) {
+  std::string many;
+  for (int k = 0; k < 2000; ++k) many += "\\b";
+  EXPECT_EQ(Kept("ab cd", many + "\\w+"), "ab|cd|");
+  std::string huge;
+  for (int k = 0; k < 200'000; ++k) huge += "\\b";  // 400 KB
+  EXPECT_EQ(Kept("ab cd", huge + "cd\\B|cd" + huge), "cd|");
+  // Where the engine gives up at an item the user wrote, the message names it.
+  std::string lookbehinds;
+  for (int k = 0; k < 2000; ++k) lookbehinds += "(?<=a)";
+  const std::string message = Kept("a", lookbehinds + "\\b");
+  EXPECT_NE(message.find("at \\b at position 12000 of the pattern"), std::string::npos) << message;
+}
+
+}  // namespace

@@ -1,0 +1,216 @@
+// The search loop: strides, the line prefilter, stopping, JIT stack and
+// interpreter paths. Every variant must give exactly the unrestricted result.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "filter/LiteralPrefilter.h"
+#include "filter/PatternFilter.h"
+
+namespace {
+
+namespace sf = siftwell::filter;
+using sf::FilterError;
+using sf::MatchLimits;
+
+std::string Shown(const sf::FilterResult& r) { return r.ok ? r.text : "<error: " + r.error.message + ">"; }
+
+MatchLimits Plain(bool jit) {
+  MatchLimits l;
+  l.jit = jit;
+  l.matchLimit = 100000;
+  l.matchLimitFollowsText = false;
+  l.strideBytes = SIZE_MAX;
+  l.prefilter = false;
+  return l;
+}
+
+// Random texts over a small alphabet with line breaks, the literals the
+// patterns look for, non-ASCII letters and invalid bytes.
+std::string RandomText(std::mt19937& rng) {
+  static const char* pieces[] = {"a", "b", "E", "R", "O", "W", "A", "N", " ", "\n", "\n", "\r", "é", "Ж",
+                                 "\xff", "\x80", "\xe2\x82", "ERROR", "WARN", "warn", "Error", "1", "42", "_",
+                                 "K", "\xe2\x84\xaa", "\xc5\xbf", "s", "x", "@", "."};
+  std::string t;
+  const int n = std::uniform_int_distribution<int>(0, 120)(rng);
+  for (int i = 0; i < n; ++i) t += pieces[rng() % std::size(pieces)];
+  return t;
+}
+
+std::string RandomPattern(std::mt19937& rng, int depth = 0) {
+  static const char* atoms[] = {"ERROR", "WARN", "a", "b", "é", "Ж", ".", "\\w", "\\d", "\\s", "[a-c]", "[^\\n]",
+                                "[^a]", "\\b", "^", "$", "E", "R", "x", "@", "\\.", "(?i)warn", "(?i:error)",
+                                "(?m)", "(?s)", "\\p{L}", "\\W", "(?<=a)", "(?=b)", "(?!E)", "\\n", "s", "k",
+                                "\\x{416}", "\\Qa.b\\E", "\\A", "\\z"};
+  static const char* quants[] = {"", "", "", "*", "+", "?", "{2}", "{1,3}", "*?", "+?", "++"};
+  std::string p;
+  const int items = std::uniform_int_distribution<int>(1, 4)(rng);
+  for (int i = 0; i < items; ++i) {
+    if (depth < 2 && rng() % 6 == 0) {
+      p += rng() % 2 ? "(" : "(?:";
+      p += RandomPattern(rng, depth + 1);
+      p += ')';
+    } else {
+      p += atoms[rng() % std::size(atoms)];
+    }
+    p += quants[rng() % std::size(quants)];
+  }
+  if (rng() % 4 == 0) p += "|" + RandomPattern(rng, depth + 1);
+  return p;
+}
+
+TEST(Search, StridesAndPrefilterGiveTheUnrestrictedResult) {
+  std::mt19937 rng(20261207);
+  int prefiltered = 0;
+  static const char* lineCores[] = {"ERROR", "WARN|ERROR", "(?:WARN|E)", "Error", "é", "\\bERROR", "E.R",
+                                    "(?i)error", "ERROR\\d?"};
+  for (int round = 0; round < 3000; ++round) {
+    // Every fourth pattern keeps the lines that hold something.
+    const std::string pattern =
+        round % 4 ? RandomPattern(rng)
+                  : std::string(rng() % 2 ? "(?m)" : "(?mi)") + "^.*" + lineCores[rng() % std::size(lineCores)] + ".*$";
+    const std::string text = RandomText(rng);
+    if (!sf::PlanLiterals(pattern).literals.empty()) ++prefiltered;
+    for (bool jit : {true, false}) {
+      const MatchLimits plain = Plain(jit);
+      const std::string keep = Shown(sf::Keep(text, pattern, "|", plain));
+      const sf::FilterResult whole = sf::Remove(text, pattern, plain);
+      if (!whole.ok && whole.error.kind == FilterError::Kind::Limit) continue;  // a runaway: nothing to compare
+      const std::string remove = Shown(whole);
+      for (std::size_t stride : {std::size_t{1}, std::size_t{2}, std::size_t{7}, std::size_t{0}}) {
+        for (bool prefilter : {false, true}) {
+          MatchLimits l = plain;
+          l.strideBytes = stride;
+          l.prefilter = prefilter;
+          ASSERT_EQ(Shown(sf::Keep(text, pattern, "|", l)), keep)
+              << "pattern " << pattern << " text " << ::testing::PrintToString(text) << " stride " << stride
+              << " prefilter " << prefilter << " jit " << jit;
+          ASSERT_EQ(Shown(sf::Remove(text, pattern, l)), remove) << pattern;
+        }
+      }
+    }
+    // The interpreter (valid runs matched one by one) agrees with the JIT.
+    // (PCRE2 10.42's interpreter lets \z match before an invalid byte.)
+    if (pattern.find("\\z") != std::string::npos) continue;
+    if (!sf::Remove(text, pattern, Plain(false)).ok || !sf::Remove(text, pattern, Plain(true)).ok) continue;
+    ASSERT_EQ(Shown(sf::Keep(text, pattern, "|", Plain(false))), Shown(sf::Keep(text, pattern, "|", Plain(true))))
+        << "pattern " << pattern << " text " << ::testing::PrintToString(text);
+  }
+  EXPECT_GT(prefiltered, 300);  // the prefilter was really exercised
+}
+
+TEST(Search, PrefilterPlans) {
+  auto lits = [](std::string_view p) {
+    std::string s;
+    for (const auto& l : sf::PlanLiterals(p).literals) s += (l.caseless ? "i:" : "") + l.bytes + ",";
+    return s;
+  };
+  EXPECT_EQ(lits("(?m)^.*ERROR.*$"), "ERROR,");
+  EXPECT_EQ(lits("WARN|ERROR|FATAL"), "WARN,ERROR,FATAL,");
+  EXPECT_EQ(lits("(?i)TIMEOUT"), "i:TIMEOUT,");
+  EXPECT_EQ(lits("[\\w.+-]+@[\\w-]+\\.[\\w.-]+"), "@,");
+  EXPECT_EQ(lits("(?<=user=)\\w+"), "");   // the literal is outside the match
+  EXPECT_TRUE(sf::PlanLiterals("(?m)^.*ERROR.*$").wholeLine);
+  EXPECT_TRUE(sf::PlanLiterals("(?mi)^.*(?:WARN|ERROR).*$").wholeLine);
+  for (const char* p : {"(?m)^.*\\bERROR.*$", "(?m)^.*ERRORS?.*$", "(?m)^.*ERROR\\.*$", "^.*ERROR.*$",
+                        "(?m)^.*ERR(?-m)OR.*$", "(?m)^.*WARN|ERROR.*$"})
+    EXPECT_FALSE(sf::PlanLiterals(p).wholeLine) << p;
+  // Declined: a match may cross lines, the literal is optional, or the
+  // construct is not analysed.
+  for (const char* p : {"(?s)ERROR.*", "ERROR\\s+x", "ERROR\\n", "(?:ERROR)?x", "ERROR|x*", "(?x)ERROR",
+                        "(\\w+)ERROR\\1", "(*COMMIT)ERROR", "[^a]ERROR", "\\GERROR", "(?i)ks", "(?i)été",
+                        "\\KERROR", "\\p{Cc}ERROR", "ERROR\\D"}) {
+    const sf::LiteralPlan plan = sf::PlanLiterals(p);
+    EXPECT_TRUE(plan.literals.empty()) << p;
+    EXPECT_FALSE(plan.declined.empty()) << p;
+  }
+}
+
+TEST(Search, CaselessAsciiLettersHaveNoOtherPartners) {
+  // The prefilter folds ASCII letters only; except k and s (declined), no
+  // other character may match an ASCII letter caselessly.
+  std::string all;
+  for (uint32_t c = 0x80; c < 0x30000; ++c) {
+    if (c >= 0xD800 && c <= 0xDFFF) continue;
+    if (c < 0x800) all += {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
+    else if (c < 0x10000)
+      all += {static_cast<char>(0xE0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
+              static_cast<char>(0x80 | (c & 0x3F))};
+    else
+      all += {static_cast<char>(0xF0 | (c >> 18)), static_cast<char>(0x80 | ((c >> 12) & 0x3F)),
+              static_cast<char>(0x80 | ((c >> 6) & 0x3F)), static_cast<char>(0x80 | (c & 0x3F))};
+  }
+  for (char c = 'a'; c <= 'z'; ++c) {
+    const sf::FilterResult r = sf::Keep(all, std::string("(?i)") + c, "");
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.text.empty(), c != 'k' && c != 's') << c << ": " << r.text;
+  }
+}
+
+// Stops when a deadline passes, as a caller's Cancel would; counts what it heard.
+class DeadlineSink : public sf::ResultSink {
+ public:
+  explicit DeadlineSink(std::chrono::milliseconds after) : deadline_(std::chrono::steady_clock::now() + after) {}
+  bool Piece(std::string_view) override { return true; }
+  bool Progress(std::size_t scanned) override {
+    monotonic_ &= scanned >= last_;
+    last_ = scanned;
+    ++calls_;
+    return std::chrono::steady_clock::now() < deadline_;
+  }
+  std::chrono::steady_clock::time_point deadline_;
+  std::size_t last_ = 0;
+  int calls_ = 0;
+  bool monotonic_ = true;
+};
+
+TEST(Search, PathologicalPatternIsStoppedBetweenStrides) {
+  // Every start position costs milliseconds; one unbounded call over this
+  // text would take hours.
+  std::string text;
+  while (text.size() < (1u << 20)) text += std::string(19, 'a') + "b";
+  for (bool jit : {true, false}) {
+    MatchLimits l;
+    l.jit = jit;
+    DeadlineSink sink(std::chrono::milliseconds(600));  // one start position may take 0.2 s here
+    const auto err = sf::RemoveTo(text, "(a?){20}a{20}", l, sink);
+    ASSERT_TRUE(err.has_value());
+    EXPECT_EQ(err->kind, FilterError::Kind::Stopped);
+    EXPECT_GE(sink.calls_, 3) << (jit ? "JIT" : "interpreter");  // progress was reported while it ran
+    EXPECT_GT(sink.last_, 0u);
+    EXPECT_LT(sink.last_, text.size() / 10);  // ... and it stopped long before the end
+    EXPECT_TRUE(sink.monotonic_);
+  }
+}
+
+TEST(Search, ProgressReachesTheEndOfAnOrdinaryRun) {
+  std::string text;
+  for (int i = 0; i < 200000; ++i) text += "line " + std::to_string(i) + (i % 7 ? " ok\n" : " ERROR\n");
+  DeadlineSink sink(std::chrono::hours(1));
+  ASSERT_FALSE(sf::KeepTo(text, "(?m)^.*ERROR.*$", "\n", MatchLimits{}, sink).has_value());
+  EXPECT_EQ(sink.last_, text.size());
+  EXPECT_GE(sink.calls_, 2);
+  EXPECT_TRUE(sink.monotonic_);
+}
+
+TEST(Search, NoJitPatternsUseTheInterpreter) {
+  EXPECT_EQ(Shown(sf::Keep("a1b22", "(*NO_JIT)\\d+", ",")), "1,22,");
+  EXPECT_EQ(Shown(sf::Remove("a1b22\xff", "(*NO_JIT)\\d+")), "ab\xff");
+}
+
+TEST(Search, JitStackGrowsOnDemandUpToTheBound) {
+  // Needs far more than the 32 KiB a search starts with.
+  const std::string text = std::string(1u << 20, 'a') + "c";
+  MatchLimits l;
+  const sf::FilterResult r = sf::Keep(text, "(?:(a)|b)*c", "", l);
+  ASSERT_TRUE(r.ok) << r.error.message;
+  EXPECT_EQ(r.text.size(), text.size());
+  l.jitStackBytes = 256 * 1024;
+  l.heapLimitKiB = 256;
+  EXPECT_EQ(sf::Keep(text, "(?:(a)|b)*c", "", l).error.kind, FilterError::Kind::Limit);
+}
+
+}  // namespace

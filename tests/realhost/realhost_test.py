@@ -1,0 +1,445 @@
+#!/usr/bin/env python3
+"""Siftwell in a real Notepad++, driven from outside as a user would.
+
+Installs the packaged DLL (the zip Plugins Admin would get) into a fresh portable Notepad++
+(plugins/Siftwell/Siftwell.dll), starts it under Wine with three documents (two tabs in the main
+view, one in the second view) and runs the named checks below through siftwell-drive.exe: real
+clicks and keystrokes, windows found by class and title, the editor's text read from its memory.
+
+Needs the Notepad++ builds in ../shared/notepad++ (beside the repository; SIFTWELL_NPP_DIR
+overrides). Without them it prints one "skipped: ..." line and exits 77 (ctest: skipped).
+Exit 0 when every check passed, 1 otherwise.
+"""
+
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tarfile
+import time
+import traceback
+import zipfile
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "tools" / "driver"))
+from driver import DriveError, Driver, Notepad, winpath  # noqa: E402
+
+SKIPPED = 77
+REPORT = None  # the run's lines, also kept in <work>/report.txt for scripts/test to show
+
+
+def say(line):
+    print(line, flush=True)
+    if REPORT is not None:
+        with open(REPORT, "a", encoding="utf-8") as f:
+            f.write(line + "\n")
+BOM = b"\xef\xbb\xbf"
+WM_CLOSE, WM_NULL = 0x0010, 0x0000
+CRLF = b"\r\n"
+
+# The documents, as the views hold them (UTF-8, the files carry a BOM).
+DOC_A = "alpha 1\r\nbeta 22\r\ncafé 333 ünïcode\r\n".encode()        # main view, first tab
+DOC_B = "one two three\r\n".encode()                                # main view, second tab
+DOC_C = "naïve 12 résumé 3 ok\r\n".encode()                         # second view
+KEEP_A = b"1\r\n22\r\n333\r\n"                                      # keep \d+
+KEEP_B = b"two\r\nthree\r\n"                                        # keep t\w+
+REMOVE_C = "naïve résumé ok\r\n".encode()                           # remove \s\d+
+LABELS = {"Regex Pattern:", "Delimiter:"}
+
+
+class CheckFailed(Exception):
+    pass
+
+
+def expect(condition, why):
+    if not condition:
+        raise CheckFailed(why)
+
+
+def show(data, limit=80):
+    text = repr(data)
+    return text if len(text) <= limit else text[:limit] + "..."
+
+
+class Suite:
+    def __init__(self, arch, d, npp, work):
+        self.arch, self.d, self.npp, self.work = arch, d, npp, work
+        self.n = npp.n
+        self.results = []
+        self.main_view = self.sub_view = None
+        self.loaded = True  # until the load check says otherwise
+
+    # ---------------------------------------------------------------- reporting
+    def run(self, name, check, needs_plugin=True):
+        started = time.monotonic()
+        if needs_plugin and not self.loaded:
+            self.results.append((name, False))
+            say(f"[{self.arch}] FAIL {name}: not run, the plugin is not loaded")
+            return False
+        try:
+            check()
+            ok, why = True, ""
+        except (CheckFailed, DriveError) as e:
+            ok, why = False, str(e)
+        except Exception:  # a fault of the suite itself still names the check
+            ok, why = False, traceback.format_exc().strip().splitlines()[-1]
+        self.results.append((name, ok))
+        took = time.monotonic() - started
+        if not ok:  # what the screen showed, for the log
+            try:
+                shot = self.work / f"failed-{name}.png"
+                Driver.screenshot(shot)
+                why += f" (screen: {shot})"
+            except (OSError, KeyError, subprocess.CalledProcessError):
+                pass
+            self.close_menus()
+        say(f"[{self.arch}] {'PASS' if ok else 'FAIL'} {name} ({took:.1f} s){': ' + why if why else ''}")
+        return ok
+
+    # ---------------------------------------------------------------- helpers
+    def texts(self):
+        return self.npp.text(self.main_view), self.npp.text(self.sub_view)
+
+    def wait_text(self, view, expected, what, timeout=20):
+        try:
+            Driver.wait_until(lambda: self.npp.text(view) == expected, timeout, what)
+        except DriveError:
+            raise CheckFailed(f"{what}: the view holds {show(self.npp.text(view))}, expected {show(expected)}")
+
+    def filter_window(self, timeout=10):
+        return self.d.wait_window("frmMyDlg", timeout=timeout)
+
+    def controls(self, dlg):
+        kids = [k for k in self.d.children(dlg) if k.visible]
+        edits = sorted((k for k in kids if k.cls == "Edit"), key=lambda k: self.d.rect(k.hwnd).top)
+        expect(len(edits) >= 2, f"the filter window shows {len(edits)} text fields, expected 2")
+        buttons = {k.text.replace("&", ""): k.hwnd for k in kids if k.cls == "Button"}
+        for label in ("Keep Pattern", "Everything BUT pattern"):
+            expect(label in buttons, f"no button \"{label}\" in the filter window")
+        return edits[0].hwnd, edits[1].hwnd, buttons["Keep Pattern"], buttons["Everything BUT pattern"]
+
+    def status(self, dlg):
+        """The message the filter window shows, if any."""
+        for k in self.d.children(dlg):
+            if k.visible and k.cls == "Static" and k.text and k.text not in LABELS:
+                return k.text
+        return ""
+
+    def set_field(self, field, text):
+        """Click into a field, replace its text by typing, wait until it shows it."""
+        self.d.click(field)
+        self.d.keys("end", "shift+home", "delete")
+        if text:
+            self.d.type(text)
+        Driver.wait_until(lambda: self.d.text(field) == text, 10, f"the field to show {text!r}")
+
+    def barrier(self, field):
+        """Returns once keystrokes sent before it have been handled: types into `field` and waits."""
+        before = self.d.text(field)
+        self.d.click(field)
+        self.d.keys("end")
+        self.d.type("~")
+        Driver.wait_until(lambda: self.d.text(field) == before + "~", 10, "typed text to arrive")
+        self.d.keys("back")
+        Driver.wait_until(lambda: self.d.text(field) == before, 10, "typed text to go")
+        time.sleep(0.3)  # work started by an earlier key may still be finishing
+
+    def focus_view(self, view):
+        self.d.click(view)
+        index = 0 if view == self.main_view else 1
+        Driver.wait_until(lambda: self.npp.current_view_index() == index, 10, "the view to become current")
+
+    def close_menus(self):
+        """Leaves a menu that a failed check left open, so that later keys reach the windows."""
+        try:
+            for _ in range(3):
+                if not any(w.cls == "#32768" and w.visible for w in self.d.windows()):
+                    return
+                self.d.keys("escape")
+                time.sleep(0.2)
+        except DriveError:
+            pass
+
+    def close_filter_window(self):
+        dlg = self.d.find_window("frmMyDlg")
+        if dlg:
+            self.d.post(dlg, WM_CLOSE)
+            Driver.wait_until(lambda: not self.d.exists(dlg), 10, "the filter window to close")
+
+    def open_by_shortcut(self):
+        self.focus_view(self.main_view)
+        self.d.keys("ctrl+shift+x")
+        return self.filter_window()
+
+    def ensure_filter_window(self):
+        return self.d.find_window("frmMyDlg") or self.open_by_shortcut()
+
+    def plugin_submenu(self, downs):
+        """Plugins > Siftwell > the item `downs` places below the first, with the keyboard."""
+        self.d.front(self.npp.main)
+        self.d.keys("alt+p")
+        menus = lambda: [w for w in self.d.windows() if w.cls == "#32768" and w.visible]
+        Driver.wait_until(lambda: len(menus()) == 1, 10, "the Plugins menu to open")
+        self.d.keys("right")
+        Driver.wait_until(lambda: len(menus()) == 2, 10, "the Siftwell submenu to open")
+        self.d.keys(*(["down"] * downs), "enter")
+        Driver.wait_until(lambda: not menus(), 10, "the menus to close")
+
+    # ---------------------------------------------------------------- checks
+    def check_load(self):
+        # The host relays a message to a plugin module it has loaded, and only then answers TRUE.
+        name = "Siftwell.dll\0".encode("utf-16-le")
+        info = bytes(24)  # CommunicationInfo: message number, source name, data (all zero)
+        found = self.d.send(self.npp.main, self.n["NPPM_MSGTOPLUGIN"], name, info)
+        self.loaded = found == 1
+        expect(self.loaded, "Notepad++ does not know a plugin module Siftwell.dll")
+
+    def check_menu_about(self):
+        self.plugin_submenu(0)
+        about = self.d.wait_window("about", "About")
+        text = " ".join(k.text for k in self.d.children(about) if k.cls == "Static" and k.visible)
+        expect("Siftwell" in text, f"the About window says {text!r}")
+        self.d.post(about, WM_CLOSE)
+        Driver.wait_until(lambda: not self.d.exists(about), 10, "the About window to close")
+        self.plugin_submenu(0)
+        again = self.d.wait_window("about", "About")
+        self.d.post(again, WM_CLOSE)
+        Driver.wait_until(lambda: not self.d.exists(again), 10, "the second About window to close")
+
+    def check_menu_open(self):
+        self.close_filter_window()
+        self.plugin_submenu(1)
+        dlg = self.d.wait_window("frmMyDlg", "Siftwell")
+        pattern, delimiter, _, _ = self.controls(dlg)
+        expect(self.d.text(pattern) == "", f"a new window's pattern field holds {self.d.text(pattern)!r}")
+        expect(self.d.text(delimiter) == "\\n", f"a new window's delimiter is {self.d.text(delimiter)!r}")
+        self.close_filter_window()
+
+    def check_shortcut(self):
+        self.close_filter_window()
+        dlg = self.open_by_shortcut()
+        expect(self.d.text(dlg) == "Siftwell", f"the window is titled {self.d.text(dlg)!r}")
+
+    def check_toolbar_button(self):
+        self.close_filter_window()
+        command = self.n["ID_PLUGINS_CMD"] + 1  # "Open Siftwell", the plugin's second command
+        bar, r = self.npp.toolbar_button_rect(command)
+        expect(r is not None and r.right > r.left, "the toolbar has no button for \"Open Siftwell\"")
+        centre = ((r.left + r.right) // 2, (r.top + r.bottom) // 2)
+        self.d.click(bar, *centre)
+        dlg = self.filter_window()
+        pattern, _, _, _ = self.controls(dlg)
+        self.set_field(pattern, "kept")
+        # Again while it is open: the same window comes up, fields as they were.
+        self.d.click(bar, *centre)
+        time.sleep(0.3)
+        windows = [w for w in self.d.windows() if w.cls == "frmMyDlg" and w.visible]
+        expect(len(windows) == 1, f"{len(windows)} filter windows are open")
+        expect(windows[0].hwnd == dlg and self.d.text(pattern) == "kept", "the open window was replaced")
+
+    def check_keep_main(self):
+        dlg = self.ensure_filter_window()
+        pattern, _, keep, _ = self.controls(dlg)
+        self.focus_view(self.main_view)
+        self.set_field(pattern, r"\d+")
+        self.d.click(keep)
+        self.wait_text(self.main_view, KEEP_A, "Keep on the main view")
+        expect(self.npp.text(self.sub_view) == DOC_C, "Keep on the main view changed the second view")
+
+    def check_undo(self, view, original):
+        self.focus_view(view)
+        expect(self.d.send(view, self.n["SCI_CANUNDO"]) == 1, "there is nothing to undo")
+        self.d.keys("ctrl+z")
+        self.wait_text(view, original, "one undo")
+        expect(self.d.send(view, self.n["SCI_CANUNDO"]) == 0, "more than one undo step was recorded")
+        expect(self.d.send(view, self.n["SCI_GETMODIFY"]) == 0, "the document is still marked modified")
+
+    def check_remove_sub(self):
+        dlg = self.ensure_filter_window()
+        pattern, _, _, remove = self.controls(dlg)
+        self.focus_view(self.sub_view)
+        self.set_field(pattern, r"\s\d+")
+        self.d.click(remove)
+        self.wait_text(self.sub_view, REMOVE_C, "Remove on the second view")
+        expect(self.npp.text(self.main_view) == DOC_A, "Remove on the second view changed the main view")
+
+    def check_rejected(self):
+        dlg = self.ensure_filter_window()
+        pattern, _, keep, remove = self.controls(dlg)
+        self.focus_view(self.sub_view)
+        for button, name in ((keep, "Keep"), (remove, "Remove")):
+            self.set_field(pattern, "(")
+            self.d.click(button)
+            message = Driver.wait_until(lambda: self.status(dlg), 10, f"a message after {name} with \"(\"")
+            say(f"[{self.arch}]   {name} with \"(\": {message}")
+            self.barrier(pattern)
+            expect(self.texts() == (DOC_A, DOC_C), f"{name} with a rejected pattern changed a document")
+        self.set_field(pattern, "")
+        self.d.click(keep)
+        self.barrier(pattern)
+        expect(self.texts() == (DOC_A, DOC_C), "Keep with an empty pattern changed a document")
+
+    def check_enter_escape(self):
+        dlg = self.ensure_filter_window()
+        pattern, _, _, _ = self.controls(dlg)
+        self.focus_view(self.sub_view)
+        self.set_field(pattern, r"\d+")
+        self.d.keys("enter")
+        self.barrier(pattern)
+        expect(self.texts() == (DOC_A, DOC_C), "Enter in the pattern field changed a document")
+        self.d.click(pattern)
+        self.d.keys("escape")
+        # Escape may close the window or leave it; either way nothing else happens.
+        try:
+            Driver.wait_until(lambda: not self.d.exists(dlg), 1.0, "")
+        except DriveError:
+            self.barrier(pattern)
+        expect(self.texts() == (DOC_A, DOC_C), "Escape in the filter window changed a document")
+        expect(self.d.send(self.npp.main, WM_NULL) == 0, "Notepad++ stopped answering")
+
+    def check_switch_tabs(self):
+        dlg = self.ensure_filter_window()
+        pattern, _, keep, _ = self.controls(dlg)
+        self.d.click(*self.npp.tab(0, 1))
+        self.wait_text(self.main_view, DOC_B, "the main view to show the second tab")
+        self.set_field(pattern, r"t\w+")
+        self.d.click(keep)
+        self.wait_text(self.main_view, KEEP_B, "Keep after switching tabs")
+        self.check_undo(self.main_view, DOC_B)
+        self.d.click(*self.npp.tab(0, 0))
+        self.wait_text(self.main_view, DOC_A, "the main view to show the first tab again")
+        expect(self.texts() == (DOC_A, DOC_C), "switching tabs left another document changed")
+
+    def check_clean_exit(self):
+        if self.loaded:
+            self.ensure_filter_window()  # the window is open while the host shuts down
+        # A document left changed by an earlier failure must not hold the exit up with a question.
+        self.npp.command("IDM_FILE_SAVEALL")
+        self.d.post(self.npp.main, WM_CLOSE)
+        deadline = time.monotonic() + 30
+        code = None
+        while code is None and time.monotonic() < deadline:
+            code = self.d.wait_exit(0.2)
+            if code is None:
+                boxes = [w for w in self.d.windows() if w.cls == "#32770" and w.visible]
+                if boxes:
+                    said = " / ".join(k.text for b in boxes for k in self.d.children(b.hwnd) if k.text)
+                    raise CheckFailed(f"a message box came up at exit: {said}")
+        expect(code is not None, "Notepad++ did not exit within 30 s")
+        expect(code == 0, f"Notepad++ ended with code {code:#x}")
+        pid = self.d.pid()
+        left = [f"{exe} ({p})" for p, parent, exe in self.d.processes() if pid in (p, parent)]
+        expect(not left, f"still running after the exit: {', '.join(left)}")
+
+    def check_settings_file(self):
+        ini = self.work / "npp" / "plugins" / "Config" / "Siftwell.ini"
+        expect(ini.is_file(), "no settings file after exit")
+        text = ini.read_text(encoding="utf-8", errors="replace")
+        # Seeded with 7: read as on, written back as 1.
+        expect(re.search(r"^\[SomeSection\]\s*^SomeKey=1\s*$", text, re.M),
+               f"the settings file holds {text!r}")
+
+
+def find_tarball(npp_dir, arch):
+    machine = "i686" if arch == "x86" else "x86_64"
+    found = sorted(npp_dir.glob(f"npp-v*-{machine}.tar.xz"))
+    return found[-1] if found else None
+
+
+def prepare(work, tarball, package):
+    work.mkdir(parents=True)
+    with tarfile.open(tarball) as tar:
+        tar.extractall(work)
+    (next(p for p in work.iterdir() if p.is_dir() and p.name.startswith("npp-"))).rename(work / "npp")
+    plugin = work / "npp" / "plugins" / "Siftwell"
+    plugin.mkdir(parents=True)
+    with zipfile.ZipFile(package) as z:  # as Plugins Admin does: the zip into plugins\<folder>\
+        z.extractall(plugin)
+    config = work / "npp" / "plugins" / "Config"
+    config.mkdir(parents=True, exist_ok=True)
+    (config / "Siftwell.ini").write_text("[SomeSection]\r\nSomeKey=7\r\n", encoding="ascii")
+    files = []
+    for name, text in (("a.txt", DOC_A), ("b.txt", DOC_B), ("c.txt", DOC_C)):
+        (work / name).write_bytes(BOM + text)
+        files.append(work / name)
+    return files
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("--build", required=True, type=Path, help="the Windows build directory (win32 or win64)")
+    p.add_argument("--zip", type=Path, help="the package to install (default: the build's own)")
+    a = p.parse_args()
+
+    npp_dir = Path(os.environ.get("SIFTWELL_NPP_DIR", ROOT.parent / "shared" / "notepad++"))
+    work = a.build / "realhost"
+    shutil.rmtree(work, ignore_errors=True)
+    if not npp_dir.is_dir():
+        print(f"skipped: no Notepad++ build given ({npp_dir} not found)")
+        return SKIPPED
+    package = a.zip or next(iter(sorted((a.build / "package").glob("Siftwell-*.zip"))), None)
+    if package is None or not package.is_file():
+        print(f"no package in {a.build / 'package'}: build the siftwell_package target first")
+        return 1
+    arch = "x64" if package.stem.endswith("-x64") else "x86"
+    tarball = find_tarball(npp_dir, arch)
+    if tarball is None:
+        print(f"no Notepad++ build for {arch} in {npp_dir}")
+        return 1
+
+    files = prepare(work, tarball, package)
+    global REPORT
+    REPORT = work / "report.txt"
+    started = time.monotonic()
+    say(f"[{arch}] {package.name} in {tarball.name}")
+    with Driver(a.build) as d:
+        suite = None
+        try:
+            npp = Notepad.start(d, work / "npp", files)
+            suite = Suite(arch, d, npp, work)
+            # The third document goes to the second view; the main view shows the first.
+            npp.command("IDM_VIEW_GOTO_ANOTHER_VIEW")
+            Driver.wait_until(lambda: len(npp.views()) == 2, 20, "the second view")
+            suite.main_view, suite.sub_view = (v.hwnd for v in npp.views())
+            d.send(npp.main, npp.n["NPPM_SWITCHTOFILE"], 0, (winpath(files[0]) + "\0").encode("utf-16-le"))
+            Driver.wait_until(lambda: suite.texts() == (DOC_A, DOC_C), 20, "the documents in their views")
+
+            checks = [
+                ("load", suite.check_load),
+                ("plugins-menu-about", suite.check_menu_about),
+                ("plugins-menu-open", suite.check_menu_open),
+                ("shortcut-ctrl-shift-x", suite.check_shortcut),
+                ("toolbar-button", suite.check_toolbar_button),
+                ("keep-main-view", suite.check_keep_main),
+                ("undo-main-view", lambda: suite.check_undo(suite.main_view, DOC_A)),
+                ("remove-second-view", suite.check_remove_sub),
+                ("undo-second-view", lambda: suite.check_undo(suite.sub_view, DOC_C)),
+                ("rejected-and-empty-pattern", suite.check_rejected),
+                ("enter-escape", suite.check_enter_escape),
+                ("switch-tabs-window-open", suite.check_switch_tabs),
+                ("clean-exit", suite.check_clean_exit),
+                ("settings-file", suite.check_settings_file),
+            ]
+            for name, check in checks:
+                suite.run(name, check, needs_plugin=name not in ("load", "clean-exit"))
+        except (DriveError, CheckFailed) as e:
+            say(f"[{arch}] FAIL setup: {e}")
+            if suite is None:
+                return 1
+            suite.results.append(("setup", False))
+        finally:
+            try:
+                d.kill()
+            except DriveError:
+                pass
+    passed = sum(ok for _, ok in suite.results)
+    failed = len(suite.results) - passed
+    say(f"[{arch}] real Notepad++: {passed} passed, {failed} failed ({time.monotonic() - started:.0f} s)")
+    return 0 if failed == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
