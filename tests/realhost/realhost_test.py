@@ -235,7 +235,7 @@ class Suite:
         self.set_field(pattern, "kept")
         # Again while it is open: the same window comes up, fields as they were.
         self.d.click(bar, *centre)
-        time.sleep(0.3)
+        self.barrier(pattern)
         windows = [w for w in self.d.windows() if w.cls == "frmMyDlg" and w.visible]
         expect(len(windows) == 1, f"{len(windows)} filter windows are open")
         expect(windows[0].hwnd == dlg and self.d.text(pattern) == "kept", "the open window was replaced")
