@@ -6,6 +6,10 @@ Installs the packaged DLL (the zip Plugins Admin would get) into a fresh portabl
 view, one in the second view) and runs the named checks below through siftwell-drive.exe: real
 clicks and keystrokes, windows found by class and title, the editor's text read from its memory.
 
+Both architectures run in the project's one Wine prefix (build/wineprefix, 64-bit): it runs the
+32-bit Notepad++ through WoW64 just as well, so no second, 32-bit prefix is made (that would cost
+about 8 s and 600 MB on first use).
+
 Needs the Notepad++ builds in ../shared/notepad++ (beside the repository; SIFTWELL_NPP_DIR
 overrides). Without them it prints one "skipped: ..." line and exits 77 (ctest: skipped).
 Exit 0 when every check passed, 1 otherwise.
