@@ -8,6 +8,8 @@ be checked against a fresh run:
 
 favicon.ico  blue disc with a soft radial gradient, transparent outside;
              16, 24, 32, 48 as 32-bit BGRA bitmaps with an AND mask, 256 as PNG
+favicon_dark.ico  the same disc drawn for a dark toolbar: lighter blues, so it
+             stands out on the host's dark background; same sizes and formats
 star.png     16 x 16 RGBA star
 star_bmp.bmp 16 x 16 8-bit palette bitmap, star on magenta (255, 0, 255)
 """
@@ -24,7 +26,11 @@ def mix(a, b, t):
     return tuple(round(x + (y - x) * t) for x, y in zip(a, b))
 
 
-def disc_pixel(size, x, y):
+LIGHT_TOOLBAR = ((150, 205, 255), (16, 64, 170))
+DARK_TOOLBAR = ((215, 236, 255), (72, 142, 238))
+
+
+def disc_pixel(size, x, y, colours=LIGHT_TOOLBAR):
     """(r, g, b, a) of the disc at pixel (x, y), y growing downwards."""
     centre = size / 2.0
     radius = size * 0.47
@@ -41,7 +47,7 @@ def disc_pixel(size, x, y):
     hx, hy = size * 0.38, size * 0.34
     d = math.hypot(x + 0.5 - hx, y + 0.5 - hy) / (radius * 1.45)
     t = min(1.0, d) ** 1.2
-    r, g, b = mix((150, 205, 255), (16, 64, 170), t)
+    r, g, b = mix(colours[0], colours[1], t)
     return (r, g, b, round(255 * covered / SUPERSAMPLE ** 2))
 
 
@@ -157,10 +163,14 @@ def main():
     os.makedirs(out_dir, exist_ok=True)
     images = [(s, icon_bitmap(render(s, disc_pixel))) for s in (16, 24, 32, 48)]
     images.append((256, png(render(256, disc_pixel))))
+    dark = lambda size, x, y: disc_pixel(size, x, y, DARK_TOOLBAR)
+    dark_images = [(s, icon_bitmap(render(s, dark))) for s in (16, 24, 32, 48)]
+    dark_images.append((256, png(render(256, dark))))
     poly = star_polygon(16)
     star = render(16, lambda _, x, y: star_pixel(poly, x, y))
     files = {
         "favicon.ico": ico(images),
+        "favicon_dark.ico": ico(dark_images),
         "star.png": png(star),
         "star_bmp.bmp": bmp8_on_magenta(star),
     }

@@ -16,4 +16,5 @@
 #include "messages/Resource.h"
 #include "messages/ScrollInfoMask.h"
 #include "messages/ScrollInfoBar.h"
+#include "messages/NppMsgNewer.h"
 #include "messages/Constants.h"

@@ -3,7 +3,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <string_view>
 
 struct ScNotification;
@@ -17,6 +19,9 @@ struct Main {
   static int32_t idMyDlg;
   static std::unique_ptr<::frmMyDlg> frmMyDlg;
   static std::unique_ptr<::about> aboutf;
+  // Where the user last left the filter window (top-left, screen pixels);
+  // none before the first time. Kept in the settings file.
+  static std::optional<std::pair<int32_t, int32_t>> filterWindowPosition;
 
   // From setInfo: settings file, then the two commands.
   static void CommandMenuInit();
@@ -24,6 +29,7 @@ struct Main {
   static void SetToolBarIcon();
   // On NPPN_SHUTDOWN: writes the settings file.
   static void PluginCleanUp();
+  // Theme changes, document switches and edits reach the open windows.
   static void OnNotification(const ScNotification& notification);
 
   static void myMenuFunction();     // "About"

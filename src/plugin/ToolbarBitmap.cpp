@@ -54,3 +54,9 @@ HBITMAP MakeToolbarBitmap(HINSTANCE module) {
   for (int64_t i = 0, n = int64_t{width} * height; i < n; ++i) pixel[i] |= 0xFF000000u;
   return bitmap.release();
 }
+
+HICON MakeToolbarIcon(HINSTANCE module, ToolbarIcon kind) {
+  const wchar_t* name = kind == ToolbarIcon::DarkMode ? L"favicon_dark" : L"favicon";
+  return static_cast<HICON>(LoadImageW(module, name, IMAGE_ICON, GetSystemMetrics(SM_CXICON),
+                                       GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR));
+}

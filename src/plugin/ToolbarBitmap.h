@@ -9,3 +9,10 @@
 // image looks right on toolbars that ignore alpha. The caller owns the bitmap.
 // Null if the icon or the bitmap cannot be made.
 HBITMAP MakeToolbarBitmap(HINSTANCE module);
+
+// The toolbar icons for the host's icon sets: `Standard` is the resource icon
+// `favicon`, `DarkMode` is `favicon_dark`, drawn lighter for a dark toolbar;
+// both at the system's icon size. The caller owns the icon; null if it cannot
+// be loaded.
+enum class ToolbarIcon { Standard, DarkMode };
+HICON MakeToolbarIcon(HINSTANCE module, ToolbarIcon kind);

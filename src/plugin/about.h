@@ -23,6 +23,8 @@ class about {
   bool IsClosed() const noexcept;
   void SetTitle(std::wstring_view title);
   void Show();  // modeless; a visible window stays as it is
+  // The host switched between light and dark mode.
+  void HostThemeChanged();
 
   // The credit line.
   static constexpr std::wstring_view CreditText = L"Siftwell, by the Siftwell developers";

@@ -7,6 +7,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <vector>
 
@@ -74,8 +75,10 @@ static_assert(std::is_same_v<decltype(NppMsg::NPPMSG | NppMsg::NPPMSG), NppMsg> 
 
 TEST(Tables, EqualTheDataRowForRowInOrder) {
   std::map<std::string, std::vector<const CompiledRow*>> byFile;
-  for (const auto& row : kCompiled) byFile[row.file].push_back(&row);
+  for (const auto& row : kCompiled)
+    if (!std::string_view(row.file).ends_with(":since")) byFile[row.file].push_back(&row);
   const std::map<std::string, size_t> counts = {
+      {"nppmsg_newer.tsv", 7},
       {"nppmsg.tsv", 149},    {"scimsg.tsv", 1011},     {"nppmenucmd.tsv", 343},
       {"langtype.tsv", 61},   {"winver.tsv", 15},       {"dockmgrmsg.tsv", 24},
       {"npptbmsg.tsv", 14},   {"preference.tsv", 264},  {"resource.tsv", 279},
@@ -93,6 +96,42 @@ TEST(Tables, EqualTheDataRowForRowInOrder) {
       EXPECT_TRUE(names.insert(data[i].name).second) << file << " repeats " << data[i].name;
     }
   }
+}
+
+// "8.5.4" -> what NPPM_GETNPPVERSION answers with wParam TRUE: 8 << 16 | 540.
+int64_t HostVersion(const std::string& text) {
+  const size_t dot = text.find('.');
+  const int64_t major = std::stoll(text.substr(0, dot));
+  std::string minor = dot == std::string::npos ? "" : text.substr(dot + 1);
+  std::erase(minor, '.');
+  while (minor.size() < 3) minor += '0';
+  return major << 16 | std::stoll(minor);
+}
+
+TEST(Tables, NewerHostMessagesStandApart) {
+  // Their own table: none of them is a row of the published host table.
+  std::set<std::string> published;
+  for (const auto& row : ReadData("nppmsg.tsv")) published.insert(row.name);
+  const auto newer = ReadData("nppmsg_newer.tsv");
+  std::map<std::string, int64_t> since;
+  for (const auto& row : kCompiled)
+    if (std::string_view(row.file) == "nppmsg_newer.tsv:since") since[row.name] = row.value;
+  ASSERT_EQ(since.size(), newer.size());
+  for (const auto& row : newer) {
+    EXPECT_EQ(published.count(row.name), 0u) << row.name;
+    EXPECT_EQ(since[row.name], HostVersion(row.kind)) << row.name << " since " << row.kind;
+    EXPECT_GE(since[row.name], int64_t{8} << 16) << row.name;
+  }
+  // The host's header builds them on its bases.
+  EXPECT_EQ(V(NppMsgNewer::NPPM_ADDTOOLBARICON_FORDARKMODE), V(NppMsg::NPPMSG) + 101);
+  EXPECT_EQ(V(NppMsgNewer::NPPM_ISDARKMODEENABLED), V(NppMsg::NPPMSG) + 107);
+  EXPECT_EQ(V(NppMsgNewer::NPPM_GETDARKMODECOLORS), V(NppMsg::NPPMSG) + 108);
+  EXPECT_EQ(V(NppMsgNewer::NPPM_DARKMODESUBCLASSANDTHEME), V(NppMsg::NPPMSG) + 112);
+  EXPECT_EQ(V(NppMsgNewer::NPPN_DARKMODECHANGED), V(NppMsg::NPPN_FIRST) + 27);
+  EXPECT_EQ(V(NppMsgNewer::dmfInit), 0x0B);
+  EXPECT_EQ(V(NppMsgNewer::dmfHandleChange), 0x0C);
+  EXPECT_EQ(NppMsgNewerSince::NPPM_ADDTOOLBARICON_FORDARKMODE, 0x00080000u);
+  EXPECT_EQ(NppMsgNewerSince::NPPM_DARKMODESUBCLASSANDTHEME, (8u << 16) | 540u);
 }
 
 TEST(Tables, SciMsgCompositionFollowsTheInterface) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -135,6 +136,14 @@ struct RecordingRunner {
   }
 };
 
+// The live count's document: these bytes, as a UTF-8 view would hold them.
+frmMyDlg::CountSource FixedDocument(std::string bytes) {
+  auto text = std::make_shared<siftwell::filter::DocumentText>();
+  text->bytes = std::move(bytes);
+  text->codePage = 65001;
+  return [text](bool) { return text; };
+}
+
 std::wstring Text(HWND hwnd) {
   wchar_t buffer[256] = {};
   GetWindowTextW(hwnd, buffer, 256);
@@ -246,7 +255,7 @@ void ExpectNoOverlapInside(HWND parent) {
 class FilterWindow : public ::testing::Test {
  protected:
   void SetUp() override {
-    window = frmMyDlg::Create(Module(), host.Handle(), runner.Runner());
+    window = frmMyDlg::Create(Module(), host.Handle(), runner.Runner(), FixedDocument(""));
     ASSERT_NE(window, nullptr);
     ASSERT_NE(window->Handle(), nullptr);
   }
@@ -462,7 +471,7 @@ TEST_F(FilterWindow, AnnouncedToTheHostWhileItLivesAndClosingIsNoticed) {
 TEST(FilterWindowLifetime, ReleasingAnOpenWindowDestroysItAndTellsTheHost) {
   TestHost host;
   RecordingRunner runner;
-  auto window = frmMyDlg::Create(Module(), host.Handle(), runner.Runner());
+  auto window = frmMyDlg::Create(Module(), host.Handle(), runner.Runner(), FixedDocument(""));
   ASSERT_NE(window, nullptr);
   HWND hwnd = window->Handle();
   window.reset();
@@ -474,13 +483,13 @@ TEST(FilterWindowLifetime, ReleasingAnOpenWindowDestroysItAndTellsTheHost) {
 TEST(FilterWindowLifetime, ANewWindowHasFreshDefaults) {
   TestHost host;
   RecordingRunner runner;
-  auto first = frmMyDlg::Create(Module(), host.Handle(), runner.Runner());
+  auto first = frmMyDlg::Create(Module(), host.Handle(), runner.Runner(), FixedDocument(""));
   ASSERT_NE(first, nullptr);
   SetWindowTextW(GetDlgItem(first->Handle(), frmMyDlg::textBox1), L"abc");
   SetWindowTextW(GetDlgItem(first->Handle(), frmMyDlg::textBox2), L",");
   SendMessageW(first->Handle(), WM_CLOSE, 0, 0);
   ASSERT_TRUE(first->IsClosed());
-  auto second = frmMyDlg::Create(Module(), nullptr, runner.Runner());  // no host: still works
+  auto second = frmMyDlg::Create(Module(), nullptr, runner.Runner(), FixedDocument(""));  // no host: still works
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(second->PatternText(), L"");
   EXPECT_EQ(second->DelimiterText(), std::wstring(L"\\n"));
@@ -490,7 +499,7 @@ TEST(FilterWindowLifetime, ANewWindowHasFreshDefaults) {
 
 TEST(WindowClasses, UnregisteredAtShutdownAndRegisteredAgainOnNextUse) {
   RecordingRunner runner;
-  auto window = frmMyDlg::Create(Module(), nullptr, runner.Runner());
+  auto window = frmMyDlg::Create(Module(), nullptr, runner.Runner(), FixedDocument(""));
   ASSERT_NE(window, nullptr);
   window.reset();
   WNDCLASSEXW info{};
@@ -498,7 +507,7 @@ TEST(WindowClasses, UnregisteredAtShutdownAndRegisteredAgainOnNextUse) {
   ASSERT_TRUE(GetClassInfoExW(Module(), L"frmMyDlg", &info));
   siftwell::ui::UnregisterWindowClasses(Module());
   EXPECT_FALSE(GetClassInfoExW(Module(), L"frmMyDlg", &info));
-  auto again = frmMyDlg::Create(Module(), nullptr, runner.Runner());
+  auto again = frmMyDlg::Create(Module(), nullptr, runner.Runner(), FixedDocument(""));
   ASSERT_NE(again, nullptr);
   EXPECT_NE(again->Handle(), nullptr);
 }

@@ -41,16 +41,38 @@ def png_pixels(data):
             for y in range(height)]
 
 
+def icon_png(data):
+    """The 256 x 256 PNG image of an .ico file."""
+    count = struct.unpack("<H", data[4:6])[0]
+    for i in range(count):
+        w, _, _, _, _, _, size, offset = struct.unpack("<BBBBHHII", data[6 + 16 * i:22 + 16 * i])
+        if w == 0:
+            return data[offset:offset + size]
+    raise AssertionError("no 256 x 256 image")
+
+
 class Images(unittest.TestCase):
     def test_generator_reproduces_committed_files(self):
         with tempfile.TemporaryDirectory() as out:
             subprocess.run([sys.executable, os.path.join(RESOURCES, "make_images.py"), out], check=True)
-            for name in ("favicon.ico", "star.png", "star_bmp.bmp"):
+            for name in ("favicon.ico", "favicon_dark.ico", "star.png", "star_bmp.bmp"):
                 with open(os.path.join(out, name), "rb") as f:
                     self.assertEqual(f.read(), read(name), name + " differs from the generator's output")
 
     def test_favicon_directory_and_images(self):
-        data = read("favicon.ico")
+        for name in ("favicon.ico", "favicon_dark.ico"):
+            with self.subTest(name):
+                self.check_icon(read(name))
+
+    def test_dark_mode_icon_is_lighter_and_stands_out_on_a_dark_toolbar(self):
+        def mean_luminance(name):
+            pixels = [px for row in png_pixels(icon_png(read(name))) for px in row if px[3] == 255]
+            return sum(0.2126 * r + 0.7152 * g + 0.0722 * b for r, g, b, _ in pixels) / len(pixels)
+        dark_toolbar = 0x20  # the host's dark background, grey 32
+        self.assertGreater(mean_luminance("favicon_dark.ico"), mean_luminance("favicon.ico") + 30)
+        self.assertGreater(mean_luminance("favicon_dark.ico") - dark_toolbar, 110)
+
+    def check_icon(self, data):
         reserved, kind, count = struct.unpack("<HHH", data[:6])
         self.assertEqual((reserved, kind, count), (0, 1, 5))
         seen = []

@@ -12,6 +12,7 @@
 #include "messages/LangType.h"
 #include "messages/NppMenuCmd.h"
 #include "messages/NppMsg.h"
+#include "messages/NppMsgNewer.h"
 #include "messages/Resource.h"
 #include "messages/SciMsg.h"
 
@@ -156,6 +157,7 @@ HostStandIn::HostStandIn(HostOptions options) : options_(std::move(options)) {
 HostStandIn::~HostStandIn() {
   Shutdown();
   if (images_ != nullptr) ImageList_Destroy(images_);
+  if (darkBrush_ != nullptr) DeleteObject(darkBrush_);
 }
 
 bool HostStandIn::LoadPlugin(const std::wstring& path, std::wstring* error) {
@@ -364,8 +366,11 @@ LRESULT HostStandIn::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
     ++clearIndicators_;
     return TRUE;
   }
+  if (auto answer = NewerMessage(msg, wParam, lParam)) return *answer;
   const auto active = activeView_;
   switch (static_cast<NppMsg>(msg)) {
+    case NppMsg::NPPM_GETNPPVERSION:
+      return static_cast<LRESULT>(options_.nppVersion);
     case NppMsg::NPPM_GETCURRENTSCINTILLA:
       if (lParam == 0) return FALSE;
       *reinterpret_cast<int*>(lParam) = active;
@@ -414,6 +419,9 @@ LRESULT HostStandIn::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
 LRESULT HostStandIn::AddToolbarIcon(int32_t cmdId, const toolbarIcons* icons) {
   if (icons == nullptr || FindCommand(cmdId) == nullptr) return FALSE;
   int image = I_IMAGENONE;
+  toolbarImages_[cmdId] = icons->hToolbarBmp != nullptr ? ToolbarImage::Bitmap
+                          : icons->hToolbarIcon != nullptr ? ToolbarImage::Icon
+                                                            : ToolbarImage::None;
   BITMAP info{};
   if (icons->hToolbarBmp != nullptr && GetObjectW(icons->hToolbarBmp, sizeof(info), &info) != 0) {
     // The plugin keeps its bitmap; the image list gets a copy at toolbar size.
@@ -426,6 +434,25 @@ LRESULT HostStandIn::AddToolbarIcon(int32_t cmdId, const toolbarIcons* icons) {
   } else if (icons->hToolbarIcon != nullptr) {
     image = ImageList_AddIcon(images_, icons->hToolbarIcon);
   }
+  return AddToolbarButton(cmdId, image);
+}
+
+// The icon of the current mode, as the host's icon sets use them.
+LRESULT HostStandIn::AddToolbarIcon(int32_t cmdId, const toolbarIconsWithDarkMode* icons) {
+  if (icons == nullptr || FindCommand(cmdId) == nullptr) return FALSE;
+  HICON icon = options_.darkMode ? icons->hToolbarIconDarkMode : icons->hToolbarIcon;
+  toolbarImages_[cmdId] = icon == nullptr            ? ToolbarImage::None
+                          : options_.darkMode        ? ToolbarImage::DarkModeIcon
+                                                     : ToolbarImage::Icon;
+  return AddToolbarButton(cmdId, icon != nullptr ? ImageList_AddIcon(images_, icon) : I_IMAGENONE);
+}
+
+HostStandIn::ToolbarImage HostStandIn::ToolbarImageOf(int32_t cmdId) const {
+  auto found = toolbarImages_.find(cmdId);
+  return found == toolbarImages_.end() ? ToolbarImage::None : found->second;
+}
+
+LRESULT HostStandIn::AddToolbarButton(int32_t cmdId, int image) {
   TBBUTTON button{};
   button.iBitmap = image < 0 ? I_IMAGENONE : image;
   button.idCommand = cmdId;
@@ -434,6 +461,79 @@ LRESULT HostStandIn::AddToolbarIcon(int32_t cmdId, const toolbarIcons* icons) {
   SendMessageW(toolbar_, TB_ADDBUTTONSW, 1, reinterpret_cast<LPARAM>(&button));
   Layout();
   return TRUE;
+}
+
+DarkModeColors HostStandIn::DarkColors() {
+  return DarkModeColors{RGB(0x20, 0x20, 0x20), RGB(0x40, 0x40, 0x40), RGB(0x40, 0x40, 0x40),
+                        RGB(0x20, 0x20, 0x20), RGB(0xB0, 0x00, 0x00), RGB(0xE0, 0xE0, 0xE0),
+                        RGB(0xC0, 0xC0, 0xC0), RGB(0x80, 0x80, 0x80), RGB(0xFF, 0xFF, 0x00),
+                        RGB(0x64, 0x64, 0x64), RGB(0x9B, 0x9B, 0x9B), RGB(0x48, 0x48, 0x48)};
+}
+
+// The dark-mode interface of today's host; a host that predates it answers 0.
+std::optional<LRESULT> HostStandIn::NewerMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (static_cast<NppMsgNewer>(msg)) {
+    case NppMsgNewer::NPPM_ADDTOOLBARICON_FORDARKMODE:
+      if (!options_.newerMessages) return 0;
+      return AddToolbarIcon(static_cast<int32_t>(wParam), reinterpret_cast<const toolbarIconsWithDarkMode*>(lParam));
+    case NppMsgNewer::NPPM_ISDARKMODEENABLED:
+      return options_.newerMessages && options_.darkMode ? TRUE : FALSE;
+    case NppMsgNewer::NPPM_GETDARKMODECOLORS:
+      if (!options_.newerMessages || wParam != sizeof(DarkModeColors) || lParam == 0) return FALSE;
+      *reinterpret_cast<DarkModeColors*>(lParam) = DarkColors();
+      return TRUE;
+    case NppMsgNewer::NPPM_DARKMODESUBCLASSANDTHEME: {
+      const auto window = reinterpret_cast<HWND>(lParam);
+      if (!options_.newerMessages || window == nullptr) return 0;
+      const auto flags = static_cast<uint32_t>(wParam);
+      themeRequests_.push_back({window, flags});
+      // Like the host: the window's background and its controls' colours
+      // follow the mode from now on; the answer is the flags it applied.
+      if (flags == static_cast<uint32_t>(NppMsgNewer::dmfInit)) {
+        SetWindowSubclass(window, &HostStandIn::DarkSubclass, 1, reinterpret_cast<DWORD_PTR>(this));
+      }
+      RedrawWindow(window, nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_FRAME);
+      return static_cast<LRESULT>(flags);
+    }
+    default:
+      return std::nullopt;
+  }
+}
+
+LRESULT CALLBACK HostStandIn::DarkSubclass(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                           DWORD_PTR data) {
+  auto* self = reinterpret_cast<HostStandIn*>(data);
+  if (msg == WM_NCDESTROY) {
+    RemoveWindowSubclass(hwnd, &HostStandIn::DarkSubclass, id);
+  } else if (self->options_.darkMode) {
+    const DarkModeColors colors = DarkColors();
+    if (self->darkBrush_ == nullptr) self->darkBrush_ = CreateSolidBrush(colors.background);
+    switch (msg) {
+      case WM_ERASEBKGND: {
+        RECT client{};
+        GetClientRect(hwnd, &client);
+        FillRect(reinterpret_cast<HDC>(wParam), &client, self->darkBrush_);
+        return TRUE;
+      }
+      case WM_CTLCOLORDLG:
+      case WM_CTLCOLORSTATIC:
+      case WM_CTLCOLOREDIT:
+      case WM_CTLCOLORBTN: {
+        const auto dc = reinterpret_cast<HDC>(wParam);
+        SetTextColor(dc, colors.text);
+        SetBkColor(dc, colors.background);
+        return reinterpret_cast<LRESULT>(self->darkBrush_);
+      }
+      default:
+        break;
+    }
+  }
+  return DefSubclassProc(hwnd, msg, wParam, lParam);
+}
+
+void HostStandIn::SetDarkMode(bool dark) {
+  options_.darkMode = dark;
+  if (options_.newerMessages) Notify(static_cast<uint32_t>(NppMsgNewer::NPPN_DARKMODECHANGED));
 }
 
 LRESULT HostStandIn::ModelessDialog(WPARAM op, HWND dialog) {
@@ -516,8 +616,10 @@ void HostStandIn::Run() {
 }
 
 void HostStandIn::SetActiveView(int32_t index) {
+  const int32_t before = activeView_;
   activeView_ = index == 0 ? 0 : 1;
   if (options_.show && views_[activeView_] != nullptr) SetFocus(views_[activeView_]);
+  if (started_ && before != activeView_) Notify(Msg(NppMsg::NPPN_BUFFERACTIVATED));
 }
 
 std::string HostStandIn::Text(int32_t view) const {

@@ -30,6 +30,19 @@ struct HostOptions {
   bool quitOnClose = false;   // closing the main window ends the loop (the exe)
   int32_t width = 1000;
   int32_t height = 700;
+  // What the version query answers (wParam TRUE form: major << 16 | minor
+  // digits padded to three); 8.9.7 by default.
+  uint32_t nppVersion = (8u << 16) | 970u;
+  // false: answers 0 to the newer messages (dark mode, dark-mode toolbar
+  // icon), as a host that predates them does.
+  bool newerMessages = true;
+  bool darkMode = false;
+};
+
+// One theming request a plugin made for one of its windows.
+struct ThemeRequest {
+  HWND window;
+  uint32_t flags;
 };
 
 // One message the main window received: every host message (from WM_USER up)
@@ -110,6 +123,16 @@ class HostStandIn {
   // Sends a notification with this code to every plugin's beNotified.
   void Notify(uint32_t code);
 
+  // Dark mode, switched as the user switches it: windows themed through the
+  // host follow, and plugins hear of it.
+  bool DarkMode() const { return options_.darkMode; }
+  void SetDarkMode(bool dark);
+  static DarkModeColors DarkColors();
+  const std::vector<ThemeRequest>& ThemeRequests() const { return themeRequests_; }
+  // Which icon the dark-mode toolbar message put on a button: the light or the dark one.
+  enum class ToolbarImage { None, Bitmap, Icon, DarkModeIcon };
+  ToolbarImage ToolbarImageOf(int32_t cmdId) const;
+
  private:
   struct Plugin;
   struct Command {
@@ -131,6 +154,11 @@ class HostStandIn {
   void BuildMenu(size_t pluginIndex);
   void BuildAccelerators();
   LRESULT AddToolbarIcon(int32_t cmdId, const toolbarIcons* icons);
+  LRESULT AddToolbarIcon(int32_t cmdId, const toolbarIconsWithDarkMode* icons);
+  LRESULT AddToolbarButton(int32_t cmdId, int image);
+  std::optional<LRESULT> NewerMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+  static LRESULT CALLBACK DarkSubclass(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                       DWORD_PTR self);
   LRESULT ModelessDialog(WPARAM op, HWND dialog);
   void FileNew();
   void UnloadPlugins();
@@ -155,6 +183,9 @@ class HostStandIn {
   std::vector<LoggedMessage> log_;
   std::optional<Buffer> buffers_[2];
   std::map<int32_t, int32_t> langTypes_;
+  std::vector<ThemeRequest> themeRequests_;
+  std::map<int32_t, ToolbarImage> toolbarImages_;
+  HBRUSH darkBrush_ = nullptr;
   int32_t fileNews_ = 0;
   int32_t clearIndicators_ = 0;
 };

@@ -54,6 +54,22 @@ struct toolbarIcons {
 };
 static_assert(sizeof(toolbarIcons) == 2 * kPointer);
 
+// lParam of the dark-mode toolbar-icon message: a bitmap, the icon for the
+// light icon sets and the icon for dark mode.
+struct toolbarIconsWithDarkMode {
+  HBITMAP hToolbarBmp;
+  HICON hToolbarIcon;
+  HICON hToolbarIconDarkMode;
+};
+static_assert(sizeof(toolbarIconsWithDarkMode) == 3 * kPointer);
+
+// The host's dark-mode colours (answer to its colours query), in its order.
+struct DarkModeColors {
+  COLORREF background, softerBackground, hotBackground, pureBackground, errorBackground;
+  COLORREF text, darkerText, disabledText, linkText, edge, hotEdge, disabledEdge;
+};
+static_assert(sizeof(DarkModeColors) == 48);
+
 struct SCNotificationHeader {
   void* hwndFrom;
   uintptr_t idFrom;

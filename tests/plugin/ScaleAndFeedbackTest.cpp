@@ -1,0 +1,239 @@
+// The filter window at other DPIs (computed layouts at 100 %, 125 %, 150 % and
+// 200 %, and a live window told its monitor changed), readable error colours,
+// placement on a visible monitor, and the live match count.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "filter/frmMyDlg.h"
+#include "plugin/WindowKit.h"
+
+using siftwell::ui::DialogFont;
+
+namespace {
+
+HINSTANCE Module() { return GetModuleHandleW(nullptr); }
+
+int32_t AtDpi(int32_t pixels, uint32_t dpi) { return MulDiv(pixels, static_cast<int>(dpi), 96); }
+
+std::string Narrow(std::wstring_view text) { return std::string(text.begin(), text.end()); }
+
+frmMyDlg::CountSource FixedDocument(std::string bytes) {
+  auto text = std::make_shared<siftwell::filter::DocumentText>();
+  text->bytes = std::move(bytes);
+  text->codePage = 65001;
+  return [text](bool) { return text; };
+}
+
+frmMyDlg::Runner NoRun() {
+  return [](siftwell::filter::Operation, std::wstring_view, std::wstring_view) {
+    return std::unique_ptr<siftwell::filter::FilterRun>();
+  };
+}
+
+void Pump() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+
+// Pumps until `done` or about five seconds.
+template <typename Done>
+bool PumpUntil(Done done) {
+  for (int i = 0; i < 500; ++i) {
+    Pump();
+    if (done()) return true;
+    Sleep(10);
+  }
+  return false;
+}
+
+RECT ChildRect(HWND child) {
+  RECT r{};
+  GetWindowRect(child, &r);
+  MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+TEST(FilterWindowScale, NothingClippedOrOverlappingAt100To200Percent) {
+  const int32_t base = DialogFont(96).CharHeight();
+  for (const uint32_t dpi : {96u, 120u, 144u, 192u}) {
+    SCOPED_TRACE("dpi " + std::to_string(dpi));
+    const DialogFont font(dpi);
+    // The font follows the DPI.
+    EXPECT_NEAR(font.CharHeight(), base * static_cast<double>(dpi) / 96, 0.2 * base * dpi / 96);
+    const frmMyDlg::Layout layout = frmMyDlg::LayoutAt(dpi);
+    ASSERT_EQ(layout.controls.size(), 9u);
+    EXPECT_GT(layout.runningHeight, layout.height);
+    for (size_t i = 0; i < layout.controls.size(); ++i) {
+      const auto& c = layout.controls[i];
+      const RECT a{c.left, c.top, c.right, c.bottom};
+      SCOPED_TRACE("control " + std::to_string(c.id) + " '" + Narrow(c.text) + "'");
+      EXPECT_GE(a.left, 0);
+      EXPECT_GE(a.top, 0);
+      EXPECT_LE(a.right, layout.width);
+      // The progress row shows only while a long run makes the window taller.
+      const bool progressRow = c.id == frmMyDlg::progressBar || c.id == frmMyDlg::cancelButton;
+      EXPECT_LE(a.bottom, progressRow ? layout.runningHeight : layout.height);
+      if (progressRow) EXPECT_GE(a.top, layout.height) << "hidden below the normal client area";
+      for (size_t j = i + 1; j < layout.controls.size(); ++j) {
+        const auto& d = layout.controls[j];
+        const RECT b{d.left, d.top, d.right, d.bottom};
+        RECT both{};
+        EXPECT_FALSE(IntersectRect(&both, &a, &b)) << "overlaps control " << d.id;
+      }
+      const SIZE text = font.TextExtent(c.text);
+      const int32_t width = c.right - c.left, height = c.bottom - c.top;
+      switch (c.id) {
+        case frmMyDlg::label1:
+        case frmMyDlg::label2:
+          EXPECT_GE(width, text.cx);
+          EXPECT_GE(height, text.cy);
+          break;
+        case frmMyDlg::button1:
+        case frmMyDlg::button2:
+        case frmMyDlg::cancelButton:
+          EXPECT_GE(width, text.cx + AtDpi(12, dpi)) << "caption and the button's edges";
+          EXPECT_GE(height, font.CharHeight() + AtDpi(6, dpi));
+          break;
+        case frmMyDlg::textBox1:
+        case frmMyDlg::textBox2:
+          EXPECT_GE(height, font.CharHeight() + AtDpi(6, dpi)) << "text, sunken edge and margin";
+          EXPECT_GE(width, font.TextExtent(L"\\d+\\s*[a-z]+").cx);
+          break;
+        case frmMyDlg::progressBar:
+          EXPECT_GE(height, AtDpi(10, dpi));
+          break;
+        case frmMyDlg::statusLabel:
+          EXPECT_GE(height, font.CharHeight());
+          EXPECT_GE(width, font.TextExtent(L"12\u00A0345\u00A0678 matches").cx);
+          break;
+        default:
+          ADD_FAILURE() << "unexpected control";
+      }
+    }
+  }
+}
+
+TEST(FilterWindowScale, AMoveToAMonitorOfAnotherDpiLaysTheWindowOutAgain) {
+  auto window = frmMyDlg::Create(Module(), nullptr, NoRun(), FixedDocument(""));
+  ASSERT_NE(window, nullptr);
+  HWND hwnd = window->Handle();
+  for (const uint32_t dpi : {192u, 144u, 96u}) {
+    SCOPED_TRACE("dpi " + std::to_string(dpi));
+    const frmMyDlg::Layout layout = frmMyDlg::LayoutAt(dpi);
+    const SIZE outer = siftwell::ui::FixedToolWindowSize(SIZE{layout.width, layout.height}, dpi);
+    RECT suggested{40, 60, 40 + outer.cx, 60 + outer.cy};
+    SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+    RECT client{}, placed{};
+    GetClientRect(hwnd, &client);
+    GetWindowRect(hwnd, &placed);
+    EXPECT_EQ(client.right, layout.width);
+    EXPECT_EQ(client.bottom, layout.height);
+    EXPECT_EQ(placed.left, 40);
+    EXPECT_EQ(placed.top, 60);
+    LOGFONTW expected{}, used{};
+    GetObjectW(DialogFont(dpi).Handle(), sizeof(expected), &expected);
+    for (const auto& c : layout.controls) {
+      HWND control = GetDlgItem(hwnd, c.id);
+      const RECT r = ChildRect(control);
+      EXPECT_EQ(r.left, c.left) << c.id;
+      EXPECT_EQ(r.top, c.top) << c.id;
+      EXPECT_EQ(r.right, c.right) << c.id;
+      EXPECT_EQ(r.bottom, c.bottom) << c.id;
+      auto font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+      ASSERT_NE(font, nullptr);
+      GetObjectW(font, sizeof(used), &used);
+      EXPECT_EQ(used.lfHeight, expected.lfHeight) << "control " << c.id << " has the font of that DPI";
+    }
+  }
+}
+
+TEST(HostColours, ErrorTextIsReadableOnLightAndDarkBackgrounds) {
+  const COLORREF backgrounds[] = {GetSysColor(COLOR_BTNFACE), RGB(255, 255, 255), RGB(240, 240, 240),
+                                  RGB(0x20, 0x20, 0x20), RGB(0x40, 0x40, 0x40), RGB(0, 0, 0)};
+  for (COLORREF bg : backgrounds) {
+    const COLORREF error = siftwell::ui::ErrorTextColour(bg);
+    EXPECT_GE(siftwell::ui::Contrast(error, bg), 4.5) << std::hex << bg;
+    EXPECT_GT(GetRValue(error), GetGValue(error) + 60) << "still red";
+  }
+  EXPECT_NEAR(siftwell::ui::Contrast(RGB(0, 0, 0), RGB(255, 255, 255)), 21.0, 0.01);
+}
+
+TEST(Placement, KeptOnAVisibleMonitor) {
+  HMONITOR primary = MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+  MONITORINFO info{};
+  info.cbSize = sizeof(info);
+  ASSERT_TRUE(GetMonitorInfoW(primary, &info));
+  const RECT work = info.rcWork;
+  const RECT inside{work.left + 10, work.top + 10, work.left + 210, work.top + 110};
+  const auto same = siftwell::ui::KeptOnScreen(inside);
+  ASSERT_TRUE(same.has_value());
+  EXPECT_TRUE(EqualRect(&*same, &inside));
+  // Half over the right edge: pushed back inside, size kept.
+  const RECT over{work.right - 100, work.top + 20, work.right + 100, work.top + 120};
+  const auto pushed = siftwell::ui::KeptOnScreen(over);
+  ASSERT_TRUE(pushed.has_value());
+  EXPECT_EQ(pushed->right, work.right);
+  EXPECT_EQ(pushed->right - pushed->left, 200);
+  EXPECT_EQ(pushed->top, work.top + 20);
+  // On no monitor at all (a monitor that has been unplugged).
+  EXPECT_FALSE(siftwell::ui::KeptOnScreen(RECT{-30000, -30000, -29800, -29900}).has_value());
+}
+
+class LiveCount : public ::testing::Test {
+ protected:
+  void Open(std::string document) {
+    window = frmMyDlg::Create(Module(), nullptr, NoRun(), FixedDocument(std::move(document)));
+    ASSERT_NE(window, nullptr);
+  }
+  void SetPattern(const wchar_t* text) { SetWindowTextW(GetDlgItem(window->Handle(), frmMyDlg::textBox1), text); }
+  bool StatusBecomes(const std::wstring& text) {
+    return PumpUntil([&] { return window->StatusText() == text; });
+  }
+  std::unique_ptr<frmMyDlg> window;
+};
+
+TEST_F(LiveCount, AQuietPatternShowsItsCountAndARejectedOneTheEnginesMessage) {
+  Open("a1 b22 c333\nd4444");
+  SetPattern(L"\\d+");
+  Pump();
+  EXPECT_EQ(window->StatusText(), L"") << "counted only after the quiet period";
+  ASSERT_TRUE(StatusBecomes(L"4 matches")) << Narrow(window->StatusText());
+  EXPECT_FALSE(window->StatusIsError());
+
+  SetPattern(L"a(b");
+  ASSERT_TRUE(PumpUntil([&] { return window->StatusIsError(); })) << Narrow(window->StatusText());
+  EXPECT_NE(window->StatusText().find(L"missing closing parenthesis"), std::wstring::npos);
+
+  SetPattern(L"x");
+  ASSERT_TRUE(StatusBecomes(L"no match"));
+  EXPECT_FALSE(window->StatusIsError());
+  SetPattern(L"");
+  ASSERT_TRUE(StatusBecomes(L""));
+  EXPECT_FALSE(IsWindowVisible(GetDlgItem(window->Handle(), frmMyDlg::statusLabel)));
+}
+
+TEST_F(LiveCount, EachChangeSupersedesTheCountOfThePatternBefore) {
+  std::string text;
+  for (int i = 0; i < 200000; ++i) text += "word 12 ";
+  Open(text);
+  SetPattern(L"\\w+");
+  // Let the first count start, then change the pattern.
+  const ULONGLONG until = GetTickCount64() + frmMyDlg::kCountDelayMs + 20;
+  PumpUntil([&] { return GetTickCount64() >= until; });
+  SetPattern(L"\\d+");
+  ASSERT_TRUE(StatusBecomes(L"200\u00A0000 matches")) << Narrow(window->StatusText());
+  Sleep(200);
+  Pump();
+  EXPECT_EQ(window->StatusText(), L"200\u00A0000 matches") << "no stale count arrives afterwards";
+}
+
+}  // namespace
