@@ -52,6 +52,8 @@ KEEP_A = b"1\r\n22\r\n333\r\n"                                      # keep \d+
 KEEP_B = b"two\r\nthree\r\n"                                        # keep t\w+
 REMOVE_C = "naïve résumé ok\r\n".encode()                           # remove \s\d+
 LABELS = {"Regex Pattern:", "Delimiter:"}
+WINE_SERVICES = {"explorer.exe", "services.exe", "winedevice.exe", "plugplay.exe", "svchost.exe", "rpcss.exe",
+                 "conhost.exe"}
 
 
 class CheckFailed(Exception):
@@ -335,7 +337,9 @@ class Suite:
         expect(code is not None, "Notepad++ did not exit within 30 s")
         expect(code == 0, f"Notepad++ ended with code {code:#x}")
         pid = self.d.pid()
-        left = [f"{exe} ({p})" for p, parent, exe in self.d.processes() if pid in (p, parent)]
+        # Wine's own desktop and service processes outlive the program that happened to start them.
+        left = [f"{exe} ({p})" for p, parent, exe in self.d.processes()
+                if pid in (p, parent) and exe.lower() not in WINE_SERVICES]
         expect(not left, f"still running after the exit: {', '.join(left)}")
 
     def check_settings_file(self):
