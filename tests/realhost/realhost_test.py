@@ -140,7 +140,13 @@ class Suite:
         self.d.keys("end", "shift+home", "delete")
         if text:
             self.d.type(text)
-        Driver.wait_until(lambda: self.d.text(field) == text, 10, f"the field to show {text!r}")
+        self.wait_field(field, text)
+
+    def wait_field(self, field, text, timeout=10):
+        try:
+            Driver.wait_until(lambda: self.d.text(field) == text, timeout, "")
+        except DriveError:
+            raise CheckFailed(f"a field shows {self.d.text(field)!r}, not the typed {text!r}")
 
     def barrier(self, field):
         """Returns once keystrokes sent before it have been handled: types into `field` and waits."""
@@ -148,9 +154,9 @@ class Suite:
         self.d.click(field)
         self.d.keys("end")
         self.d.type("~")
-        Driver.wait_until(lambda: self.d.text(field) == before + "~", 10, "typed text to arrive")
+        self.wait_field(field, before + "~")
         self.d.keys("back")
-        Driver.wait_until(lambda: self.d.text(field) == before, 10, "typed text to go")
+        self.wait_field(field, before)
         time.sleep(0.3)  # work started by an earlier key may still be finishing
 
     def focus_view(self, view):
@@ -279,9 +285,10 @@ class Suite:
         for button, name in ((keep, "Keep"), (remove, "Remove")):
             self.set_field(pattern, "(")
             self.d.click(button)
+            self.barrier(pattern)  # the click has been handled
             message = Driver.wait_until(lambda: self.status(dlg), 10, f"a message after {name} with \"(\"")
             say(f"[{self.arch}]   {name} with \"(\": {message}")
-            self.barrier(pattern)
+            expect("parenthesis" in message, f"the window says {message!r}, not what is wrong with \"(\"")
             expect(self.texts() == (DOC_A, DOC_C), f"{name} with a rejected pattern changed a document")
         self.set_field(pattern, "")
         self.d.click(keep)
