@@ -138,9 +138,10 @@ class Suite:
         """Click into a field, replace its text by typing, wait until it shows it."""
         self.d.click(field)
         self.d.keys("end", "shift+home", "delete")
+        self.wait_field(field, "")  # (a field that held `text` already must not end the wait early)
         if text:
             self.d.type(text)
-        self.wait_field(field, text)
+            self.wait_field(field, text)
 
     def wait_field(self, field, text, timeout=10):
         try:
