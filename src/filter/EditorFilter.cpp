@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "filter/CodePage.h"
@@ -63,9 +64,20 @@ class Fingerprint {
   uint64_t length_ = 0;
 };
 
+// Bytes followed by a NUL, in one block of exactly their size.
+class Terminated {
+ public:
+  Terminated() = default;
+  Terminated(std::unique_ptr<char[]> data, std::size_t size) : data_(std::move(data)), size_(size) {}
+  std::string_view View() const { return data_ ? std::string_view(data_.get(), size_) : std::string_view(""); }
+
+ private:
+  std::unique_ptr<char[]> data_;
+  std::size_t size_ = 0;
+};
+
 // Text built by appending, in blocks: growing never copies what is already
-// there, and the room to spare is at most one block. Every block's bytes are
-// followed by a NUL, so a block can go to the editor as a C string.
+// there, and the room to spare is at most one block.
 class ChunkedText {
  public:
   void Append(std::string_view piece) {
@@ -75,16 +87,28 @@ class ChunkedText {
       const std::size_t n = std::min(piece.size(), block.capacity - block.size);
       std::memcpy(block.data.get() + block.size, piece.data(), n);
       block.size += n;
-      block.data[block.size] = '\0';
       size_ += n;
       piece.remove_prefix(n);
     }
   }
   std::size_t size() const noexcept { return size_; }
-  std::vector<std::string_view> Parts() const {
-    std::vector<std::string_view> parts;
-    for (const Block& b : blocks_) parts.emplace_back(b.data.get(), b.size);
-    return parts;
+
+  // The whole text in one block, which the editor takes in one write. Each
+  // block is freed as soon as it is copied, and the new block's pages are
+  // touched only as they are filled: together they never hold much more than
+  // the text once.
+  Terminated Flatten() {
+    auto whole = std::make_unique_for_overwrite<char[]>(size_ + 1);
+    std::size_t at = 0;
+    for (Block& block : blocks_) {
+      std::memcpy(whole.get() + at, block.data.get(), block.size);
+      at += block.size;
+      block.data.reset();
+    }
+    whole[at] = '\0';
+    blocks_.clear();
+    const std::size_t size = std::exchange(size_, 0);
+    return Terminated(std::move(whole), size);
   }
 
  private:
@@ -97,7 +121,7 @@ class ChunkedText {
   };
   void AddBlock() {
     const std::size_t capacity = std::clamp(size_ / 4, kMinBlock, kMaxBlock);
-    blocks_.push_back(Block{std::make_unique_for_overwrite<char[]>(capacity + 1), 0, capacity});
+    blocks_.push_back(Block{std::make_unique_for_overwrite<char[]>(capacity), 0, capacity});
   }
   std::vector<Block> blocks_;
   std::size_t size_ = 0;
@@ -130,26 +154,19 @@ class CollectingSink final : public ResultSink {
   std::size_t total_ = 0;
 };
 
-// Replaces the whole document with the concatenation of `parts` in one
-// undoable step. Each part is followed by a NUL in memory. SCI_SETTEXT stops
-// at the first NUL, so a result holding one, or in several parts, goes in
-// through the target.
-void WriteDocument(HWND view, const std::vector<std::string_view>& parts) {
-  const bool hasNul = std::any_of(parts.begin(), parts.end(), [](std::string_view p) {
-    return std::memchr(p.data(), '\0', p.size()) != nullptr;
-  });
-  if (parts.size() <= 1 && !hasNul) {
-    Sci(view, SciMsg::SCI_SETTEXT, 0, Address(parts.empty() ? "" : parts.front().data()));
+// Replaces the whole document with `bytes` (followed by a NUL in memory) in
+// one undoable step. SCI_SETTEXT stops at the first NUL, so a result holding
+// one goes in through the target.
+void WriteDocument(HWND view, std::string_view bytes) {
+  if (std::memchr(bytes.data(), '\0', bytes.size()) == nullptr) {
+    Sci(view, SciMsg::SCI_SETTEXT, 0, Address(bytes.data()));
     return;
   }
   const intptr_t length = Sci(view, SciMsg::SCI_GETLENGTH);
   Sci(view, SciMsg::SCI_BEGINUNDOACTION);
   Sci(view, SciMsg::SCI_SETTARGETRANGE, 0, length);
-  Sci(view, SciMsg::SCI_REPLACETARGET, static_cast<intptr_t>(parts.front().size()), Address(parts.front().data()));
-  for (std::size_t i = 1; i < parts.size(); ++i)
-    Sci(view, SciMsg::SCI_APPENDTEXT, static_cast<intptr_t>(parts[i].size()), Address(parts[i].data()));
+  Sci(view, SciMsg::SCI_REPLACETARGET, static_cast<intptr_t>(bytes.size()), Address(bytes.data()));
   Sci(view, SciMsg::SCI_ENDUNDOACTION);
-  Sci(view, SciMsg::SCI_SETEMPTYSELECTION, 0);
 }
 
 std::wstring Number(uint32_t n) { return std::to_wstring(n); }
@@ -291,11 +308,14 @@ class EditorRun final : public FilterRun {
       text = converted;
     }
     std::string flat;
-    CollectingSink sink(control, utf8_ ? &result_ : nullptr, &flat);
+    ChunkedText chunks;
+    CollectingSink sink(control, utf8_ ? &chunks : nullptr, &flat);
     error_ = op_ == Operation::Keep ? KeepTo(text, pattern_, delimiter_, MatchLimits{}, sink)
                                     : RemoveTo(text, pattern_, MatchLimits{}, sink);
     if (error_) return;
-    if (!utf8_) {
+    if (utf8_) {
+      result_ = chunks.Flatten();
+    } else {
       std::string().swap(converted);
       convertingResult_ = true;
       conversion_ = Utf8ToCodePage(flat, codePage_, encoded_, stop);
@@ -320,10 +340,10 @@ class EditorRun final : public FilterRun {
   std::optional<std::wstring> Write() {
     Sci(view_, SciMsg::SCI_SETREADONLY, 0);
     madeReadOnly_ = false;
-    const std::vector<std::string_view> parts = utf8_ ? result_.Parts() : std::vector<std::string_view>{encoded_};
-    const std::size_t total = utf8_ ? result_.size() : encoded_.size();
+    const std::string_view bytes = utf8_ ? result_.View() : std::string_view(encoded_);
+    const std::size_t total = bytes.size();
     if (Sci(view_, SciMsg::SCI_GETSTATUS) != 0) Sci(view_, SciMsg::SCI_SETSTATUS, 0);  // an older, unrelated error
-    WriteDocument(view_, parts);
+    WriteDocument(view_, bytes);
     const intptr_t status = Sci(view_, SciMsg::SCI_GETSTATUS);
     if (status == 0 && SameLength(Sci(view_, SciMsg::SCI_GETLENGTH), total)) return std::nullopt;
 
@@ -400,7 +420,7 @@ class EditorRun final : public FilterRun {
   ConversionFailure conversion_ = ConversionFailure::None;
   bool convertingResult_ = false;
   std::optional<FilterError> error_;
-  ChunkedText result_;   // UTF-8 documents
+  Terminated result_;    // UTF-8 documents
   std::string encoded_;  // other code pages: the result in the document's code page
   std::optional<std::wstring> invalid_;
 };

@@ -102,20 +102,26 @@ bool IsValidUtf8(std::string_view s) {
 
 // Where PCRE2 rejected the pattern, in the user's words: the message names the
 // place in what the user wrote; where that is an item the translation
-// rewrote (\b, \w, ...), PCRE2's words would describe the rewritten text, so
-// a limit reached there is told as such.
+// rewrote (\b, \w, ...), PCRE2's words for a limit would describe the
+// rewritten text ("lookbehind is too complicated"), so that is told plainly.
 FilterError Rejected(int err, std::size_t errOffset, std::string_view pattern, const Translation& t) {
   const Translation::Source at = t.SourceOf(errOffset);
   const std::string where = "at position " + std::to_string(CharIndex(pattern, at.offset)) + " of the pattern";
   std::string message = Pcre2Message(err) + " " + where;
-  if (at.rewritten && err != PCRE2_ERROR_BAD_SUBPATTERN_REFERENCE) {
-    message = "the pattern is too large or too complex for the engine; it gives up at " +
-              std::string(pattern.substr(at.offset, at.length)) + " " + where;
+  const bool limit = err == PCRE2_ERROR_LOOKBEHIND_TOO_COMPLICATED || err == PCRE2_ERROR_PATTERN_TOO_LARGE ||
+                     err == PCRE2_ERROR_PATTERN_TOO_COMPLICATED || err == PCRE2_ERROR_PARENTHESES_NEST_TOO_DEEP ||
+                     err == PCRE2_ERROR_INTERNAL_CODE_OVERFLOW || err == PCRE2_ERROR_LOOKBEHIND_TOO_LONG;
+  if (at.rewritten && limit) {
+    message = "the pattern is too large or too complex for the engine; it gives up " +
+              (at.length > 0 ? "at " + std::string(pattern.substr(at.offset, at.length)) + " " : std::string()) +
+              where;
   }
   return FilterError{FilterError::Kind::BadPattern, std::move(message), at.offset};
 }
 
-std::optional<FilterError> Compile(std::string_view pattern, bool jit, Compiled& out) {
+// `text`: what the pattern will be matched against (for options that depend
+// on it), may be empty.
+std::optional<FilterError> Compile(std::string_view pattern, bool jit, std::string_view text, Compiled& out) {
   Translation translation = TranslatePattern(pattern);
   const std::string& translated = translation.pattern;
   Pcre2Ptr<pcre2_compile_context> cctx(pcre2_compile_context_create(nullptr));
@@ -129,6 +135,10 @@ std::optional<FilterError> Compile(std::string_view pattern, bool jit, Compiled&
   uint32_t utf = PCRE2_UTF | PCRE2_UCP | PCRE2_NEVER_BACKSLASH_C | PCRE2_ALT_CIRCUMFLEX | PCRE2_USE_OFFSET_LIMIT;
   if (translation.negatedProperty) utf |= PCRE2_NO_AUTO_POSSESS;
   if (translation.duplicateNames) utf |= PCRE2_DUPNAMES;
+  // A leading .* makes PCRE2 try a match only at line starts, but in a text
+  // with invalid UTF-8 the .* also stops before an invalid byte, so matches
+  // that start after one would be missed.
+  if (translated.find(".*") != std::string::npos && !IsValidUtf8(text)) utf |= PCRE2_NO_DOTSTAR_ANCHOR;
   int err = 0;
   PCRE2_SIZE errOffset = 0;
   auto compile = [&](uint32_t options) {
@@ -504,7 +514,7 @@ std::optional<FilterError> Guarded(std::string_view text, std::string_view patte
       return std::nullopt;
     }
     Compiled re;
-    if (auto err = Compile(pattern, jit, re)) return err;
+    if (auto err = Compile(pattern, jit, text, re)) return err;
     return run(re);
   } catch (const std::bad_alloc&) {
     return NoMemory();
@@ -539,7 +549,7 @@ std::string DescribeSearch(std::string_view pattern) {
   Compiled re;
   try {
     if (pattern.empty()) return "empty pattern: the text stays as it is";
-    if (auto err = Compile(pattern, true, re)) return "pattern rejected: " + err->message;
+    if (auto err = Compile(pattern, true, {}, re)) return "pattern rejected: " + err->message;
   } catch (const std::bad_alloc&) {
     return "not enough memory";
   }

@@ -5,13 +5,10 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <map>
+#include <cwctype>
 #include <memory>
 #include <mutex>
-#include <vector>
+#include <set>
 
 #include "siftwell/BuildConfig.h"
 
@@ -24,82 +21,108 @@ constexpr wchar_t kTarget[] = L"/?source=orbel&v=" SIFTWELL_VERSION_TEXT;
 constexpr wchar_t kHost[] = L"" SIFTWELL_PING_HOST_TEXT;
 constexpr int kTimeoutMs = 15000;           // resolve, connect, send and receive, each
 constexpr DWORD kMaxAnswerBytes = 1 << 16;  // read this much of an answer at most
-constexpr auto kCancelWait = std::chrono::seconds(3);
+constexpr SIZE_T kThreadStack = 64 << 10;
 
-// One request in flight. Its three handles close when the request handle does.
-struct Ping {
-  HINTERNET session = nullptr;
-  HINTERNET connect = nullptr;
-  HINTERNET request = nullptr;
-  std::atomic<bool> closing{false};
-  DWORD received = 0;
-  std::array<char, 4096> buffer{};
+// One request. Its thread makes the calls; Cancel, from another thread, closes
+// the request handle, which aborts the call in progress. The thread closes
+// everything else itself, outside any callback (the requests are synchronous).
+class Ping {
+ public:
+  ~Ping() {
+    CloseIf(request_);
+    CloseIf(connect_);
+    CloseIf(session_);
+  }
+  bool Open(std::wstring_view host, uint16_t port) {
+    const std::wstring hostName(host);
+    // No user agent: the request carries only the headers HTTP itself needs.
+    session_ = WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                           WINHTTP_NO_PROXY_BYPASS, 0);
+    if (session_ == nullptr) return false;
+    WinHttpSetTimeouts(session_, kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs);
+    connect_ = WinHttpConnect(session_, hostName.c_str(), port, 0);
+    if (connect_ == nullptr) return false;
+    request_ = WinHttpOpenRequest(connect_, L"GET", kTarget, nullptr, WINHTTP_NO_REFERER,
+                                  WINHTTP_DEFAULT_ACCEPT_TYPES, 0);
+    return request_ != nullptr;
+  }
+
+  // On the ping's thread: send, take the answer, throw it away.
+  void Send() {
+    HINTERNET request = Request();
+    if (request == nullptr ||
+        !WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0))
+      return;
+    if ((request = Request()) == nullptr || !WinHttpReceiveResponse(request, nullptr)) return;
+    DWORD received = 0;
+    while (received < kMaxAnswerBytes) {
+      DWORD n = 0;
+      if ((request = Request()) == nullptr || !WinHttpReadData(request, buffer_.data(), static_cast<DWORD>(buffer_.size()), &n) ||
+          n == 0)
+        break;
+      received += n;
+    }
+  }
+
+  void Cancel() {
+    std::lock_guard lock(mutex_);
+    cancelled_ = true;
+    CloseIf(request_);
+  }
+
+ private:
+  // The request handle, unless cancelled.
+  HINTERNET Request() {
+    std::lock_guard lock(mutex_);
+    return cancelled_ ? nullptr : request_;
+  }
+  static void CloseIf(HINTERNET& handle) {
+    if (handle != nullptr) WinHttpCloseHandle(handle);
+    handle = nullptr;
+  }
+
+  std::mutex mutex_;
+  bool cancelled_ = false;
+  HINTERNET session_ = nullptr;
+  HINTERNET connect_ = nullptr;
+  HINTERNET request_ = nullptr;
+  std::array<char, 4096> buffer_{};
 };
 
-// Pings whose request handle is open or closing; the platform's threads report
-// on them until the request's WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING.
 struct InFlight {
   std::mutex mutex;
-  std::condition_variable drained;
-  std::map<Ping*, std::unique_ptr<Ping>> pings;
+  std::set<std::shared_ptr<Ping>> pings;
 };
 InFlight& Pings() {
   static InFlight inFlight;
   return inFlight;
 }
 
-void CloseRequest(Ping* ping) {
-  // May call back (HANDLE_CLOSING) before it returns: `ping` is gone afterwards.
-  if (!ping->closing.exchange(true)) WinHttpCloseHandle(ping->request);
+struct ThreadStart {
+  std::shared_ptr<Ping> ping;
+  HMODULE module = nullptr;
+};
+
+DWORD WINAPI PingThread(void* parameter) {
+  HMODULE module = nullptr;
+  {
+    std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(parameter));
+    module = start->module;
+    start->ping->Send();
+    InFlight& all = Pings();
+    std::lock_guard lock(all.mutex);
+    all.pings.erase(start->ping);
+  }  // the ping's handles close here, on this thread
+  // The reference taken for this thread goes last, from code outside this module.
+  FreeLibraryAndExitThread(module, 0);
 }
 
-void Release(Ping* ping) {
-  WinHttpCloseHandle(ping->connect);
-  WinHttpCloseHandle(ping->session);
-  InFlight& all = Pings();
-  std::lock_guard lock(all.mutex);
-  all.pings.erase(ping);
-  all.drained.notify_all();
-}
-
-void ReadMore(Ping* ping) {
-  if (!WinHttpQueryDataAvailable(ping->request, nullptr)) CloseRequest(ping);
-}
-
-void CALLBACK OnStatus(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info, DWORD infoLength) {
-  auto* ping = reinterpret_cast<Ping*>(context);
-  if (ping == nullptr || handle != ping->request) return;  // session and connect handles
-  switch (status) {
-    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
-      if (!WinHttpReceiveResponse(ping->request, nullptr)) CloseRequest(ping);
-      break;
-    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
-      ReadMore(ping);
-      break;
-    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE: {
-      const DWORD available = info != nullptr ? *static_cast<DWORD*>(info) : 0;
-      if (available == 0 || ping->received >= kMaxAnswerBytes) {
-        CloseRequest(ping);
-      } else {
-        const DWORD chunk = std::min<DWORD>(available, static_cast<DWORD>(ping->buffer.size()));
-        if (!WinHttpReadData(ping->request, ping->buffer.data(), chunk, nullptr)) CloseRequest(ping);
-      }
-      break;
-    }
-    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
-      ping->received += infoLength;
-      if (infoLength == 0) CloseRequest(ping);
-      else ReadMore(ping);
-      break;
-    case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
-      CloseRequest(ping);
-      break;
-    case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
-      Release(ping);
-      break;
-    default:
-      break;
-  }
+// Reserved by RFC 2606 and RFC 6761: names under it never resolve.
+bool UnderInvalid(std::wstring_view host) {
+  std::wstring name(host);
+  std::transform(name.begin(), name.end(), name.begin(), [](wchar_t c) { return std::towlower(c); });
+  if (!name.empty() && name.back() == L'.') name.pop_back();
+  return name == L"invalid" || name.ends_with(L".invalid");
 }
 
 }  // namespace
@@ -110,64 +133,42 @@ bool StartUsagePing() { return StartUsagePing(kHost, static_cast<uint16_t>(SIFTW
 
 bool StartUsagePing(std::wstring_view host, uint16_t port) {
   if (host.empty() || port == 0) return false;
-  const std::wstring hostName(host);
-  auto ping = std::make_unique<Ping>();
-  // No user agent: the request carries only the headers HTTP itself needs.
-  ping->session = WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                              WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
-  if (ping->session == nullptr) return false;
-  WinHttpSetTimeouts(ping->session, kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs);
-  const auto previous = WinHttpSetStatusCallback(
-      ping->session, &OnStatus, WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES, 0);
-  if (previous == WINHTTP_INVALID_STATUS_CALLBACK) {
-    WinHttpCloseHandle(ping->session);
+  if (UnderInvalid(host)) return true;  // nothing to send, and nothing is sent
+  auto ping = std::make_shared<Ping>();
+  if (!ping->Open(host, port)) return false;
+
+  auto start = std::make_unique<ThreadStart>();
+  start->ping = ping;
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                          reinterpret_cast<LPCWSTR>(reinterpret_cast<const void*>(&PingThread)), &start->module))
     return false;
-  }
-  ping->connect = WinHttpConnect(ping->session, hostName.c_str(), port, 0);
-  if (ping->connect != nullptr) {
-    ping->request = WinHttpOpenRequest(ping->connect, L"GET", kTarget, nullptr, WINHTTP_NO_REFERER,
-                                       WINHTTP_DEFAULT_ACCEPT_TYPES, 0);
-  }
-  Ping* raw = ping.get();
-  DWORD_PTR context = reinterpret_cast<DWORD_PTR>(raw);
-  if (ping->request == nullptr ||
-      !WinHttpSetOption(ping->request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context))) {
-    if (ping->request != nullptr) WinHttpCloseHandle(ping->request);
-    if (ping->connect != nullptr) WinHttpCloseHandle(ping->connect);
-    WinHttpCloseHandle(ping->session);
-    return false;
-  }
+  HMODULE module = start->module;
+  InFlight& all = Pings();
   {
-    InFlight& all = Pings();
     std::lock_guard lock(all.mutex);
-    all.pings.emplace(raw, std::move(ping));
+    all.pings.insert(ping);
   }
-  // From here the platform's callbacks own the ping; closing the request ends it.
-  if (!WinHttpSendRequest(raw->request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
-                          context)) {
-    CloseRequest(raw);
+  HANDLE thread = CreateThread(nullptr, kThreadStack, &PingThread, start.get(), STACK_SIZE_PARAM_IS_A_RESERVATION,
+                               nullptr);
+  if (thread == nullptr) {
+    FreeLibrary(module);
+    std::lock_guard lock(all.mutex);
+    all.pings.erase(ping);
     return false;
   }
+  start.release();  // the thread owns it now
+  CloseHandle(thread);
   return true;
 }
 
-bool CancelUsagePings() {
+void CancelUsagePings() {
   InFlight& all = Pings();
-  std::vector<Ping*> open;
-  {
-    std::lock_guard lock(all.mutex);
-    for (auto& [raw, ping] : all.pings) open.push_back(raw);
-  }
-  // Closing outside the lock: the platform may report HANDLE_CLOSING at once.
-  // A ping that finished meanwhile was erased; only close ones still listed.
-  for (Ping* raw : open) {
-    std::unique_lock lock(all.mutex);
-    if (!all.pings.contains(raw)) continue;
-    if (raw->closing.exchange(true)) continue;
-    HINTERNET request = raw->request;
-    lock.unlock();
-    WinHttpCloseHandle(request);
-  }
-  std::unique_lock lock(all.mutex);
-  return all.drained.wait_for(lock, kCancelWait, [&all] { return all.pings.empty(); });
+  std::lock_guard lock(all.mutex);
+  for (const auto& ping : all.pings) ping->Cancel();
+}
+
+std::size_t UsagePingsInFlight() {
+  InFlight& all = Pings();
+  std::lock_guard lock(all.mutex);
+  return all.pings.size();
 }

@@ -6,9 +6,11 @@ Usage: cli_test.py --cli PATH [--emulator CMD] CASE
 """
 import argparse
 import os
+import resource
 import subprocess
 import sys
 import tempfile
+import time
 
 CASES = {}
 
@@ -38,10 +40,18 @@ class Cli:
     def exists(self, name):
         return os.path.exists(os.path.join(self.tmp, name))
 
-    def run(self, *args, stdin=b''):
+    def run(self, *args, stdin=b'', stdout=None, preexec_fn=None):
         cmd = ([self.emulator] if self.emulator else []) + [self.cli] + list(args)
-        p = subprocess.run(cmd, input=stdin, capture_output=True, timeout=60)
+        kw = {'stdin': stdin} if hasattr(stdin, 'fileno') else {'input': stdin}
+        p = subprocess.run(cmd, stdout=stdout or subprocess.PIPE, stderr=subprocess.PIPE, timeout=60,
+                           preexec_fn=preexec_fn, **kw)
         return p.returncode, p.stdout, p.stderr.decode('utf-8', 'replace')
+
+    def native(self):
+        return not self.emulator
+
+    def leftovers(self):
+        return [n for n in os.listdir(self.tmp) if 'siftwell-' in n]
 
 
 def expect(cond, what):
@@ -162,6 +172,129 @@ def io_and_usage_errors(c):
         expect(code == 1 and 'siftwell' in err, f'{args}: exit {code} {err}')
     code, out, err = c.run('--help')
     expect(code == 0 and b'siftwell keep PATTERN' in out, f'help: exit {code}')
+
+
+@case
+def reads_until_end_of_file(c):
+    if not c.native():
+        return  # /proc is Linux's
+    # /proc files report size 0 but have content; standard input may be one.
+    code, out, err = c.run('keep', r'(?m)^processor.*$', '-d', r'\n', '/proc/cpuinfo')
+    expect(code == 0 and out.startswith(b'processor'), f'exit {code} {err} {out[:80]!r}')
+    with open('/proc/self/status', 'rb') as f:
+        code, out, err = c.run('keep', r'(?m)^Name:', stdin=f)
+    expect(code == 0 and out == b'Name:\r\n', f'exit {code} {err} {out!r}')
+    # A pipe that delivers in pieces.
+    p = subprocess.Popen(['sh', '-c', 'printf a1; sleep 0.2; printf b22'], stdout=subprocess.PIPE)
+    code, out, err = c.run('keep', r'\d+', '-d', ',', stdin=p.stdout)
+    p.wait()
+    expect(code == 0 and out == b'1,22,', f'exit {code} {err} {out!r}')
+
+
+@case
+def bad_inputs_are_named(c):
+    os.mkdir(os.path.join(c.tmp, 'folder'))
+    code, out, err = c.run('keep', 'a', c.path('folder'), '-o', c.path('out.txt'))
+    expect(code == 1 and out == b'' and not c.exists('out.txt'), f'exit {code} {err}')
+    if c.native():
+        expect('Is a directory' in err, err)
+    code, out, err = c.run('keep', 'a', c.path('gone.txt'))
+    expect(code == 1 and 'gone.txt' in err, f'exit {code} {err}')
+    if c.native():
+        expect('No such file or directory' in err, err)
+
+
+@case
+def output_is_replaced_only_on_success(c):
+    c.write('in.txt', b'a1b22')
+    c.write('old.txt', b'keep me')
+    # A run that fails leaves an existing output file as it was.
+    for args in (['keep', '(', '-o', c.path('old.txt'), c.path('in.txt')],
+                 ['keep', '(?<!', '-o', c.path('old.txt'), c.path('in.txt')]):
+        code, out, err = c.run(*args)
+        expect(code == 2 and c.read('old.txt') == b'keep me', f'{args}: exit {code} {err}')
+    # ... also when the output is the input and the run is cut short.
+    slow = (b'a' * 19 + b'b') * 2000
+    c.write('slow.txt', slow)
+    code, out, err = c.run('remove', '(a?){20}a{20}', '--time-limit', '0.3', '-o', c.path('slow.txt'),
+                           c.path('slow.txt'))
+    expect(code == 2 and c.read('slow.txt') == slow, f'exit {code} {err}')
+    expect(c.leftovers() == [], c.leftovers())
+    # Success replaces it; the file keeps its permissions.
+    if c.native():
+        os.chmod(os.path.join(c.tmp, 'old.txt'), 0o640)
+    expect_ok(c.run('keep', r'\d+', '-d', ',', '-o', c.path('old.txt'), c.path('in.txt')), b'')
+    expect(c.read('old.txt') == b'1,22,', c.read('old.txt'))
+    if c.native():
+        expect(os.stat(os.path.join(c.tmp, 'old.txt')).st_mode & 0o777 == 0o640, 'permissions changed')
+    expect(c.leftovers() == [], c.leftovers())
+
+
+@case
+def time_limit(c):
+    c.write('slow.txt', (b'a' * 19 + b'b') * 50000)
+    t0 = time.monotonic()
+    code, out, err = c.run('keep', '(a?){20}a{20}', '--time-limit', '0.5', '-o', c.path('out.txt'),
+                           c.path('slow.txt'))
+    expect(code == 2 and out == b'' and not c.exists('out.txt'), f'exit {code} {err}')
+    expect('time limit of 0.5 s' in err, err)
+    c.write('in.txt', b'a1b22')
+    expect_ok(c.run('keep', r'\d+', '-d', ',', '--time-limit=30', c.path('in.txt')), b'1,22,')
+    for bad in ('0', '-1', 'abc', ''):
+        code, out, err = c.run('keep', 'a', '--time-limit', bad, c.path('in.txt'))
+        expect(code == 1 and '--time-limit' in err, f'{bad!r}: exit {code} {err}')
+
+
+@case
+def write_errors_name_the_reason(c):
+    if not c.native():
+        return
+    c.write('in.txt', b'a1b22' * 100000)
+    with open('/dev/full', 'wb') as full:
+        code, out, err = c.run('remove', r'\d', c.path('in.txt'), stdout=full)
+    expect(code == 1 and 'No space left on device' in err, f'exit {code} {err}')
+    code, out, err = c.run('remove', r'\d', c.path('in.txt'), '-o', '/dev/full')
+    expect(code == 1 and 'No space left on device' in err, f'exit {code} {err}')
+
+
+@case
+def shrinking_input_is_reported(c):
+    if not c.native():
+        return
+    line = b'word another thing 1234 mot \xc3\xa9l\xc3\xa8ve\n'
+    c.write('big.txt', line * (40 * 1024 * 1024 // len(line)))
+    for delay in (0.15, 0.05, 0.0):
+        c.write('old.txt', b'keep me')
+        cmd = [c.cli, 'keep', r'\w+', c.path('big.txt'), '-o', c.path('old.txt')]
+        p = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        time.sleep(delay)
+        os.truncate(os.path.join(c.tmp, 'big.txt'), 4096)
+        out, err = p.communicate(timeout=60)
+        err = err.decode('utf-8', 'replace')
+        expect(p.returncode in (0, 1), f'exit {p.returncode} (signal?) {err}')
+        if p.returncode == 1:
+            expect('shrank' in err and c.read('old.txt') == b'keep me', f'{err} {c.read("old.txt")[:20]!r}')
+            expect(c.leftovers() == [], c.leftovers())
+            return
+        c.write('big.txt', line * (40 * 1024 * 1024 // len(line)))
+    raise AssertionError('the run always ended before the file shrank')
+
+
+@case
+def little_address_space(c):
+    if not c.native():
+        return
+    # A small JIT stack first: 400 MB of address space is plenty for a small
+    # file, and a run that needs a large stack gets one that fits (or the
+    # interpreter).
+    def limit():
+        resource.setrlimit(resource.RLIMIT_AS, (400 << 20, 400 << 20))
+    c.write('in.txt', b'abc')
+    code, out, err = c.run('keep', 'b', '-d', '', c.path('in.txt'), preexec_fn=limit)
+    expect(code == 0 and out == b'b', f'exit {code} {err}')
+    c.write('long.txt', b'a' * (2 << 20) + b'c')
+    code, out, err = c.run('keep', '(?:(a)|b)*c', '-d', '', c.path('long.txt'), preexec_fn=limit)
+    expect(code == 0 and len(out) == (2 << 20) + 1, f'exit {code} {err}')
 
 
 def main():

@@ -4,15 +4,21 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
+#include <commctrl.h>
+
+// Taken before the tables below remove the platform's WM_USER, on which it is built.
+constexpr UINT kGetProgress = PBM_GETPOS;
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "Automation.h"
 #include "HostStandIn.h"
@@ -24,7 +30,8 @@ using siftwell::host::HostStandIn;
 
 namespace {
 
-constexpr int kPattern = 1001, kKeep = 1002, kRemove = 1003, kDelimiter = 1006, kStatus = 1007;
+constexpr int kPattern = 1001, kKeep = 1002, kRemove = 1003, kDelimiter = 1006, kStatus = 1007, kProgress = 1008,
+              kCancel = 1009;
 
 
 std::wstring WindowText(HWND hwnd) {
@@ -384,6 +391,248 @@ TEST_F(PluginInHost, EveryOpenSendsTheUsagePing) {
     EXPECT_EQ(head.find("Content-Length"), std::string::npos) << head;
   }
   EXPECT_EQ(WindowText(WaitForFilterWindow()), L"Siftwell");
+}
+
+
+// A request in flight keeps the library loaded past the host's FreeLibrary;
+// it unloads once the request is over, with no code of ours left running.
+TEST_F(PluginInHost, APingInFlightKeepsTheLibraryLoadedUntilItEnds) {
+  if (std::string(SIFTWELL_PING_HOST) != "127.0.0.1")
+    GTEST_SKIP() << "this build pings " << SIFTWELL_PING_HOST << ", not a local listener";
+  WSADATA data;
+  ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+  SOCKET server = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  BOOL yes = TRUE;
+  setsockopt(server, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof yes);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(SIFTWELL_PING_PORT);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(server, 4), 0);
+
+  HostStandIn& host = Start();
+  ASSERT_TRUE(host.ClickMenuItem(L"Open Siftwell"));
+  SOCKET client = INVALID_SOCKET;
+  host.PumpUntil([&] {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(server, &set);
+    timeval none{0, 0};
+    if (select(0, &set, nullptr, nullptr, &none) == 1) client = accept(server, nullptr, nullptr);
+    return client != INVALID_SOCKET;
+  }, 10000);
+  ASSERT_NE(client, INVALID_SOCKET) << "the ping arrives and is never answered";
+
+  host.Shutdown();  // the host lets go of the library
+  EXPECT_NE(GetModuleHandleW(L"Siftwell.dll"), nullptr) << "the request still holds it";
+  closesocket(client);  // the request ends
+  const ULONGLONG start = GetTickCount64();
+  while (GetModuleHandleW(L"Siftwell.dll") != nullptr && GetTickCount64() - start < 20000) Sleep(20);
+  EXPECT_EQ(GetModuleHandleW(L"Siftwell.dll"), nullptr) << "unloaded once the request ended";
+  closesocket(server);
+  WSACleanup();
+}
+
+// ---- Long runs ---------------------------------------------------------------
+
+// About 1 MB of lines on which (a?){13}a{13} needs some 0.1 ms per match:
+// seconds in all, but with many engine calls, so progress comes often.
+std::string SlowLines(std::size_t bytes) {
+  std::string text;
+  const std::string line = std::string(13, 'a') + "\n";
+  while (text.size() + line.size() <= bytes) text += line;
+  return text;
+}
+constexpr wchar_t kSlowPattern[] = L"(a?){13}a{13}";
+
+intptr_t Sci(HWND view, SciMsg msg, intptr_t wParam = 0, intptr_t lParam = 0) {
+  return SendMessageW(view, static_cast<UINT>(msg), static_cast<WPARAM>(wParam), lParam);
+}
+
+class LongRun : public PluginInHost {
+ protected:
+  HWND OpenWithPattern(std::wstring_view pattern) {
+    HostStandIn& host = *host_;
+    EXPECT_TRUE(host.ClickMenuItem(L"Open Siftwell"));
+    HWND window = WaitForFilterWindow();
+    if (window != nullptr) Type(window, kPattern, pattern);
+    return window;
+  }
+  bool ProgressShows(HWND window) { return IsWindowVisible(GetDlgItem(window, kProgress)) != FALSE; }
+  // The run has ended: the progress row is gone again.
+  bool WaitForEnd(HWND window, DWORD ms) {
+    return host_->PumpUntil([&] { return !IsWindow(window) || !ProgressShows(window); }, ms);
+  }
+};
+
+TEST_F(LongRun, ShowsProgressKeepsTheHostAnsweringAndCancelLeavesTheDocumentAsItWas) {
+  HostStandIn& host = Start();
+  const std::string text = SlowLines(1 << 20);
+  host.SetText(0, text);
+  HWND window = OpenWithPattern(kSlowPattern);
+  ASSERT_NE(window, nullptr);
+  HWND view = host.View(0);
+
+  const ULONGLONG clicked = GetTickCount64();
+  SendMessageW(GetDlgItem(window, kKeep), BM_CLICK, 0, 0);
+  ASSERT_TRUE(host.PumpUntil([&] { return ProgressShows(window); }, 2000));
+  const ULONGLONG shown = GetTickCount64() - clicked;
+  EXPECT_LT(shown, 1000u) << "the progress row shows within a second";
+  EXPECT_TRUE(IsWindowVisible(GetDlgItem(window, kCancel)));
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window, kKeep)));
+  ASSERT_TRUE(host.PumpUntil([&] { return SendMessageW(GetDlgItem(window, kProgress), kGetProgress, 0, 0) > 0; }, 5000))
+      << "the bar moves";
+
+  // The host keeps answering: another thread sends to its window while the run goes on.
+  std::atomic<bool> done{false};
+  std::atomic<ULONGLONG> slowest{0};
+  std::thread prober([&] {
+    for (int i = 0; i < 20; ++i) {
+      const ULONGLONG sent = GetTickCount64();
+      DWORD_PTR ignored = 0;
+      SendMessageTimeoutW(host.MainWindow(), WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored);
+      slowest = std::max<ULONGLONG>(slowest, GetTickCount64() - sent);
+      Sleep(50);
+    }
+    done = true;
+  });
+  // Meanwhile the document cannot change.
+  Sci(view, SciMsg::SCI_INSERTTEXT, 0, reinterpret_cast<intptr_t>("typed"));
+  host.PumpUntil([&] { return done.load(); }, 30000);
+  prober.join();
+  std::printf("progress shown after %llu ms; slowest round trip to the host %llu ms\n",
+              static_cast<unsigned long long>(shown), static_cast<unsigned long long>(slowest.load()));
+  EXPECT_LT(slowest.load(), 500u) << "a frozen host would answer only after the run";
+  EXPECT_EQ(Sci(view, SciMsg::SCI_GETREADONLY), 1);
+  ASSERT_TRUE(ProgressShows(window)) << "still running: the test needs a longer text on this machine";
+
+  const ULONGLONG cancelled = GetTickCount64();
+  SendMessageW(GetDlgItem(window, kCancel), BM_CLICK, 0, 0);
+  ASSERT_TRUE(WaitForEnd(window, 5000));
+  EXPECT_LT(GetTickCount64() - cancelled, 1000u) << "Cancel ends the run within a second";
+  EXPECT_EQ(host.Text(0), text);
+  EXPECT_EQ(Sci(view, SciMsg::SCI_GETREADONLY), 0);
+  EXPECT_EQ(Sci(view, SciMsg::SCI_CANUNDO), 0) << "no undo step for a cancelled run";
+  EXPECT_FALSE(Field(window, kStatus).empty());
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(window, kKeep)));
+}
+
+TEST_F(LongRun, EscapeCancelsAndPressingAgainStartsNoSecondRun) {
+  HostStandIn& host = Start();
+  const std::string text = SlowLines(1 << 20);
+  host.SetText(0, text);
+  HWND window = OpenWithPattern(kSlowPattern);
+  ASSERT_NE(window, nullptr);
+  SendMessageW(GetDlgItem(window, kRemove), BM_CLICK, 0, 0);
+  ASSERT_TRUE(host.PumpUntil([&] { return ProgressShows(window); }, 2000));
+  // Clicks that reach the window all the same (queued before the buttons rested).
+  for (int id : {kKeep, kRemove})
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(window, id)));
+  SetFocus(GetDlgItem(window, kPattern));
+  host.PressKey(VK_ESCAPE);
+  ASSERT_TRUE(WaitForEnd(window, 5000));
+  EXPECT_EQ(host.Text(0), text);
+  EXPECT_EQ(Sci(host.View(0), SciMsg::SCI_CANUNDO), 0);
+}
+
+TEST_F(LongRun, AFinishedLongRunIsOneUndoStep) {
+  HostStandIn& host = Start();
+  const std::string text = SlowLines(64 << 10) + "tail";
+  host.SetText(0, text);
+  HWND window = OpenWithPattern(L"(a?){13}a{13}\\n");
+  ASSERT_NE(window, nullptr);
+  SendMessageW(GetDlgItem(window, kRemove), BM_CLICK, 0, 0);
+  ASSERT_TRUE(WaitForEnd(window, 60000));
+  EXPECT_EQ(host.Text(0), "tail");
+  EXPECT_EQ(Field(window, kStatus), L"");
+  EXPECT_EQ(Sci(host.View(0), SciMsg::SCI_GETREADONLY), 0);
+  Sci(host.View(0), SciMsg::SCI_UNDO);
+  EXPECT_EQ(host.Text(0), text);
+}
+
+// Another document shown in the view (a tab switch) stops the run; the
+// document it read is left exactly as it was, editable again.
+TEST_F(LongRun, ShowingAnotherDocumentStopsTheRunAndGivesTheDocumentBack) {
+  HostStandIn& host = Start();
+  const std::string text = SlowLines(1 << 20);
+  host.SetText(0, text);
+  HWND view = host.View(0);
+  HWND window = OpenWithPattern(kSlowPattern);
+  ASSERT_NE(window, nullptr);
+  SendMessageW(GetDlgItem(window, kKeep), BM_CLICK, 0, 0);
+  ASSERT_TRUE(host.PumpUntil([&] { return ProgressShows(window); }, 2000));
+
+  const intptr_t original = Sci(view, SciMsg::SCI_GETDOCPOINTER);
+  Sci(view, SciMsg::SCI_ADDREFDOCUMENT, 0, original);
+  const intptr_t other = Sci(view, SciMsg::SCI_CREATEDOCUMENT, 0, 0);
+  Sci(view, SciMsg::SCI_SETDOCPOINTER, 0, other);
+  Sci(view, SciMsg::SCI_RELEASEDOCUMENT, 0, other);  // the view holds it now
+  ASSERT_TRUE(WaitForEnd(window, 3000));
+  EXPECT_NE(Field(window, kStatus).find(L"Another document"), std::wstring::npos);
+
+  Sci(view, SciMsg::SCI_SETDOCPOINTER, 0, original);
+  Sci(view, SciMsg::SCI_RELEASEDOCUMENT, 0, original);
+  EXPECT_EQ(Sci(view, SciMsg::SCI_GETREADONLY), 0) << "read-only given back though the view had moved on";
+  EXPECT_EQ(host.Text(0), text);
+  EXPECT_EQ(Sci(view, SciMsg::SCI_CANUNDO), 0);
+}
+
+// Closing the window stops its run; shutting the host down mid-run waits for
+// the worker, and the library then unloads with nothing of ours running.
+TEST_F(LongRun, ClosingTheWindowOrShuttingDownStopsTheRunCleanly) {
+  HostStandIn& host = Start();
+  const std::string text = SlowLines(1 << 20);
+  host.SetText(0, text);
+  HWND window = OpenWithPattern(kSlowPattern);
+  ASSERT_NE(window, nullptr);
+  SendMessageW(GetDlgItem(window, kKeep), BM_CLICK, 0, 0);
+  ASSERT_TRUE(host.PumpUntil([&] { return ProgressShows(window); }, 2000));
+  Close(window);
+  host.PumpUntil([&] { return Sci(host.View(0), SciMsg::SCI_GETREADONLY) == 0; }, 3000);
+  EXPECT_EQ(Sci(host.View(0), SciMsg::SCI_GETREADONLY), 0);
+  EXPECT_EQ(host.Text(0), text);
+
+  window = OpenWithPattern(kSlowPattern);
+  ASSERT_NE(window, nullptr);
+  SendMessageW(GetDlgItem(window, kRemove), BM_CLICK, 0, 0);
+  ASSERT_TRUE(host.PumpUntil([&] { return ProgressShows(window); }, 2000));
+  const ULONGLONG start = GetTickCount64();
+  host.Shutdown();
+  EXPECT_LT(GetTickCount64() - start, 3000u);
+  EXPECT_EQ(GetModuleHandleW(L"Siftwell.dll"), nullptr);
+}
+
+// A single engine call that would scan for minutes: (a?){20}a{20} finds
+// nothing in 1 MB of 19-letter lines, at milliseconds per start position.
+// Needs the engine to check for a stop between bounded strides of one call.
+TEST_F(LongRun, DISABLED_OneEndlessEngineCallShowsProgressAndStopsOnCancel) {
+  HostStandIn& host = Start();
+  std::string text;
+  const std::string line = std::string(19, 'a') + "\n";
+  while (text.size() + line.size() <= (1u << 20)) text += line;
+  host.SetText(0, text);
+  HWND window = OpenWithPattern(L"(a?){20}a{20}");
+  ASSERT_NE(window, nullptr);
+  SendMessageW(GetDlgItem(window, kKeep), BM_CLICK, 0, 0);
+  ASSERT_TRUE(host.PumpUntil([&] { return ProgressShows(window); }, 1000));
+  EXPECT_TRUE(host.PumpUntil([&] { return SendMessageW(GetDlgItem(window, kProgress), kGetProgress, 0, 0) > 0; },
+                             2000));
+  std::atomic<ULONGLONG> slowest{0};
+  std::thread prober([&] {
+    const ULONGLONG sent = GetTickCount64();
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(host.MainWindow(), WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored);
+    slowest = GetTickCount64() - sent;
+  });
+  host.PumpUntil([&] { return slowest.load() != 0; }, 2000);
+  prober.join();
+  EXPECT_LT(slowest.load(), 500u);
+  const ULONGLONG cancelled = GetTickCount64();
+  SendMessageW(GetDlgItem(window, kCancel), BM_CLICK, 0, 0);
+  ASSERT_TRUE(WaitForEnd(window, 5000));
+  EXPECT_LT(GetTickCount64() - cancelled, 1000u);
+  EXPECT_EQ(host.Text(0), text);
 }
 
 }  // namespace

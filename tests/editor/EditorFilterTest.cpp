@@ -3,10 +3,16 @@
 
 #include <windows.h>
 
+// Taken before the tables remove the platform's WM_USER macro.
+constexpr UINT kFirstPrivateMessage = WM_USER;
+
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <optional>
 #include <string>
 
+#include "filter/CodePage.h"
 #include "messages/Tables.h"
 #include "messages/Win32.h"
 
@@ -136,6 +142,206 @@ TEST_F(EditorFilter, KeepWithNoMatchEmptiesTheDocument) {
   EXPECT_EQ(Document(), "");
   UndoOnce();
   EXPECT_EQ(Document(), "abc");
+}
+
+
+// ---- Writes that do not fully happen ------------------------------------------
+
+// The real view with some of its answers changed, as an editor that runs out of
+// memory in the middle of a write would give them.
+struct Interceptor {
+  static inline WNDPROC original = nullptr;
+  static inline std::function<std::optional<LRESULT>(HWND, UINT, WPARAM, LPARAM)> hook;
+  static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (hook) {
+      if (auto answer = hook(hwnd, msg, wParam, lParam)) return *answer;
+    }
+    return CallWindowProcW(original, hwnd, msg, wParam, lParam);
+  }
+  static LRESULT Real(HWND hwnd, SciMsg msg, WPARAM wParam = 0, LPARAM lParam = 0) {
+    return CallWindowProcW(original, hwnd, static_cast<UINT>(msg), wParam, lParam);
+  }
+};
+
+class FailingWrites : public EditorFilter {
+ protected:
+  void SetUp() override {
+    EditorFilter::SetUp();
+    Interceptor::original =
+        reinterpret_cast<WNDPROC>(SetWindowLongPtrW(view_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Interceptor::Proc)));
+  }
+  void TearDown() override {
+    Interceptor::hook = nullptr;
+    EditorFilter::TearDown();
+  }
+  // The user's document with one edit of theirs on top.
+  void LoadEdited() {
+    Load("abc 123");
+    const char more[] = " x9";
+    Send(SciMsg::SCI_APPENDTEXT, 3, reinterpret_cast<intptr_t>(more));
+  }
+  void FailSetText(std::function<void(HWND)> what) {
+    Interceptor::hook = [what](HWND hwnd, UINT msg, WPARAM, LPARAM) -> std::optional<LRESULT> {
+      if (msg != static_cast<UINT>(SciMsg::SCI_SETTEXT)) return std::nullopt;
+      what(hwnd);
+      return 0;
+    };
+  }
+};
+
+TEST_F(FailingWrites, APartialWriteIsUndoneAndReported) {
+  // Out of memory after the old text went: the document is left empty.
+  LoadEdited();
+  FailSetText([](HWND v) {
+    Interceptor::Real(v, SciMsg::SCI_BEGINUNDOACTION);
+    Interceptor::Real(v, SciMsg::SCI_DELETERANGE, 0, static_cast<LPARAM>(Interceptor::Real(v, SciMsg::SCI_GETLENGTH)));
+    Interceptor::Real(v, SciMsg::SCI_ENDUNDOACTION);
+    Interceptor::Real(v, SciMsg::SCI_SETSTATUS, static_cast<WPARAM>(SciMsg::SC_STATUS_BADALLOC));
+  });
+  auto message = RunOnView(view_, Operation::Remove, L"\\d+", L"");
+  ASSERT_TRUE(message.has_value());
+  EXPECT_NE(message->find(L"memory"), std::wstring::npos);
+  EXPECT_EQ(Document(), "abc 123 x9");
+  EXPECT_EQ(Send(SciMsg::SCI_GETSTATUS), 0);
+  UndoOnce();
+  EXPECT_EQ(Document(), "abc 123") << "the user's own edit is still the last undo step";
+
+  // Only part of the result arrived, without a word from the editor.
+  LoadEdited();
+  FailSetText([](HWND v) { Interceptor::Real(v, SciMsg::SCI_SETTEXT, 0, reinterpret_cast<LPARAM>("abc")); });
+  message = RunOnView(view_, Operation::Remove, L"\\d+", L"");
+  ASSERT_TRUE(message.has_value());
+  EXPECT_EQ(Document(), "abc 123 x9");
+}
+
+TEST_F(FailingWrites, AWriteThatChangedNothingUndoesNothing) {
+  LoadEdited();
+  FailSetText([](HWND v) {
+    Interceptor::Real(v, SciMsg::SCI_SETSTATUS, static_cast<WPARAM>(SciMsg::SC_STATUS_FAILURE));
+  });
+  const auto message = RunOnView(view_, Operation::Keep, L"\\d+", L"\\n");
+  ASSERT_TRUE(message.has_value());
+  EXPECT_EQ(Document(), "abc 123 x9") << "the user's last edit is not undone";
+  UndoOnce();
+  EXPECT_EQ(Document(), "abc 123");
+}
+
+TEST_F(EditorFilter, ADelimiterTheCodePageCannotHoldIsRefused) {
+  Send(SciMsg::SCI_SETCODEPAGE, 932);  // Shift-JIS has no e-acute
+  Load("ab cd");
+  const auto message = RunOnView(view_, Operation::Keep, L"\\w+", L"\u00E9\\n");
+  ASSERT_TRUE(message.has_value());
+  EXPECT_NE(message->find(L"932"), std::wstring::npos);
+  EXPECT_NE(message->find(L"\u00E9"), std::wstring::npos);
+  EXPECT_EQ(Document(), "ab cd");
+  EXPECT_EQ(Send(SciMsg::SCI_CANUNDO), 0);
+  // Remove writes no delimiter: it goes ahead.
+  EXPECT_EQ(RunOnView(view_, Operation::Remove, L" ", L"\u00E9"), std::nullopt);
+  EXPECT_EQ(Document(), "abcd");
+}
+
+TEST_F(EditorFilter, AReadOnlyDocumentIsRefusedAndStaysReadOnly) {
+  Load("a1");
+  Send(SciMsg::SCI_SETREADONLY, 1);
+  const auto message = RunOnView(view_, Operation::Remove, L"\\d", L"");
+  ASSERT_TRUE(message.has_value());
+  EXPECT_NE(message->find(L"read-only"), std::wstring::npos);
+  EXPECT_EQ(Document(), "a1");
+  EXPECT_EQ(Send(SciMsg::SCI_GETREADONLY), 1);
+}
+
+// Text longer than one platform call takes goes in pieces, cut between
+// characters, with the same outcome as in one piece.
+TEST(CodePageText, ConvertsInPiecesCutBetweenCharacters) {
+  using siftwell::filter::ConversionFailure;
+  std::string sjis;
+  for (int i = 0; i < 50; ++i) sjis += "a\x82\xA0" "b\x83\x41";  // hiragana a, katakana a
+  std::string whole, pieces;
+  ASSERT_EQ(siftwell::filter::CodePageToUtf8(sjis, 932, whole), ConversionFailure::None);
+  for (std::size_t piece : {2u, 3u, 7u}) {
+    pieces.clear();
+    ASSERT_EQ(siftwell::filter::CodePageToUtf8(sjis, 932, pieces, {}, piece), ConversionFailure::None);
+    EXPECT_EQ(pieces, whole) << piece;
+    std::string back;
+    ASSERT_EQ(siftwell::filter::Utf8ToCodePage(whole, 932, back, {}, piece + 2), ConversionFailure::None);
+    EXPECT_EQ(back, sjis) << piece;
+  }
+  std::string out;
+  EXPECT_EQ(siftwell::filter::Utf8ToCodePage("caf\xC3\xA9", 932, out), ConversionFailure::NotRepresentable);
+  EXPECT_EQ(siftwell::filter::CodePageToUtf8("abc \x81", 932, out), ConversionFailure::NotRepresentable);
+  EXPECT_EQ(siftwell::filter::CodePageToUtf8("abc", 42424, out), ConversionFailure::Failed);
+}
+
+// ---- A document beyond 4 GiB --------------------------------------------------
+
+// An editor view that answers for a document of 4 GiB and a few bytes, lent
+// from memory that is committed but never written except for two bytes (the
+// system hands out zero pages for the rest).
+class HugeView {
+ public:
+  static constexpr uint64_t kLength = (uint64_t{1} << 32) + 3;
+  HugeView() {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = &Proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"SiftwellHugeView";
+    RegisterClassW(&wc);
+    hwnd_ = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, this);
+    bytes_ = static_cast<char*>(VirtualAlloc(nullptr, static_cast<SIZE_T>(kLength), MEM_RESERVE | MEM_COMMIT,
+                                             PAGE_READWRITE));
+    if (bytes_ != nullptr) {
+      bytes_[0] = 'x';
+      bytes_[kLength - 1] = 'x';
+    }
+  }
+  ~HugeView() {
+    DestroyWindow(hwnd_);
+    if (bytes_ != nullptr) VirtualFree(bytes_, 0, MEM_RELEASE);
+  }
+  HWND Handle() const { return hwnd_; }
+  bool Ok() const { return hwnd_ != nullptr && bytes_ != nullptr; }
+
+  std::string written;
+  int references = 0;
+  bool readOnly = false;
+
+ private:
+  static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_NCCREATE)
+      SetWindowLongPtrW(hwnd, GWLP_USERDATA,
+                        reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
+    auto* self = reinterpret_cast<HugeView*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (self == nullptr || msg < kFirstPrivateMessage) return DefWindowProcW(hwnd, msg, wParam, lParam);
+    switch (static_cast<SciMsg>(msg)) {
+      case SciMsg::SCI_GETDOCPOINTER: return 0x5EED;
+      case SciMsg::SCI_GETCODEPAGE: return static_cast<LRESULT>(SciMsg::SC_CP_UTF8);
+      case SciMsg::SCI_GETLENGTH:
+        return self->wrote_ ? static_cast<LRESULT>(self->written.size()) : static_cast<LRESULT>(kLength);
+      case SciMsg::SCI_GETCHARACTERPOINTER: return reinterpret_cast<LRESULT>(self->bytes_);
+      case SciMsg::SCI_GETREADONLY: return self->readOnly;
+      case SciMsg::SCI_SETREADONLY: self->readOnly = wParam != 0; return 0;
+      case SciMsg::SCI_ADDREFDOCUMENT: ++self->references; return 0;
+      case SciMsg::SCI_RELEASEDOCUMENT: --self->references; return 0;
+      case SciMsg::SCI_SETTEXT:
+        self->written = reinterpret_cast<const char*>(lParam);
+        self->wrote_ = true;
+        return 1;
+      default: return 0;
+    }
+  }
+  HWND hwnd_ = nullptr;
+  char* bytes_ = nullptr;
+  bool wrote_ = false;
+};
+
+TEST(HugeDocument, IsReadAndMatchedToItsLastByte) {
+  if (sizeof(void*) < 8) GTEST_SKIP() << "a 32-bit process cannot hold 4 GiB";
+  HugeView view;
+  ASSERT_TRUE(view.Ok());
+  EXPECT_EQ(RunOnView(view.Handle(), Operation::Keep, L"x", L"\\n"), std::nullopt);
+  EXPECT_EQ(view.written, "x\r\nx\r\n") << "the match in the last byte was found";
+  EXPECT_FALSE(view.readOnly);
+  EXPECT_EQ(view.references, 0);
 }
 
 }  // namespace

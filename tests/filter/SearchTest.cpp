@@ -50,7 +50,9 @@ std::string RandomPattern(std::mt19937& rng, int depth = 0) {
   const int items = std::uniform_int_distribution<int>(1, 4)(rng);
   for (int i = 0; i < items; ++i) {
     if (depth < 2 && rng() % 6 == 0) {
-      p += (rng() % 2 ? "(" : "(?:") + RandomPattern(rng, depth + 1) + ")";
+      p += rng() % 2 ? "(" : "(?:";
+      p += RandomPattern(rng, depth + 1);
+      p += ')';
     } else {
       p += atoms[rng() % std::size(atoms)];
     }
@@ -173,11 +175,11 @@ TEST(Search, PathologicalPatternIsStoppedBetweenStrides) {
   for (bool jit : {true, false}) {
     MatchLimits l;
     l.jit = jit;
-    DeadlineSink sink(std::chrono::milliseconds(200));
+    DeadlineSink sink(std::chrono::milliseconds(600));  // one start position may take 0.2 s here
     const auto err = sf::RemoveTo(text, "(a?){20}a{20}", l, sink);
     ASSERT_TRUE(err.has_value());
     EXPECT_EQ(err->kind, FilterError::Kind::Stopped);
-    EXPECT_GE(sink.calls_, 3);  // progress was reported while it ran
+    EXPECT_GE(sink.calls_, 3) << (jit ? "JIT" : "interpreter");  // progress was reported while it ran
     EXPECT_GT(sink.last_, 0u);
     EXPECT_LT(sink.last_, text.size() / 10);  // ... and it stopped long before the end
     EXPECT_TRUE(sink.monotonic_);

@@ -59,7 +59,8 @@ bool Readable(SOCKET s, int32_t seconds) {
 // 200 with a short body, and keeps what it received.
 class Listener {
  public:
-  Listener() : socket_(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)) {
+  explicit Listener(int32_t waitSeconds = 60)
+      : socket_(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)), waitSeconds_(waitSeconds) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -79,13 +80,15 @@ class Listener {
     if (thread_.joinable()) thread_.join();
   }
   const std::string& Received() const { return received_; }
+  bool Accepted() const { return accepted_; }
   bool AfterHeaders() const { return extra_; }
 
  private:
   void Serve() {
-    if (!Readable(socket_.get(), 60)) return;
+    if (!Readable(socket_.get(), waitSeconds_)) return;
     Socket client(accept(socket_.get(), nullptr, nullptr));
     if (client.get() == INVALID_SOCKET) return;
+    accepted_ = true;
     char buffer[4096];
     while (received_.find("\r\n\r\n") == std::string::npos && Readable(client.get(), 30)) {
       const int n = recv(client.get(), buffer, sizeof(buffer), 0);
@@ -102,6 +105,8 @@ class Listener {
   }
 
   Socket socket_;
+  int32_t waitSeconds_;
+  bool accepted_ = false;
   uint16_t port_ = 0;
   std::thread thread_;
   std::string received_;
@@ -142,7 +147,12 @@ class UsagePing : public ::testing::Test {
       SetEnvironmentVariableW(name, nullptr);
     }
   }
-  void TearDown() override { EXPECT_TRUE(CancelUsagePings()) << "every ping released its handles"; }
+  void TearDown() override {
+    CancelUsagePings();
+    // Each ping's thread closes its handles and ends (bounded, not hanging the test).
+    for (int i = 0; i < 1000 && UsagePingsInFlight() != 0; ++i) Sleep(20);
+    EXPECT_EQ(UsagePingsInFlight(), 0u) << "every ping's thread ended";
+  }
   Winsock winsock;
 };
 
@@ -183,6 +193,21 @@ TEST_F(UsagePing, StartsWhenNobodyListensAndFailsSilentlyLater) {
   }
   ASSERT_NE(port, 0);
   EXPECT_TRUE(StartUsagePing(L"127.0.0.1", port));
+}
+
+// The shipped build's endpoint lies under .invalid: no name lookup, and no
+// connection to a proxy either (which would look the name up for us).
+TEST_F(UsagePing, AnInvalidEndpointIsNeverContactedNotEvenThroughAProxy) {
+  Listener proxy(2);
+  ASSERT_NE(proxy.Port(), 0);
+  const std::wstring address = L"http://127.0.0.1:" + std::to_wstring(proxy.Port());
+  for (const wchar_t* name : {L"http_proxy", L"HTTP_PROXY"}) SetEnvironmentVariableW(name, address.c_str());
+  EXPECT_TRUE(StartUsagePing(L"ping.siftwell.invalid", 80));
+  EXPECT_TRUE(StartUsagePing(L"Example.INVALID.", 80));
+  proxy.Join();
+  EXPECT_FALSE(proxy.Accepted()) << proxy.Received();
+  EXPECT_EQ(UsagePingsInFlight(), 0u);
+  for (const wchar_t* name : {L"http_proxy", L"HTTP_PROXY"}) SetEnvironmentVariableW(name, nullptr);
 }
 
 TEST_F(UsagePing, AnEndpointThatCannotBeUsedFailsToStart) {

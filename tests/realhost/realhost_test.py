@@ -28,6 +28,14 @@ sys.path.insert(0, str(ROOT / "tools" / "driver"))
 from driver import DriveError, Driver, Notepad, winpath  # noqa: E402
 
 SKIPPED = 77
+REPORT = None  # the run's lines, also kept in <work>/report.txt for scripts/test to show
+
+
+def say(line):
+    print(line, flush=True)
+    if REPORT is not None:
+        with open(REPORT, "a", encoding="utf-8") as f:
+            f.write(line + "\n")
 BOM = b"\xef\xbb\xbf"
 WM_CLOSE, WM_NULL = 0x0010, 0x0000
 CRLF = b"\r\n"
@@ -62,10 +70,15 @@ class Suite:
         self.n = npp.n
         self.results = []
         self.main_view = self.sub_view = None
+        self.loaded = True  # until the load check says otherwise
 
     # ---------------------------------------------------------------- reporting
-    def run(self, name, check):
+    def run(self, name, check, needs_plugin=True):
         started = time.monotonic()
+        if needs_plugin and not self.loaded:
+            self.results.append((name, False))
+            say(f"[{self.arch}] FAIL {name}: not run, the plugin is not loaded")
+            return False
         try:
             check()
             ok, why = True, ""
@@ -82,8 +95,8 @@ class Suite:
                 why += f" (screen: {shot})"
             except (OSError, KeyError, subprocess.CalledProcessError):
                 pass
-        print(f"[{self.arch}] {'PASS' if ok else 'FAIL'} {name} ({took:.1f} s){': ' + why if why else ''}",
-              flush=True)
+            self.close_menus()
+        say(f"[{self.arch}] {'PASS' if ok else 'FAIL'} {name} ({took:.1f} s){': ' + why if why else ''}")
         return ok
 
     # ---------------------------------------------------------------- helpers
@@ -139,6 +152,17 @@ class Suite:
         index = 0 if view == self.main_view else 1
         Driver.wait_until(lambda: self.npp.current_view_index() == index, 10, "the view to become current")
 
+    def close_menus(self):
+        """Leaves a menu that a failed check left open, so that later keys reach the windows."""
+        try:
+            for _ in range(3):
+                if not any(w.cls == "#32768" and w.visible for w in self.d.windows()):
+                    return
+                self.d.keys("escape")
+                time.sleep(0.2)
+        except DriveError:
+            pass
+
     def close_filter_window(self):
         dlg = self.d.find_window("frmMyDlg")
         if dlg:
@@ -170,7 +194,8 @@ class Suite:
         name = "Siftwell.dll\0".encode("utf-16-le")
         info = bytes(24)  # CommunicationInfo: message number, source name, data (all zero)
         found = self.d.send(self.npp.main, self.n["NPPM_MSGTOPLUGIN"], name, info)
-        expect(found == 1, "Notepad++ does not know a plugin module Siftwell.dll")
+        self.loaded = found == 1
+        expect(self.loaded, "Notepad++ does not know a plugin module Siftwell.dll")
 
     def check_menu_about(self):
         self.plugin_submenu(0)
@@ -249,7 +274,7 @@ class Suite:
             self.set_field(pattern, "(")
             self.d.click(button)
             message = Driver.wait_until(lambda: self.status(dlg), 10, f"a message after {name} with \"(\"")
-            print(f"[{self.arch}]   {name} with \"(\": {message}")
+            say(f"[{self.arch}]   {name} with \"(\": {message}")
             self.barrier(pattern)
             expect(self.texts() == (DOC_A, DOC_C), f"{name} with a rejected pattern changed a document")
         self.set_field(pattern, "")
@@ -289,7 +314,8 @@ class Suite:
         expect(self.texts() == (DOC_A, DOC_C), "switching tabs left another document changed")
 
     def check_clean_exit(self):
-        self.ensure_filter_window()  # the window is open while the host shuts down
+        if self.loaded:
+            self.ensure_filter_window()  # the window is open while the host shuts down
         # A document left changed by an earlier failure must not hold the exit up with a question.
         self.npp.command("IDM_FILE_SAVEALL")
         self.d.post(self.npp.main, WM_CLOSE)
@@ -304,8 +330,9 @@ class Suite:
                     raise CheckFailed(f"a message box came up at exit: {said}")
         expect(code is not None, "Notepad++ did not exit within 30 s")
         expect(code == 0, f"Notepad++ ended with code {code:#x}")
-        left = [p for p in self.d.processes() if p.lower() == "notepad++.exe"]
-        expect(not left, "a Notepad++ process is still running")
+        pid = self.d.pid()
+        left = [f"{exe} ({p})" for p, parent, exe in self.d.processes() if pid in (p, parent)]
+        expect(not left, f"still running after the exit: {', '.join(left)}")
 
     def check_settings_file(self):
         ini = self.work / "npp" / "plugins" / "Config" / "Siftwell.ini"
@@ -323,7 +350,6 @@ def find_tarball(npp_dir, arch):
 
 
 def prepare(work, tarball, package):
-    shutil.rmtree(work, ignore_errors=True)
     work.mkdir(parents=True)
     with tarfile.open(tarball) as tar:
         tar.extractall(work)
@@ -349,6 +375,8 @@ def main():
     a = p.parse_args()
 
     npp_dir = Path(os.environ.get("SIFTWELL_NPP_DIR", ROOT.parent / "shared" / "notepad++"))
+    work = a.build / "realhost"
+    shutil.rmtree(work, ignore_errors=True)
     if not npp_dir.is_dir():
         print(f"skipped: no Notepad++ build given ({npp_dir} not found)")
         return SKIPPED
@@ -362,10 +390,11 @@ def main():
         print(f"no Notepad++ build for {arch} in {npp_dir}")
         return 1
 
-    work = a.build / "realhost"
     files = prepare(work, tarball, package)
+    global REPORT
+    REPORT = work / "report.txt"
     started = time.monotonic()
-    print(f"[{arch}] {package.name} in {tarball.name}", flush=True)
+    say(f"[{arch}] {package.name} in {tarball.name}")
     with Driver(a.build) as d:
         suite = None
         try:
@@ -395,9 +424,9 @@ def main():
                 ("settings-file", suite.check_settings_file),
             ]
             for name, check in checks:
-                suite.run(name, check)
+                suite.run(name, check, needs_plugin=name not in ("load", "clean-exit"))
         except (DriveError, CheckFailed) as e:
-            print(f"[{arch}] FAIL setup: {e}", flush=True)
+            say(f"[{arch}] FAIL setup: {e}")
             if suite is None:
                 return 1
             suite.results.append(("setup", False))
@@ -408,7 +437,7 @@ def main():
                 pass
     passed = sum(ok for _, ok in suite.results)
     failed = len(suite.results) - passed
-    print(f"[{arch}] real Notepad++: {passed} passed, {failed} failed ({time.monotonic() - started:.0f} s)")
+    say(f"[{arch}] real Notepad++: {passed} passed, {failed} failed ({time.monotonic() - started:.0f} s)")
     return 0 if failed == 0 else 1
 
 

@@ -128,10 +128,17 @@ bool Target::Start(const std::wstring& exe, const std::vector<std::wstring>& arg
   std::wstring commandLine = Quote(exe);
   for (const std::wstring& a : args) commandLine += L" " + Quote(a);
   const std::wstring folder = std::filesystem::path(exe).parent_path().wstring();
+  // The program's standard handles lead nowhere: nothing it (or a crash
+  // report about it) prints may reach the driver's answers.
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  Handle nul(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                         OPEN_EXISTING, 0, nullptr));
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = startup.hStdOutput = startup.hStdError = nul.Get();
   PROCESS_INFORMATION info{};
-  if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+  if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                       folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
     error = L"cannot start " + exe + L" (error " + std::to_wstring(GetLastError()) + L")";
     return false;
@@ -318,14 +325,14 @@ bool TypeText(std::wstring_view text) {
   return SendAll(inputs);
 }
 
-std::vector<std::wstring> ProcessNames() {
-  std::vector<std::wstring> names;
+std::vector<ProcessInfo> Processes() {
+  std::vector<ProcessInfo> names;
   Handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot || snapshot.Get() == INVALID_HANDLE_VALUE) return names;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof(entry);
   for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more; more = Process32NextW(snapshot.Get(), &entry))
-    names.emplace_back(entry.szExeFile);
+    names.push_back({entry.th32ProcessID, entry.th32ParentProcessID, entry.szExeFile});
   return names;
 }
 

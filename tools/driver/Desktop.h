@@ -114,8 +114,13 @@ bool ClickAt(POINT screen);
 bool PressKeys(std::string_view chord, std::wstring& error);
 bool TypeText(std::wstring_view text);
 
-// Names of the executables of every process in this Wine prefix (or session).
-std::vector<std::wstring> ProcessNames();
+// Every process in this Wine prefix (or session).
+struct ProcessInfo {
+  DWORD pid;
+  DWORD parent;
+  std::wstring exe;
+};
+std::vector<ProcessInfo> Processes();
 
 std::wstring Widen(std::string_view utf8);
 std::string Narrow(std::wstring_view text);

@@ -12,6 +12,7 @@ Every wait is for a condition, with a timeout; a timeout raises DriveError.
 """
 
 import os
+import re
 import select
 import subprocess
 import time
@@ -185,6 +186,9 @@ class Driver:
     def front(self, hwnd):
         self.call("front", hex(hwnd))
 
+    def move(self, hwnd, x, y):
+        self.call("move", hex(hwnd), x, y)
+
     def click(self, hwnd, x=None, y=None):
         self.call("click", hex(hwnd), *([] if x is None else [x, y]))
 
@@ -210,9 +214,10 @@ class Driver:
     def view_text(self, hwnd):
         return self.call("view-text", hex(hwnd), timeout=120)[0]
 
-    def timed_click(self, button, view, length, timeout):
-        return int(self.call("timed-click", hex(button), hex(view), length, int(timeout * 1000),
-                             timeout=timeout + 30)[0])
+    def timed_click(self, button, view, timeout):
+        """Clicks `button`; (milliseconds until `view`'s length changed, the new length)."""
+        ms, length = self.call("timed-click", hex(button), hex(view), int(timeout * 1000), timeout=timeout + 30)
+        return int(ms), int(length)
 
     def memory(self):
         peak_ws, ws, peak_commit, commit = map(int, self._text("memory"))
@@ -225,7 +230,12 @@ class Driver:
             return None
 
     def processes(self):
-        return self._text("processes")
+        """(pid, parent pid, executable) of every process in the prefix."""
+        f = self._text("processes")
+        return [(int(f[i]), int(f[i + 1]), f[i + 2]) for i in range(0, len(f), 3)]
+
+    def pid(self):
+        return int(self.call("pid")[0])
 
     def kill(self):
         self.call("kill")
@@ -263,8 +273,19 @@ class Notepad:
     @classmethod
     def start(cls, driver, folder, files=(), timeout=60.0):
         npp = cls(driver, folder)
-        driver.start(npp.folder / "notepad++.exe", "-nosession", "-multiInst", *(winpath(f) for f in files))
-        npp.main = driver.wait_window("Notepad++", timeout=timeout)
+        # Files as Linux paths, or as Windows paths ("C:\\...") as they are.
+        paths = [f if isinstance(f, str) and re.match(r"[A-Za-z]:\\", f) else winpath(f) for f in files]
+        driver.start(npp.folder / "notepad++.exe", "-nosession", "-multiInst", *paths)
+
+        def up():
+            for w in driver.windows():
+                if w.visible and w.cls == "Notepad++":
+                    return w.hwnd
+                if w.visible and w.cls == "#32770":  # a message box before the main window
+                    said = " / ".join(k.text for k in driver.children(w.hwnd) if k.text)
+                    raise DriveError(f"Notepad++ asks \"{w.title}\": {said}")
+            return None
+        npp.main = driver.wait_until(up, timeout, "the Notepad++ window")
         return npp
 
     def command(self, name):

@@ -9,12 +9,14 @@
 // and any byte. Window handles are written 0x..., numbers in decimal.
 //
 //   start EXE [ARG...]                 -> PID     start the program (in its folder)
+//   pid                                -> PID     the program's process id (0: none started)
 //   wait-window CLASS TITLE MS         -> HWND    visible top-level window of it (TITLE empty: any)
 //   windows                            -> (HWND CLASS VISIBLE TITLE)...   its top-level windows
 //   children HWND                      -> (HWND PARENT CLASS ID VISIBLE TEXT)... every descendant
 //   text HWND                          -> TEXT
 //   rect HWND / client-rect HWND       -> LEFT TOP RIGHT BOTTOM  (screen coordinates)
 //   front HWND                                   bring its top-level window to the front
+//   move HWND X Y                                move a top-level window (screen coordinates)
 //   click HWND [X Y]                             mouse click at client X,Y (default: centre)
 //   keys CHORD...                                e.g. ctrl+shift+x alt+p down enter escape
 //   type TEXT                                    Unicode keystrokes
@@ -23,10 +25,10 @@
 //   post HWND MSG WPARAM LPARAM
 //   send-out HWND MSG WPARAM SIZE      -> RESULT BYTES   lParam: SIZE zeroed bytes in the program
 //   view-text HWND                     -> BYTES   the document of a Scintilla view
-//   timed-click HWND VIEW LENGTH MS    -> MILLISECONDS   click, then wait for VIEW to hold LENGTH bytes
+//   timed-click HWND VIEW MS           -> MILLISECONDS LENGTH   click, then wait for VIEW's length to change
 //   memory                             -> PEAK_WORKING_SET WORKING_SET PEAK_COMMIT COMMIT (bytes)
 //   wait-exit MS                       -> EXIT_CODE
-//   processes                          -> NAME...  executables running in this prefix
+//   processes                          -> (PID PARENT_PID EXE)...  processes running in this prefix
 //   kill                                         end the program
 //   quit
 #include <windows.h>
@@ -146,6 +148,9 @@ class Session {
       if (!target_.Start(Widen(f[1]), args, error)) throw Failure(Narrow(error));
       return {std::to_string(target_.ProcessId())};
     }
+    if (command == "pid") {
+      return {std::to_string(target_.ProcessId())};
+    }
     if (command == "wait-window") {
       need(3);
       const std::wstring cls = Widen(f[1]), title = Widen(f[2]);
@@ -188,6 +193,18 @@ class Session {
     if (command == "front") {
       need(1);
       if (!BringToFront(Window(f[1]))) throw Failure("cannot bring the window to the front");
+      return {};
+    }
+    if (command == "move") {
+      need(3);
+      HWND hwnd = Window(f[1]);
+      const auto x = static_cast<LONG>(Number(f[2])), y = static_cast<LONG>(Number(f[3]));
+      SetWindowPos(hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+      if (!WaitFor(3000, [&] {
+            const RECT r = ScreenRect(hwnd);
+            return r.left == x && r.top == y;
+          }))
+        throw Failure("the window did not move");
       return {};
     }
     if (command == "click") {
@@ -251,19 +268,21 @@ class Session {
       return {*text};
     }
     if (command == "timed-click") {
-      need(4);
+      need(3);
       HWND button = Window(f[1]);
       HWND view = Window(f[2]);
-      const int64_t length = Number(f[3]);
+      const auto length = [&] { return target_.Send(view, static_cast<UINT>(SciMsg::SCI_GETLENGTH), 0, 0); };
+      const auto before = length();
+      if (!before) throw Failure("the view does not answer");
+      std::optional<intptr_t> now;
       const auto started = std::chrono::steady_clock::now();
       Click(button, {});
-      const bool done = WaitFor(Number(f[4]), [&] {
-        const auto now = target_.Send(view, static_cast<UINT>(SciMsg::SCI_GETLENGTH), 0, 0);
-        return now && *now == length;
-      });
+      // The editor answers between its messages only: a length that differs is
+      // the finished document, whether the work ran on its UI thread or not.
+      const bool done = WaitFor(Number(f[3]), [&] { return (now = length()) && *now != *before; });
       const auto elapsed = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started);
-      if (!done) throw Failure("the document never reached " + f[3] + " bytes");
-      return {std::to_string(static_cast<int64_t>(elapsed.count() + 0.5))};
+      if (!done) throw Failure("the document did not change");
+      return {std::to_string(static_cast<int64_t>(elapsed.count() + 0.5)), std::to_string(*now)};
     }
     if (command == "memory") {
       const auto m = target_.Memory();
@@ -279,7 +298,8 @@ class Session {
     }
     if (command == "processes") {
       std::vector<std::string> out;
-      for (const std::wstring& name : ProcessNames()) out.push_back(Narrow(name));
+      for (const ProcessInfo& p : Processes())
+        out.insert(out.end(), {std::to_string(p.pid), std::to_string(p.parent), Narrow(p.exe)});
       return out;
     }
     if (command == "kill") {

@@ -45,6 +45,9 @@ def main() -> int:
 
     a.out.mkdir(parents=True, exist_ok=True)
     name = f"{FOLDER}-{a.version}-{a.arch}"
+    for old in a.out.glob(f"{FOLDER}-*-{a.arch}.*"):  # an earlier version's package
+        if not old.name.startswith(name + "."):
+            old.unlink()
     zip_path = a.out / f"{name}.zip"
     write_zip(a.dll, zip_path)
     digest = hashlib.sha256(zip_path.read_bytes()).hexdigest()

@@ -1,0 +1,162 @@
+#!/usr/bin/env python3
+"""Siftwell against Notepad++'s own Replace All, inside a real Notepad++ under Wine.
+
+For each document size: a generated log (the corpus of bench/compare.py, CR LF, UTF-8 with a
+BOM) is opened in a fresh Notepad++ process with the build's package installed; once it is
+loaded, the editor's peak-memory mark is reset and one operation runs:
+
+  keep        Siftwell "Keep Pattern"            (the filter window, Ctrl+Shift+X)
+  remove      Siftwell "Everything BUT pattern"
+  replaceall  Notepad++ Search > Replace, regular expression, empty replacement, "Replace All"
+
+Time: from the click to the document holding its new length (the driver asks the editor for
+its length; it answers between messages only, so a new length is the finished document).
+Memory: the editor process's peak resident set (VmHWM) during the operation, from /proc.
+Runs alternate between the methods; the best of --rounds counts.
+
+    bench/realhost/host_bench.py --build build/win64 --sizes 10 100 --rounds 2
+
+Needs ../shared/notepad++ (or SIFTWELL_NPP_DIR), an X display and the build's package and driver.
+"""
+
+import argparse
+import os
+import re
+import sys
+import tarfile
+import time
+import zipfile
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "tools" / "driver"))
+sys.path.insert(0, str(ROOT / "bench"))
+from compare import make_corpus  # noqa: E402
+from driver import Driver, Notepad, winpath  # noqa: E402
+
+PATTERN = r"[\w.+-]+@[\w-]+\.[\w.-]+"   # e-mail addresses, in about 10 % of the lines
+METHODS = ("keep", "remove", "replaceall")
+BOM = b"\xef\xbb\xbf"
+
+
+def unix_pid(exe_winpath):
+    """The Linux process of a Wine program, found by its command line."""
+    key = exe_winpath.encode()
+    for entry in Path("/proc").iterdir():
+        if entry.name.isdigit():
+            try:
+                if (entry / "cmdline").read_bytes().startswith(key):
+                    return int(entry.name)
+            except OSError:
+                pass
+    return None
+
+
+def status_kb(pid, field):
+    for line in Path(f"/proc/{pid}/status").read_text().splitlines():
+        if line.startswith(field + ":"):
+            return int(line.split()[1])
+    return 0
+
+
+def set_field(d, field, text):
+    d.click(field)
+    d.keys("end", "shift+home", "delete")
+    if text:
+        d.type(text)
+    Driver.wait_until(lambda: d.text(field) == text, 10, f"the field to show {text!r}")
+
+
+def run_once(d, folder, corpus, doc_length, method, timeout):
+    exe = folder / "notepad++.exe"
+    npp = Notepad.start(d, folder, [corpus], timeout=120)
+    try:
+        view = Driver.wait_until(lambda: npp.views(), 60, "the editor view")[0].hwnd
+        Driver.wait_until(lambda: d.send(view, npp.n["SCI_GETLENGTH"]) == doc_length, 300, "the document to load")
+        pid = unix_pid(winpath(exe))
+        d.click(view)
+        if method == "replaceall":
+            d.keys("ctrl+h")
+            dlg = d.wait_window("#32770", "Replace")
+            kids = {k.text.replace("&", ""): k for k in d.children(dlg) if k.visible}
+            combos = sorted((k for k in d.children(dlg) if k.cls == "Edit" and k.visible),
+                            key=lambda k: d.rect(k.hwnd).top)
+            set_field(d, combos[0].hwnd, PATTERN)
+            set_field(d, combos[1].hwnd, "")
+            d.click(kids["Regular expression"].hwnd)
+            for box in ("In selection", ". matches newline", "Match whole word only"):
+                if d.send(kids[box].hwnd, 0x00F0) == 1:  # BM_GETCHECK: as the engine's defaults
+                    d.click(kids[box].hwnd)
+            button = kids["Replace All"].hwnd
+        else:
+            d.keys("ctrl+shift+x")
+            dlg = d.wait_window("frmMyDlg")
+            kids = [k for k in d.children(dlg) if k.visible]
+            field = min((k for k in kids if k.cls == "Edit"), key=lambda k: d.rect(k.hwnd).top).hwnd
+            set_field(d, field, PATTERN)
+            caption = "Keep Pattern" if method == "keep" else "Everything BUT pattern"
+            button = next(k.hwnd for k in kids if k.cls == "Button" and k.text.replace("&", "") == caption)
+        time.sleep(0.5)  # let the editor settle before the mark is reset
+        if pid:
+            Path(f"/proc/{pid}/clear_refs").write_text("5")  # resets VmHWM to the current resident set
+        before_kb = status_kb(pid, "VmRSS") if pid else 0
+        ms, length = d.timed_click(button, view, timeout)
+        peak_kb = status_kb(pid, "VmHWM") if pid else d.memory()["peak_working_set"] // 1024
+        return ms, length, before_kb, peak_kb
+    finally:
+        d.kill()
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("--build", required=True, type=Path)
+    p.add_argument("--sizes", type=int, nargs="+", default=[10, 100], help="document sizes, MB")
+    p.add_argument("--rounds", type=int, default=2)
+    p.add_argument("--timeout", type=float, default=900)
+    a = p.parse_args()
+
+    npp_dir = Path(os.environ.get("SIFTWELL_NPP_DIR", ROOT.parent / "shared" / "notepad++"))
+    package = sorted((a.build / "package").glob("Siftwell-*.zip"))[-1]
+    arch = "x64" if package.stem.endswith("-x64") else "x86"
+    machine = "x86_64" if arch == "x64" else "i686"
+    work = a.build / "bench-host"
+    work.mkdir(parents=True, exist_ok=True)
+    folder = work / "npp"
+    if not folder.exists():
+        with tarfile.open(sorted(npp_dir.glob(f"npp-v*-{machine}.tar.xz"))[-1]) as tar:
+            tar.extractall(work)
+        next(q for q in work.iterdir() if q.name.startswith("npp-v")).rename(folder)
+    with zipfile.ZipFile(package) as z:
+        z.extractall(folder / "plugins" / "Siftwell")
+
+    print(f"| arch | doc MB | method | best ms | all ms | result bytes | peak RSS MB | peak − before MB |")
+    print(f"|---|---|---|---|---|---|---|---|")
+    with Driver(a.build) as d:
+        for size in a.sizes:
+            corpus = work / f"corpus-{size}mb.txt"
+            if not corpus.exists():
+                make_corpus(str(corpus) + ".raw", size * 1024 * 1024, crlf=True)
+                corpus.write_bytes(BOM + Path(str(corpus) + ".raw").read_bytes())
+                os.remove(str(corpus) + ".raw")
+            text = corpus.read_bytes()[len(BOM):].decode("utf-8")
+            matches = [m.group() for m in re.finditer(PATTERN, text)]
+            expected = {"keep": len(("\r\n".join(matches) + "\r\n").encode()),
+                        "remove": len(re.sub(PATTERN, "", text).encode())}
+            expected["replaceall"] = expected["remove"]
+            doc_length = len(text.encode())
+            results = {m: [] for m in METHODS}
+            for _ in range(a.rounds):
+                for method in METHODS:
+                    results[method].append(run_once(d, folder, corpus, doc_length, method, a.timeout))
+            for method in METHODS:
+                runs = results[method]
+                best = min(runs)
+                note = "" if best[1] == expected[method] else f" (expected {expected[method]})"
+                print(f"| {arch} | {size} | {method} | {best[0]} | {', '.join(str(r[0]) for r in runs)} | "
+                      f"{best[1]}{note} | {max(r[3] for r in runs) / 1024:.0f} | "
+                      f"{max(r[3] - r[2] for r in runs) / 1024:.0f} |", flush=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
