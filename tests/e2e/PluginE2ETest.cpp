@@ -426,11 +426,12 @@ TEST_F(PluginInHost, APingInFlightKeepsTheLibraryLoadedUntilItEnds) {
 
   host.Shutdown();  // the host lets go of the library
   EXPECT_NE(GetModuleHandleW(L"Siftwell.dll"), nullptr) << "the request still holds it";
-  closesocket(client);  // the request ends
+  // The request ends (and a retry of it finds nobody listening).
+  closesocket(client);
+  closesocket(server);
   const ULONGLONG start = GetTickCount64();
   while (GetModuleHandleW(L"Siftwell.dll") != nullptr && GetTickCount64() - start < 20000) Sleep(20);
   EXPECT_EQ(GetModuleHandleW(L"Siftwell.dll"), nullptr) << "unloaded once the request ended";
-  closesocket(server);
   WSACleanup();
 }
 
@@ -545,7 +546,8 @@ TEST_F(LongRun, AFinishedLongRunIsOneUndoStep) {
   SendMessageW(GetDlgItem(window, kRemove), BM_CLICK, 0, 0);
   ASSERT_TRUE(WaitForEnd(window, 60000));
   EXPECT_EQ(host.Text(0), "tail");
-  EXPECT_EQ(Field(window, kStatus), L"");
+  const std::wstring status = Field(window, kStatus);  // nothing, or the new document's live count
+  EXPECT_TRUE(status.empty() || status.find(L"match") != std::wstring::npos) << std::string(status.begin(), status.end());
   EXPECT_EQ(Sci(host.View(0), SciMsg::SCI_GETREADONLY), 0);
   Sci(host.View(0), SciMsg::SCI_UNDO);
   EXPECT_EQ(host.Text(0), text);
