@@ -6,16 +6,16 @@ include_guard(GLOBAL)
 # of this project: directory-wide options (SIFTWELL_SANITIZE, hardening) apply
 # to it too, and a fuzzing build can add its instrumentation to the target
 # pcre2-8-static (target_compile_options(pcre2-8-static PRIVATE ...)).
-# A machine with network can point SIFTWELL_PCRE2_TARBALL at the upstream
+# A machine with network can point SIFTWELL_PCRE2_SOURCE at the upstream
 # release pcre2-10.46.tar.gz: it is byte-identical.
-set(SIFTWELL_PCRE2_TARBALL "${PROJECT_SOURCE_DIR}/third_party/pcre2_10.46.orig.tar.gz"
+set(SIFTWELL_PCRE2_SOURCE "${PROJECT_SOURCE_DIR}/third_party/pcre2_10.46.orig.tar.gz"
     CACHE FILEPATH "pcre2-10.46 release tarball (or its URL)")
-if(NOT SIFTWELL_PCRE2_TARBALL MATCHES "^[a-z]+://" AND NOT EXISTS "${SIFTWELL_PCRE2_TARBALL}")
-  message(FATAL_ERROR "${SIFTWELL_PCRE2_TARBALL} is missing: run scripts/setup")
+if(NOT SIFTWELL_PCRE2_SOURCE MATCHES "^[a-z]+://" AND NOT EXISTS "${SIFTWELL_PCRE2_SOURCE}")
+  message(FATAL_ERROR "${SIFTWELL_PCRE2_SOURCE} is missing: run scripts/setup")
 endif()
 include(FetchContent)
 FetchContent_Declare(pcre2
-  URL "${SIFTWELL_PCRE2_TARBALL}"
+  URL "${SIFTWELL_PCRE2_SOURCE}"
   URL_HASH SHA256=8d28d7f2c3b970c3a4bf3776bcbb5adfc923183ce74bc8df1ebaad8c1985bd07
   DOWNLOAD_EXTRACT_TIMESTAMP TRUE)
 set(PCRE2_SUPPORT_JIT ON CACHE BOOL "" FORCE)

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <cwchar>
 #include <filesystem>
 #include <system_error>
@@ -74,6 +76,23 @@ void PlaceFilterWindow(::frmMyDlg& window) {
   const int32_t margin = MulDiv(12, static_cast<int>(siftwell::ui::DpiOf(editor)), 96);
   const int32_t width = outer.right - outer.left;
   window.MoveTo(std::max<int32_t>(view.left, view.right - width - margin), view.top + margin);
+}
+
+// The editor's modification flags of an SCN_MODIFIED record. The record's
+// position field is pointer-sized in the editor of hosts from 8.3 on (64-bit
+// positions), so on x64 the flags stand 4 bytes further than in older hosts;
+// on x86 both layouts agree.
+uint32_t ModificationFlags(const ScNotification& notification) {
+  static const bool widePositions = [] {
+    const auto version = static_cast<uint32_t>(
+        Win32::SendMessage(Host(), static_cast<uint32_t>(NppMsg::NPPM_GETNPPVERSION), TRUE, 0));
+    return version >= ((8u << 16) | 300u);
+  }();
+  const std::size_t offset = sizeof(ScNotificationHeader) + (widePositions ? sizeof(intptr_t) : sizeof(int32_t)) +
+                             2 * sizeof(int32_t);
+  uint32_t flags = 0;
+  std::memcpy(&flags, reinterpret_cast<const std::byte*>(&notification) + offset, sizeof(flags));
+  return flags;
 }
 
 void RememberFilterWindow() {
@@ -177,7 +196,7 @@ void Main::OnNotification(const ScNotification& notification) {
               notification.Header.hwndFrom == PluginBase::nppData._scintillaSecondHandle)) {
     constexpr auto kTextChanged =
         static_cast<uint32_t>(SciMsg::SC_MOD_INSERTTEXT) | static_cast<uint32_t>(SciMsg::SC_MOD_DELETETEXT);
-    if ((static_cast<uint32_t>(notification.ModificationType) & kTextChanged) != 0) frmMyDlg->DocumentChanged();
+    if ((ModificationFlags(notification) & kTextChanged) != 0) frmMyDlg->DocumentChanged();
   }
 }
 

@@ -239,7 +239,8 @@ HostTheme HostTheme::Query(HWND host) {
   theme.dark = Win32::SendMessage(host, static_cast<uint32_t>(NppMsgNewer::NPPM_ISDARKMODEENABLED), 0, 0) != 0;
   if (theme.dark) {
     DarkModeColors colors{};
-    if (Win32::SendMessage(host, static_cast<uint32_t>(NppMsgNewer::NPPM_GETDARKMODECOLORS), static_cast<intptr_t>(sizeof(colors)),
+    if (Win32::SendMessage(host, static_cast<uint32_t>(NppMsgNewer::NPPM_GETDARKMODECOLORS),
+                           static_cast<intptr_t>(sizeof(colors)),
                            reinterpret_cast<intptr_t>(&colors)) != 0) {
       theme.colors = colors;
     }

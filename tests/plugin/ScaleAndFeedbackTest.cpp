@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "filter/frmMyDlg.h"
+#include "plugin/about.h"
 #include "plugin/WindowKit.h"
 
 using siftwell::ui::DialogFont;
@@ -153,6 +154,30 @@ TEST(FilterWindowScale, AMoveToAMonitorOfAnotherDpiLaysTheWindowOutAgain) {
       GetObjectW(font, sizeof(used), &used);
       EXPECT_EQ(used.lfHeight, expected.lfHeight) << "control " << c.id << " has the font of that DPI";
     }
+  }
+}
+
+TEST(AboutWindowScale, TheCreditLineFollowsTheDpiAndStaysInside) {
+  auto window = about::Create(Module(), nullptr);
+  ASSERT_NE(window, nullptr);
+  HWND hwnd = window->Handle();
+  HWND label = GetDlgItem(hwnd, about::label1);
+  for (const uint32_t dpi : {192u, 144u, 96u}) {
+    SCOPED_TRACE("dpi " + std::to_string(dpi));
+    RECT suggested{50, 50, 600, 400};
+    SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+    const DialogFont font(dpi);
+    RECT client{};
+    GetClientRect(hwnd, &client);
+    const RECT r = ChildRect(label);
+    EXPECT_GE(r.right - r.left, font.TextExtent(about::CreditText).cx) << "not clipped";
+    EXPECT_LE(r.right, client.right);
+    EXPECT_LE(r.bottom, client.bottom);
+    EXPECT_GE(client.right, font.X(284));
+    LOGFONTW expected{}, used{};
+    GetObjectW(font.Handle(), sizeof(expected), &expected);
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)), sizeof(used), &used);
+    EXPECT_EQ(used.lfHeight, expected.lfHeight);
   }
 }
 

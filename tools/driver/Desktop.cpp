@@ -255,7 +255,12 @@ bool BringToFront(HWND hwnd) {
   for (int i = 0; i < 100; ++i) {
     const RECT r = ScreenRect(root);
     const POINT middle{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-    if (GetForegroundWindow() == root && TopLevelAt(middle) == root) return true;
+    // Active in the program's own thread too: its activation (and the focus
+    // it restores) is handled before any click reaches it.
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof(gui);
+    const bool active = GetGUIThreadInfo(GetWindowThreadProcessId(root, nullptr), &gui) && gui.hwndActive == root;
+    if (GetForegroundWindow() == root && active && TopLevelAt(middle) == root) return true;
     // Activation alone need not raise a window that another program covers.
     SetForegroundWindow(root);
     SetWindowPos(root, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);

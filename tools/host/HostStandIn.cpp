@@ -484,7 +484,7 @@ std::optional<LRESULT> HostStandIn::NewerMessage(UINT msg, WPARAM wParam, LPARAM
       return TRUE;
     case NppMsgNewer::NPPM_DARKMODESUBCLASSANDTHEME: {
       const auto window = reinterpret_cast<HWND>(lParam);
-      if (!options_.newerMessages || window == nullptr) return 0;
+      if (!options_.newerMessages || !options_.themingMessage || window == nullptr) return 0;
       const auto flags = static_cast<uint32_t>(wParam);
       themeRequests_.push_back({window, flags});
       // Like the host: the window's background and its controls' colours

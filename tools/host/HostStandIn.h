@@ -36,6 +36,9 @@ struct HostOptions {
   // false: answers 0 to the newer messages (dark mode, dark-mode toolbar
   // icon), as a host that predates them does.
   bool newerMessages = true;
+  // false: knows dark mode and its colours but not the theming message, as
+  // hosts from 8.4.1 to before 8.5.4.
+  bool themingMessage = true;
   bool darkMode = false;
 };
 

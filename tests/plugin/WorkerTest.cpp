@@ -1,0 +1,92 @@
+// The worker facility: jobs off the UI thread, outcomes delivered on it through
+// its message queue, stop requests, and newer jobs superseding older ones.
+#include "filter/Worker.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+using siftwell::filter::JobControl;
+using siftwell::filter::Worker;
+
+namespace {
+
+// Runs the thread's messages until `done` holds or `ms` pass.
+template <typename Done>
+bool PumpUntil(Done done, DWORD ms) {
+  const ULONGLONG end = GetTickCount64() + ms;
+  while (!done()) {
+    if (GetTickCount64() >= end) return false;
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+  return true;
+}
+
+// A job that reports progress until asked to stop.
+Worker::Job UntilStopped(std::atomic<bool>& running, std::vector<int>& delivered, int tag) {
+  return [&running, &delivered, tag](JobControl& control) -> Worker::Delivery {
+    running = true;
+    for (uint64_t i = 1; !control.StopRequested(); ++i) {
+      control.ReportProgress(i, 0);
+      Sleep(1);
+    }
+    return [&delivered, tag] { delivered.push_back(tag); };
+  };
+}
+
+TEST(Worker, DeliversOnTheCreatingThreadAndWaitsBrieflyForShortJobs) {
+  auto worker = Worker::Create(GetModuleHandleW(nullptr));
+  ASSERT_NE(worker, nullptr);
+  const DWORD ui = GetCurrentThreadId();
+  DWORD ranOn = 0, deliveredOn = 0;
+  ASSERT_TRUE(worker->Start([&](JobControl&) -> Worker::Delivery {
+    ranOn = GetCurrentThreadId();
+    return [&] { deliveredOn = GetCurrentThreadId(); };
+  }));
+  EXPECT_TRUE(worker->Busy());
+  EXPECT_TRUE(worker->DeliverWithin(5000));
+  EXPECT_FALSE(worker->Busy());
+  EXPECT_NE(ranOn, ui);
+  EXPECT_EQ(deliveredOn, ui);
+}
+
+TEST(Worker, StopIsObeyedReportsProgressAndANewerJobSupersedesAnOlderOne) {
+  auto worker = Worker::Create(GetModuleHandleW(nullptr));
+  ASSERT_NE(worker, nullptr);
+  std::atomic<bool> firstRunning{false}, secondRunning{false};
+  std::vector<int> delivered;
+  std::vector<uint64_t> progress;
+  ASSERT_TRUE(worker->Start(UntilStopped(firstRunning, delivered, 1),
+                            [&](JobControl::Progress p) { progress.push_back(p.done); }));
+  EXPECT_FALSE(worker->DeliverWithin(100));
+  ASSERT_TRUE(PumpUntil([&] { return progress.size() >= 2; }, 5000)) << "progress arrives on the UI thread";
+  EXPECT_LT(progress.front(), progress.back());
+
+  // The second job supersedes the first: the first is stopped, its outcome dropped.
+  ASSERT_TRUE(worker->Start(UntilStopped(secondRunning, delivered, 2)));
+  ASSERT_TRUE(PumpUntil([&] { return secondRunning.load(); }, 5000));
+  worker->Stop();
+  ASSERT_TRUE(PumpUntil([&] { return !worker->Busy(); }, 5000));
+  EXPECT_EQ(delivered, std::vector<int>{2});
+}
+
+TEST(Worker, ReleasingItStopsTheJobAndDropsItsOutcome) {
+  std::atomic<bool> running{false};
+  std::vector<int> delivered;
+  {
+    auto worker = Worker::Create(GetModuleHandleW(nullptr));
+    ASSERT_NE(worker, nullptr);
+    ASSERT_TRUE(worker->Start(UntilStopped(running, delivered, 1)));
+    ASSERT_TRUE(PumpUntil([&] { return running.load(); }, 5000));
+  }  // waits for the thread
+  PumpUntil([] { return false; }, 100);
+  EXPECT_TRUE(delivered.empty());
+}
+
+}  // namespace
