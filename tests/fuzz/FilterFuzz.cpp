@@ -5,7 +5,7 @@
 // followed by the delimiter; Remove = the text without exactly those ranges
 // (a subsequence of it); an error leaves no output; and the search gives the
 // same bytes with the line prefilter off, in strides of a few bytes, and in
-// one unbounded call.
+// one unbounded call, and by the interpreter instead of the JIT.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -113,21 +113,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   // did not (the limits count per engine call).
   const uint8_t choice = static_cast<uint8_t>(all[0]) / 5;
   sf::MatchLimits variant = limits;
-  switch (choice % 4) {
+  switch (choice % 5) {
     case 0: break;
     case 1: variant.prefilter = false; break;
-    case 2: variant.strideBytes = 1 + choice / 4 % 8; break;
-    default: variant.prefilter = false, variant.strideBytes = SIZE_MAX; break;
+    case 2: variant.strideBytes = 1 + choice / 5 % 8; break;
+    case 3: variant.prefilter = false, variant.strideBytes = SIZE_MAX; break;
+    default: variant.jit = false; break;  // the interpreter, valid runs matched one by one
   }
   const sf::FilterResult k = sf::Keep(text, pattern, delimiter, variant);
   const sf::FilterResult r = sf::Remove(text, pattern, variant);
   if (!k.ok || !r.ok) {
-    Check(choice % 4 != 0, "collecting API failed where streaming did not");
+    Check(choice % 5 != 0, "collecting API failed where streaming did not");
     Check((k.ok || k.error.kind == sf::FilterError::Kind::Limit) && (r.ok || r.error.kind == sf::FilterError::Kind::Limit),
           "a search variant failed other than by a limit");
     Check((k.ok || k.text.empty()) && (r.ok || r.text.empty()), "an error left output");
     return 0;
   }
-  Check(k.text == kept && r.text == removed, "search variants (collecting, prefilter, strides) disagree");
+  Check(k.text == kept && r.text == removed, "search variants (collecting, prefilter, strides, interpreter) disagree");
   return 0;
 }
