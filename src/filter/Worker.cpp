@@ -74,44 +74,6 @@ class Worker::State {
   }
 };
 
-namespace {
-
-struct ThreadStart {
-  std::shared_ptr<Worker::State> state;
-  HMODULE module = nullptr;
-};
-
-DWORD WINAPI WorkerThread(void* parameter) {
-  HMODULE module = nullptr;
-  {
-    std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(parameter));
-    module = start->module;
-    start->state->RunJobs();
-  }
-  // The reference taken for this thread goes last, from code outside this module.
-  FreeLibraryAndExitThread(module, 0);
-}
-
-// A thread running the state's jobs, holding a reference on this module. Null on failure.
-HANDLE StartThread(const std::shared_ptr<Worker::State>& state) {
-  auto start = std::make_unique<ThreadStart>();
-  start->state = state;
-  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                          reinterpret_cast<LPCWSTR>(reinterpret_cast<const void*>(&WorkerThread)), &start->module)) {
-    return nullptr;
-  }
-  HMODULE module = start->module;
-  HANDLE thread =
-      CreateThread(nullptr, kThreadStack, &WorkerThread, start.get(), STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-  if (thread == nullptr) {
-    FreeLibrary(module);
-    return nullptr;
-  }
-  start.release();  // the thread owns it now
-  return thread;
-}
-
-}  // namespace
 
 std::unique_ptr<Worker> Worker::Create(HINSTANCE module) {
   auto worker = std::make_unique<Worker>(Key{}, module);
@@ -165,7 +127,7 @@ bool Worker::Start(Job job, ProgressHandler onProgress) {
       WaitForSingleObject(previous, INFINITE);
       CloseHandle(previous);
     }
-    HANDLE thread = StartThread(state_);
+    HANDLE thread = siftwell::ui::StartModuleThread([state = state_] { state->RunJobs(); }, kThreadStack);
     std::lock_guard lock(state_->mutex);
     if (thread == nullptr) {
       state_->pending.reset();

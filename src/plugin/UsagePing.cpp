@@ -10,6 +10,7 @@
 #include <mutex>
 #include <set>
 
+#include "plugin/WindowKit.h"
 #include "siftwell/BuildConfig.h"
 
 static_assert(SIFTWELL_PING_PORT_NUMBER > 0 && SIFTWELL_PING_PORT_NUMBER <= 65535,
@@ -98,24 +99,6 @@ InFlight& Pings() {
   return inFlight;
 }
 
-struct ThreadStart {
-  std::shared_ptr<Ping> ping;
-  HMODULE module = nullptr;
-};
-
-DWORD WINAPI PingThread(void* parameter) {
-  HMODULE module = nullptr;
-  {
-    std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(parameter));
-    module = start->module;
-    start->ping->Send();
-    InFlight& all = Pings();
-    std::lock_guard lock(all.mutex);
-    all.pings.erase(start->ping);
-  }  // the ping's handles close here, on this thread
-  // The reference taken for this thread goes last, from code outside this module.
-  FreeLibraryAndExitThread(module, 0);
-}
 
 // Reserved by RFC 2606 and RFC 6761: names under it never resolve.
 bool UnderInvalid(std::wstring_view host) {
@@ -137,26 +120,24 @@ bool StartUsagePing(std::wstring_view host, uint16_t port) {
   auto ping = std::make_shared<Ping>();
   if (!ping->Open(host, port)) return false;
 
-  auto start = std::make_unique<ThreadStart>();
-  start->ping = ping;
-  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                          reinterpret_cast<LPCWSTR>(reinterpret_cast<const void*>(&PingThread)), &start->module))
-    return false;
-  HMODULE module = start->module;
   InFlight& all = Pings();
   {
     std::lock_guard lock(all.mutex);
     all.pings.insert(ping);
   }
-  HANDLE thread = CreateThread(nullptr, kThreadStack, &PingThread, start.get(), STACK_SIZE_PARAM_IS_A_RESERVATION,
-                               nullptr);
+  // The ping's handles close when the thread lets go of it, on that thread.
+  HANDLE thread = siftwell::ui::StartModuleThread(
+      [ping] {
+        ping->Send();
+        std::lock_guard lock(Pings().mutex);
+        Pings().pings.erase(ping);
+      },
+      kThreadStack);
   if (thread == nullptr) {
-    FreeLibrary(module);
     std::lock_guard lock(all.mutex);
     all.pings.erase(ping);
     return false;
   }
-  start.release();  // the thread owns it now
   CloseHandle(thread);
   return true;
 }

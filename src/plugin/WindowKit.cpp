@@ -437,4 +437,41 @@ LRESULT ToolWindow::OnMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
   return DefWindowProcW(hwnd, msg, wParam, lParam);
 }
 
+namespace {
+
+struct ModuleThreadStart {
+  std::function<void()> body;
+  HMODULE module = nullptr;
+};
+
+DWORD WINAPI ModuleThread(void* parameter) {
+  HMODULE module = nullptr;
+  {
+    std::unique_ptr<ModuleThreadStart> start(static_cast<ModuleThreadStart*>(parameter));
+    module = start->module;
+    start->body();
+  }
+  // The reference taken for this thread goes last, from code outside this module.
+  FreeLibraryAndExitThread(module, 0);
+}
+
+}  // namespace
+
+HANDLE StartModuleThread(std::function<void()> body, std::size_t stackReserve) {
+  auto start = std::make_unique<ModuleThreadStart>();
+  start->body = std::move(body);
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                          reinterpret_cast<LPCWSTR>(reinterpret_cast<const void*>(&ModuleThread)), &start->module))
+    return nullptr;
+  HMODULE module = start->module;
+  HANDLE thread = CreateThread(nullptr, stackReserve, &ModuleThread, start.get(), STACK_SIZE_PARAM_IS_A_RESERVATION,
+                               nullptr);
+  if (thread == nullptr) {
+    FreeLibrary(module);
+    return nullptr;
+  }
+  start.release();  // the thread owns it now
+  return thread;
+}
+
 }  // namespace siftwell::ui

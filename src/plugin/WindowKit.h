@@ -7,7 +7,9 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -207,5 +209,12 @@ LRESULT CALLBACK ObjectWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
     return DefWindowProcW(hwnd, msg, wParam, lParam);
   }
 }
+
+// Starts a thread running `body` that holds a reference on this module until
+// its very last instruction (it leaves through FreeLibraryAndExitThread), so
+// the DLL cannot unload under it. `body` and what it holds are destroyed on the
+// thread, before the reference goes. Null when no thread could be started
+// (`body` never runs then); the caller owns the handle.
+HANDLE StartModuleThread(std::function<void()> body, std::size_t stackReserve);
 
 }  // namespace siftwell::ui
