@@ -29,7 +29,7 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "tools" / "driver"))
-from driver import DriveError, Driver, Notepad, winpath  # noqa: E402
+from driver import DriveError, Driver, Notepad, Rect, winpath  # noqa: E402
 
 SKIPPED = 77
 REPORT = None  # the run's lines, also kept in <work>/report.txt for scripts/test to show
@@ -52,6 +52,11 @@ KEEP_A = b"1\r\n22\r\n333\r\n"                                      # keep \d+
 KEEP_B = b"two\r\nthree\r\n"                                        # keep t\w+
 REMOVE_C = "naïve résumé ok\r\n".encode()                           # remove \s\d+
 LABELS = {"Regex Pattern:", "Delimiter:"}
+# A document large enough that counting a pattern with a lookahead over each line takes seconds:
+# no digit anywhere, so `(?=.*\d{3})` scans to every line's end from every start position.
+BIG_LINE = ("lorem ipsum dolor sit amet consectetur adipiscing elit sed do eiusmod tempor " * 5).encode() + CRLF
+BIG_LINES = 20_000
+SLOW_PATTERN = r"(?=.*\d{3})\w"
 WINE_SERVICES = {"explorer.exe", "services.exe", "winedevice.exe", "plugplay.exe", "svchost.exe", "rpcss.exe",
                  "conhost.exe"}
 
@@ -190,6 +195,40 @@ class Suite:
     def ensure_filter_window(self):
         return self.d.find_window("frmMyDlg") or self.open_by_shortcut()
 
+    def background(self, window, tag):
+        """The colour at the top right of a window's client area, as on the screen."""
+        c = self.d.client_rect(window)
+        shot = self.work / f"{tag}.png"
+        Driver.screenshot(shot, Rect(c.right - 6, c.top + 2, c.right - 2, c.top + 6))
+        out = subprocess.run(["convert", str(shot), "-crop", "1x1+1+1", "-depth", "8", "txt:-"],
+                             check=True, capture_output=True, text=True).stdout
+        return tuple(int(float(v)) for v in out.splitlines()[1].split("(")[1].split(")")[0].split(",")[:3])
+
+    def steady_background(self, window, test, timeout=10):
+        """The background once it passes `test` and still does a moment later (painted, not mid-repaint)."""
+        def steady():
+            if not test(self.background(window, "now")):
+                return None
+            time.sleep(0.3)
+            colour = self.background(window, "now")
+            return colour if test(colour) else None
+        return Driver.wait_until(steady, timeout, "")
+
+    def preferences_page(self, category, control):
+        """Settings > Preferences..., then `category` in its list, as a user clicks it; the dialog and
+        the first shown control whose text is `control`."""
+        self.npp.command_posted("IDM_SETTING_PREFERECE")
+        pref = Driver.wait_until(lambda: self.d.find_window("#32770", "Preferences"), 10, "the Preferences dialog")
+        listbox = next(k.hwnd for k in self.d.children(pref) if k.cls == "ListBox" and k.parent == pref)
+        count, height = self.d.send(listbox, 0x018B), self.d.send(listbox, 0x01A1)  # LB_GETCOUNT, LB_GETITEMHEIGHT
+        shown = lambda: next((k.hwnd for k in self.d.children(pref) if k.visible and k.text == control), None)
+        for i in range(count):  # the categories in turn, until the page holding `control` shows
+            top = self.d.send(listbox, 0x018E)  # LB_GETTOPINDEX
+            self.d.click(listbox, 10, (i - top) * height + height // 2)
+            if shown():
+                return pref, shown()
+        raise CheckFailed(f"no \"{category}\" page with \"{control}\" in the Preferences dialog")
+
     def plugin_submenu(self, downs):
         """Plugins > Siftwell > the item `downs` places below the first, with the keyboard."""
         self.d.front(self.npp.main)
@@ -327,6 +366,101 @@ class Suite:
         self.wait_text(self.main_view, DOC_A, "the main view to show the first tab again")
         expect(self.texts() == (DOC_A, DOC_C), "switching tabs left another document changed")
 
+    def check_live_count(self):
+        dlg = self.ensure_filter_window()
+        pattern, _, _, _ = self.controls(dlg)
+        self.d.click(*self.npp.tab(0, 0))
+        self.wait_text(self.main_view, DOC_A, "the main view to show the first tab")
+        self.set_field(pattern, r"\d+")
+        self.wait_status(dlg, "3 matches", "the count for \\d+")
+        self.set_field(pattern, "(")
+        message = Driver.wait_until(lambda: "parenthesis" in self.status(dlg) and self.status(dlg), 10,
+                                    "the engine's message for \"(\"")
+        say(f"[{self.arch}]   live, \"(\": {message}")
+        self.set_field(pattern, r"\d+")
+        self.wait_status(dlg, "3 matches", "the count again")
+        # The count follows the document the user switches to, and back.
+        self.d.click(*self.npp.tab(0, 1))
+        self.wait_status(dlg, "no match", "the count for the second tab")
+        self.d.click(*self.npp.tab(0, 0))
+        self.wait_status(dlg, "3 matches", "the count for the first tab again")
+        expect(self.texts() == (DOC_A, DOC_C), "the live count changed a document")
+
+    def wait_status(self, dlg, expected, what, timeout=20):
+        try:
+            Driver.wait_until(lambda: self.status(dlg) == expected, timeout, "")
+        except DriveError:
+            raise CheckFailed(f"{what}: the window shows {self.status(dlg)!r}, expected {expected!r}")
+
+    def check_typing_during_large_count(self):
+        dlg = self.ensure_filter_window()
+        pattern, _, _, _ = self.controls(dlg)
+        big = self.work / "big.txt"
+        self.focus_view(self.main_view)
+        self.d.send(self.npp.main, self.n["NPPM_DOOPEN"], 0, (winpath(big) + "\0").encode("utf-16-le"))
+        length = len(BIG_LINE) * BIG_LINES
+        Driver.wait_until(lambda: self.d.send(self.main_view, self.n["SCI_GETLENGTH"]) == length, 60,
+                          "the large document in the main view")
+        try:
+            self.set_field(pattern, SLOW_PATTERN)
+            self.wait_status(dlg, "counting\u2026", "a count over the large document running")
+            # Typing on: each key lands while a count runs (the previous one, or the next after the
+            # quiet period), and must show at once; the host answers messages meanwhile.
+            typed, host = [], []
+            for _ in range(6):
+                before = self.d.text(pattern)
+                started = time.monotonic()
+                self.d.type(".")
+                self.wait_field(pattern, before + ".", timeout=5)
+                typed.append((time.monotonic() - started) * 1000)
+                started = time.monotonic()
+                self.d.send(self.npp.main, WM_NULL)
+                host.append((time.monotonic() - started) * 1000)
+                time.sleep(0.6)
+            say(f"[{self.arch}]   {length / 2**20:.0f} MiB, typing during the count: key to field "
+                f"{max(typed):.0f} ms at most (median {sorted(typed)[3]:.0f}), host round trip {max(host):.0f} ms at most")
+            expect(max(typed) < 1000, f"a key took {max(typed):.0f} ms to show while counting")
+            expect(max(host) < 1000, f"Notepad++ took {max(host):.0f} ms to answer while counting")
+            started = time.monotonic()
+            self.wait_status(dlg, "no match", "the last count over the large document", timeout=120)
+            say(f"[{self.arch}]   the last count ended {time.monotonic() - started:.1f} s after the last key")
+        finally:
+            self.set_field(pattern, "")
+            self.npp.command("IDM_FILE_CLOSE")
+        self.wait_text(self.main_view, DOC_A, "the first tab after closing the large document")
+
+    def check_dark_mode_switch(self):
+        dlg = self.ensure_filter_window()
+        light = self.background(dlg, "before-dark")
+        expect(min(light) > 0xB0, f"the filter window is {light} in light mode")
+        pref, dark_button = self.preferences_page("Dark Mode", "Dark mode")
+        light_button = next(k.hwnd for k in self.d.children(pref) if k.visible and k.text == "Light mode")
+        try:
+            self.d.click(dark_button)
+            dark = self.steady_background(dlg, lambda c: max(c) < 0x50)
+            self.d.click(light_button)
+            again = self.steady_background(dlg, lambda c: min(c) > 0xB0)
+        except DriveError:
+            raise CheckFailed(f"after switching the mode the filter window is {self.background(dlg, 'now')}")
+        finally:
+            self.d.click(light_button)
+            close = next(k.hwnd for k in self.d.children(pref) if k.parent == pref and k.text == "Close")
+            self.d.click(close)  # (the host keeps the dialog, hidden, for the next time)
+            Driver.wait_until(lambda: self.d.find_window("#32770", "Preferences") is None, 10,
+                              "the Preferences dialog to close")
+        say(f"[{self.arch}]   window background {light} -> dark {dark} -> light {again}")
+
+    def check_reopens_where_closed(self):
+        dlg = self.ensure_filter_window()
+        r = self.d.rect(dlg)
+        place = (r.left - 60 if r.left > 200 else r.left + 60, r.top + 40)
+        self.d.move(dlg, *place)
+        Driver.wait_until(lambda: (self.d.rect(dlg).left, self.d.rect(dlg).top) == place, 10, "the window to move")
+        self.close_filter_window()
+        again = self.open_by_shortcut()
+        r = self.d.rect(again)
+        expect((r.left, r.top) == place, f"the window reopened at {r.left},{r.top}, it was closed at {place}")
+
     def check_clean_exit(self):
         if self.loaded:
             self.ensure_filter_window()  # the window is open while the host shuts down
@@ -381,6 +515,7 @@ def prepare(work, tarball, package):
     for name, text in (("a.txt", DOC_A), ("b.txt", DOC_B), ("c.txt", DOC_C)):
         (work / name).write_bytes(BOM + text)
         files.append(work / name)
+    (work / "big.txt").write_bytes(BIG_LINE * BIG_LINES)
     return files
 
 
@@ -436,6 +571,10 @@ def main():
                 ("rejected-and-empty-pattern", suite.check_rejected),
                 ("enter-escape", suite.check_enter_escape),
                 ("switch-tabs-window-open", suite.check_switch_tabs),
+                ("live-count", suite.check_live_count),
+                ("typing-during-large-count", suite.check_typing_during_large_count),
+                ("dark-mode-switch-window-open", suite.check_dark_mode_switch),
+                ("reopens-where-closed", suite.check_reopens_where_closed),
                 ("clean-exit", suite.check_clean_exit),
                 ("settings-file", suite.check_settings_file),
             ]

@@ -292,6 +292,10 @@ class Notepad:
         """A menu command of the host by its IDM_ name, as its menu would send it."""
         return self.d.send(self.main, 0x0111, self.n[name], 0)  # WM_COMMAND
 
+    def command_posted(self, name):
+        """The same, posted: for a command that opens a modal dialog."""
+        self.d.post(self.main, 0x0111, self.n[name], 0)
+
     def views(self):
         """The editor views (Scintilla) directly inside the main window that are shown, left to right."""
         views = [w for w in self.d.children(self.main)
