@@ -204,6 +204,18 @@ class Suite:
                              check=True, capture_output=True, text=True).stdout
         return tuple(int(float(v)) for v in out.splitlines()[1].split("(")[1].split(")")[0].split(",")[:3])
 
+    def icon_brightness(self):
+        """Mean brightness of the middle of the toolbar icon of "Open Siftwell" (the disc, not the bar)."""
+        bar, button = self.npp.toolbar_button_rect(self.n["ID_PLUGINS_CMD"] + 1)
+        expect(button is not None, "the toolbar has no button for \"Open Siftwell\"")
+        b, r = self.d.rect(bar), max(2, (button.bottom - button.top) // 8)
+        cx, cy = b.left + (button.left + button.right) // 2, b.top + (button.top + button.bottom) // 2
+        shot = self.work / "icon.png"
+        Driver.screenshot(shot, Rect(cx - r, cy - r, cx + r, cy + r))
+        out = subprocess.run(["convert", str(shot), "-scale", "1x1!", "-depth", "8", "txt:-"],
+                             check=True, capture_output=True, text=True).stdout
+        return sum(int(float(v)) for v in out.splitlines()[1].split("(")[1].split(")")[0].split(",")[:3]) / 3
+
     def steady_background(self, window, test, timeout=10):
         """The background once it passes `test` and still does a moment later (painted, not mid-repaint)."""
         def steady():
@@ -432,12 +444,14 @@ class Suite:
     def check_dark_mode_switch(self):
         dlg = self.ensure_filter_window()
         light = self.background(dlg, "before-dark")
+        icons = [self.icon_brightness()]
         expect(min(light) > 0xB0, f"the filter window is {light} in light mode")
         pref, dark_button = self.preferences_page("Dark Mode", "Dark mode")
         light_button = next(k.hwnd for k in self.d.children(pref) if k.visible and k.text == "Light mode")
         try:
             self.d.click(dark_button)
             dark = self.steady_background(dlg, lambda c: max(c) < 0x50)
+            icons.append(self.icon_brightness())
             self.d.click(light_button)
             again = self.steady_background(dlg, lambda c: min(c) > 0xB0)
         except DriveError:
@@ -448,7 +462,10 @@ class Suite:
             self.d.click(close)  # (the host keeps the dialog, hidden, for the next time)
             Driver.wait_until(lambda: self.d.find_window("#32770", "Preferences") is None, 10,
                               "the Preferences dialog to close")
-        say(f"[{self.arch}]   window background {light} -> dark {dark} -> light {again}")
+        say(f"[{self.arch}]   window background {light} -> dark {dark} -> light {again}; "
+            f"toolbar icon brightness light {icons[0]:.0f}, dark {icons[1]:.0f}")
+        # The host shows the dark-mode icon (drawn lighter) only when the button was registered with it.
+        expect(icons[1] > icons[0] + 10, f"the toolbar icon did not change with the mode ({icons})")
 
     def check_reopens_where_closed(self):
         dlg = self.ensure_filter_window()
