@@ -9,18 +9,6 @@ namespace siftwell::filter {
 
 bool DocumentText::IsUtf8() const noexcept { return codePage == static_cast<uint32_t>(SciMsg::SC_CP_UTF8); }
 
-std::string DocumentText::Utf8() const {
-  if (IsUtf8() || bytes.empty()) return bytes;
-  const UINT from = codePage == 0 ? CP_ACP : codePage;
-  const int wide = MultiByteToWideChar(from, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-  std::wstring text(static_cast<std::size_t>(wide), L'\0');
-  MultiByteToWideChar(from, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), wide);
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, out.data(), n, nullptr, nullptr);
-  return out;
-}
-
 std::shared_ptr<const DocumentText> DocumentSnapshot::Of(HWND view) {
   if (view == nullptr) return std::make_shared<const DocumentText>();
   const intptr_t document = Win32::SendMessage(view, SciMsg::SCI_GETDOCPOINTER, 0, 0);

@@ -13,10 +13,7 @@ namespace siftwell::filter {
 
 struct DocumentText {
   std::string bytes;      // exactly the document (NULs included)
-  uint32_t codePage = 0;  // the view's SCI_GETCODEPAGE
-  // The text as UTF-8: the bytes themselves for a UTF-8 document, else
-  // converted from the code page (any thread may call this).
-  std::string Utf8() const;
+  uint32_t codePage = 0;  // the view's SCI_GETCODEPAGE (0: the system's ANSI code page)
   bool IsUtf8() const noexcept;
 };
 

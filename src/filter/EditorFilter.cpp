@@ -171,6 +171,8 @@ void WriteDocument(HWND view, std::string_view bytes) {
 
 std::wstring Number(uint32_t n) { return std::to_wstring(n); }
 
+}  // namespace
+
 std::wstring ConversionMessage(ConversionFailure failure, uint32_t codePage, bool ofResult) {
   switch (failure) {
     case ConversionFailure::NotRepresentable:
@@ -189,6 +191,8 @@ std::wstring ConversionMessage(ConversionFailure failure, uint32_t codePage, boo
              L") and Unicode. Nothing was changed.";
   }
 }
+
+namespace {
 
 // A run that does nothing but give its answer: an empty pattern, or a reason
 // why the run could not start.

@@ -7,9 +7,15 @@
 #include <string>
 #include <string_view>
 
+#include "filter/CodePage.h"
 #include "host/NativeTypes.h"
 
 namespace siftwell::filter {
+
+// What the user is told when a document (or, `ofResult`, a result) could not
+// be converted between its code page (as the editor gives it: 0 is the
+// system's ANSI code page) and UTF-8.
+std::wstring ConversionMessage(ConversionFailure failure, uint32_t codePage, bool ofResult);
 
 enum class Operation { Keep, Remove };
 class JobControl;

@@ -7,10 +7,12 @@
 #include <exception>
 #include <utility>
 
+#include "filter/EditorFilter.h"
 #include "filter/MatchCount.h"
 #include "filter/Worker.h"
 #include "plugin/WindowKit.h"
 
+using siftwell::filter::ConversionFailure;
 using siftwell::filter::DocumentText;
 using siftwell::filter::FilterError;
 using siftwell::filter::FilterRun;
@@ -126,23 +128,6 @@ std::wstring WindowText(HWND hwnd) {
   std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
   text.resize(static_cast<std::size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
   return text;
-}
-
-std::string ToUtf8(std::wstring_view text) {
-  if (text.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                    nullptr);
-  std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-  return out;
-}
-
-std::wstring FromUtf8(std::string_view text) {
-  if (text.empty()) return {};
-  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-  return out;
 }
 
 }  // namespace
@@ -409,8 +394,13 @@ class frmMyDlg::Impl : public ToolWindow {
   // the worker. The document is only read.
   void StartCount() {
     StopCount();
-    const std::wstring pattern = Text(textBox1);
-    if (pattern.empty() || !counter_) return;
+    const std::wstring typed = Text(textBox1);
+    if (typed.empty() || !counter_) return;
+    std::string pattern;
+    if (!siftwell::filter::WideToUtf8(typed, pattern)) {
+      SetStatus(L"The pattern holds a broken character (a lone surrogate).", true);
+      return;
+    }
     std::shared_ptr<const DocumentText> document;
     try {
       document = source_(std::exchange(documentChanged_, false));
@@ -420,9 +410,20 @@ class frmMyDlg::Impl : public ToolWindow {
     }
     if (!document) return;
     const uint64_t generation = generation_;
-    auto job = [this, document, pattern = ToUtf8(pattern), generation](JobControl& control) -> Worker::Delivery {
+    auto job = [this, document, pattern = std::move(pattern), generation](JobControl& control) -> Worker::Delivery {
       std::string converted;
-      if (!document->IsUtf8()) converted = document->Utf8();
+      if (!document->IsUtf8()) {
+        const uint32_t codePage = document->codePage == 0 ? GetACP() : document->codePage;
+        const ConversionFailure failure = siftwell::filter::CodePageToUtf8(
+            document->bytes, codePage, converted, [&control] { return control.StopRequested(); });
+        if (failure == ConversionFailure::Stopped) return {};
+        if (failure != ConversionFailure::None) {
+          // Keep and Remove would refuse this document: say so before they are tried.
+          return [this, generation, message = siftwell::filter::ConversionMessage(failure, codePage, false)] {
+            ShowCountStatus(generation, message, true);
+          };
+        }
+      }
       const std::string_view text = document->IsUtf8() ? std::string_view(document->bytes) : converted;
       MatchCount count = siftwell::filter::CountMatches(text, pattern, [&control] { return control.StopRequested(); });
       return [this, generation, count = std::move(count)] { ShowCount(generation, count); };
@@ -431,10 +432,15 @@ class frmMyDlg::Impl : public ToolWindow {
   }
 
   void ShowCount(uint64_t generation, const MatchCount& count) {
+    if (count.ok) ShowCountStatus(generation, siftwell::filter::DescribeCount(count.count), false);
+    else if (count.error.kind != FilterError::Kind::Stopped)
+      ShowCountStatus(generation, siftwell::filter::Utf8ToWide(count.error.message), true);
+  }
+
+  void ShowCountStatus(uint64_t generation, const std::wstring& text, bool error) {
     if (generation != generation_) return;  // a newer pattern or a failure came since
     KillTimer(Handle(), kBusyTimer);
-    if (count.ok) SetStatus(siftwell::filter::DescribeCount(count.count), false);
-    else if (count.error.kind != FilterError::Kind::Stopped) SetStatus(FromUtf8(count.error.message), true);
+    SetStatus(text, error);
   }
 
   void SetStatus(const std::wstring& text, bool error) {

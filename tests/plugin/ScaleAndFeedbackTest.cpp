@@ -24,10 +24,10 @@ int32_t AtDpi(int32_t pixels, uint32_t dpi) { return MulDiv(pixels, static_cast<
 
 std::string Narrow(std::wstring_view text) { return std::string(text.begin(), text.end()); }
 
-frmMyDlg::CountSource FixedDocument(std::string bytes) {
+frmMyDlg::CountSource FixedDocument(std::string bytes, uint32_t codePage = 65001) {
   auto text = std::make_shared<siftwell::filter::DocumentText>();
   text->bytes = std::move(bytes);
-  text->codePage = 65001;
+  text->codePage = codePage;
   return [text](bool) { return text; };
 }
 
@@ -215,8 +215,8 @@ TEST(Placement, KeptOnAVisibleMonitor) {
 
 class LiveCount : public ::testing::Test {
  protected:
-  void Open(std::string document) {
-    window = frmMyDlg::Create(Module(), nullptr, NoRun(), FixedDocument(std::move(document)));
+  void Open(std::string document, uint32_t codePage = 65001) {
+    window = frmMyDlg::Create(Module(), nullptr, NoRun(), FixedDocument(std::move(document), codePage));
     ASSERT_NE(window, nullptr);
   }
   void SetPattern(const wchar_t* text) { SetWindowTextW(GetDlgItem(window->Handle(), frmMyDlg::textBox1), text); }
@@ -259,6 +259,19 @@ TEST_F(LiveCount, EachChangeSupersedesTheCountOfThePatternBefore) {
   Sleep(200);
   Pump();
   EXPECT_EQ(window->StatusText(), L"200\u00A0000 matches") << "no stale count arrives afterwards";
+}
+
+TEST_F(LiveCount, ADocumentInAnotherCodePageIsCountedAsKeepWouldSeeIt) {
+  Open("caf\xE9 caf\xE9 cafe", 1252);
+  SetPattern(L"caf\u00E9");
+  ASSERT_TRUE(StatusBecomes(L"2 matches")) << Narrow(window->StatusText());
+  // A lone lead byte in code page 932 has no Unicode form that converts back:
+  // Keep and Remove refuse such a document, and the count says so instead of
+  // counting a text that is not the document's.
+  Open("ab\x82", 932);
+  SetPattern(L"b");
+  ASSERT_TRUE(PumpUntil([&] { return window->StatusIsError(); })) << Narrow(window->StatusText());
+  EXPECT_NE(window->StatusText().find(L"code page (932)"), std::wstring::npos) << Narrow(window->StatusText());
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 // Output is exactly the bytes the document would become. Exit status: 0 done,
 // 1 usage or I/O error, 2 pattern rejected or matching gave up (then nothing
 // is written and an -o file is neither created nor truncated).
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -81,30 +82,11 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 // Command-line arguments arrive as UTF-16; the engine and the user's
 // pattern are UTF-8. Unpaired surrogates become U+FFFD.
 std::string ToUtf8(std::wstring_view w) {
-  std::string out;
-  for (std::size_t i = 0; i < w.size(); ++i) {
-    uint32_t c = static_cast<uint16_t>(w[i]);
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < w.size() && w[i + 1] >= 0xDC00 && w[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<uint16_t>(w[++i]) - 0xDC00);
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
+  if (w.empty()) return {};
+  const int units = static_cast<int>(w.size());  // (a command line is far below INT_MAX)
+  const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), units, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(std::max(n, 0)), '\0');
+  if (n > 0) WideCharToMultiByte(CP_UTF8, 0, w.data(), units, out.data(), n, nullptr, nullptr);
   return out;
 }
 File OpenFile(const PathString& path, bool write) { return File(_wfopen(path.c_str(), write ? L"wb" : L"rb")); }
