@@ -83,6 +83,9 @@ struct Compiled {
   // Whether the interpreter may match valid runs of an invalid text one by
   // one: not when the pattern asserts the text's ends (\A \z \Z) or \G.
   bool fragments = true;
+  // Whether the pattern asserts the search's start position (\G), so that
+  // where each engine call starts decides what it may match.
+  bool searchStart = false;
   LiteralPlan plan;  // the line prefilter (no literals: none)
 };
 
@@ -190,6 +193,7 @@ std::optional<FilterError> Compile(std::string_view pattern, bool jit, std::stri
   auto mentions = [&](std::string_view s) { return translated.find(s) != std::string::npos; };
   out.strides = !mentions("(*COMMIT") && !mentions("(*SKIP") && !mentions("\\G");
   out.fragments = !mentions("\\A") && !mentions("\\z") && !mentions("\\Z") && !mentions("\\G");
+  out.searchStart = mentions("\\G");
   out.plan = PlanLiterals(pattern);
   uint32_t first = 0;
   const uint8_t* bitmap = nullptr;
@@ -277,7 +281,16 @@ class Engine {
     } else if (fragments_) {
       return Fragments(from, limit, start, end);
     } else {
-      rc = Interpret(re_.code.get(), subject_, n, from, limit, 0);
+      rc = PCRE2_ERROR_NOMATCH;
+      if (re_.searchStart && from < n && subject_[from] >= 0x80 &&
+          CharLength(subject_ + from, n - from) == 1) {
+        // A search that starts at an invalid byte: the interpreter goes on to
+        // the next valid part, where \G no longer holds, but the JIT tries
+        // this position too, where only an empty match fits. So does this:
+        // the text up to here, searched at its end (not the text's end).
+        rc = Interpret(re_.code.get(), subject_, from, from, from, PCRE2_NOTEOL);
+      }
+      if (rc == PCRE2_ERROR_NOMATCH) rc = Interpret(re_.code.get(), subject_, n, from, limit, 0);
     }
     if (rc < 0) return rc;
     const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(md_.get());

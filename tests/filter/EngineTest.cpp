@@ -77,6 +77,12 @@ TEST_P(Semantics, PatternsWrittenForThePlatformBehaveAsThere) {
          {"[=a=]", "a=b", "a|=|"}});
 }
 
+TEST_P(Semantics, ASearchThatStartsAtAnInvalidByteMayMatchEmptyThere) {
+  // \G holds where each search starts; the search steps over the invalid
+  // byte after the empty match before it and goes on there.
+  Check({{"\\Ga*", "\x9D" "aa\x9D" "a", "aa|a|"}});
+}
+
 TEST_P(Semantics, WordCharactersIncludeMarksAndJoinControls) {
   Check({{"\\w+", "हिन्दी", "हिन्दी|"},
          {"\\w+", "e\u0301t\u00E9", "e\u0301t\u00E9|"},
