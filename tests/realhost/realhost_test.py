@@ -195,14 +195,18 @@ class Suite:
     def ensure_filter_window(self):
         return self.d.find_window("frmMyDlg") or self.open_by_shortcut()
 
+    def mean_colour(self, rect, tag):
+        """The mean colour (r, g, b) of a part of the screen."""
+        shot = self.work / f"{tag}.png"
+        Driver.screenshot(shot, rect)
+        out = subprocess.run(["convert", str(shot), "-scale", "1x1!", "-depth", "8", "txt:-"],
+                             check=True, capture_output=True, text=True).stdout
+        return tuple(int(float(v)) for v in out.splitlines()[1].split("(")[1].split(")")[0].split(",")[:3])
+
     def background(self, window, tag):
         """The colour at the top right of a window's client area, as on the screen."""
         c = self.d.client_rect(window)
-        shot = self.work / f"{tag}.png"
-        Driver.screenshot(shot, Rect(c.right - 6, c.top + 2, c.right - 2, c.top + 6))
-        out = subprocess.run(["convert", str(shot), "-crop", "1x1+1+1", "-depth", "8", "txt:-"],
-                             check=True, capture_output=True, text=True).stdout
-        return tuple(int(float(v)) for v in out.splitlines()[1].split("(")[1].split(")")[0].split(",")[:3])
+        return self.mean_colour(Rect(c.right - 6, c.top + 2, c.right - 2, c.top + 6), tag)
 
     def icon_brightness(self):
         """Mean brightness of the middle of the toolbar icon of "Open Siftwell" (the disc, not the bar)."""
@@ -210,11 +214,7 @@ class Suite:
         expect(button is not None, "the toolbar has no button for \"Open Siftwell\"")
         b, r = self.d.rect(bar), max(2, (button.bottom - button.top) // 8)
         cx, cy = b.left + (button.left + button.right) // 2, b.top + (button.top + button.bottom) // 2
-        shot = self.work / "icon.png"
-        Driver.screenshot(shot, Rect(cx - r, cy - r, cx + r, cy + r))
-        out = subprocess.run(["convert", str(shot), "-scale", "1x1!", "-depth", "8", "txt:-"],
-                             check=True, capture_output=True, text=True).stdout
-        return sum(int(float(v)) for v in out.splitlines()[1].split("(")[1].split(")")[0].split(",")[:3]) / 3
+        return sum(self.mean_colour(Rect(cx - r, cy - r, cx + r, cy + r), "icon")) / 3
 
     def steady_background(self, window, test, timeout=10):
         """The background once it passes `test` and still does a moment later (painted, not mid-repaint)."""
