@@ -32,7 +32,7 @@ ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "tools" / "driver"))
 sys.path.insert(0, str(ROOT / "bench"))
 from compare import make_corpus  # noqa: E402
-from driver import Driver, Notepad, winpath  # noqa: E402
+from driver import Driver, DriveError, Notepad, winpath  # noqa: E402,F401 (DriveError: for typing_bench)
 
 PATTERN = r"[\w.+-]+@[\w-]+\.[\w.-]+"   # e-mail addresses, in about 10 % of the lines
 METHODS = ("keep", "remove", "replaceall")
@@ -107,19 +107,14 @@ def run_once(d, folder, corpus, doc_length, method, timeout):
         d.kill()
 
 
-def main():
-    p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    p.add_argument("--build", required=True, type=Path)
-    p.add_argument("--sizes", type=int, nargs="+", default=[10, 100], help="document sizes, MB")
-    p.add_argument("--rounds", type=int, default=2)
-    p.add_argument("--timeout", type=float, default=900)
-    a = p.parse_args()
-
+def prepare_host(build):
+    """A portable Notepad++ of the build's architecture with the build's package installed:
+    (arch, work folder, Notepad++ folder)."""
     npp_dir = Path(os.environ.get("SIFTWELL_NPP_DIR", ROOT.parent / "shared" / "notepad++"))
-    package = sorted((a.build / "package").glob("Siftwell-*.zip"))[-1]
+    package = sorted((build / "package").glob("Siftwell-*.zip"))[-1]
     arch = "x64" if package.stem.endswith("-x64") else "x86"
     machine = "x86_64" if arch == "x64" else "i686"
-    work = a.build / "bench-host"
+    work = build / "bench-host"
     work.mkdir(parents=True, exist_ok=True)
     folder = work / "npp"
     if not folder.exists():
@@ -128,16 +123,33 @@ def main():
         next(q for q in work.iterdir() if q.name.startswith("npp-v")).rename(folder)
     with zipfile.ZipFile(package) as z:
         z.extractall(folder / "plugins" / "Siftwell")
+    return arch, work, folder
+
+
+def corpus_of(work, size):
+    """The generated log of `size` MB (CR LF, UTF-8 with a BOM), made once."""
+    corpus = work / f"corpus-{size}mb.txt"
+    if not corpus.exists():
+        make_corpus(str(corpus) + ".raw", size * 1024 * 1024, crlf=True)
+        corpus.write_bytes(BOM + Path(str(corpus) + ".raw").read_bytes())
+        os.remove(str(corpus) + ".raw")
+    return corpus
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("--build", required=True, type=Path)
+    p.add_argument("--sizes", type=int, nargs="+", default=[10, 100], help="document sizes, MB")
+    p.add_argument("--rounds", type=int, default=2)
+    p.add_argument("--timeout", type=float, default=900)
+    a = p.parse_args()
+    arch, work, folder = prepare_host(a.build)
 
     print(f"| arch | doc MB | method | best ms | all ms | result bytes | peak RSS MB | peak − before MB |")
     print(f"|---|---|---|---|---|---|---|---|")
     with Driver(a.build) as d:
         for size in a.sizes:
-            corpus = work / f"corpus-{size}mb.txt"
-            if not corpus.exists():
-                make_corpus(str(corpus) + ".raw", size * 1024 * 1024, crlf=True)
-                corpus.write_bytes(BOM + Path(str(corpus) + ".raw").read_bytes())
-                os.remove(str(corpus) + ".raw")
+            corpus = corpus_of(work, size)
             text = corpus.read_bytes()[len(BOM):].decode("utf-8")
             matches = [m.group() for m in re.finditer(PATTERN, text)]
             expected = {"keep": len(("\r\n".join(matches) + "\r\n").encode()),
