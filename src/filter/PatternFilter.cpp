@@ -86,6 +86,11 @@ struct Compiled {
   // Whether the pattern asserts the search's start position (\G), so that
   // where each engine call starts decides what it may match.
   bool searchStart = false;
+  // Whether the pattern holds a lookbehind of variable length, which PCRE2's
+  // JIT gets wrong where stepping back meets an invalid byte ((?<=x?). finds
+  // nothing right after one): in a text that is not valid UTF-8 such a
+  // pattern is matched by the interpreter.
+  bool varLookbehind = false;
   LiteralPlan plan;  // the line prefilter (no literals: none)
 };
 
@@ -179,11 +184,21 @@ std::optional<FilterError> Compile(std::string_view pattern, bool jit, std::stri
       out.code = std::move(plain);
     }
   }
+  if (translated.find("(?<") != std::string::npos) {  // (named groups pass here too)
+    Pcre2Ptr<pcre2_compile_context> fixedOnly(pcre2_compile_context_copy(cctx.get()));
+    if (!fixedOnly) return NoMemory();
+    pcre2_set_max_varlookbehind(fixedOnly.get(), 0);
+    int probeErr = 0;
+    PCRE2_SIZE probeOffset = 0;
+    out.varLookbehind = Pcre2Ptr<pcre2_code>(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translated.data()),
+                                                           translated.size(), utf | PCRE2_MATCH_INVALID_UTF,
+                                                           &probeErr, &probeOffset, fixedOnly.get())) == nullptr;
+  }
   // A (*NO_JIT) pattern compiles "successfully" to no machine code at all.
   std::size_t jitSize = 0;
   out.jit = jit && pcre2_jit_compile(out.code.get(), PCRE2_JIT_COMPLETE) == 0 &&
             pcre2_pattern_info(out.code.get(), PCRE2_INFO_JITSIZE, &jitSize) == 0 && jitSize > 0;
-  if (!out.jit) {
+  if (!out.jit || out.varLookbehind) {
     // Without JIT, PCRE2 re-checks the subject from the start offset on every
     // call when invalid UTF is allowed: quadratic over many matches. Valid
     // text (or a valid run of it) is matched with this copy, never checked.
@@ -252,7 +267,8 @@ class Engine {
     pcre2_set_depth_limit(mctx_.get(), limits_.depthLimit);
     pcre2_set_heap_limit(mctx_.get(), limits_.heapLimitKiB);
     // No JIT stack yet: the first attempts run on PCRE2's 32 KiB default.
-    if (!re_.jit) {
+    jit_ = re_.jit && !(re_.varLookbehind && !IsValidUtf8(text_));
+    if (!jit_) {
       textValid_ = IsValidUtf8(text_);
       if (!textValid_ && re_.fragments) {
         fragments_ = true;
@@ -273,7 +289,7 @@ class Engine {
       offsetLimit_ = limit;
     }
     int rc;
-    if (re_.jit) {
+    if (jit_) {
       rc = pcre2_jit_match(re_.code.get(), subject_, n, from, 0, md_.get(), mctx_.get());
       if (rc == PCRE2_ERROR_JIT_STACKLIMIT) rc = JitAgain(from);
     } else if (textValid_) {
@@ -417,6 +433,7 @@ class Engine {
   Pcre2Ptr<pcre2_jit_stack> stack_;
   std::size_t stackBytes_ = 0;
   std::size_t offsetLimit_ = kNone;
+  bool jit_ = false;
   bool textValid_ = true;
   bool fragments_ = false;
   std::size_t scanned_ = 0, lastBadEnd_ = 0, nextBad_ = kNone;

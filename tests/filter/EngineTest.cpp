@@ -83,6 +83,11 @@ TEST_P(Semantics, ASearchThatStartsAtAnInvalidByteMayMatchEmptyThere) {
   Check({{"\\Ga*", "\x9D" "aa\x9D" "a", "aa|a|"}});
 }
 
+TEST_P(Semantics, ALookbehindOfVariableLengthStopsAtAnInvalidByte) {
+  // It may then match nothing, as x? here; PCRE2's JIT failed it instead.
+  Check({{"(?<=x?).", "\xF9" "m", "m|"}, {"(?<!x?).", "\xF9" "m", ""}, {"(?<=\\w{0,2})m", "a\xF9" "m", "m|"}});
+}
+
 TEST_P(Semantics, WordCharactersIncludeMarksAndJoinControls) {
   Check({{"\\w+", "हिन्दी", "हिन्दी|"},
          {"\\w+", "e\u0301t\u00E9", "e\u0301t\u00E9|"},
