@@ -86,11 +86,13 @@ struct Compiled {
   // Whether the pattern asserts the search's start position (\G), so that
   // where each engine call starts decides what it may match.
   bool searchStart = false;
-  // Whether the pattern holds a lookbehind of variable length, which PCRE2's
-  // JIT gets wrong where stepping back meets an invalid byte ((?<=x?). finds
-  // nothing right after one): in a text that is not valid UTF-8 such a
-  // pattern is matched by the interpreter.
-  bool varLookbehind = false;
+  // Whether PCRE2's JIT and its interpreter answer differently for this
+  // pattern in a text that is not valid UTF-8: a lookbehind of variable
+  // length (the JIT fails (?<=x?) right after an invalid byte) or (*COMMIT)
+  // (the JIT ends the whole search there, the interpreter that valid run).
+  // Such a text is then searched by the interpreter, so that no result
+  // depends on whether the JIT is available.
+  bool interpretInvalidText = false;
   LiteralPlan plan;  // the line prefilter (no literals: none)
 };
 
@@ -190,22 +192,24 @@ std::optional<FilterError> Compile(std::string_view pattern, bool jit, std::stri
     pcre2_set_max_varlookbehind(fixedOnly.get(), 0);
     int probeErr = 0;
     PCRE2_SIZE probeOffset = 0;
-    out.varLookbehind = Pcre2Ptr<pcre2_code>(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translated.data()),
-                                                           translated.size(), utf | PCRE2_MATCH_INVALID_UTF,
-                                                           &probeErr, &probeOffset, fixedOnly.get())) == nullptr;
+    const Pcre2Ptr<pcre2_code> fixed(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translated.data()), translated.size(),
+                                                   utf | PCRE2_MATCH_INVALID_UTF, &probeErr, &probeOffset,
+                                                   fixedOnly.get()));
+    out.interpretInvalidText = fixed == nullptr;
   }
   // A (*NO_JIT) pattern compiles "successfully" to no machine code at all.
   std::size_t jitSize = 0;
   out.jit = jit && pcre2_jit_compile(out.code.get(), PCRE2_JIT_COMPLETE) == 0 &&
             pcre2_pattern_info(out.code.get(), PCRE2_INFO_JITSIZE, &jitSize) == 0 && jitSize > 0;
-  if (!out.jit || out.varLookbehind) {
+  auto mentions = [&](std::string_view s) { return translated.find(s) != std::string::npos; };
+  out.interpretInvalidText |= mentions("(*COMMIT");
+  if (!out.jit || out.interpretInvalidText) {
     // Without JIT, PCRE2 re-checks the subject from the start offset on every
     // call when invalid UTF is allowed: quadratic over many matches. Valid
     // text (or a valid run of it) is matched with this copy, never checked.
     out.validCode = compile(utf);
     if (!out.validCode) return NoMemory();  // it compiled a moment ago
   }
-  auto mentions = [&](std::string_view s) { return translated.find(s) != std::string::npos; };
   out.strides = !mentions("(*COMMIT") && !mentions("(*SKIP") && !mentions("\\G");
   out.fragments = !mentions("\\A") && !mentions("\\z") && !mentions("\\Z") && !mentions("\\G");
   out.searchStart = mentions("\\G");
@@ -267,7 +271,7 @@ class Engine {
     pcre2_set_depth_limit(mctx_.get(), limits_.depthLimit);
     pcre2_set_heap_limit(mctx_.get(), limits_.heapLimitKiB);
     // No JIT stack yet: the first attempts run on PCRE2's 32 KiB default.
-    jit_ = re_.jit && !(re_.varLookbehind && !IsValidUtf8(text_));
+    jit_ = re_.jit && !(re_.interpretInvalidText && !IsValidUtf8(text_));
     if (!jit_) {
       textValid_ = IsValidUtf8(text_);
       if (!textValid_ && re_.fragments) {

@@ -88,6 +88,12 @@ TEST_P(Semantics, ALookbehindOfVariableLengthStopsAtAnInvalidByte) {
   Check({{"(?<=x?).", "\xF9" "m", "m|"}, {"(?<!x?).", "\xF9" "m", ""}, {"(?<=\\w{0,2})m", "a\xF9" "m", "m|"}});
 }
 
+TEST_P(Semantics, CommitEndsTheSearchOfOneValidRun) {
+  // An invalid byte ends a run of valid text as it ends a match: after the
+  // first attempt fails past (*COMMIT), the search goes on in the next run.
+  Check({{"(*COMMIT)a.*$", "ab\xF9\nab\n", "ab|"}, {"(*COMMIT)a.*$", "ab\nab\n", ""}});
+}
+
 TEST_P(Semantics, WordCharactersIncludeMarksAndJoinControls) {
   Check({{"\\w+", "हिन्दी", "हिन्दी|"},
          {"\\w+", "e\u0301t\u00E9", "e\u0301t\u00E9|"},
