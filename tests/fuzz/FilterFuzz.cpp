@@ -103,9 +103,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     Check(keepErr->offset <= pattern.size(), "error offset outside the pattern");
     const sf::FilterResult k = sf::Keep(text, pattern, delimiter, limits);
     Check(!k.ok && k.text.empty(), "an error left output");
-    // A rejected pattern is rejected whichever way the text is walked.
+    // A rejected pattern is rejected whichever way the text is walked, for
+    // the same reason (a failure while matching names the byte its search
+    // started from, which depends on the walk).
+    auto reason = [](const std::string& m) { return m.substr(0, m.find(". Searching from byte")); };
     if (keepErr->kind == sf::FilterError::Kind::BadPattern)
-      Check(removeErr && removeErr->kind == keepErr->kind && removeErr->message == keepErr->message,
+      Check(removeErr && removeErr->kind == keepErr->kind && reason(removeErr->message) == reason(keepErr->message),
             "Keep and Remove disagree on a rejected pattern");
     return 0;
   }
