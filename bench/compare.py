@@ -90,6 +90,21 @@ def run(cmd, stdout_path, env):
     return usage.ru_utime + usage.ru_stime, elapsed, usage.ru_maxrss
 
 
+def measure(jobs, rounds, metric, out, env):
+    """Runs the jobs in turn, every one once per round: the best time (by `metric`), the best wall
+    time and the peak resident set of each."""
+    best = {k: float('inf') for k in jobs}
+    wall = {k: float('inf') for k in jobs}
+    peak = {k: 0 for k in jobs}
+    for _ in range(rounds):
+        for k, cmd in jobs.items():
+            cpu, t, rss = run(cmd, out, env)
+            best[k] = min(best[k], cpu if metric == 'cpu' else t)
+            wall[k] = min(wall[k], t)
+            peak[k] = max(peak[k], rss)
+    return best, wall, peak
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument('--cli', required=True)
@@ -122,13 +137,7 @@ def main():
                 for label, args in peers.items():
                     extra = ['--no-filename', '--no-line-number'] if args[0] == 'rg' else []
                     jobs[label] = [tools[args[0]]] + extra + args[1:] + [corpus]
-                best = {k: float('inf') for k in jobs}
-                peak = {k: 0 for k in jobs}
-                for _ in range(a.rounds):
-                    for k, cmd in jobs.items():  # alternating: every tool once per round
-                        cpu, t, rss = run(cmd, out, env)
-                        best[k] = min(best[k], cpu if a.metric == 'cpu' else t)
-                        peak[k] = max(peak[k], rss)
+                best, _, peak = measure(jobs, a.rounds, a.metric, out, env)
                 row = {'variant': variant, 'pattern': name, 'size': size, 'best': best, 'peak': peak,
                        'peers': list(peers)}
                 keep_rows.append(row)
@@ -148,15 +157,7 @@ def main():
                 }
                 if sed_s:
                     jobs['sed -E'] = [tools['sed'], '-E', sed_s, corpus]
-                best = {k: float('inf') for k in jobs}
-                wall = {k: float('inf') for k in jobs}
-                peak = {k: 0 for k in jobs}
-                for _ in range(a.rounds):
-                    for k, cmd in jobs.items():  # alternating: every tool once per round
-                        cpu, t, rss = run(cmd, out, env)
-                        best[k] = min(best[k], cpu if a.metric == 'cpu' else t)
-                        wall[k] = min(wall[k], t)
-                        peak[k] = max(peak[k], rss)
+                best, wall, peak = measure(jobs, a.rounds, a.metric, out, env)
                 row = {'variant': variant, 'pattern': name, 'size': size, 'best': best, 'wall': wall, 'peak': peak}
                 rows.append(row)
                 print_row(row, flush=True)
