@@ -271,9 +271,10 @@ class Engine {
     pcre2_set_depth_limit(mctx_.get(), limits_.depthLimit);
     pcre2_set_heap_limit(mctx_.get(), limits_.heapLimitKiB);
     // No JIT stack yet: the first attempts run on PCRE2's 32 KiB default.
-    jit_ = re_.jit && !(re_.interpretInvalidText && !IsValidUtf8(text_));
+    // The text is checked once, and only where the answer matters.
+    if (!re_.jit || re_.interpretInvalidText) textValid_ = IsValidUtf8(text_);
+    jit_ = re_.jit && (textValid_ || !re_.interpretInvalidText);
     if (!jit_) {
-      textValid_ = IsValidUtf8(text_);
       if (!textValid_ && re_.fragments) {
         fragments_ = true;
         md_.reset(pcre2_match_data_create_from_pattern(re_.validCode.get(), nullptr));
