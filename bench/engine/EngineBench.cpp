@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "filter/PatternFilter.h"
+#include "engine/PatternFilter.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 
 #include "Automation.h"
 #include "HostStandIn.h"
-#include "filter/PatternFilter.h"
-#include "messages/SciMsg.h"
+#include "engine/PatternFilter.h"
+#include "npp/SciMsg.h"
 
 namespace {
 

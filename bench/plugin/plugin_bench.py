@@ -4,7 +4,7 @@ and peak memory for 1, 10 and 100 MiB documents, one process per run, the
 configurations alternating. Prints a Markdown table.
 
     bench/plugin/plugin_bench.py --bench build/win32/bench/plugin/plugin_bench.exe \
-        --before OLD/Siftwell.dll --after build/win32/src/plugin/Siftwell.dll
+        --before OLD/Siftwell.dll --after build/win32/src/app/Siftwell.dll
 
 "Editor" is the same result written by the host itself (SCI_SETTEXT): what the
 editor alone needs for the new document and its undo history. "Plugin extra"

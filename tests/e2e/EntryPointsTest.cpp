@@ -10,7 +10,7 @@
 #include "HostStandIn.h"
 #include "PluginAbi.h"
 #include "PluginPath.h"
-#include "messages/Tables.h"
+#include "npp/Tables.h"
 
 namespace {
 

@@ -23,7 +23,7 @@ constexpr UINT kGetProgress = PBM_GETPOS;
 #include "Automation.h"
 #include "HostStandIn.h"
 #include "PluginPath.h"
-#include "messages/Tables.h"
+#include "npp/Tables.h"
 
 namespace fs = std::filesystem;
 using siftwell::host::HostStandIn;

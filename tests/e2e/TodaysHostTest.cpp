@@ -14,8 +14,8 @@
 #include "Automation.h"
 #include "HostStandIn.h"
 #include "PluginPath.h"
-#include "messages/NppMsg.h"
-#include "messages/NppMsgNewer.h"
+#include "npp/NppMsg.h"
+#include "npp/NppMsgNewer.h"
 
 namespace fs = std::filesystem;
 using siftwell::host::HostOptions;

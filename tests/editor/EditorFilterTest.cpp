@@ -1,5 +1,5 @@
 // Keep and Remove against a real Scintilla view.
-#include "filter/EditorFilter.h"
+#include "app/EditorFilter.h"
 
 #include <windows.h>
 
@@ -12,9 +12,9 @@ constexpr UINT kFirstPrivateMessage = WM_USER;
 #include <optional>
 #include <string>
 
-#include "filter/CodePage.h"
-#include "messages/Tables.h"
-#include "messages/Win32.h"
+#include "win/CodePage.h"
+#include "npp/Tables.h"
+#include "npp/Win32.h"
 
 extern "C" int Scintilla_RegisterClasses(void* hInstance);
 

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "HostStandIn.h"
-#include "gateway/GatewayFactory.h"
-#include "host/PluginBase.h"
+#include "npp/GatewayFactory.h"
+#include "npp/PluginBase.h"
 
 TEST(PluginGatewayFactory, OneCallableWhoseGatewaysFollowTheActiveView) {
   siftwell::host::HostOptions options;

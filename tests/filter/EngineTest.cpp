@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "filter/PatternFilter.h"
+#include "engine/PatternFilter.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "filter/MatchCount.h"
+#include "engine/MatchCount.h"
 
 using namespace siftwell::filter;
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "filter/PatternFilter.h"
+#include "engine/PatternFilter.h"
 
 namespace {
 

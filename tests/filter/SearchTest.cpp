@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "filter/LiteralPrefilter.h"
-#include "filter/PatternFilter.h"
+#include "engine/LiteralPrefilter.h"
+#include "engine/PatternFilter.h"
 
 namespace {
 

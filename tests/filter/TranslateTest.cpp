@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "filter/PatternTranslator.h"
+#include "engine/PatternTranslator.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "filter/PatternFilter.h"
+#include "engine/PatternFilter.h"
 
 namespace sf = siftwell::filter;
 

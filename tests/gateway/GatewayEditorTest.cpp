@@ -8,7 +8,7 @@
 #include <memory>
 #include <type_traits>
 
-#include "gateway/ScintillaGateway.h"
+#include "npp/ScintillaGateway.h"
 
 static_assert(!std::is_abstract_v<ScintillaGateway>, "every operation of the interface is implemented");
 

@@ -29,7 +29,7 @@ std::vector<Declared> DeclaredOperations() {
   static const std::regex decl(R"(^\s*virtual\s+(.+?)\s+(\w+)\((.*)\)\s*=\s*0;\s*$)");
   std::vector<Declared> out;
   for (const std::string& line : ReadLines(GW_INTERFACE_HEADER)) {
-    if (line.find("#include \"gateway/IScintillaGateway.ops.h\"") != std::string::npos) {
+    if (line.find("#include \"npp/IScintillaGateway.ops.h\"") != std::string::npos) {
       for (const std::string& op : ReadLines(GW_GENERATED_HEADER)) {
         std::smatch m;
         if (std::regex_match(op, m, decl)) out.push_back({m[2], m[1], m[3]});

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "gateway/ScintillaGateway.h"
+#include "npp/ScintillaGateway.h"
 
 namespace {
 UINT M(SciMsg m) { return static_cast<UINT>(m); }

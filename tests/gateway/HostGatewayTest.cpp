@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "gateway/GatewayFactory.h"
-#include "host/PluginBase.h"
-#include "messages/NotepadPPGateway.h"
+#include "npp/GatewayFactory.h"
+#include "npp/PluginBase.h"
+#include "npp/NotepadPPGateway.h"
 
 using siftwell::host::HostOptions;
 using siftwell::host::HostStandIn;

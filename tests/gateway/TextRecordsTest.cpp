@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "gateway/TextCodec.h"
-#include "gateway/TextRecords.h"
+#include "win/TextCodec.h"
+#include "npp/TextRecords.h"
 
 namespace {
 template <class T>

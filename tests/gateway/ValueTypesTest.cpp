@@ -6,12 +6,12 @@
 #include <string>
 #include <unordered_set>
 
-#include "gateway/Cells.h"
-#include "gateway/CharacterRange.h"
-#include "gateway/Colour.h"
-#include "gateway/KeyModifier.h"
-#include "gateway/Position.h"
-#include "host/ScNotification.h"
+#include "npp/Cells.h"
+#include "npp/CharacterRange.h"
+#include "npp/Colour.h"
+#include "npp/KeyModifier.h"
+#include "npp/Position.h"
+#include "npp/ScNotification.h"
 
 TEST(Position, EqualValuesAreEqualEverywhere) {
   const Position a(5), b(5), c(6);

@@ -1,4 +1,4 @@
-#include "host/FuncItems.h"
+#include "npp/FuncItems.h"
 
 #include <gtest/gtest.h>
 

@@ -28,8 +28,8 @@ constexpr int64_t kInvalidPosition = INVALID_POSITION;  // -1 in the C header
 #endif
 }  // namespace
 
-#include "messages/Tables.h"
-#include "messages/Win32.h"
+#include "npp/Tables.h"
+#include "npp/Win32.h"
 
 static_assert(Constants::WM_USER == kWmUser);
 static_assert(static_cast<int64_t>(Win32::ScrollInfoMask::SIF_ALL) == kSifAll);
@@ -49,8 +49,8 @@ static_assert(static_cast<int32_t>(SciMsg::INVALID_POSITION) == kInvalidPosition
 // more clears them.
 #define SIF_ALL (SIF_RANGE | SIF_PAGE | SIF_POS | SIF_TRACKPOS)
 #define SendMessage SendMessageW
-#include "messages/Tables.h"
-#include "messages/Win32.h"
+#include "npp/Tables.h"
+#include "npp/Win32.h"
 
 namespace {
 

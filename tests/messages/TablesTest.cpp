@@ -11,7 +11,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "messages/Tables.h"
+#include "npp/Tables.h"
 
 namespace {
 

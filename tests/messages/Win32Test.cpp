@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "messages/Win32.h"
+#include "npp/Win32.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "plugin/UsagePing.h"
+#include "app/UsagePing.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/ToolbarBitmap.h"
+#include "app/ToolbarBitmap.h"
 
 namespace {
 

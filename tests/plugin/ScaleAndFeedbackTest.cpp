@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "filter/frmMyDlg.h"
-#include "plugin/about.h"
-#include "plugin/WindowKit.h"
+#include "app/frmMyDlg.h"
+#include "app/about.h"
+#include "npp/HostWindow.h"
 
 using siftwell::ui::DialogFont;
 

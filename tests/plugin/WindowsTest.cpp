@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "filter/frmMyDlg.h"
-#include "filter/Worker.h"
-#include "plugin/about.h"
-#include "plugin/WindowKit.h"
-#include "messages/Tables.h"
+#include "app/frmMyDlg.h"
+#include "win/Worker.h"
+#include "app/about.h"
+#include "npp/HostWindow.h"
+#include "npp/Tables.h"
 
 using siftwell::filter::Operation;
 

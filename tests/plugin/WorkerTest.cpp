@@ -1,6 +1,6 @@
 // The worker facility: jobs off the UI thread, outcomes delivered on it through
 // its message queue, stop requests, and newer jobs superseding older ones.
-#include "filter/Worker.h"
+#include "win/Worker.h"
 
 #include <windows.h>
 

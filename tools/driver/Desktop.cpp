@@ -8,7 +8,7 @@
 #include <cwctype>
 #include <filesystem>
 
-#include "messages/Tables.h"
+#include "npp/Tables.h"
 
 namespace siftwell::driver {
 

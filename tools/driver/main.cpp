@@ -46,7 +46,7 @@
 #include <vector>
 
 #include "Desktop.h"
-#include "messages/Tables.h"
+#include "npp/Tables.h"
 
 namespace {
 

@@ -100,7 +100,7 @@ def in_standin(d, a):
     work = a.build / "screenshot-standin"
     shutil.rmtree(work, ignore_errors=True)
     (work / "config").mkdir(parents=True)
-    dll = a.build / "src" / "plugin" / "Siftwell.dll"
+    dll = a.build / "src" / "app" / "Siftwell.dll"
     d.start(a.build / "tools" / "host" / "siftwell-host.exe", "--config-dir", winpath(work / "config"),
             "--file", winpath(a.file), "--after-command", "Open Siftwell", "--type", a.pattern,
             "--type", "\\n", "--click", "Keep Pattern", winpath(dll))

@@ -164,7 +164,7 @@ def generate(rows, out):
         f'  virtual {signature(r)} = 0;\n' for r in ops)
     files['ScintillaGateway.ops.h'] = header + '// Message operations (inside ScintillaGateway).\n' + ''.join(
         f'  /* {r["message"]} */ {signature(r)} final;\n' for r in ops)
-    cpp = [header, '#include "gateway/ScintillaGateway.h"\n\n']
+    cpp = [header, '#include "npp/ScintillaGateway.h"\n\n']
     for r in ops:
         cpp.append(signature(r, qualified=True) + ' {\n')
         cpp.extend(f'  {line}\n' for line in body(r))

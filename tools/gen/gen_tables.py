@@ -139,7 +139,7 @@ def umbrella(headers):
            "// Include platform headers (windows.h, Scintilla.h) before this one: each table header\n",
            "// #undefs the macros of its row names. Including this header again after a platform\n",
            "// header clears them again. No include guard here for that reason; the tables have theirs.\n\n"]
-    out.extend(f'#include "messages/{h}"\n' for h in headers)
+    out.extend(f'#include "npp/{h}"\n' for h in headers)
     return "".join(out)
 
 
@@ -203,7 +203,7 @@ def main():
             path.write_text(text, encoding="utf-8", newline="\n")
     if stale:
         print("out of date with data/: " + ", ".join(stale) +
-              "\nrun: python3 tools/gen/gen_tables.py --data data --out src/messages", file=sys.stderr)
+              "\nrun: python3 tools/gen/gen_tables.py --data data --out src/npp", file=sys.stderr)
         return 1
     return 0
 

@@ -9,12 +9,12 @@
 #include "ScintillaClasses.h"
 // The number tables, without Constants.h: that one takes away the platform's
 // WM_USER macro, which the common-controls messages are built on.
-#include "messages/LangType.h"
-#include "messages/NppMenuCmd.h"
-#include "messages/NppMsg.h"
-#include "messages/NppMsgNewer.h"
-#include "messages/Resource.h"
-#include "messages/SciMsg.h"
+#include "npp/LangType.h"
+#include "npp/NppMenuCmd.h"
+#include "npp/NppMsg.h"
+#include "npp/NppMsgNewer.h"
+#include "npp/Resource.h"
+#include "npp/SciMsg.h"
 
 namespace siftwell::host {
 namespace {

@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "filter/PatternFilter.h"
+#include "engine/PatternFilter.h"
 
 #ifdef _WIN32
 #include <fcntl.h>

@@ -13,7 +13,7 @@
 
 #include "Automation.h"
 #include "HostStandIn.h"
-#include "messages/Tables.h"
+#include "npp/Tables.h"
 
 namespace fs = std::filesystem;
 using siftwell::host::HostOptions;

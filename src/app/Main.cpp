@@ -1,0 +1,227 @@
+#include "app/Main.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <cwchar>
+#include <filesystem>
+#include <system_error>
+
+#include "app/frmMyDlg.h"
+#include "npp/PluginBase.h"
+#include "npp/ScNotification.h"
+#include "npp/Tables.h"
+#include "npp/Win32.h"
+#include "app/ToolbarBitmap.h"
+#include "app/UsagePing.h"
+#include "npp/HostWindow.h"
+#include "app/about.h"
+
+std::wstring Main::iniFilePath;
+bool Main::someSetting = false;
+int32_t Main::idMyDlg = -1;
+std::unique_ptr<::frmMyDlg> Main::frmMyDlg;
+std::unique_ptr<::about> Main::aboutf;
+std::optional<std::pair<int32_t, int32_t>> Main::filterWindowPosition;
+
+namespace {
+constexpr wchar_t kSection[] = L"SomeSection";
+constexpr wchar_t kKey[] = L"SomeKey";
+constexpr wchar_t kWindowSection[] = L"FilterWindow";
+constexpr wchar_t kLeftKey[] = L"Left";
+constexpr wchar_t kTopKey[] = L"Top";
+constexpr uint8_t kKeyX = 88;
+
+// The host reads the toolbar records during the message only.
+struct toolbarIcons {
+  HBITMAP hToolbarBmp;
+  HICON hToolbarIcon;
+};
+static_assert(sizeof(toolbarIcons) == 2 * sizeof(void*));
+struct toolbarIconsWithDarkMode {
+  HBITMAP hToolbarBmp;
+  HICON hToolbarIcon;
+  HICON hToolbarIconDarkMode;
+};
+static_assert(sizeof(toolbarIconsWithDarkMode) == 3 * sizeof(void*));
+
+HWND Host() { return PluginBase::nppData._nppHandle; }
+
+std::optional<int32_t> ReadInt(const wchar_t* section, const wchar_t* key) {
+  wchar_t text[32] = {};
+  GetPrivateProfileStringW(section, key, L"", text, 32, Main::iniFilePath.c_str());
+  wchar_t* end = nullptr;
+  const long value = std::wcstol(text, &end, 10);
+  if (end == text || *end != L'\0') return std::nullopt;
+  return static_cast<int32_t>(value);
+}
+
+void WriteInt(const wchar_t* section, const wchar_t* key, int32_t value) {
+  Win32::WritePrivateProfileStringW(section, key, std::to_wstring(value), Main::iniFilePath);
+}
+
+// The filter window's place: where the user left it, else the top-right
+// corner of the host's editing area (the active view), clear of its menu and
+// toolbar.
+void PlaceFilterWindow(::frmMyDlg& window) {
+  if (Main::filterWindowPosition &&
+      window.MoveTo(Main::filterWindowPosition->first, Main::filterWindowPosition->second)) {
+    return;
+  }
+  RECT view{}, outer{};
+  HWND editor = PluginBase::GetCurrentScintilla();
+  if (editor == nullptr || !GetWindowRect(editor, &view) || !GetWindowRect(window.Handle(), &outer)) return;
+  const int32_t margin = MulDiv(12, static_cast<int>(siftwell::ui::DpiOf(editor)), 96);
+  const int32_t width = outer.right - outer.left;
+  window.MoveTo(std::max<int32_t>(view.left, view.right - width - margin), view.top + margin);
+}
+
+// The editor's modification flags of an SCN_MODIFIED record. The record's
+// position field is pointer-sized in the editor of hosts from 8.3 on (64-bit
+// positions), so on x64 the flags stand 4 bytes further than in older hosts;
+// on x86 both layouts agree.
+uint32_t ModificationFlags(const ScNotification& notification) {
+  static const bool widePositions = [] {
+    const auto version = static_cast<uint32_t>(
+        Win32::SendMessage(Host(), static_cast<uint32_t>(NppMsg::NPPM_GETNPPVERSION), TRUE, 0));
+    return version >= ((8u << 16) | 300u);
+  }();
+  const std::size_t offset = sizeof(ScNotificationHeader) + (widePositions ? sizeof(intptr_t) : sizeof(int32_t)) +
+                             2 * sizeof(int32_t);
+  uint32_t flags = 0;
+  std::memcpy(&flags, reinterpret_cast<const std::byte*>(&notification) + offset, sizeof(flags));
+  return flags;
+}
+
+void RememberFilterWindow() {
+  if (!Main::frmMyDlg) return;
+  Main::filterWindowPosition = Main::frmMyDlg->LastPosition();
+}
+}  // namespace
+
+void Main::CommandMenuInit() {
+  Win32::TextBuffer buffer(Win32::MAX_PATH);
+  Win32::SendMessage(PluginBase::nppData._nppHandle, static_cast<uint32_t>(NppMsg::NPPM_GETPLUGINSCONFIGDIR),
+                     Win32::MAX_PATH, buffer);
+  const std::wstring& configDir = buffer.Text();
+  // Without a directory from the host there is no settings file: a bare file
+  // name would land in the Windows directory.
+  if (!configDir.empty()) {
+    std::error_code ignored;
+    std::filesystem::create_directories(configDir, ignored);
+    iniFilePath = (std::filesystem::path(configDir) / L"Siftwell.ini").wstring();
+    // Wide profile functions: the path may hold characters the ANSI code page lacks.
+    someSetting = Win32::GetPrivateProfileIntW(kSection, kKey, 0, iniFilePath) != 0;
+    const auto left = ReadInt(kWindowSection, kLeftKey), top = ReadInt(kWindowSection, kTopKey);
+    if (left && top) filterWindowPosition = {*left, *top};
+  }
+
+  PluginBase::SetCommand(0, u"About", &myMenuFunction);
+  PluginBase::SetCommand(1, u"Open Siftwell", &myDockableDialog, ShortcutKey(true, false, true, kKeyX));
+  idMyDlg = 1;
+}
+
+// A host that knows the dark-mode toolbar message gets the bitmap and both
+// icons, so the button shows in every icon set; an older one (by its version,
+// or because it answers 0) gets the bitmap through the old message.
+void Main::SetToolBarIcon() {
+  if (idMyDlg < 0 || idMyDlg >= PluginBase::_funcItems.Count()) return;
+  const int32_t cmdId = PluginBase::_funcItems.Items()[static_cast<std::size_t>(idMyDlg)]._cmdID;
+  const HINSTANCE module = PluginBase::Module();
+  const auto version = static_cast<uint32_t>(
+      Win32::SendMessage(Host(), static_cast<uint32_t>(NppMsg::NPPM_GETNPPVERSION), TRUE, 0));
+  if (version >= NppMsgNewerSince::NPPM_ADDTOOLBARICON_FORDARKMODE) {
+    toolbarIconsWithDarkMode icons{MakeToolbarBitmap(module), MakeToolbarIcon(module, ToolbarIcon::Standard),
+                                   MakeToolbarIcon(module, ToolbarIcon::DarkMode)};
+    if (Win32::SendMessage(Host(), static_cast<uint32_t>(NppMsgNewer::NPPM_ADDTOOLBARICON_FORDARKMODE), cmdId,
+                           reinterpret_cast<intptr_t>(&icons)) != 0) {
+      return;  // the host keeps the three handles
+    }
+    if (icons.hToolbarBmp != nullptr) DeleteObject(icons.hToolbarBmp);
+    if (icons.hToolbarIcon != nullptr) DestroyIcon(icons.hToolbarIcon);
+    if (icons.hToolbarIconDarkMode != nullptr) DestroyIcon(icons.hToolbarIconDarkMode);
+  }
+  toolbarIcons icons{MakeToolbarBitmap(module), nullptr};
+  Win32::SendMessage(Host(), static_cast<uint32_t>(NppMsg::NPPM_ADDTOOLBARICON), cmdId,
+                     reinterpret_cast<intptr_t>(&icons));
+}
+
+void Main::PluginCleanUp() {
+  RememberFilterWindow();
+  if (!iniFilePath.empty()) {
+    Win32::WritePrivateProfileStringW(kSection, kKey, someSetting ? L"1" : L"0", iniFilePath);
+    if (filterWindowPosition) {
+      WriteInt(kWindowSection, kLeftKey, filterWindowPosition->first);
+      WriteInt(kWindowSection, kTopKey, filterWindowPosition->second);
+    }
+  }
+  // The host unloads us next: no window or request of ours may outlive the code.
+  frmMyDlg.reset();
+  aboutf.reset();
+  siftwell::ui::UnregisterWindowClasses(PluginBase::Module());
+  CancelUsagePings();
+}
+
+void Main::OnNotification(const ScNotification& notification) {
+  const uint32_t code = notification.Header.Code;
+  // A run in flight stops when its document is switched away, closed or made
+  // editable, and before the host shuts down.
+  if (frmMyDlg && frmMyDlg->IsRunning()) {
+    switch (static_cast<NppMsg>(code)) {
+      case NppMsg::NPPN_BEFORESHUTDOWN:
+        frmMyDlg->CancelRun();
+        break;
+      case NppMsg::NPPN_BUFFERACTIVATED:
+      case NppMsg::NPPN_FILEBEFORECLOSE:
+      case NppMsg::NPPN_FILECLOSED:
+      case NppMsg::NPPN_READONLYCHANGED:
+        frmMyDlg->CheckRun();
+        break;
+      default:
+        break;
+    }
+  }
+  // The open windows follow the host's mode; the live count follows the
+  // active document and its edits.
+  const bool filterOpen = frmMyDlg && !frmMyDlg->IsClosed();
+  if (code == static_cast<uint32_t>(NppMsgNewer::NPPN_DARKMODECHANGED)) {
+    if (filterOpen) frmMyDlg->HostThemeChanged();
+    if (aboutf && !aboutf->IsClosed()) aboutf->HostThemeChanged();
+  } else if (code == static_cast<uint32_t>(NppMsg::NPPN_BUFFERACTIVATED)) {
+    if (filterOpen) frmMyDlg->DocumentChanged();
+  } else if (code == static_cast<uint32_t>(SciMsg::SCN_MODIFIED) && filterOpen &&
+             (notification.Header.hwndFrom == PluginBase::nppData._scintillaMainHandle ||
+              notification.Header.hwndFrom == PluginBase::nppData._scintillaSecondHandle)) {
+    constexpr auto kTextChanged =
+        static_cast<uint32_t>(SciMsg::SC_MOD_INSERTTEXT) | static_cast<uint32_t>(SciMsg::SC_MOD_DELETETEXT);
+    if ((ModificationFlags(notification) & kTextChanged) != 0) frmMyDlg->DocumentChanged();
+  }
+}
+
+void Main::myMenuFunction() {
+  if (!aboutf || aboutf->IsClosed()) aboutf = ::about::Create(PluginBase::Module(), PluginBase::nppData._nppHandle);
+  if (aboutf) aboutf->Show();
+}
+
+void Main::myDockableDialog() {
+  std::wstring suffix;
+  if (!StartUsagePing()) suffix = L"e";
+
+  try {
+    if (!frmMyDlg || frmMyDlg->IsClosed()) {
+      // A window closed earlier is replaced by a fresh one; only the very first
+      // window carries the mark of a ping that could not start.
+      const bool first = !frmMyDlg;
+      RememberFilterWindow();
+      frmMyDlg = ::frmMyDlg::Create(PluginBase::Module(), PluginBase::nppData._nppHandle);
+      if (!frmMyDlg) return;
+      frmMyDlg->SetTitle(std::wstring(PluginName) + (first ? suffix : std::wstring()));
+      PlaceFilterWindow(*frmMyDlg);
+    }
+    frmMyDlg->Show();
+  } catch (...) {
+    // Showing the window must never take the host down.
+  }
+}

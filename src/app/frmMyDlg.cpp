@@ -1,0 +1,521 @@
+#include "app/frmMyDlg.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <algorithm>
+#include <exception>
+#include <utility>
+
+#include "app/EditorFilter.h"
+#include "engine/MatchCount.h"
+#include "win/Worker.h"
+#include "npp/HostWindow.h"
+
+using siftwell::filter::ConversionFailure;
+using siftwell::filter::DocumentText;
+using siftwell::filter::FilterError;
+using siftwell::filter::FilterRun;
+using siftwell::filter::JobControl;
+using siftwell::filter::MatchCount;
+using siftwell::filter::Operation;
+using siftwell::filter::Worker;
+using siftwell::ui::DialogFont;
+using siftwell::ui::ToolWindow;
+
+namespace {
+
+constexpr wchar_t kClassName[] = L"frmMyDlg";
+constexpr SIZE kDesignClient{359, 96};
+constexpr UINT_PTR kCountTimer = 1;  // the pattern has been quiet for kCountDelayMs
+constexpr UINT_PTR kBusyTimer = 2;   // a count takes long enough to say so
+constexpr UINT kBusyDelayMs = 400;
+constexpr int32_t kProgressRange = 1000;
+
+constexpr wchar_t kPatternLabel[] = L"Regex Pattern:";
+constexpr wchar_t kDelimiterLabel[] = L"Delimiter:";
+constexpr wchar_t kKeepText[] = L"Keep Pattern";
+constexpr wchar_t kRemoveText[] = L"Everything BUT pattern";
+constexpr wchar_t kCancelText[] = L"Cancel";
+
+// Dialog-key order: pattern, delimiter, Keep, Remove (labels take no focus),
+// then Cancel while it shows.
+constexpr frmMyDlg::ControlId kTabOrder[] = {frmMyDlg::textBox1, frmMyDlg::textBox2, frmMyDlg::button1,
+                                             frmMyDlg::button2, frmMyDlg::cancelButton};
+
+const wchar_t* ClassOf(frmMyDlg::ControlId id) {
+  switch (id) {
+    case frmMyDlg::textBox1:
+    case frmMyDlg::textBox2:
+      return L"Edit";
+    case frmMyDlg::button1:
+    case frmMyDlg::button2:
+    case frmMyDlg::cancelButton:
+      return L"Button";
+    case frmMyDlg::progressBar:
+      return PROGRESS_CLASSW;
+    default:
+      return L"Static";
+  }
+}
+
+DWORD StyleOf(frmMyDlg::ControlId id) {
+  const std::wstring_view kind = ClassOf(id);
+  if (kind == L"Edit") return WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL;
+  if (kind == L"Button") return WS_TABSTOP | BS_PUSHBUTTON;
+  if (kind == PROGRESS_CLASSW) return PBS_SMOOTH;
+  // The status line draws itself: its colours follow the host's theme.
+  if (id == frmMyDlg::statusLabel) return SS_OWNERDRAW | SS_NOPREFIX;
+  return SS_LEFT | SS_NOPREFIX;
+}
+
+int32_t AtDpi(int32_t pixels, uint32_t dpi) { return MulDiv(pixels, static_cast<int>(dpi), 96); }
+
+// The design grid (6 x 13 per character) scaled by the font, widened or
+// lowered where the font's text would not fit: the labels push the fields
+// right, the button texts widen the buttons, taller text lowers the second row,
+// the status line and the progress row below it (inside the client area only
+// while a long run grows the window to runningHeight). At the design scale
+// this is the grid itself.
+frmMyDlg::Layout ComputeLayout(const DialogFont& f) {
+  frmMyDlg::Layout layout;
+  const uint32_t dpi = f.Dpi();
+  const int32_t line = f.CharHeight();
+  const SIZE pattern = f.TextExtent(kPatternLabel), delimiter = f.TextExtent(kDelimiterLabel);
+  const SIZE keep = f.TextExtent(kKeepText), remove = f.TextExtent(kRemoveText);
+  const SIZE cancel = f.TextExtent(kCancelText);
+
+  const int32_t left = f.X(5);
+  const int32_t fieldX = std::max<int32_t>(f.X(94), left + std::max(pattern.cx, delimiter.cx) + f.X(6));
+  const int32_t fieldW = f.X(100);
+  const int32_t fieldH = std::max<int32_t>(f.Y(20), line + AtDpi(6, dpi));  // text, edge and margin
+  const int32_t buttonX = std::max<int32_t>(f.X(210), fieldX + fieldW + f.X(16));
+  const int32_t buttonW = std::max<int32_t>(f.X(135), std::max(keep.cx, remove.cx) + AtDpi(16, dpi));
+  const int32_t buttonH = std::max<int32_t>(f.Y(23), line + AtDpi(10, dpi));
+  const int32_t row1 = f.Y(21);
+  const int32_t row2Button = std::max<int32_t>(f.Y(56), row1 + std::max(buttonH, fieldH) + f.Y(12));
+  const int32_t row2Field = row2Button + f.Y(58) - f.Y(56);
+  const int32_t labelRoom = fieldX - f.X(2) - left;  // a label never reaches into its field
+  const int32_t statusY = std::max<int32_t>(f.Y(82), std::max(row2Button + buttonH, row2Field + fieldH) + f.Y(2));
+  const int32_t statusH = std::max<int32_t>(f.Y(13), line);
+  const int32_t cancelW = std::max<int32_t>(f.X(75), cancel.cx + AtDpi(16, dpi));
+  const int32_t cancelX = buttonX + buttonW - cancelW;
+  const int32_t cancelY = statusY + statusH + f.Y(2);
+  const int32_t barH = std::max<int32_t>(f.Y(15), AtDpi(10, dpi));
+
+  auto add = [&](frmMyDlg::ControlId id, std::wstring_view text, int32_t x, int32_t y, int32_t w, int32_t h) {
+    layout.controls.push_back({id, x, y, x + w, y + h, text});
+  };
+  // Created in this order; the keyboard order is set apart (kTabOrder).
+  add(frmMyDlg::textBox1, L"", fieldX, row1, fieldW, fieldH);
+  add(frmMyDlg::button1, kKeepText, buttonX, row1, buttonW, buttonH);
+  add(frmMyDlg::button2, kRemoveText, buttonX, row2Button, buttonW, buttonH);
+  add(frmMyDlg::label1, kPatternLabel, left, row1, std::min<int32_t>(pattern.cx, labelRoom), pattern.cy);
+  add(frmMyDlg::label2, kDelimiterLabel, left, row2Field, std::min<int32_t>(delimiter.cx, labelRoom),
+      delimiter.cy);
+  add(frmMyDlg::textBox2, L"\\n", fieldX, row2Field, fieldW, fieldH);
+  add(frmMyDlg::statusLabel, L"", left, statusY, buttonX + buttonW - left, statusH);
+  add(frmMyDlg::progressBar, L"", left, cancelY + (buttonH - barH) / 2, cancelX - f.X(10) - left, barH);
+  add(frmMyDlg::cancelButton, kCancelText, cancelX, cancelY, cancelW, buttonH);
+  layout.width = std::max<int32_t>(f.X(kDesignClient.cx), buttonX + buttonW + f.X(14));
+  layout.height = std::max<int32_t>(f.Y(kDesignClient.cy), statusY + statusH + f.Y(1));
+  layout.runningHeight = cancelY + buttonH + f.Y(6);
+  return layout;
+}
+
+std::wstring WindowText(HWND hwnd) {
+  if (hwnd == nullptr) return {};
+  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
+  text.resize(static_cast<std::size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
+  return text;
+}
+
+}  // namespace
+
+class frmMyDlg::Impl : public ToolWindow {
+ public:
+  Impl(HINSTANCE module, HWND host, Runner run, CountSource source)
+      : ToolWindow(module, host), run_(std::move(run)), source_(std::move(source)) {}
+  ~Impl() override {
+    // The workers let go first (the run's document, the count's copy); then
+    // the run gives its document back.
+    counter_.reset();
+    worker_.reset();
+    current_.reset();
+  }
+  Impl(const Impl&) = delete;
+  Impl& operator=(const Impl&) = delete;
+
+  bool Build() {
+    if (!Open(kClassName, kClassName, kDesignClient)) return false;
+    INITCOMMONCONTROLSEX classes{sizeof(classes), ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&classes);
+    siftwell::ui::ThemeScope themed(Module());
+    for (const Placement& c : ComputeLayout(Font()).controls) {
+      const DWORD exStyle = std::wstring_view(ClassOf(c.id)) == L"Edit" ? WS_EX_CLIENTEDGE : 0;
+      const std::wstring text(c.text);
+      if (siftwell::ui::CreateControl(Handle(), Module(), ClassOf(c.id), text, StyleOf(c.id), exStyle, RECT{},
+                                      c.id, Font()) == nullptr) {
+        return false;
+      }
+    }
+    for (ControlId hidden : {statusLabel, progressBar, cancelButton}) ShowWindow(Control(hidden), SW_HIDE);
+    SendMessageW(Control(progressBar), PBM_SETRANGE32, 0, kProgressRange);
+    LayoutControls();
+    // Without a worker, runs compute on this thread, as they always could;
+    // without the counting one there is no live count.
+    worker_ = Worker::Create(Module());
+    counter_ = Worker::Create(Module());
+    // The dialog manager walks controls in z-order: put them in keyboard order.
+    HWND previous = HWND_TOP;
+    for (ControlId id : kTabOrder) {
+      HWND control = Control(id);
+      SetWindowPos(control, previous, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+      previous = control;
+    }
+    ApplyHostTheme(false);
+    return true;
+  }
+
+  HWND Control(ControlId id) const { return Handle() ? GetDlgItem(Handle(), id) : nullptr; }
+  std::wstring Text(ControlId id) const { return WindowText(Control(id)); }
+  bool StatusIsError() const noexcept { return statusError_; }
+  bool Running() const noexcept { return current_ != nullptr; }
+
+  void Run(Operation op) {
+    if (Running()) return;  // one run at a time
+    const std::wstring pattern = Text(textBox1);
+    if (pattern.empty()) {
+      SetStatus({}, false);  // an empty pattern does nothing
+      return;
+    }
+    const std::wstring delimiter = Text(textBox2);
+    std::unique_ptr<FilterRun> run;
+    std::optional<std::wstring> problem;
+    try {
+      run = run_(op, pattern, delimiter);
+    } catch (const std::bad_alloc&) {
+      problem = kNoMemory;
+    } catch (const std::exception&) {
+      problem = kFailed;
+    }
+    if (!run) {
+      ShowFailure(problem.value_or(kFailed));
+      return;
+    }
+    current_ = std::move(run);
+    startedBy_ = op == Operation::Keep ? button1 : button2;
+    FilterRun* computing = current_.get();
+    auto job = [this, computing](JobControl& control) -> Worker::Delivery {
+      std::optional<std::wstring> failure = Compute(*computing, control);
+      return [this, failure = std::move(failure)] { Finish(failure); };
+    };
+    if (worker_ && worker_->Start(job, [this](JobControl::Progress p) { OnProgress(p); })) {
+      // A short run ends here, before the window shows anything of it.
+      if (!worker_->DeliverWithin(kQuietMilliseconds)) ShowProgress(true);
+      return;
+    }
+    JobControl control;
+    job(control)();
+  }
+
+  void Cancel() {
+    if (Running() && worker_) worker_->Stop();
+  }
+
+  void CheckRun() {
+    if (Running() && current_->Check() && worker_) worker_->Stop();
+  }
+
+  void DocumentChanged() {
+    documentChanged_ = true;
+    if (Handle() != nullptr && !Text(textBox1).empty()) SetTimer(Handle(), kCountTimer, kCountDelayMs, nullptr);
+  }
+
+ protected:
+  SIZE ClientSize(const DialogFont& font) const override {
+    const Layout layout = ComputeLayout(font);
+    return SIZE{layout.width, progressShown_ ? layout.runningHeight : layout.height};
+  }
+
+  void LayoutControls() override {
+    for (const Placement& c : ComputeLayout(Font()).controls) {
+      HWND control = Control(c.id);
+      SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(Font().Handle()), FALSE);
+      MoveWindow(control, c.left, c.top, c.right - c.left, c.bottom - c.top, TRUE);
+    }
+  }
+
+  LRESULT OnMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) override {
+    switch (msg) {
+      case WM_COMMAND:
+        // Only real clicks of our buttons. IDOK, which the dialog manager
+        // sends for Enter, runs nothing: no default button. IDCANCEL (Escape)
+        // cancels a run in flight.
+        if (LOWORD(wParam) == IDCANCEL && HIWORD(wParam) == BN_CLICKED) {
+          Cancel();
+        } else if (HIWORD(wParam) == BN_CLICKED && lParam != 0) {
+          const auto source = reinterpret_cast<HWND>(lParam);
+          if (source == Control(button1)) Run(Operation::Keep);
+          else if (source == Control(button2)) Run(Operation::Remove);
+          else if (source == Control(cancelButton)) Cancel();
+        } else if (HIWORD(wParam) == EN_CHANGE && LOWORD(wParam) == textBox1) {
+          PatternChanged();
+        }
+        return 0;
+      case WM_TIMER:
+        if (wParam == kCountTimer) {
+          KillTimer(hwnd, kCountTimer);
+          StartCount();
+        } else if (wParam == kBusyTimer) {
+          KillTimer(hwnd, kBusyTimer);
+          SetStatus(L"counting\u2026", false);
+        }
+        return 0;
+      case WM_DRAWITEM: {
+        const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+        if (item != nullptr && item->CtlID == statusLabel) {
+          DrawStatus(*item);
+          return TRUE;
+        }
+        break;
+      }
+      case WM_DESTROY:
+        Cancel();  // closing the window ends its run; the document stays as it was
+        StopCount();
+        break;
+      case WM_ACTIVATE:
+        if (LOWORD(wParam) == WA_INACTIVE) {
+          HWND focus = GetFocus();
+          if (focus != nullptr && IsChild(hwnd, focus)) lastFocus_ = focus;
+        }
+        break;
+      case WM_SETFOCUS: {
+        HWND target = (lastFocus_ != nullptr && IsChild(hwnd, lastFocus_)) ? lastFocus_ : Control(textBox1);
+        if (target != nullptr) SetFocus(target);
+        return 0;
+      }
+      default:
+        break;
+    }
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
+  }
+
+ private:
+  static constexpr const wchar_t* kNoMemory = L"Not enough memory for this operation. The document is unchanged.";
+  static constexpr const wchar_t* kFailed = L"The operation failed. The document is unchanged.";
+
+  // On the worker thread. The failure, if the computation threw.
+  static std::optional<std::wstring> Compute(FilterRun& run, JobControl& control) {
+    try {
+      run.Compute(control);
+      return std::nullopt;
+    } catch (const std::bad_alloc&) {
+      return kNoMemory;
+    } catch (...) {
+      return kFailed;
+    }
+  }
+
+  // Back on the UI thread: commit, give the document back, show the outcome.
+  void Finish(const std::optional<std::wstring>& failure) {
+    std::optional<std::wstring> problem = failure;
+    if (!problem) {
+      try {
+        problem = current_->Commit();
+      } catch (const std::bad_alloc&) {
+        problem = kNoMemory;
+      } catch (const std::exception&) {
+        problem = kFailed;
+      }
+    }
+    current_.reset();
+    ShowProgress(false);
+    if (problem) {
+      ShowFailure(*problem);
+      return;
+    }
+    // The document is new: its count follows.
+    SetStatus({}, false);
+    DocumentChanged();
+  }
+
+  void OnProgress(JobControl::Progress progress) {
+    if (!Running()) return;
+    if (current_->Check() && worker_) worker_->Stop();
+    HWND bar = Control(progressBar);
+    if (bar == nullptr || progress.total == 0) return;
+    const auto share = static_cast<WPARAM>(std::min<uint64_t>(progress.done, progress.total) * kProgressRange /
+                                           progress.total);
+    SendMessageW(bar, PBM_SETPOS, share, 0);
+  }
+
+  // The progress row: the window grows to show it, Keep and Remove rest.
+  void ShowProgress(bool show) {
+    if (Handle() == nullptr || show == progressShown_) return;
+    progressShown_ = show;
+    HWND focus = GetFocus();
+    if (show) SendMessageW(Control(progressBar), PBM_SETPOS, 0, 0);
+    Relayout();
+    for (ControlId id : {progressBar, cancelButton}) ShowWindow(Control(id), show ? SW_SHOWNA : SW_HIDE);
+    EnableWindow(Control(button1), !show);
+    EnableWindow(Control(button2), !show);
+    if (show && (focus == Control(button1) || focus == Control(button2))) SetFocus(Control(cancelButton));
+    if (!show && focus == Control(cancelButton)) SetFocus(Control(startedBy_));
+  }
+
+  // A failure stays in sight: a count still on its way is dropped.
+  void ShowFailure(const std::wstring& problem) {
+    StopCount();
+    SetStatus(problem, true);
+  }
+
+  // ---- the live count ----
+
+  void StopCount() {
+    ++generation_;
+    if (counter_ && counter_->Busy()) counter_->Stop();
+    if (Handle() != nullptr) KillTimer(Handle(), kBusyTimer);
+  }
+
+  // Every change to the pattern restarts the quiet period; the running count
+  // is for a pattern that is no longer there, so it stops now.
+  void PatternChanged() {
+    StopCount();
+    if (Text(textBox1).empty()) {
+      KillTimer(Handle(), kCountTimer);
+      SetStatus({}, false);
+      return;
+    }
+    SetTimer(Handle(), kCountTimer, kCountDelayMs, nullptr);
+  }
+
+  // Takes the document (a copy, reused while it is unchanged) and counts on
+  // the worker. The document is only read.
+  void StartCount() {
+    StopCount();
+    const std::wstring typed = Text(textBox1);
+    if (typed.empty() || !counter_) return;
+    std::string pattern;
+    if (!siftwell::filter::WideToUtf8(typed, pattern)) {
+      SetStatus(L"The pattern holds a broken character (a lone surrogate).", true);
+      return;
+    }
+    std::shared_ptr<const DocumentText> document;
+    try {
+      document = source_(std::exchange(documentChanged_, false));
+    } catch (...) {
+      documentChanged_ = true;
+      return;
+    }
+    if (!document) return;
+    const uint64_t generation = generation_;
+    auto job = [this, document, pattern = std::move(pattern), generation](JobControl& control) -> Worker::Delivery {
+      std::string converted;
+      if (!document->IsUtf8()) {
+        const uint32_t codePage = document->codePage == 0 ? GetACP() : document->codePage;
+        const ConversionFailure failure = siftwell::filter::CodePageToUtf8(
+            document->bytes, codePage, converted, [&control] { return control.StopRequested(); });
+        if (failure == ConversionFailure::Stopped) return {};
+        if (failure != ConversionFailure::None) {
+          // Keep and Remove would refuse this document: say so before they are tried.
+          return [this, generation, message = siftwell::filter::ConversionMessage(failure, codePage, false)] {
+            ShowCountStatus(generation, message, true);
+          };
+        }
+      }
+      const std::string_view text = document->IsUtf8() ? std::string_view(document->bytes) : converted;
+      MatchCount count = siftwell::filter::CountMatches(text, pattern, [&control] { return control.StopRequested(); });
+      return [this, generation, count = std::move(count)] { ShowCount(generation, count); };
+    };
+    if (counter_->Start(job)) SetTimer(Handle(), kBusyTimer, kBusyDelayMs, nullptr);
+  }
+
+  void ShowCount(uint64_t generation, const MatchCount& count) {
+    if (count.ok) ShowCountStatus(generation, siftwell::filter::DescribeCount(count.count), false);
+    else if (count.error.kind != FilterError::Kind::Stopped)
+      ShowCountStatus(generation, siftwell::filter::Utf8ToWide(count.error.message), true);
+  }
+
+  void ShowCountStatus(uint64_t generation, const std::wstring& text, bool error) {
+    if (generation != generation_) return;  // a newer pattern or a failure came since
+    KillTimer(Handle(), kBusyTimer);
+    SetStatus(text, error);
+  }
+
+  void SetStatus(const std::wstring& text, bool error) {
+    HWND status = Control(statusLabel);
+    if (status == nullptr) return;
+    statusError_ = error && !text.empty();
+    SetWindowTextW(status, text.c_str());
+    ShowWindow(status, text.empty() ? SW_HIDE : SW_SHOW);
+    InvalidateRect(status, nullptr, TRUE);
+  }
+
+  // The status line in the window's own colours (the host's theme answers
+  // WM_CTLCOLORSTATIC), errors in a red readable on that background.
+  void DrawStatus(const DRAWITEMSTRUCT& item) {
+    HDC dc = item.hDC;
+    auto brush = reinterpret_cast<HBRUSH>(SendMessageW(Handle(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                                                       reinterpret_cast<LPARAM>(item.hwndItem)));
+    if (brush == nullptr) brush = GetSysColorBrush(COLOR_BTNFACE);
+    FillRect(dc, &item.rcItem, brush);
+    if (statusError_) SetTextColor(dc, siftwell::ui::ErrorTextColour(GetBkColor(dc)));
+    SetBkMode(dc, TRANSPARENT);
+    HGDIOBJ old = SelectObject(dc, Font().Handle());
+    const std::wstring text = Text(statusLabel);
+    RECT bounds = item.rcItem;
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &bounds,
+              DT_LEFT | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
+    SelectObject(dc, old);
+  }
+
+  Runner run_;
+  CountSource source_;
+  HWND lastFocus_ = nullptr;
+  bool statusError_ = false;
+  bool documentChanged_ = true;
+  uint64_t generation_ = 0;  // of the count the status line waits for
+  // The run in flight, then the workers: they go first.
+  std::unique_ptr<FilterRun> current_;
+  std::unique_ptr<Worker> worker_;
+  std::unique_ptr<Worker> counter_;
+  ControlId startedBy_ = button1;
+  bool progressShown_ = false;
+};
+
+frmMyDlg::frmMyDlg(Key, std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+frmMyDlg::~frmMyDlg() = default;
+
+frmMyDlg::Layout frmMyDlg::LayoutAt(uint32_t dpi) {
+  const DialogFont font(dpi);
+  return ComputeLayout(font);
+}
+
+std::unique_ptr<frmMyDlg> frmMyDlg::Create(HINSTANCE module, HWND host, Runner run, CountSource source) {
+  if (!run || !source) return nullptr;
+  auto impl = std::make_unique<Impl>(module, host, std::move(run), std::move(source));
+  if (!impl->Build()) return nullptr;
+  return std::make_unique<frmMyDlg>(Key{}, std::move(impl));
+}
+
+HWND frmMyDlg::Handle() const noexcept { return impl_->Handle(); }
+bool frmMyDlg::IsClosed() const noexcept { return impl_->IsClosed(); }
+void frmMyDlg::SetTitle(std::wstring_view title) { impl_->SetTitle(title); }
+void frmMyDlg::Show() { impl_->Show(); }
+bool frmMyDlg::MoveTo(int32_t left, int32_t top) { return impl_->MoveTo(POINT{left, top}); }
+std::pair<int32_t, int32_t> frmMyDlg::LastPosition() const noexcept {
+  const RECT r = impl_->LastRect();
+  return {r.left, r.top};
+}
+std::wstring frmMyDlg::PatternText() const { return impl_->Text(textBox1); }
+std::wstring frmMyDlg::DelimiterText() const { return impl_->Text(textBox2); }
+std::wstring frmMyDlg::StatusText() const { return impl_->Text(statusLabel); }
+bool frmMyDlg::StatusIsError() const noexcept { return impl_->StatusIsError(); }
+void frmMyDlg::button1_Click() { impl_->Run(Operation::Keep); }
+void frmMyDlg::button2_Click() { impl_->Run(Operation::Remove); }
+bool frmMyDlg::IsRunning() const noexcept { return impl_->Running(); }
+void frmMyDlg::CancelRun() { impl_->Cancel(); }
+void frmMyDlg::CheckRun() { impl_->CheckRun(); }
+void frmMyDlg::HostThemeChanged() { impl_->ApplyHostTheme(true); }
+void frmMyDlg::DocumentChanged() { impl_->DocumentChanged(); }

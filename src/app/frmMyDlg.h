@@ -1,0 +1,119 @@
+// The plugin's filter window: a pattern field, a delimiter field, the two
+// buttons that run Keep and Remove on the host's active view, and a status
+// line with the live match count or the reason a run failed. A run computes
+// off the UI thread; one that is not done within a moment shows a progress bar
+// and a Cancel button (Escape cancels too) until it ends. The count computes
+// off the UI thread too, about 300 ms after the pattern last changed.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "app/DocumentSnapshot.h"
+#include "app/EditorFilter.h"
+#include "win/NativeTypes.h"
+
+class frmMyDlg {
+ public:
+  // Starts one operation with the field texts (on the UI thread); the window
+  // computes it on its worker and commits it back on the UI thread.
+  using Runner = std::function<std::unique_ptr<siftwell::filter::FilterRun>(
+      siftwell::filter::Operation op, std::wstring_view pattern, std::wstring_view delimiterField)>;
+  // The document the live count runs over, taken on the UI thread;
+  // `documentChanged` says a copy kept from before is out of date.
+  using CountSource =
+      std::function<std::shared_ptr<const siftwell::filter::DocumentText>(bool documentChanged)>;
+
+  // A run still going after this long shows its progress and Cancel.
+  static constexpr uint32_t kQuietMilliseconds = 300;
+  // Quiet time after the last change to the pattern before it is counted.
+  static constexpr uint32_t kCountDelayMs = 300;
+
+  // Control identifiers, in the order the controls are created.
+  enum ControlId : int32_t {
+    textBox1 = 1001,  // pattern
+    button1,          // "Keep Pattern"
+    button2,          // "Everything BUT pattern"
+    label1,           // "Regex Pattern:"
+    label2,           // "Delimiter:"
+    textBox2,         // delimiter
+    statusLabel,      // live count, or why the last run failed; hidden while empty
+    progressBar,      // share of the document scanned; shown during a long run
+    cancelButton,     // "Cancel"; shown during a long run
+  };
+
+  // siftwell::filter::StartOnCurrentView.
+  static Runner CurrentViewRunner();
+  // The host's active view, copied again only after it changed.
+  static CountSource CurrentViewSource();
+
+  // Where each control goes at a DPI, in client pixels, and the client size
+  // (with the progress row shown during a long run: runningHeight).
+  struct Placement {
+    ControlId id;
+    int32_t left, top, right, bottom;
+    std::wstring_view text;
+  };
+  struct Layout {
+    int32_t width = 0, height = 0, runningHeight = 0;
+    std::vector<Placement> controls;
+  };
+  static Layout LayoutAt(uint32_t dpi);
+
+  // Builds the window, hidden, titled "frmMyDlg", and announces it to `host`
+  // (NPPM_MODELESSDIALOG) until it is destroyed. `host` may be null. Null if
+  // the window could not be made or `run` is empty.
+  static std::unique_ptr<frmMyDlg> Create(HINSTANCE module, HWND host, Runner run = CurrentViewRunner(),
+                                          CountSource source = CurrentViewSource());
+  ~frmMyDlg();  // destroys the window if it is still open
+  frmMyDlg(const frmMyDlg&) = delete;
+  frmMyDlg& operator=(const frmMyDlg&) = delete;
+
+  HWND Handle() const noexcept;  // null once closed
+  bool IsClosed() const noexcept;
+  void SetTitle(std::wstring_view title);
+  void Show();  // modeless; a visible window stays as it is
+  // Puts the window's top-left corner there, kept on a visible monitor; false
+  // when that place is on no monitor (the window stays where it was).
+  bool MoveTo(int32_t left, int32_t top);
+  // The window's top-left corner now, or where it was when it closed.
+  std::pair<int32_t, int32_t> LastPosition() const noexcept;
+
+  std::wstring PatternText() const;
+  std::wstring DelimiterText() const;
+  std::wstring StatusText() const;  // the live count, a failure, or empty
+  bool StatusIsError() const noexcept;
+
+  // The buttons' click handlers: run Keep / Remove with the field texts.
+  // While a run is in flight they start nothing.
+  void button1_Click();
+  void button2_Click();
+
+  bool IsRunning() const noexcept;
+  // Stops the run in flight, if any; the document stays as it was.
+  void CancelRun();
+  // Stops the run if its document is no longer the one shown, or was made
+  // editable (for the host's buffer notifications).
+  void CheckRun();
+
+  // The host switched between light and dark mode.
+  void HostThemeChanged();
+  // The document changed, or another one became active: count again.
+  void DocumentChanged();
+
+  class Impl;
+  class Key {
+    friend class frmMyDlg;
+    explicit Key() = default;
+  };
+  frmMyDlg(Key, std::unique_ptr<Impl> impl);  // for Create only
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};

@@ -1,0 +1,56 @@
+#include "engine/MatchCount.h"
+
+#include <optional>
+#include <utility>
+
+namespace siftwell::filter {
+namespace {
+
+// Keep with an empty delimiter gives one piece per non-empty match.
+class Counter : public ResultSink {
+ public:
+  explicit Counter(const std::function<bool()>& stopRequested) : stopRequested_(stopRequested) {}
+  bool Piece(std::string_view) override {
+    ++count_;
+    return (count_ & 1023) != 0 || !stopRequested_();
+  }
+  bool Progress(std::size_t) override { return !stopRequested_(); }
+  uint64_t Count() const noexcept { return count_; }
+
+ private:
+  const std::function<bool()>& stopRequested_;
+  uint64_t count_ = 0;
+};
+
+}  // namespace
+
+MatchCount CountMatches(std::string_view text, std::string_view pattern,
+                        const std::function<bool()>& stopRequested, const MatchLimits& limits) {
+  MatchCount result;
+  if (pattern.empty()) {
+    result.ok = true;
+    return result;
+  }
+  Counter counter(stopRequested);
+  if (std::optional<FilterError> error = KeepTo(text, pattern, {}, limits, counter)) {
+    result.error = std::move(*error);
+    return result;
+  }
+  result.ok = true;
+  result.count = counter.Count();
+  return result;
+}
+
+std::wstring DescribeCount(uint64_t count) {
+  if (count == 0) return L"no match";
+  if (count == 1) return L"1 match";
+  std::wstring digits = std::to_wstring(count);
+  std::wstring grouped;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) grouped += L'\u00A0';
+    grouped += digits[i];
+  }
+  return grouped + L" matches";
+}
+
+}  // namespace siftwell::filter

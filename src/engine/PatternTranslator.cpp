@@ -1,0 +1,548 @@
+// The user's pattern rewritten for PCRE2 (see PatternTranslator.h).
+//
+// Two passes of one walker over the pattern, which knows PCRE2's lexical
+// structure (escapes, \Q...\E, classes, comments, free-spacing mode, group
+// openers): the first finds the groups, the names and what is used; the second
+// writes the translation, now that every group's number is known.
+#include "engine/PatternTranslator.h"
+
+#include <algorithm>
+#include <map>
+#include <utility>
+
+namespace siftwell::filter {
+namespace {
+
+// The ASCII members are letters, digits and a connector already; naming them
+// lets the compiled class test ASCII through a bitmap instead of property
+// lookups. They stand inside, so whatever borders a translated \w in a class
+// still meets a \p item, as it met the \w.
+#define SIFTWELL_WORD_ITEMS "\\p{L}\\p{M}A-Za-z0-9_\\x{200C}\\x{200D}\\p{Nd}\\p{Pc}"
+constexpr std::string_view kWordItems = SIFTWELL_WORD_ITEMS;
+constexpr std::string_view kWord = "[" SIFTWELL_WORD_ITEMS "]";
+constexpr std::string_view kNonWord = "[^" SIFTWELL_WORD_ITEMS "]";
+constexpr std::string_view kBoundary =
+    "(?:(?<=[" SIFTWELL_WORD_ITEMS "])(?![" SIFTWELL_WORD_ITEMS "])|"
+    "(?<![" SIFTWELL_WORD_ITEMS "])(?=[" SIFTWELL_WORD_ITEMS "]))";
+constexpr std::string_view kNonBoundary =
+    "(?:(?<=[" SIFTWELL_WORD_ITEMS "])(?=[" SIFTWELL_WORD_ITEMS "])|"
+    "(?<![" SIFTWELL_WORD_ITEMS "])(?![" SIFTWELL_WORD_ITEMS "]))";
+#undef SIFTWELL_WORD_ITEMS
+
+// Up to this many \b and \B are written out in place (fastest). Beyond, each
+// becomes a call of one definition at the end of the pattern: PCRE2 allows
+// only about 2,000 lookbehinds in a pattern, and the written-out form costs
+// some hundred bytes per item.
+constexpr std::size_t kInlineBoundaries = 64;
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+struct Group {
+  bool named = false;
+  std::string name;
+  int number = 0;  // PCRE2's
+};
+
+class Translator {
+ public:
+  explicit Translator(std::string_view in) : in_(in) {}
+
+  Translation Run() {
+    Walk(false);
+    Plan();
+    Walk(true);
+    result_.pattern = std::move(out_);
+    result_.userLength = in_.size();
+    return std::move(result_);
+  }
+
+ private:
+  // ---- Output --------------------------------------------------------------
+
+  void Emit(std::string_view s, std::size_t from, std::size_t length, bool rewritten) {
+    if (!emitting_ || s.empty()) return;
+    auto& spans = result_.spans;
+    const bool continues = !rewritten && !spans.empty() && !spans.back().rewritten &&
+                           spans.back().in + (out_.size() - spans.back().out) == from;
+    if (!continues) spans.push_back({out_.size(), from, length, rewritten});
+    out_ += s;
+  }
+  void Rewrite(std::string_view s, std::size_t from, std::size_t length) { Emit(s, from, length, true); }
+  void CopyRaw(std::size_t n) {
+    n = std::min(n, in_.size() - i_);
+    Emit(in_.substr(i_, n), i_, n, false);
+    i_ += n;
+  }
+  // Copies up to and including the next `c` (or to the end).
+  void CopyThrough(char c, std::size_t from) {
+    const std::size_t end = in_.find(c, from);
+    CopyRaw(end == std::string_view::npos ? in_.size() - i_ : end + 1 - i_);
+  }
+
+  // ---- The walk ------------------------------------------------------------
+
+  struct Flags {
+    bool extended = false;   // (?x): whitespace and # comments are not pattern text
+    bool noCapture = false;  // (?n): plain ( ) does not capture
+  };
+
+  void Walk(bool emitting) {
+    emitting_ = emitting;
+    i_ = 0;
+    flags_ = {};
+    scopes_.clear();
+    out_.clear();
+    bool appended = false;
+    while (i_ < in_.size()) {
+      const char c = in_[i_];
+      if (c == '\\' && i_ + 1 == in_.size()) {
+        // A lone backslash at the end stays the end, for PCRE2 to report.
+        if (emitting_) AppendDefinitions();
+        appended = true;
+        CopyRaw(1);
+      } else if (c == '\\') Escape();
+      else if (c == '[') Class();
+      else if (c == '(') Open();
+      else if (c == ')') Close();
+      else if (c == '#' && flags_.extended) CopyThrough('\n', i_);
+      else CopyRaw(1);
+    }
+    if (emitting_ && !appended) AppendDefinitions();
+  }
+
+  void Escape() {
+    const std::size_t at = i_;
+    const char e = in_[i_ + 1];
+    switch (e) {
+      case 'w': Rewrite(kWord, at, 2); i_ += 2; return;
+      case 'W': Rewrite(kNonWord, at, 2); i_ += 2; result_.negatedProperty = true; return;
+      case 'b':
+      case 'B':
+        if (!emitting_) ++boundaries_;
+        if (boundaryCall_) Rewrite(e == 'b' ? boundaryCallText_ : nonBoundaryCallText_, at, 2);
+        else Rewrite(e == 'b' ? kBoundary : kNonBoundary, at, 2);
+        i_ += 2;
+        return;
+      case 'v': Rewrite("\\x{B}", at, 2); i_ += 2; return;
+      case 'P': case 'D': case 'S': result_.negatedProperty = true; CopyRaw(2); return;
+      case 'p':
+        if (in_.substr(i_ + 2).starts_with("{^")) result_.negatedProperty = true;
+        CopyRaw(2);
+        return;
+      case 'Q': CopyRaw(QuotedLength(i_)); return;
+      case 'c': CopyRaw(3); return;
+      case 'k': BackReferenceByName(); return;
+      case 'g': {
+        // \g with a number (absolute or relative) is PCRE2's own numbering.
+        std::size_t j = i_ + 2;
+        if (j < in_.size() && (in_[j] == '{' || in_[j] == '<' || in_[j] == '\'')) ++j;
+        if (j < in_.size() && (IsDigit(in_[j]) || in_[j] == '-' || in_[j] == '+')) ownNumbering_ = true;
+        CopyRaw(2);
+        return;
+      }
+      default:
+        if (e >= '1' && e <= '9') return BackReferenceByNumber();
+        CopyRaw(2);
+        return;
+    }
+  }
+
+  std::size_t QuotedLength(std::size_t from) const {
+    const std::size_t end = in_.find("\\E", from + 2);
+    return end == std::string_view::npos ? in_.size() - from : end + 2 - from;
+  }
+
+  // \N outside a class: a back-reference in both engines when the group
+  // exists (one digit always; more digits when that many groups exist,
+  // else an octal escape, left alone).
+  void BackReferenceByNumber() {
+    const std::size_t at = i_;
+    std::size_t j = i_ + 1;
+    while (j < in_.size() && IsDigit(in_[j])) ++j;
+    const std::string_view digits = in_.substr(at + 1, j - at - 1);
+    const int n = digits.size() > 5 ? 0 : std::stoi(std::string(digits));
+    if (n >= 1 && static_cast<std::size_t>(n) < platformGroups_.size() && !SameNumber(n)) {
+      Rewrite(Reference(n, /*condition=*/false), at, j - at);
+      i_ = j;
+      return;
+    }
+    CopyRaw(j - at);
+  }
+
+  // \k<name>, \k'name', \k{name}; a number in name syntax is a reference by
+  // number.
+  void BackReferenceByName() {
+    const std::size_t at = i_;
+    if (i_ + 2 >= in_.size()) return CopyRaw(2);
+    const char open = in_[i_ + 2];
+    const char close = open == '<' ? '>' : open == '\'' ? '\'' : open == '{' ? '}' : 0;
+    const std::size_t end = close ? in_.find(close, i_ + 3) : std::string_view::npos;
+    if (end == std::string_view::npos || open == '{') return CopyRaw(2);
+    const std::string_view name = in_.substr(i_ + 3, end - i_ - 3);
+    if (name.empty() || name.size() > 5 || !std::all_of(name.begin(), name.end(), IsDigit)) return CopyRaw(2);
+    const int n = std::stoi(std::string(name));
+    const bool known = n >= 1 && static_cast<std::size_t>(n) < platformGroups_.size();
+    Rewrite(known ? Reference(n, false) : "\\g{" + std::string(name) + "}", at, end + 1 - at);
+    i_ = end + 1;
+  }
+
+  // Whether the platform's group n is PCRE2's group n (and only that).
+  bool SameNumber(int n) const {
+    const auto& numbers = platformGroups_[static_cast<std::size_t>(n)].numbers;
+    return numbers.size() == 1 && numbers[0] == n;
+  }
+
+  // The PCRE2 spelling of a reference to the platform's group n.
+  std::string Reference(int n, bool condition) const {
+    const auto& target = platformGroups_[static_cast<std::size_t>(n)];
+    if (target.numbers.size() == 1) {
+      const std::string m = std::to_string(target.numbers[0]);
+      return condition ? m : "\\g{" + m + "}";
+    }
+    return condition ? "<" + target.name + ">" : "\\k<" + target.name + ">";
+  }
+
+  void Open() {
+    const std::size_t at = i_;
+    const std::string_view rest = in_.substr(i_);
+    if (rest.starts_with("(?#")) return CopyThrough(')', i_);
+    if (rest.starts_with("(*")) {
+      // (*pla:...) and the like open a group; (*VERB) and (*VERB:arg) do not.
+      std::size_t j = i_ + 2;
+      while (j < in_.size() && (IsAlpha(in_[j]) || in_[j] == '_')) ++j;
+      if (j > i_ + 2 && j < in_.size() && in_[j] == ':' && in_[i_ + 2] >= 'a' && in_[i_ + 2] <= 'z') {
+        Push();
+        return CopyRaw(j + 1 - at);
+      }
+      return CopyThrough(')', i_);
+    }
+    if (!rest.starts_with("(?")) {  // a plain group
+      Push();
+      if (!flags_.noCapture) CountGroup(false, {});
+      return CopyRaw(1);
+    }
+    if (rest.size() < 3) return CopyRaw(rest.size());
+    const char k = rest[2];
+    switch (k) {
+      case ':': case '=': case '!': case '>': case '*':
+        Push();
+        return CopyRaw(3);
+      case '|':
+        branchReset_ = true;
+        Push();
+        return CopyRaw(3);
+      case '<':
+        if (rest.size() > 3 && (rest[3] == '=' || rest[3] == '!' || rest[3] == '*')) {
+          Push();
+          return CopyRaw(4);
+        }
+        return NamedGroup(3, '>');
+      case '\'':
+        return NamedGroup(3, '\'');
+      case 'P':
+        if (rest.size() > 3 && rest[3] == '<') return NamedGroup(4, '>');
+        return CopyThrough(')', i_);  // (?P=name) (?P>name)
+      case '&':
+        return CopyThrough(')', i_);
+      case 'C':
+        return Callout();
+      case '(':
+        return Conditional();
+      case 'R':
+        return CopyThrough(')', i_);
+      default:
+        break;
+    }
+    if (IsDigit(k) || ((k == '+' || k == '-') && rest.size() > 3 && IsDigit(rest[3]))) {
+      ownNumbering_ = true;  // (?1), (?+1), (?-1): calls by PCRE2's number
+      return CopyThrough(')', i_);
+    }
+    Options();
+  }
+
+  void NamedGroup(std::size_t nameStart, char close) {
+    const std::size_t end = in_.find(close, i_ + nameStart);
+    Push();
+    if (end == std::string_view::npos) return CopyRaw(nameStart);
+    CountGroup(true, in_.substr(i_ + nameStart, end - i_ - nameStart));
+    CopyRaw(end + 1 - i_);
+  }
+
+  void Callout() {
+    // (?C), (?Cn), (?C"text") with `"text"` in one of PCRE2's delimiters.
+    std::size_t j = i_ + 3;
+    static constexpr std::string_view kDelimiters = "`'\"^%#${";
+    if (j < in_.size() && kDelimiters.find(in_[j]) != std::string_view::npos) {
+      const char close = in_[j] == '{' ? '}' : in_[j];
+      for (++j; j < in_.size(); ++j) {
+        if (in_[j] != close) continue;
+        if (j + 1 < in_.size() && in_[j + 1] == close) { ++j; continue; }
+        break;
+      }
+    }
+    CopyThrough(')', std::min(j, in_.size()));
+  }
+
+  // (?(cond)yes|no): a number is the platform's group number; an assertion
+  // condition is a group of its own, walked as such.
+  void Conditional() {
+    const std::size_t at = i_;
+    Push();
+    if (at + 3 < in_.size() && (in_[at + 3] == '?' || in_[at + 3] == '*')) return CopyRaw(2);
+    const std::size_t end = in_.find(')', at + 3);
+    if (end == std::string_view::npos) return CopyRaw(3);
+    const std::string_view cond = in_.substr(at + 3, end - at - 3);
+    if (!cond.empty() && (cond[0] == '+' || cond[0] == '-' || (cond[0] == 'R' && cond.size() > 1 && IsDigit(cond[1]))))
+      ownNumbering_ = true;
+    if (!cond.empty() && cond.size() <= 5 && std::all_of(cond.begin(), cond.end(), IsDigit)) {
+      const int n = std::stoi(std::string(cond));
+      if (n >= 1 && static_cast<std::size_t>(n) < platformGroups_.size() && !SameNumber(n)) {
+        Rewrite("(?(" + Reference(n, /*condition=*/true) + ")", at, end + 1 - at);
+        i_ = end + 1;
+        return;
+      }
+    }
+    CopyRaw(end + 1 - at);
+  }
+
+  // (?imnsxU-imnsx) for the rest of the group, (?...:...) for a group; (?^) resets.
+  void Options() {
+    std::size_t j = i_ + 2;
+    Flags f = flags_;
+    bool on = true;
+    for (; j < in_.size() && (IsAlpha(in_[j]) || in_[j] == '-' || in_[j] == '^'); ++j) {
+      const char c = in_[j];
+      if (c == '-') on = false;
+      else if (c == '^') f = {};
+      else if (c == 'x') f.extended = on;
+      else if (c == 'n') { f.noCapture = on; noCaptureSeen_ = true; }
+    }
+    if (j < in_.size() && in_[j] == ':') {
+      Push();
+      flags_ = f;
+    } else if (j < in_.size() && in_[j] == ')') {
+      flags_ = f;
+    } else {
+      return CopyRaw(j - i_);  // not an option setting: PCRE2 says what it is
+    }
+    CopyRaw(j + 1 - i_);
+  }
+
+  void Push() { scopes_.push_back(flags_); }
+  void Close() {
+    if (!scopes_.empty()) {
+      flags_ = scopes_.back();
+      scopes_.pop_back();
+    }
+    CopyRaw(1);
+  }
+
+  void CountGroup(bool named, std::string_view name) {
+    if (emitting_) return;
+    groups_.push_back({named, std::string(name), ++pcreGroups_});
+  }
+
+  // A bracket class starting at i_. Items are collected with their origins;
+  // \w becomes the properties; \W (which cannot be a union member of a class
+  // in PCRE2's syntax without changing its meaning) is taken out and the class
+  // rewritten as an alternation or a guarded single character.
+  void Class() {
+    struct Piece {
+      std::string_view text;
+      std::size_t from, length;
+      bool rewritten;
+    };
+    const std::size_t start = i_;
+    std::size_t j = i_ + 1;
+    bool negated = false;
+    if (j < in_.size() && in_[j] == '^') { negated = true; ++j; }
+    std::vector<Piece> items;
+    auto raw = [&](std::size_t n) {
+      items.push_back({in_.substr(j, n), j, n, false});
+      j += n;
+    };
+    bool nonWord = false;
+    bool property = false;
+    bool negatedItem = false;
+    bool first = true;
+    while (true) {
+      if (j >= in_.size()) {  // unterminated: the rest is PCRE2's to report, untouched
+        CopyRaw(in_.size() - i_);
+        return;
+      }
+      const char c = in_[j];
+      if (c == ']' && !first) break;
+      if (first && j == start + 1 && (c == '.' || c == '=')) {
+        // `[.` and `[=` would open a POSIX collating element, which PCRE2
+        // refuses; the platform reads an ordinary character.
+        items.push_back({c == '.' ? "\\." : "\\=", j, 1, true});
+        ++j;
+        first = false;
+        continue;
+      }
+      first = false;
+      if (c == '\\' && j + 1 < in_.size()) {
+        const char e = in_[j + 1];
+        if (e == 'w') { items.push_back({kWordItems, j, 2, true}); j += 2; property = true; continue; }
+        if (e == 'W') { nonWord = true; j += 2; continue; }
+        if (e == 'v') { items.push_back({"\\x{B}", j, 2, true}); j += 2; continue; }
+        if (e == 'p' || e == 'd' || e == 's') property = true;
+        if (e == 'P' || e == 'D' || e == 'S') negatedItem = true;
+        if (e == 'p' && in_.substr(j + 2).starts_with("{^")) negatedItem = true;
+        if (e == 'Q') raw(QuotedLength(j));
+        else raw(e == 'c' && j + 2 < in_.size() ? 3 : 2);
+        continue;
+      }
+      if (c == '[' && j + 1 < in_.size() && (in_[j + 1] == ':' || in_[j + 1] == '.' || in_[j + 1] == '=')) {
+        const std::string_view close = in_[j + 1] == ':' ? ":]" : in_[j + 1] == '.' ? ".]" : "=]";
+        const std::size_t end = in_.find(close, j + 2);
+        if (end != std::string_view::npos) {
+          const std::string_view name = in_.substr(j, end + 2 - j);
+          if (name == "[:word:]") {
+            items.push_back({kWordItems, j, name.size(), true});
+            property = true;
+          } else if (name == "[:^word:]") {
+            nonWord = true;
+          } else {
+            items.push_back({name, j, name.size(), false});
+            property = true;
+            if (name.starts_with("[:^")) negatedItem = true;
+          }
+          j = end + 2;
+          continue;
+        }
+      }
+      raw(1);
+    }
+    const std::size_t close = j;  // the closing ]
+    i_ = close + 1;
+    if (nonWord || negatedItem || (negated && property)) result_.negatedProperty = true;
+    auto emitItems = [&](bool guardCaret) {
+      if (guardCaret && !items.empty() && items[0].text.starts_with("^")) Rewrite("\\", start, 1);
+      for (const Piece& p : items) Emit(p.text, p.from, p.length, p.rewritten);
+    };
+    if (!nonWord) {
+      Emit(in_.substr(start, negated ? 2 : 1), start, negated ? 2 : 1, false);
+      emitItems(false);
+      Emit("]", close, 1, false);
+    } else if (items.empty()) {
+      Rewrite(negated ? kWord : kNonWord, start, close + 1 - start);
+    } else if (!negated) {  // items or a non-word character
+      Rewrite("(?:[", start, close + 1 - start);
+      emitItems(true);
+      Rewrite("]|", start, close + 1 - start);
+      Rewrite(kNonWord, start, close + 1 - start);
+      Rewrite(")", start, close + 1 - start);
+    } else {  // a word character that is none of the items
+      Rewrite("(?:(?![", start, close + 1 - start);
+      emitItems(true);
+      Rewrite("])", start, close + 1 - start);
+      Rewrite(kWord, start, close + 1 - start);
+      Rewrite(")", start, close + 1 - start);
+    }
+  }
+
+  // ---- Between the passes --------------------------------------------------
+
+  struct PlatformGroup {
+    std::vector<int> numbers;  // PCRE2's numbers of the group (several: one name used twice)
+    std::string name;
+  };
+
+  void Plan() {
+    std::map<std::string, std::size_t> nameIndex;
+    std::vector<PlatformGroup> named;
+    std::vector<PlatformGroup> unnamed;
+    for (const Group& g : groups_) {
+      if (!g.named) {
+        unnamed.push_back({{g.number}, {}});
+        continue;
+      }
+      auto [it, fresh] = nameIndex.emplace(g.name, named.size());
+      if (fresh) named.push_back({{g.number}, g.name});
+      else named[it->second].numbers.push_back(g.number);
+    }
+    result_.duplicateNames =
+        std::any_of(named.begin(), named.end(), [](const PlatformGroup& g) { return g.numbers.size() > 1; });
+    platformGroups_.assign(1, {});  // [0]: the whole match
+    if (branchReset_ || ownNumbering_ || noCaptureSeen_) {
+      // PCRE2's numbering stays: each group is its own number.
+      for (const Group& g : groups_) platformGroups_.push_back({{g.number}, g.name});
+    } else {
+      platformGroups_.insert(platformGroups_.end(), unnamed.begin(), unnamed.end());
+      platformGroups_.insert(platformGroups_.end(), named.begin(), named.end());
+    }
+    if (boundaries_ > kInlineBoundaries) {
+      std::string base = "siftwell_wb";
+      while (nameIndex.contains(base + "1") || nameIndex.contains(base + "0")) base += "_";
+      boundaryName_ = base + "1";
+      nonBoundaryName_ = base + "0";
+      boundaryCall_ = true;
+      boundaryCallText_ = "(?&" + boundaryName_ + ")";
+      nonBoundaryCallText_ = "(?&" + nonBoundaryName_ + ")";
+    }
+  }
+
+  // The definitions the calls refer to, after everything the user wrote. Its
+  // groups come last, so the user's group numbers stay as they are.
+  void AppendDefinitions() {
+    if (!boundaryCall_) return;
+    const std::size_t end = in_.size();
+    // Close what the user's text left open that would swallow the definition
+    // (an unterminated \Q, a free-spacing comment); an unclosed group or class
+    // is reported by PCRE2 at the end either way.
+    if (QuotedOpen()) Rewrite("\\E", end, 0);
+    if (flags_.extended) Rewrite("\n", end, 0);
+    Rewrite("(?(DEFINE)(?<" + boundaryName_ + ">", end, 0);
+    Rewrite(kBoundary, end, 0);
+    Rewrite(")(?<" + nonBoundaryName_ + ">", end, 0);
+    Rewrite(kNonBoundary, end, 0);
+    Rewrite("))", end, 0);
+  }
+
+  bool QuotedOpen() const {
+    const std::size_t q = in_.rfind("\\Q");
+    if (q == std::string_view::npos) return false;
+    std::size_t backslashes = 0;
+    for (std::size_t k = q; k > 0 && in_[k - 1] == '\\'; --k) ++backslashes;
+    return backslashes % 2 == 0 && in_.find("\\E", q + 2) == std::string_view::npos;
+  }
+
+  std::string_view in_;
+  Translation result_;
+  std::string out_;
+  std::size_t i_ = 0;
+  bool emitting_ = false;
+  Flags flags_;
+  std::vector<Flags> scopes_;
+
+  // Found by the first pass.
+  std::vector<Group> groups_;
+  int pcreGroups_ = 0;
+  std::size_t boundaries_ = 0;
+  bool branchReset_ = false;
+  bool ownNumbering_ = false;
+  bool noCaptureSeen_ = false;
+
+  // Decided between the passes.
+  std::vector<PlatformGroup> platformGroups_;
+  bool boundaryCall_ = false;
+  std::string boundaryName_, nonBoundaryName_, boundaryCallText_, nonBoundaryCallText_;
+};
+
+}  // namespace
+
+Translation::Source Translation::SourceOf(std::size_t offset) const {
+  if (offset >= pattern.size() || spans.empty()) return {userLength, 0, false};
+  auto it = std::upper_bound(spans.begin(), spans.end(), offset,
+                             [](std::size_t o, const Span& s) { return o < s.out; });
+  if (it == spans.begin()) return {0, 0, false};
+  const Span& s = *--it;
+  if (s.rewritten) return {s.in, s.length, true};
+  return {s.in + (offset - s.out), 1, false};
+}
+
+Translation TranslatePattern(std::string_view pattern) { return Translator(pattern).Run(); }
+
+}  // namespace siftwell::filter
