@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cwctype>
 #include <memory>
 #include <mutex>
@@ -20,13 +21,17 @@ namespace {
 
 constexpr wchar_t kTarget[] = L"/?source=orbel&v=" SIFTWELL_VERSION_TEXT;
 constexpr wchar_t kHost[] = L"" SIFTWELL_PING_HOST_TEXT;
-constexpr int kTimeoutMs = 15000;           // resolve, connect, send and receive, each
+// Resolve, connect, send and receive, each: the longest a ping's thread can
+// stay inside one call, since nothing may abort a synchronous call from outside.
+constexpr int kTimeoutMs = 10000;
 constexpr DWORD kMaxAnswerBytes = 1 << 16;  // read this much of an answer at most
 constexpr SIZE_T kThreadStack = 64 << 10;
 
-// One request. Its thread makes the calls; Cancel, from another thread, closes
-// the request handle, which aborts the call in progress. The thread closes
-// everything else itself, outside any callback (the requests are synchronous).
+// One request. Only its own thread touches the handles: it makes the
+// (synchronous) calls and closes everything when it lets go of the Ping.
+// Cancel, from another thread, only asks it to make no further call; a call in
+// progress ends by its timeout (closing a handle under a synchronous call is
+// not safe), and the process may exit meanwhile, as the thread pins the module.
 class Ping {
  public:
   ~Ping() {
@@ -50,40 +55,28 @@ class Ping {
 
   // On the ping's thread: send, take the answer, throw it away.
   void Send() {
-    HINTERNET request = Request();
-    if (request == nullptr ||
-        !WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0))
+    if (Cancelled() ||
+        !WinHttpSendRequest(request_, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0))
       return;
-    if ((request = Request()) == nullptr || !WinHttpReceiveResponse(request, nullptr)) return;
+    if (Cancelled() || !WinHttpReceiveResponse(request_, nullptr)) return;
     DWORD received = 0;
-    while (received < kMaxAnswerBytes) {
+    while (received < kMaxAnswerBytes && !Cancelled()) {
       DWORD n = 0;
-      if ((request = Request()) == nullptr || !WinHttpReadData(request, buffer_.data(), static_cast<DWORD>(buffer_.size()), &n) ||
-          n == 0)
-        break;
+      if (!WinHttpReadData(request_, buffer_.data(), static_cast<DWORD>(buffer_.size()), &n) || n == 0) break;
       received += n;
     }
   }
 
-  void Cancel() {
-    std::lock_guard lock(mutex_);
-    cancelled_ = true;
-    CloseIf(request_);
-  }
+  void Cancel() noexcept { cancelled_.store(true); }
 
  private:
-  // The request handle, unless cancelled.
-  HINTERNET Request() {
-    std::lock_guard lock(mutex_);
-    return cancelled_ ? nullptr : request_;
-  }
+  bool Cancelled() const noexcept { return cancelled_.load(); }
   static void CloseIf(HINTERNET& handle) {
     if (handle != nullptr) WinHttpCloseHandle(handle);
     handle = nullptr;
   }
 
-  std::mutex mutex_;
-  bool cancelled_ = false;
+  std::atomic<bool> cancelled_{false};
   HINTERNET session_ = nullptr;
   HINTERNET connect_ = nullptr;
   HINTERNET request_ = nullptr;
@@ -117,12 +110,18 @@ bool StartUsagePing() { return StartUsagePing(kHost, static_cast<uint16_t>(SIFTW
 bool StartUsagePing(std::wstring_view host, uint16_t port) {
   if (host.empty() || port == 0) return false;
   if (UnderInvalid(host)) return true;  // nothing to send, and nothing is sent
-  auto ping = std::make_shared<Ping>();
-  if (!ping->Open(host, port)) return false;
-
   InFlight& all = Pings();
+  // At most one ping per process at a time: while one is on its way (a slow
+  // or silent endpoint), opening the window again sends nothing more.
   {
     std::lock_guard lock(all.mutex);
+    if (!all.pings.empty()) return true;
+  }
+  auto ping = std::make_shared<Ping>();
+  if (!ping->Open(host, port)) return false;
+  {
+    std::lock_guard lock(all.mutex);
+    if (!all.pings.empty()) return true;
     all.pings.insert(ping);
   }
   // The ping's handles close when the thread lets go of it, on that thread.

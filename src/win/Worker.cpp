@@ -17,6 +17,10 @@ constexpr wchar_t kClassName[] = L"SiftwellWorker";
 constexpr UINT kDeliver = WM_APP + 1;  // posted by the worker thread: an outcome is ready
 constexpr UINT_PTR kProgressTimer = 1;
 constexpr SIZE_T kThreadStack = 1 << 20;
+// How long closing waits for a job that was asked to stop. A job that takes
+// longer finishes on its own: it owns what it reads, its outcome is dropped,
+// and its thread pins the module until its last instruction.
+constexpr DWORD kStopWaitMs = 1000;
 
 }  // namespace
 
@@ -100,7 +104,7 @@ Worker::~Worker() {
   }
   if (control_) control_->RequestStop();
   if (thread != nullptr) {
-    WaitForSingleObject(thread, INFINITE);
+    WaitForSingleObject(thread, kStopWaitMs);
     CloseHandle(thread);
   }
   if (window_ != nullptr) DestroyWindow(window_);

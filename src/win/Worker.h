@@ -50,8 +50,10 @@ class Worker {
 
   // Made on the UI thread. Null when its message window could not be made.
   static std::unique_ptr<Worker> Create(HINSTANCE module);
-  // Stops the job, waits until the worker thread has ended; outcomes not yet
-  // delivered are dropped.
+  // Asks the job to stop and waits for the worker thread a second at most;
+  // outcomes not yet delivered are dropped. A job that has not ended by then
+  // ends on its own later, so a job must own (hold by value or shared
+  // ownership) everything it reads, never refer to its starter's objects.
   ~Worker();
   Worker(const Worker&) = delete;
   Worker& operator=(const Worker&) = delete;

@@ -210,6 +210,33 @@ TEST_F(UsagePing, AnInvalidEndpointIsNeverContactedNotEvenThroughAProxy) {
   for (const wchar_t* name : {L"http_proxy", L"HTTP_PROXY"}) SetEnvironmentVariableW(name, nullptr);
 }
 
+// A silent endpoint (it takes the connection but never answers) keeps one ping
+// waiting: opening the window again meanwhile sends nothing more, and a cancel
+// does not wait for it.
+TEST_F(UsagePing, AtMostOnePingIsInFlightAndCancelDoesNotWait) {
+  Socket silent(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int length = sizeof(address);
+  ASSERT_EQ(bind(silent.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  ASSERT_EQ(listen(silent.get(), 4), 0);
+  ASSERT_EQ(getsockname(silent.get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const uint16_t port = ntohs(address.sin_port);
+
+  ASSERT_TRUE(StartUsagePing(L"127.0.0.1", port));
+  ASSERT_TRUE(Readable(silent.get(), 30)) << "the first ping connects";
+  Socket first(accept(silent.get(), nullptr, nullptr));
+  for (int i = 0; i < 5; ++i) EXPECT_TRUE(StartUsagePing(L"127.0.0.1", port));
+  EXPECT_EQ(UsagePingsInFlight(), 1u);
+  EXPECT_FALSE(Readable(silent.get(), 1)) << "a second ping connected";
+
+  const DWORD before = GetTickCount();
+  CancelUsagePings();
+  EXPECT_LT(GetTickCount() - before, 1000u) << "cancelling waited on the network";
+  // The silent endpoint goes away; the waiting ping's thread then ends (TearDown).
+}
+
 TEST_F(UsagePing, AnEndpointThatCannotBeUsedFailsToStart) {
   EXPECT_FALSE(StartUsagePing(L"", 80));
   EXPECT_FALSE(StartUsagePing(L"127.0.0.1", 0));

@@ -89,4 +89,31 @@ TEST(Worker, ReleasingItStopsTheJobAndDropsItsOutcome) {
   EXPECT_TRUE(delivered.empty());
 }
 
+// A job that does not look at its stop request (one long engine call, say)
+// does not hold up closing: the release waits a bounded time, the job ends
+// later on its own with what it owns, and its outcome is dropped.
+TEST(Worker, ReleasingItDoesNotWaitLongForAJobThatIgnoresStop) {
+  auto owned = std::make_shared<std::atomic<int>>(0);  // 1: running, 2: ended
+  auto release = std::make_shared<std::atomic<bool>>(false);
+  ULONGLONG released = 0;
+  {
+    auto worker = Worker::Create(GetModuleHandleW(nullptr));
+    ASSERT_NE(worker, nullptr);
+    ASSERT_TRUE(worker->Start([owned, release](JobControl&) -> Worker::Delivery {
+      *owned = 1;
+      while (!release->load()) Sleep(5);  // deaf to the stop request
+      *owned = 2;
+      return [owned] { *owned = 3; };
+    }));
+    ASSERT_TRUE(PumpUntil([&] { return owned->load() == 1; }, 5000));
+    released = GetTickCount64();
+  }
+  EXPECT_LT(GetTickCount64() - released, 3000u) << "closing waited for a job that ignores stop";
+  EXPECT_EQ(owned->load(), 1);
+  *release = true;
+  ASSERT_TRUE(PumpUntil([&] { return owned->load() != 1; }, 5000));
+  PumpUntil([] { return false; }, 100);
+  EXPECT_EQ(owned->load(), 2) << "the job ended, its outcome was not delivered";
+}
+
 }  // namespace
