@@ -251,6 +251,20 @@ def output_writes_through_the_file(c):
     expect(c.read('self-link.txt') == data.replace(b'1', b''), 'hard-linked input written wrongly')
     expect(c.leftovers() == [], c.leftovers())
     if not c.native():
+        # The hidden attribute stays; Wine keeps a file's DOS attributes in this
+        # extended attribute on a Unix file system.
+        c.write('hidden.txt', b'old')
+        try:
+            os.setxattr(os.path.join(c.tmp, 'hidden.txt'), 'user.DOSATTRIB', b'0x2')
+        except OSError as e:
+            print(f'skipped: hidden attribute ({e})')
+            return
+        expect_ok(c.run('keep', r'\d+', '-d', ',', '-o', c.path('hidden.txt'), c.path('in.txt')), b'')
+        try:
+            attributes = int(os.getxattr(os.path.join(c.tmp, 'hidden.txt'), 'user.DOSATTRIB').split(b'\0')[0], 16)
+        except OSError:
+            attributes = 0  # none left
+        expect(c.read('hidden.txt') == b'1,22,' and attributes & 2, f'attributes {attributes:#x}')
         return
     # A symbolic link still points at its file, which holds the result; also
     # one whose file is not there yet (relative to the link's folder).

@@ -133,6 +133,7 @@ struct IoError {
     Shrank,      // ... and got shorter (its mapped pages vanished)
     Incomplete,  // err: a write in place failed halfway: the file holds part of the result
     Windows,     // err: a Windows error code
+    Attributes,  // err: a Windows error code: written, but its attributes are lost
   };
   Kind kind = Kind::System;
   std::string name;
@@ -153,6 +154,8 @@ std::string Words(const IoError& e, bool sent = false) {
     case IoError::Kind::Incomplete:
       return e.name + ": " + std::strerror(e.err) + " while writing the file in place: it now holds only part of the result";
     case IoError::Kind::Windows: return e.name + ": cannot write the file (Windows error " + std::to_string(e.err) + ")";
+    case IoError::Kind::Attributes:
+      return e.name + ": written, but its attributes could not be kept (Windows error " + std::to_string(e.err) + ")";
   }
   return e.name;
 }
@@ -537,7 +540,8 @@ DWORD CopyInto(const PathString& from, HANDLE to) {
 std::optional<IoError> WriteFile(const PathString& path, const Output& result, const InputCheck& inputIntact) {
   const std::string shown = Shown(path);
   auto failed = [&](int err) { return SystemError(shown, err); };
-  const bool exists = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
   Handle out;
   BY_HANDLE_FILE_INFORMATION info {};
   if (exists) {
@@ -583,6 +587,13 @@ std::optional<IoError> WriteFile(const PathString& path, const Output& result, c
     out.reset();  // ReplaceFileW opens the target itself
     if (ReplaceFileW(path.c_str(), temp.Path().c_str(), nullptr, 0, nullptr, nullptr)) {
       temp.Kept();
+      // Hidden, system and the like stay too (where ReplaceFileW itself leaves them out).
+      const DWORD kept = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY |
+                                       FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+      const DWORD now = GetFileAttributesW(path.c_str());
+      if (now != INVALID_FILE_ATTRIBUTES && (now & kept) != kept &&
+          !SetFileAttributesW(path.c_str(), (now | kept) & ~FILE_ATTRIBUTE_NORMAL))
+        return IoError{IoError::Kind::Attributes, shown, static_cast<int>(GetLastError())};
       return std::nullopt;
     }
     const DWORD code = GetLastError();
@@ -593,10 +604,9 @@ std::optional<IoError> WriteFile(const PathString& path, const Output& result, c
       temp.Kept();
       return std::nullopt;
     }
-    if (code != ERROR_UNABLE_TO_REMOVE_REPLACED && code != ERROR_UNABLE_TO_MERGE_DATA &&
-        code != ERROR_INVALID_PARAMETER && code != ERROR_NOT_SUPPORTED)
-      return WindowsError(shown, code);
-    // The target stays as it was: write through it instead.
+    // Any other failure leaves both files as they were (the target's folder
+    // may refuse new names, its owner's rights may not carry over): the
+    // target, writable as seen above, is written through instead.
     out = OpenHandle(path, GENERIC_WRITE);
     if (!out) return WindowsError(shown, GetLastError());
   }
