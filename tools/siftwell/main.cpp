@@ -138,13 +138,13 @@ struct IoError {
   Kind kind = Kind::System;
   std::string name;
   int err = 0;
+  bool sent = false;  // part of the result may already have gone out (Changed, Shrank)
 };
 
 IoError SystemError(std::string name, int err) { return {IoError::Kind::System, std::move(name), err}; }
 
-// `sent`: part of the result may already have gone to standard output.
-std::string Words(const IoError& e, bool sent = false) {
-  const std::string nothing = sent ? "; the output written is not a consistent result" : "; nothing was written";
+std::string Words(const IoError& e) {
+  const std::string nothing = e.sent ? "; the output written is not a consistent result" : "; nothing was written";
   switch (e.kind) {
     case IoError::Kind::System: return e.name + ": " + std::strerror(e.err);
     case IoError::Kind::Read: return e.name + ": read error: " + std::strerror(e.err);
@@ -763,7 +763,9 @@ std::optional<IoError> WriteFile(const PathString& path, const Output& result, c
     if (!S_ISREG(st.st_mode)) {
       if (auto err = inputIntact()) return err;
       if (const int err = result.WriteAll(out.get())) return failed(err);
-      return std::nullopt;
+      auto changed = inputIntact();
+      if (changed) changed->sent = true;
+      return changed;
     }
   }
   bool inPlace = exists && (st.st_nlink > 1 || fgetxattr(out.get(), "system.posix_acl_access", nullptr, 0) >= 0);
@@ -986,7 +988,10 @@ int RunGuarded(const std::vector<PathString>& args) {
     return 0;
   }
   if (!result.WriteTo(stdout)) return Fail(1, std::string("standard output: ") + std::strerror(errno));
-  if (auto err = inputIntact()) return Fail(1, Words(*err, true));
+  if (auto err = inputIntact()) {
+    err->sent = true;
+    return Fail(1, Words(*err));
+  }
   return 0;
 }
 
