@@ -4,8 +4,8 @@
 //   siftwell remove PATTERN [FILE]    the text with every match deleted
 //
 // Output is exactly the bytes the document would become. Exit status: 0 done,
-// 1 usage or I/O error, 2 pattern rejected or matching gave up (then nothing
-// is written and an -o file is neither created nor truncated).
+// 1 usage, I/O error or not enough memory, 2 pattern rejected or matching gave
+// up (then nothing is written and an -o file is neither created nor truncated).
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -13,10 +13,13 @@
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/PatternFilter.h"
@@ -28,9 +31,12 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <climits>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #endif
 
@@ -52,8 +58,9 @@ constexpr std::string_view kHelp =
     "      --delimiter-file F  read the delimiter field text from F (UTF-8, as stored)\n"
     "      --pattern-file F    read PATTERN from F (UTF-8, as stored; no PATTERN argument)\n"
     "      --input F           read the text from F (default: FILE, or standard input)\n"
-    "  -o, --output F          write the result to F (default: standard output); F is\n"
-    "                          replaced only when the whole result is written\n"
+    "  -o, --output F          write the result to F (default: standard output), as\n"
+    "                          writing through F would: its owner, mode and links\n"
+    "                          stay; F changes only once the whole result is ready\n"
     "      --time-limit S      give up after S seconds (exit 2, nothing written)\n"
     "  -v, --verbose           say on standard error how the text is searched\n"
     "  -h, --help              show this help\n"
@@ -64,8 +71,11 @@ constexpr std::string_view kHelp =
     "switch them on inside the pattern. The text's bytes are kept exactly (NULs and\n"
     "invalid UTF-8 included) wherever they are not removed.\n"
     "\n"
-    "Exit status: 0 success, 1 usage or I/O error, 2 pattern rejected, a matching\n"
-    "limit or the time limit reached (nothing is written then).\n";
+    "An input file that changes while it is read fails the run (exit 1).\n"
+    "\n"
+    "Exit status: 0 success, 1 usage or I/O error (the input changed while it was\n"
+    "read, a file that cannot be written) or not enough memory, 2 pattern rejected,\n"
+    "a matching limit or the time limit reached (nothing is written then).\n";
 
 #ifdef _WIN32
 using PathString = std::wstring;
@@ -113,8 +123,101 @@ bool StatOpen(std::FILE* f, bool& dir, bool& regular, uint64_t& size) {
 }
 #endif
 
+// An I/O failure as facts; Words() puts it for the user.
 struct IoError {
-  std::string message;
+  enum class Kind {
+    System,      // err: errno of the failed call
+    Read,        // err: errno of a failed read
+    TooLarge,    // larger than this system can hold in memory
+    Changed,     // the input changed while it was read
+    Shrank,      // ... and got shorter (its mapped pages vanished)
+    Incomplete,  // err: a write in place failed halfway: the file holds part of the result
+    Windows,     // err: a Windows error code
+    Attributes,  // err: a Windows error code: written, but its attributes are lost
+  };
+  Kind kind = Kind::System;
+  std::string name;
+  int err = 0;
+  bool sent = false;  // part of the result may already have gone out (Changed, Shrank)
+};
+
+IoError SystemError(std::string name, int err) { return {IoError::Kind::System, std::move(name), err}; }
+
+std::string Words(const IoError& e) {
+  const std::string nothing = e.sent ? "; the output written is not a consistent result" : "; nothing was written";
+  switch (e.kind) {
+    case IoError::Kind::System: return e.name + ": " + std::strerror(e.err);
+    case IoError::Kind::Read: return e.name + ": read error: " + std::strerror(e.err);
+    case IoError::Kind::TooLarge: return e.name + ": file too large for this system";
+    case IoError::Kind::Changed: return e.name + ": the file changed while it was read" + nothing;
+    case IoError::Kind::Shrank: return e.name + ": the file changed while it was read (it shrank)" + nothing;
+    case IoError::Kind::Incomplete:
+      return e.name + ": " + std::strerror(e.err) + " while writing the file in place: it now holds only part of the result";
+    case IoError::Kind::Windows: return e.name + ": cannot write the file (Windows error " + std::to_string(e.err) + ")";
+    case IoError::Kind::Attributes:
+      return e.name + ": written, but its attributes could not be kept (Windows error " + std::to_string(e.err) + ")";
+  }
+  return e.name;
+}
+
+// What a file looked like when reading began: if any of it differs later, the
+// file was written meanwhile. Only regular files are watched (a pipe's times
+// move as it is written, which is no change of the text).
+struct FileStamp {
+  uint64_t size = 0;
+  int64_t modified = 0, changed = 0;  // nanoseconds (POSIX) or 100 ns units (Windows)
+  bool operator==(const FileStamp&) const = default;
+};
+
+#ifdef _WIN32
+std::optional<FileStamp> StampOf(int fd) {
+  const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  FILE_BASIC_INFO basic {};
+  LARGE_INTEGER size {};
+  if (h == INVALID_HANDLE_VALUE || GetFileType(h) != FILE_TYPE_DISK ||
+      !GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic) || !GetFileSizeEx(h, &size) ||
+      (basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    return std::nullopt;
+  return FileStamp{static_cast<uint64_t>(size.QuadPart), basic.LastWriteTime.QuadPart, basic.ChangeTime.QuadPart};
+}
+#else
+std::optional<FileStamp> StampOf(int fd) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return FileStamp{static_cast<uint64_t>(st.st_size),
+                   int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec,
+                   int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec};
+}
+#endif
+
+// Watches the input for writes while it is read (and, when mapped, while the
+// output still refers to its pages).
+class InputWatch {
+ public:
+  InputWatch() = default;  // watches nothing
+  explicit InputWatch(int fd) : fd_(fd) {
+#ifndef _WIN32
+    // A write stamps the file with the kernel's coarse clock, which only moves
+    // every few milliseconds: one within the tick of the last change could leave
+    // the times as they are. Taken once the clock has moved past the file's
+    // last change, the stamp differs from that of any later write.
+    for (int32_t tries = 0; tries < 50; ++tries) {
+      timespec now {};
+      clock_gettime(CLOCK_REALTIME_COARSE, &now);
+      stamp_ = StampOf(fd);
+      if (!stamp_ || stamp_->changed < int64_t{now.tv_sec} * 1000000000 + now.tv_nsec) return;
+      timespec pause {0, 2000000};
+      nanosleep(&pause, nullptr);
+    }
+#else
+    stamp_ = StampOf(fd);
+#endif
+  }
+  bool Changed() const { return stamp_ && StampOf(fd_) != stamp_; }
+
+ private:
+  int fd_ = -1;
+  std::optional<FileStamp> stamp_;
 };
 
 // A whole file (or stream) in memory, read without zero-filling first.
@@ -127,17 +230,17 @@ class Bytes {
   static std::optional<IoError> Read(std::FILE* f, const std::string& name, Bytes& out) {
     bool dir = false, regular = false;
     uint64_t size = 0;
-    if (!StatOpen(f, dir, regular, size)) return IoError{name + ": " + std::strerror(errno)};
-    if (dir) return IoError{name + ": " + std::strerror(EISDIR)};
+    if (!StatOpen(f, dir, regular, size)) return SystemError(name, errno);
+    if (dir) return SystemError(name, EISDIR);
     std::size_t capacity = std::size_t{1} << 16;
     if (regular && size > 0) {
-      if (size >= SIZE_MAX / 2) return IoError{name + ": file too large for this system"};
+      if (size >= SIZE_MAX / 2) return IoError{IoError::Kind::TooLarge, name};
       capacity = static_cast<std::size_t>(size) + 1;  // +1: sees end of file in one go
     }
     out.Reserve(capacity);
     while (true) {
       if (out.size_ == out.capacity_) {
-        if (out.capacity_ >= SIZE_MAX / 4) return IoError{name + ": file too large for this system"};
+        if (out.capacity_ >= SIZE_MAX / 4) return IoError{IoError::Kind::TooLarge, name};
         out.Reserve(out.capacity_ + std::max<std::size_t>(out.capacity_ / 2, std::size_t{1} << 16));
       }
       // Bounded chunks: some C runtimes mishandle single reads of gigabytes.
@@ -145,7 +248,7 @@ class Bytes {
       const std::size_t got = std::fread(out.data_.get() + out.size_, 1, want, f);
       out.size_ += got;
       if (got < want) {
-        if (std::ferror(f)) return IoError{name + ": read error: " + std::strerror(errno)};
+        if (std::ferror(f)) return IoError{IoError::Kind::Read, name, errno};
         return std::nullopt;
       }
     }
@@ -165,7 +268,9 @@ class Bytes {
 
 #ifndef _WIN32
 // A regular file mapped read-only instead of copied: the engine and the
-// output refer to its pages directly. If the file shrinks while mapped,
+// output refer to its pages directly. The pages are the file's own until
+// touched, so a write to the file shows through them: the caller watches the
+// file (InputWatch) until the output is written. If the file shrinks while mapped,
 // touching a page past its new end raises SIGBUS; the handler then puts zero
 // pages in place of the whole mapping so that the run can end normally, and
 // notes it: the result is discarded and the run fails.
@@ -198,10 +303,9 @@ class Mapping {
   }
 
   // False when mapping does not apply (not a regular file, or empty); the
-  // caller then reads the file instead, which reports any error.
-  bool Map(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+  // caller then reads the file instead, which reports any error. The file
+  // stays the caller's to close.
+  bool Map(int fd) {
     struct stat in {};
     const bool ok = fstat(fd, &in) == 0 && S_ISREG(in.st_mode) && in.st_size > 0 &&
                     static_cast<uint64_t>(in.st_size) < SIZE_MAX / 2;
@@ -220,7 +324,6 @@ class Mapping {
         sigaction(SIGBUS, &sa, nullptr);
       }
     }
-    close(fd);
     return data_ != nullptr;
   }
 
@@ -286,6 +389,27 @@ class Output {
     return std::fflush(f) == 0;
   }
 
+  uint64_t Size() const {
+    uint64_t n = 0;
+    for (std::string_view seg : segments_) n += seg.size();
+    return n;
+  }
+
+#ifndef _WIN32
+  // Errno (0: written) of writing everything to `fd` from its current offset.
+  int WriteAll(int fd) const {
+    for (std::string_view seg : segments_) {
+      while (!seg.empty()) {
+        const ssize_t n = write(fd, seg.data(), std::min<std::size_t>(seg.size(), std::size_t{1} << 30));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return n < 0 ? errno : EIO;
+        seg.remove_prefix(static_cast<std::size_t>(n));
+      }
+    }
+    return 0;
+  }
+#endif
+
  private:
   static constexpr std::size_t kInPlace = 4096;
   static constexpr std::size_t kBlock = std::size_t{4} << 20;
@@ -332,7 +456,7 @@ std::string FormatSeconds(double s) {
 
 std::optional<IoError> ReadPath(const PathString& path, Bytes& out) {
   File f = OpenFile(path, false);
-  if (!f) return IoError{Shown(path) + ": " + std::strerror(errno)};
+  if (!f) return SystemError(Shown(path), errno);
   return Bytes::Read(f.get(), Shown(path), out);
 }
 
@@ -343,108 +467,360 @@ std::optional<IoError> ReadSmallFile(const PathString& path, std::string& out) {
   return std::nullopt;
 }
 
-#ifndef _WIN32
-std::string DirectoryOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-#endif
+// Asked just before the result replaces the target: whether the input is still
+// what was read (the result may refer to its pages until it is written).
+using InputCheck = std::function<std::optional<IoError>()>;
 
-// Writes the result to `path` so that the file afterwards holds either the
-// whole result or exactly what it held before: the result goes to a new file
-// in the same folder, is flushed to disk, and only then renamed over it. A
-// target that is not a regular file (a device, a pipe) is written directly.
-std::optional<IoError> WriteFile(const PathString& path, const Output& result) {
-  const std::string shown = Shown(path);
-  auto failed = [&](int err) { return IoError{shown + ": " + std::strerror(err)}; };
 #ifdef _WIN32
-  struct _stat64 st {};
-  const bool exists = _wstat64(path.c_str(), &st) == 0;
-  if (exists && (st.st_mode & _S_IFMT) != _S_IFREG) {
-    File f = OpenFile(path, true);
-    if (!f) return failed(errno);
-    if (!result.WriteTo(f.get())) return failed(errno);
-    if (std::fclose(f.release()) != 0) return failed(errno);
-    return std::nullopt;
+struct HandleCloser {
+  void operator()(HANDLE h) const { CloseHandle(h); }
+};
+using Handle = std::unique_ptr<void, HandleCloser>;
+
+Handle OpenHandle(const PathString& path, DWORD access) {
+  const HANDLE h = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return Handle(h == INVALID_HANDLE_VALUE ? nullptr : h);
+}
+
+IoError WindowsError(const std::string& name, DWORD code) {
+  switch (code) {
+    case ERROR_ACCESS_DENIED: case ERROR_SHARING_VIOLATION: case ERROR_LOCK_VIOLATION: case ERROR_WRITE_PROTECT:
+      return SystemError(name, EACCES);
+    case ERROR_FILE_NOT_FOUND: case ERROR_PATH_NOT_FOUND: return SystemError(name, ENOENT);
+    case ERROR_DISK_FULL: case ERROR_HANDLE_DISK_FULL: return SystemError(name, ENOSPC);
+    default: return IoError{IoError::Kind::Windows, name, static_cast<int>(code)};
+  }
+}
+
+// A file of this run's own beside the target, removed unless it became the target.
+class TempFile {
+ public:
+  explicit TempFile(PathString path) : path_(std::move(path)) {}
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+  ~TempFile() {
+    if (!kept_) _wremove(path_.c_str());
+  }
+  const PathString& Path() const { return path_; }
+  void Kept() { kept_ = true; }
+
+ private:
+  PathString path_;
+  bool kept_ = false;
+};
+
+// Copies the whole of `from` into the open file `to` from its start and ends
+// it there; a Windows error code, 0 when done.
+DWORD CopyInto(const PathString& from, HANDLE to) {
+  File in = OpenFile(from, false);
+  if (!in) return ERROR_OPEN_FAILED;
+  std::vector<char> buffer(std::size_t{1} << 20);
+  LARGE_INTEGER start {};
+  if (!SetFilePointerEx(to, start, nullptr, FILE_BEGIN)) return GetLastError();
+  while (true) {
+    const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), in.get());
+    DWORD written = 0;
+    if (n > 0 && (!::WriteFile(to, buffer.data(), static_cast<DWORD>(n), &written, nullptr) || written != n))
+      return GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+    if (n < buffer.size()) break;
+  }
+  if (std::ferror(in.get())) return ERROR_READ_FAULT;
+  if (!SetEndOfFile(to) || !FlushFileBuffers(to)) return GetLastError();
+  return 0;
+}
+
+// Writes the result to `path` as writing through the file would, except that
+// the file changes only once the whole result is on disk: a target this user
+// cannot write is refused first; the result goes to a new file beside it,
+// which then takes the target's place with ReplaceFileW (the target's ACL,
+// attributes and streams stay). A target with several names (hard links) is
+// written through instead, so that every name sees the result. A device is
+// written directly.
+std::optional<IoError> WriteFile(const PathString& path, const Output& result, const InputCheck& inputIntact) {
+  const std::string shown = Shown(path);
+  auto failed = [&](int err) { return SystemError(shown, err); };
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+  Handle out;
+  BY_HANDLE_FILE_INFORMATION info {};
+  if (exists) {
+    out = OpenHandle(path, GENERIC_WRITE);
+    if (!out) return WindowsError(shown, GetLastError());
+    if (GetFileType(out.get()) != FILE_TYPE_DISK) {
+      out.reset();
+      if (auto err = inputIntact()) return err;
+      File f = OpenFile(path, true);
+      if (!f) return failed(errno);
+      if (!result.WriteTo(f.get())) return failed(errno);
+      if (std::fclose(f.release()) != 0) return failed(errno);
+      return std::nullopt;
+    }
+    if (!GetFileInformationByHandle(out.get(), &info)) return WindowsError(shown, GetLastError());
   }
   static int serial = 0;
-  const PathString temp = path + L".siftwell-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++serial);
-  const int fd = _wopen(temp.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-  if (fd < 0) return failed(errno);
+  TempFile temp(path + L".siftwell-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++serial));
+  const int fd = _wopen(temp.Path().c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+  if (fd < 0) {
+    temp.Kept();  // (not ours)
+    return failed(errno);
+  }
   std::FILE* raw = _wfdopen(fd, L"wb");
   if (!raw) {
     const int err = errno;
     _close(fd);
-    _wremove(temp.c_str());
     return failed(err);
   }
   File f(raw);
   int err = 0;
   if (!result.WriteTo(f.get()) || _commit(_fileno(f.get())) != 0) err = errno ? errno : EIO;
   if (std::fclose(f.release()) != 0 && err == 0) err = errno ? errno : EIO;
-  if (err == 0 && !MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    _wremove(temp.c_str());
-    return IoError{shown + ": cannot replace the file (Windows error " + std::to_string(GetLastError()) + ")"};
-  }
-  if (err != 0) {
-    _wremove(temp.c_str());
-    return failed(err);
-  }
-  return std::nullopt;
-#else
-  std::string target = path;
-  struct stat st {};
-  bool exists = lstat(target.c_str(), &st) == 0;
-  if (exists && S_ISLNK(st.st_mode)) {  // replace what the link points to, not the link
-    if (char* real = realpath(target.c_str(), nullptr)) {
-      target = real;
-      std::free(real);
-    }
-    exists = stat(target.c_str(), &st) == 0;
-  }
-  if (exists && !S_ISREG(st.st_mode)) {
-    File f = OpenFile(target, true);
-    if (!f) return failed(errno);
-    if (!result.WriteTo(f.get())) return failed(errno);
-    if (std::fclose(f.release()) != 0) return failed(errno);
+  if (err != 0) return failed(err);
+  if (auto changed = inputIntact()) return changed;
+  if (!exists) {
+    if (!MoveFileExW(temp.Path().c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      return WindowsError(shown, GetLastError());
+    temp.Kept();
     return std::nullopt;
   }
-  const std::size_t slash = target.rfind('/');
-  std::string temp = DirectoryOf(target) + "/." + target.substr(slash == std::string::npos ? 0 : slash + 1) +
-                     ".siftwell-XXXXXX";
-  const int fd = mkstemp(temp.data());
-  if (fd < 0) return failed(errno);
-  mode_t mode = 0;
-  if (exists) {
-    mode = st.st_mode & 07777;
-  } else {
-    const mode_t mask = umask(0);
-    umask(mask);
-    mode = 0666 & ~mask;
+  if (info.nNumberOfLinks <= 1) {
+    out.reset();  // ReplaceFileW opens the target itself
+    if (ReplaceFileW(path.c_str(), temp.Path().c_str(), nullptr, 0, nullptr, nullptr)) {
+      temp.Kept();
+      // Hidden, system and the like stay too (where ReplaceFileW itself leaves them out).
+      const DWORD kept = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY |
+                                       FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+      const DWORD now = GetFileAttributesW(path.c_str());
+      if (now != INVALID_FILE_ATTRIBUTES && (now & kept) != kept &&
+          !SetFileAttributesW(path.c_str(), (now | kept) & ~FILE_ATTRIBUTE_NORMAL))
+        return IoError{IoError::Kind::Attributes, shown, static_cast<int>(GetLastError())};
+      return std::nullopt;
+    }
+    const DWORD code = GetLastError();
+    if (code == ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
+      // The target is gone and the result still under its own name.
+      if (!MoveFileExW(temp.Path().c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH))
+        return WindowsError(shown, GetLastError());
+      temp.Kept();
+      return std::nullopt;
+    }
+    // Any other failure leaves both files as they were (the target's folder
+    // may refuse new names, its owner's rights may not carry over): the
+    // target, writable as seen above, is written through instead.
+    out = OpenHandle(path, GENERIC_WRITE);
+    if (!out) return WindowsError(shown, GetLastError());
   }
-  int err = 0;
-  if (fchmod(fd, mode) != 0) err = errno;
-  std::FILE* raw = err ? nullptr : fdopen(fd, "wb");
-  if (!raw) {
-    if (!err) err = errno;
-    close(fd);
-    unlink(temp.c_str());
-    return failed(err);
-  }
-  File f(raw);
-  if (!result.WriteTo(f.get()) || fsync(fileno(f.get())) != 0) err = errno ? errno : EIO;
-  if (std::fclose(f.release()) != 0 && err == 0) err = errno ? errno : EIO;
-  if (err == 0 && Mapping::Shrank()) err = -1;
-  if (err == 0 && rename(temp.c_str(), target.c_str()) != 0) err = errno;
-  if (err != 0) {
-    unlink(temp.c_str());
-    if (err == -1) return std::nullopt;  // the caller reports the shrunk input
-    return failed(err);
+  ULARGE_INTEGER free {};
+  const uint64_t size = result.Size(), old = (uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  if (size > old && GetDiskFreeSpaceExW((path + L"\\..").c_str(), &free, nullptr, nullptr) &&
+      free.QuadPart < size - old)
+    return failed(ENOSPC);
+  if (const DWORD code = CopyInto(temp.Path(), out.get())) {
+    const IoError e = WindowsError(shown, code);
+    return IoError{IoError::Kind::Incomplete, shown, e.kind == IoError::Kind::System ? e.err : EIO};
   }
   return std::nullopt;
-#endif
 }
+#else
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd() { Reset(); }
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+  void Reset() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+std::string DirectoryOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file a path names once symbolic links are followed, also when the last
+// link points at a file that does not exist yet (writing creates it there).
+std::string FollowLinks(std::string path) {
+  std::vector<char> to(PATH_MAX);
+  for (int32_t hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    const ssize_t n = readlink(path.c_str(), to.data(), to.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= to.size()) return path;  // opening it says why
+    const std::string next(to.data(), static_cast<std::size_t>(n));
+    path = next.starts_with('/') ? next : DirectoryOf(path) + "/" + next;
+  }
+  return path;  // a loop of links: opening it says so
+}
+
+// A new file of this run's own beside the target, removed unless it became
+// the target.
+class TempFile {
+ public:
+  TempFile() = default;
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+  ~TempFile() { Discard(); }
+  // False (errno set) when the folder refuses.
+  bool Create(const std::string& target) {
+    const std::size_t slash = target.rfind('/');
+    std::string path = DirectoryOf(target) + "/." + target.substr(slash == std::string::npos ? 0 : slash + 1) +
+                       ".siftwell-XXXXXX";
+    fd_ = UniqueFd(mkostemp(path.data(), O_CLOEXEC));
+    if (fd_) path_ = std::move(path);
+    return static_cast<bool>(fd_);
+  }
+  int Fd() const { return fd_.get(); }
+  const std::string& Path() const { return path_; }
+  void Kept() { path_.clear(); }
+  void Discard() {
+    if (!path_.empty()) unlink(path_.c_str());
+    path_.clear();
+    fd_.Reset();
+  }
+
+ private:
+  std::string path_;
+  UniqueFd fd_;
+};
+
+// An unnamed file to hold the result while the target is written in place:
+// in the target's folder if this user may write there, else in TMPDIR.
+UniqueFd Scratch(const std::string& folder) {
+  const char* tmp = std::getenv("TMPDIR");
+  for (const std::string& dir : {folder, std::string(tmp && *tmp ? tmp : "/tmp")}) {
+    UniqueFd fd(open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+    if (fd) return fd;
+    std::string path = dir + "/.siftwell-XXXXXX";  // (no O_TMPFILE here)
+    fd = UniqueFd(mkostemp(path.data(), O_CLOEXEC));
+    if (fd) {
+      unlink(path.c_str());
+      return fd;
+    }
+  }
+  return {};
+}
+
+// Copies `size` bytes from the start of `from` to the start of `to`; errno or 0.
+int CopyInto(int from, int to, uint64_t size) {
+  std::vector<char> buffer(std::size_t{1} << 20);
+  uint64_t at = 0;
+  while (at < size) {
+    const ssize_t n = pread(from, buffer.data(), static_cast<std::size_t>(std::min<uint64_t>(buffer.size(), size - at)),
+                            static_cast<off_t>(at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : EIO;
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t w = pwrite(to, buffer.data() + done, static_cast<std::size_t>(n - done),
+                               static_cast<off_t>(at) + done);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) return w < 0 ? errno : EIO;
+      done += w;
+    }
+    at += static_cast<uint64_t>(n);
+  }
+  return 0;
+}
+
+// Writes the result to `path` as writing through the file would, except that
+// the file changes only once the whole result is ready:
+// - a target this user cannot write is refused before anything happens;
+// - symbolic links are followed: the file they point at is written;
+// - the result goes to a new file beside the target, gets the target's owner,
+//   group and mode, is flushed to disk and renamed over it;
+// - a target with several names (hard links), with an access ACL, whose owner
+//   this user cannot give a new file, or in a folder this user cannot write
+//   is written through instead, from a copy of the result, once room for it
+//   is reserved: a failure from then on leaves it incomplete (and says so).
+// A target that is not a regular file (a device, a pipe) is written directly.
+std::optional<IoError> WriteFile(const PathString& path, const Output& result, const InputCheck& inputIntact) {
+  const std::string target = FollowLinks(path);
+  const std::string shown = Shown(path);
+  auto failed = [&](int err) { return SystemError(shown, err); };
+  struct stat st {};
+  const bool exists = stat(target.c_str(), &st) == 0;
+  if (!exists && errno != ENOENT) return failed(errno);
+  UniqueFd out;
+  if (exists) {
+    out = UniqueFd(open(target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
+    if (!out || fstat(out.get(), &st) != 0) return failed(errno);
+    if (!S_ISREG(st.st_mode)) {
+      if (auto err = inputIntact()) return err;
+      if (const int err = result.WriteAll(out.get())) return failed(err);
+      auto changed = inputIntact();
+      if (changed) changed->sent = true;
+      return changed;
+    }
+  }
+  bool inPlace = exists && (st.st_nlink > 1 || fgetxattr(out.get(), "system.posix_acl_access", nullptr, 0) >= 0);
+  TempFile temp;
+  if (!inPlace && !temp.Create(target)) {
+    if (!exists || (errno != EACCES && errno != EPERM)) return failed(errno);
+    inPlace = true;
+  }
+  if (!inPlace) {
+    mode_t mode = st.st_mode & 07777;
+    if (!exists) {
+      const mode_t mask = umask(0);
+      umask(mask);
+      mode = 0666 & ~mask;
+    }
+    struct stat made {};
+    if (fstat(temp.Fd(), &made) != 0) return failed(errno);
+    if (exists && (made.st_uid != st.st_uid || made.st_gid != st.st_gid) &&
+        fchown(temp.Fd(), st.st_uid, st.st_gid) != 0) {
+      temp.Discard();
+      inPlace = true;
+    } else if (fchmod(temp.Fd(), mode) != 0) {  // (after fchown, which may clear set-id bits)
+      return failed(errno);
+    }
+  }
+  if (!inPlace) {
+    if (const int err = result.WriteAll(temp.Fd())) return failed(err);
+    if (fsync(temp.Fd()) != 0) return failed(errno);
+    if (auto err = inputIntact()) return err;
+    if (rename(temp.Path().c_str(), target.c_str()) != 0) return failed(errno);
+    temp.Kept();
+    if (UniqueFd folder(open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); folder)
+      fsync(folder.get());  // the rename itself on disk (best effort: the data is)
+    return std::nullopt;
+  }
+  // The result may refer to the input's pages, and the input may be the
+  // target: it is copied out whole before the target changes.
+  const uint64_t size = result.Size();
+  const UniqueFd copy = Scratch(DirectoryOf(target));
+  if (!copy) return failed(errno);
+  if (const int err = result.WriteAll(copy.get())) return failed(err);
+  if (auto err = inputIntact()) return err;
+  if (size > 0 && fallocate(out.get(), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) != 0) {
+    if (errno != EOPNOTSUPP && errno != ENOSYS) return failed(errno);
+    struct statvfs fs {};  // no reservation on this file system: the free space must do
+    const uint64_t old = static_cast<uint64_t>(st.st_size);
+    if (size > old && fstatvfs(out.get(), &fs) == 0 && size - old > uint64_t{fs.f_bavail} * fs.f_frsize)
+      return failed(ENOSPC);
+  }
+  if (const int err = CopyInto(copy.get(), out.get(), size)) return IoError{IoError::Kind::Incomplete, shown, err};
+  if (ftruncate(out.get(), static_cast<off_t>(size)) != 0 || fsync(out.get()) != 0)
+    return IoError{IoError::Kind::Incomplete, shown, errno};
+  return std::nullopt;
+}
+#endif
 
 struct Options {
   bool keep = true;
@@ -527,11 +903,15 @@ std::optional<std::string> Parse(const std::vector<PathString>& args, Options& o
 
 int RunGuarded(const std::vector<PathString>& args);
 
+std::string NoMemoryWords() {
+  return std::string("not enough memory for this text (") + std::strerror(ENOMEM) + "); nothing was written";
+}
+
 int Run(const std::vector<PathString>& args) {
   try {
     return RunGuarded(args);
   } catch (const std::bad_alloc&) {
-    return Fail(2, "not enough memory for this text; nothing was written");
+    return Fail(1, NoMemoryWords());
   }
 }
 
@@ -549,34 +929,43 @@ int RunGuarded(const std::vector<PathString>& args) {
   }
   std::string pattern;
   if (o.patternFile) {
-    if (auto err = ReadSmallFile(*o.patternFile, pattern)) return Fail(1, err->message);
+    if (auto err = ReadSmallFile(*o.patternFile, pattern)) return Fail(1, Words(*err));
   } else {
     pattern = *o.pattern;
   }
   if (o.keep && o.delimiterFile) {  // remove takes no delimiter: the file is not read
-    if (auto err = ReadSmallFile(*o.delimiterFile, o.delimiterField)) return Fail(1, err->message);
+    if (auto err = ReadSmallFile(*o.delimiterFile, o.delimiterField)) return Fail(1, Words(*err));
   }
   const std::string delimiter = sf::ExpandDelimiter(o.delimiterField);
 
+  const std::string inputName = o.input ? Shown(*o.input) : "standard input";
+  File inputFile;
+  std::FILE* in = stdin;
+  if (o.input) {
+    inputFile = OpenFile(*o.input, false);
+    if (!inputFile) return Fail(1, Words(SystemError(inputName, errno)));
+    in = inputFile.get();
+  }
+  InputWatch watch(fileno(in));
   Bytes bytes;
   std::string_view text;
   Mapping mapping;
 #ifndef _WIN32
-  if (o.input && mapping.Map(*o.input)) {
+  if (o.input && mapping.Map(fileno(in))) {
     text = mapping.View();
   } else
 #endif
   {
-    if (o.input) {
-      if (auto err = ReadPath(*o.input, bytes)) return Fail(1, err->message);
-    } else if (auto err = Bytes::Read(stdin, "standard input", bytes)) {
-      return Fail(1, err->message);
-    }
+    if (auto err = Bytes::Read(in, inputName, bytes)) return Fail(1, Words(*err));
+    if (watch.Changed()) return Fail(1, Words(IoError{IoError::Kind::Changed, inputName}));
+    watch = InputWatch();  // a copy now: later writes to the file do not reach it
+    inputFile.reset();     // (Windows cannot replace a file held open: -o may name it)
     text = bytes.View();
   }
-  const std::string inputName = o.input ? Shown(*o.input) : "standard input";
-  auto shrank = [&] {
-    return Fail(1, inputName + ": the file shrank while it was being read; nothing was written");
+  auto inputIntact = [&]() -> std::optional<IoError> {
+    if (Mapping::Shrank()) return IoError{IoError::Kind::Shrank, inputName};
+    if (watch.Changed()) return IoError{IoError::Kind::Changed, inputName};
+    return std::nullopt;
   };
   if (o.verbose) std::fprintf(stderr, "siftwell: %s\n", sf::DescribeSearch(pattern).c_str());
 
@@ -586,20 +975,23 @@ int RunGuarded(const std::vector<PathString>& args) {
   const std::optional<sf::FilterError> error =
       o.keep ? sf::KeepTo(text, pattern, delimiter, sf::MatchLimits{}, sink)
              : sf::RemoveTo(text, pattern, sf::MatchLimits{}, sink);
-  if (Mapping::Shrank()) return shrank();
+  if (auto err = inputIntact()) return Fail(1, Words(*err));
   if (error) {
     if (error->kind == sf::FilterError::Kind::Stopped && sink.TimedOut())
       return Fail(2, "time limit of " + FormatSeconds(*o.timeLimit) + " s reached; nothing was written");
+    if (error->kind == sf::FilterError::Kind::NoMemory) return Fail(1, NoMemoryWords());
     return Fail(2, error->message);
   }
 
   if (o.output) {
-    if (auto err = WriteFile(*o.output, result)) return Fail(1, err->message);
-    if (Mapping::Shrank()) return shrank();
+    if (auto err = WriteFile(*o.output, result, inputIntact)) return Fail(1, Words(*err));
     return 0;
   }
   if (!result.WriteTo(stdout)) return Fail(1, std::string("standard output: ") + std::strerror(errno));
-  if (Mapping::Shrank()) return shrank();
+  if (auto err = inputIntact()) {
+    err->sent = true;
+    return Fail(1, Words(*err));
+  }
   return 0;
 }
 
