@@ -1,4 +1,5 @@
-// The About window: one line of credits.
+// The About window: one line of credits and the plugin's version. It opens
+// centred on the host's window; Escape or Enter closes it.
 #pragma once
 
 #include <memory>
@@ -9,7 +10,7 @@
 
 class about {
  public:
-  enum ControlId : int { label1 = 1001 };
+  enum ControlId : int { label1 = 1001, versionLabel = 1002 };
 
   // Builds the window, hidden, titled "About", and announces it to `host`
   // (NPPM_MODELESSDIALOG) until it is destroyed. `host` may be null. Null if
@@ -22,12 +23,16 @@ class about {
   HWND Handle() const noexcept;  // null once closed
   bool IsClosed() const noexcept;
   void SetTitle(std::wstring_view title);
-  void Show();  // modeless; a visible window stays as it is
+  // Modeless; a visible window stays as it is. The first time, centred on the
+  // host's window (kept on a visible monitor).
+  void Show();
   // The host switched between light and dark mode.
   void HostThemeChanged();
 
   // The credit line.
   static constexpr std::wstring_view CreditText = L"Siftwell, by the Siftwell developers";
+  // The line below it: "Version 1.0.0.39277".
+  static std::wstring VersionText();
 
   class Impl;
   class Key {

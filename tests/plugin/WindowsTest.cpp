@@ -526,22 +526,36 @@ TEST(AboutWindow, LayoutStylesAndLifetime) {
   ExpectFixedToolWindow(hwnd);
 
   const std::vector<HWND> controls = Children(hwnd);
-  ASSERT_EQ(controls.size(), 1u);
+  ASSERT_EQ(controls.size(), 2u);
   HWND label = GetDlgItem(hwnd, about::label1);
   ASSERT_EQ(label, controls[0]);
   EXPECT_EQ(Text(label), std::wstring(about::CreditText));
-  EXPECT_FALSE(GetWindowLongPtrW(label, GWL_STYLE) & WS_TABSTOP);
+  HWND version = GetDlgItem(hwnd, about::versionLabel);
+  ASSERT_EQ(version, controls[1]);
+  EXPECT_EQ(Text(version), std::wstring(L"Version " SIFTWELL_TEST_VERSION));
+  for (HWND control : controls) EXPECT_FALSE(GetWindowLongPtrW(control, GWL_STYLE) & WS_TABSTOP);
   const RECT r = ChildRect(label);
   EXPECT_EQ(r.left, s.X(23));
   EXPECT_EQ(r.top, s.Y(44));
   EXPECT_EQ(r.right - r.left, s.Extent(std::wstring(about::CreditText)).cx);
+  EXPECT_EQ(ChildRect(version).left, r.left);
+  EXPECT_GT(ChildRect(version).top, r.bottom);
   ExpectNoOverlapInside(hwnd);
 
   ASSERT_EQ(host.Calls().size(), 1u);
   EXPECT_EQ(host.Calls()[0].action, static_cast<WPARAM>(NppMsg::MODELESSDIALOGADD));
+  // Opened over a host in the middle of the screen: centred on it.
+  ShowWindow(host.Handle(), SW_SHOWNOACTIVATE);
+  SetWindowPos(host.Handle(), nullptr, 300, 200, 700, 500, SWP_NOZORDER | SWP_NOACTIVATE);
   window->Show();
   EXPECT_TRUE(IsWindowVisible(hwnd));
-  SendMessageW(hwnd, WM_CLOSE, 0, 0);
+  RECT own{}, around{};
+  GetWindowRect(hwnd, &own);
+  GetWindowRect(host.Handle(), &around);
+  EXPECT_NEAR((own.left + own.right) / 2, (around.left + around.right) / 2, 1);
+  EXPECT_NEAR((own.top + own.bottom) / 2, (around.top + around.bottom) / 2, 1);
+  SendMessageW(hwnd, WM_KEYDOWN, VK_ESCAPE, 0);  // Escape closes it
+  Pump(nullptr);
   EXPECT_TRUE(window->IsClosed());
   ASSERT_EQ(host.Calls().size(), 2u);
   EXPECT_EQ(host.Calls()[1].action, static_cast<WPARAM>(NppMsg::MODELESSDIALOGREMOVE));
@@ -551,6 +565,9 @@ TEST(AboutWindow, LayoutStylesAndLifetime) {
   ASSERT_NE(again, nullptr);
   EXPECT_NE(again->Handle(), nullptr);
   EXPECT_FALSE(again->IsClosed());
+  SendMessageW(again->Handle(), WM_COMMAND, IDOK, 0);  // Enter, as the host's dialog manager gives it
+  Pump(nullptr);
+  EXPECT_TRUE(again->IsClosed());
 }
 
 }  // namespace
