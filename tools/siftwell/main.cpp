@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ErrorText.h"
 #include "engine/PatternFilter.h"
 
 #ifdef _WIN32
@@ -578,19 +579,21 @@ int RunGuarded(const std::vector<PathString>& args) {
   auto shrank = [&] {
     return Fail(1, inputName + ": the file shrank while it was being read; nothing was written");
   };
-  if (o.verbose) std::fprintf(stderr, "siftwell: %s\n", sf::DescribeSearch(pattern).c_str());
+  const sf::Compilation compiled = sf::Compile(pattern);
+  if (compiled.error) return Fail(2, siftwell::cli::ErrorText(*compiled.error));
+  if (o.verbose) std::fprintf(stderr, "siftwell: %s\n", sf::DescribeSearch(*compiled.pattern).c_str());
 
   // The engine reports its own failures; a full output buffer throws out to Run.
   Output result(text);
   ResultTo sink(result, mapping, started, o.timeLimit);
   const std::optional<sf::FilterError> error =
-      o.keep ? sf::KeepTo(text, pattern, delimiter, sf::MatchLimits{}, sink)
-             : sf::RemoveTo(text, pattern, sf::MatchLimits{}, sink);
+      o.keep ? sf::KeepTo(text, *compiled.pattern, delimiter, sf::MatchLimits{}, sink)
+             : sf::RemoveTo(text, *compiled.pattern, sf::MatchLimits{}, sink);
   if (Mapping::Shrank()) return shrank();
   if (error) {
     if (error->kind == sf::FilterError::Kind::Stopped && sink.TimedOut())
       return Fail(2, "time limit of " + FormatSeconds(*o.timeLimit) + " s reached; nothing was written");
-    return Fail(2, error->message);
+    return Fail(2, siftwell::cli::ErrorText(*error));
   }
 
   if (o.output) {
