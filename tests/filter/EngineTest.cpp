@@ -94,6 +94,18 @@ TEST_P(Semantics, CommitEndsTheSearchOfOneValidRun) {
   Check({{"(*COMMIT)a.*$", "ab\xF9\nab\n", "ab|"}, {"(*COMMIT)a.*$", "ab\nab\n", ""}});
 }
 
+TEST_P(Semantics, SearchesInOneCallKeepGroupsVerbsAndLookbehind) {
+  // These are searched in one engine call that calls back at every start
+  // position; the callbacks change no group number, skip, commit or \G.
+  Check({{"(a)\\1|(b)\\2(*SKIP)", "aabbab", "aa|bb|"},
+         {"\\Ga|b", "aaab a", "a|a|a|b|"},
+         {"(?<=a)(*COMMIT)b|c", "abcab", "b|c|b|"},
+         {"a+(*SKIP)b|a", "aaac aab", "aab|"},
+         {"a(*MARK:x)a(*SKIP:x)c|a", "aaab", "a|"},
+         {"(*LIMIT_MATCH=1000)\\Gb|c", "bbcb", "b|b|c|b|"},
+         {"(?x) \\G a # | \n | b", "aab", "a|a|b|"}});
+}
+
 TEST_P(Semantics, WordCharactersIncludeMarksAndJoinControls) {
   Check({{"\\w+", "हिन्दी", "हिन्दी|"},
          {"\\w+", "e\u0301t\u00E9", "e\u0301t\u00E9|"},
