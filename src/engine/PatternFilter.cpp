@@ -4,6 +4,7 @@
 #include "engine/PatternFilter.h"
 #include "engine/LiteralPrefilter.h"
 #include "engine/PatternTranslator.h"
+#include "engine/Utf8.h"
 
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
@@ -23,34 +24,8 @@
 namespace siftwell::filter {
 namespace {
 
-// ---- UTF-8 helpers -------------------------------------------------------
-
-// Length of the well-formed UTF-8 character at p, or 1 for a byte that does
-// not start one (so that an invalid byte counts as one character).
-std::size_t CharLength(const unsigned char* p, std::size_t left) {
-  const unsigned c = p[0];
-  if (c < 0x80) return 1;
-  std::size_t n = 0;
-  if (c >= 0xC2 && c <= 0xDF) n = 2;
-  else if (c >= 0xE0 && c <= 0xEF) n = 3;
-  else if (c >= 0xF0 && c <= 0xF4) n = 4;
-  else return 1;
-  if (left < n) return 1;
-  for (std::size_t i = 1; i < n; ++i)
-    if ((p[i] & 0xC0) != 0x80) return 1;
-  if ((c == 0xE0 && p[1] < 0xA0) || (c == 0xED && p[1] >= 0xA0) ||
-      (c == 0xF0 && p[1] < 0x90) || (c == 0xF4 && p[1] >= 0x90))
-    return 1;
-  return n;
-}
-
-std::size_t CharIndex(std::string_view s, std::size_t byteOffset) {
-  std::size_t chars = 0;
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  for (std::size_t i = 0; i < byteOffset && i < s.size(); ++chars)
-    i += CharLength(p + i, s.size() - i);
-  return chars;
-}
+using utf8::CharIndex;
+using utf8::CharLength;
 
 // ---- PCRE2 plumbing --------------------------------------------------------
 
@@ -73,32 +48,7 @@ FilterError Error(FilterError::Kind kind, int32_t code = 0) {
 FilterError NoMemory() { return Error(FilterError::Kind::NoMemory); }
 FilterError Stopped() { return Error(FilterError::Kind::Stopped); }
 
-bool IsValidUtf8(std::string_view s) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  const auto* end = p + s.size();
-  while (p < end) {
-    if constexpr (std::endian::native == std::endian::little) {
-      if (end - p >= 8) {  // eight bytes at a time up to the next non-ASCII one
-        uint64_t eight;
-        std::memcpy(&eight, p, 8);
-        const uint64_t high = eight & 0x8080808080808080u;
-        if (high == 0) {
-          p += 8;
-          continue;
-        }
-        p += std::countr_zero(high) / 8;
-      }
-    }
-    if (*p < 0x80) {
-      ++p;
-      continue;
-    }
-    const std::size_t n = CharLength(p, static_cast<std::size_t>(end - p));
-    if (n == 1) return false;
-    p += n;
-  }
-  return true;
-}
+bool IsValidUtf8(std::string_view s) { return utf8::IsValid(s); }
 
 Pcre2Ptr<pcre2_code> CompileText(std::string_view source, uint32_t options, int& err, PCRE2_SIZE& errOffset,
                                  uint32_t maxVarLookbehind = UINT32_MAX) {

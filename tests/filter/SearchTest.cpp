@@ -193,7 +193,10 @@ TEST(Search, PathologicalPatternIsStoppedMidway) {
       const auto err = sf::RemoveTo(c.text, c.pattern, l, sink);
       ASSERT_TRUE(err.has_value()) << c.pattern;
       EXPECT_EQ(err->kind, FilterError::Kind::Stopped) << c.pattern;
-      EXPECT_GT(sink.last_, 0u) << c.pattern << (jit ? " JIT" : " interpreter");  // progress was reported while it ran
+      // Progress was reported while it ran (on a loaded machine the first
+      // start position of the long line may be all it got to).
+      EXPECT_GE(sink.calls_, sink.minCalls_) << c.pattern << (jit ? " JIT" : " interpreter");
+      if (&c.text == &blocks) EXPECT_GT(sink.last_, 0u) << (jit ? "JIT" : "interpreter");
       EXPECT_LT(sink.last_, c.text.size() / 10) << c.pattern;  // ... and it stopped long before the end
       EXPECT_TRUE(sink.monotonic_) << c.pattern;
     }
