@@ -35,7 +35,7 @@ void Run(benchmark::State& state, const char* pattern, bool keep) {
   const std::string delimiter = sf::ExpandDelimiter("\\n");
   for (auto _ : state) {
     sf::FilterResult r = keep ? sf::Keep(text, pattern, delimiter) : sf::Remove(text, pattern);
-    if (!r.ok) state.SkipWithError(r.error.message.c_str());
+    if (!r.ok) state.SkipWithError(sf::Pcre2ErrorText(r.error.code).c_str());
     benchmark::DoNotOptimize(r.text.data());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
@@ -71,7 +71,7 @@ void Interpreter_InvalidUtf8(benchmark::State& state) {
   limits.jit = false;
   for (auto _ : state) {
     sf::FilterResult r = sf::Keep(text, "\\d+", ",", limits);
-    if (!r.ok) state.SkipWithError(r.error.message.c_str());
+    if (!r.ok) state.SkipWithError(sf::Pcre2ErrorText(r.error.code).c_str());
     benchmark::DoNotOptimize(r.text.data());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
@@ -87,7 +87,7 @@ void Strides(benchmark::State& state, const char* pattern, std::size_t stride) {
   limits.prefilter = false;
   for (auto _ : state) {
     sf::FilterResult r = sf::Keep(text, pattern, "\n", limits);
-    if (!r.ok) state.SkipWithError(r.error.message.c_str());
+    if (!r.ok) state.SkipWithError(sf::Pcre2ErrorText(r.error.code).c_str());
     benchmark::DoNotOptimize(r.text.data());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));

@@ -6,6 +6,7 @@
 // written unless the whole result is ready, the view still shows the same
 // document with the same length, and every write is checked afterwards.
 #include "app/EditorFilter.h"
+#include "app/ErrorText.h"
 
 #include <windows.h>
 
@@ -286,7 +287,7 @@ class EditorRun final : public FilterRun {
       return L"Stopped. The document is unchanged.";
     if (outOfMemory_) return L"Not enough memory for this operation. The document is unchanged.";
     if (conversion_ != ConversionFailure::None) return ConversionMessage(conversion_, codePage_, convertingResult_);
-    if (error_) return Utf8ToWide(error_->message);
+    if (error_) return siftwell::app::ErrorText(*error_);
     return Write();
   }
 

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "app/EditorFilter.h"
+#include "app/ErrorText.h"
 #include "engine/MatchCount.h"
 #include "win/Worker.h"
 #include "npp/HostWindow.h"
@@ -434,7 +435,7 @@ class frmMyDlg::Impl : public ToolWindow {
   void ShowCount(uint64_t generation, const MatchCount& count) {
     if (count.ok) ShowCountStatus(generation, siftwell::filter::DescribeCount(count.count), false);
     else if (count.error.kind != FilterError::Kind::Stopped)
-      ShowCountStatus(generation, siftwell::filter::Utf8ToWide(count.error.message), true);
+      ShowCountStatus(generation, siftwell::app::ErrorText(count.error), true);
   }
 
   void ShowCountStatus(uint64_t generation, const std::wstring& text, bool error) {

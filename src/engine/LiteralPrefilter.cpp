@@ -1,5 +1,6 @@
 // Pattern analysis for the literal prefilter, and the literal scan itself.
 #include "engine/LiteralPrefilter.h"
+#include "engine/Utf8.h"
 
 #include <algorithm>
 #include <cctype>
@@ -253,32 +254,14 @@ class Analyzer {
 
   static std::string Utf8(uint32_t c) {
     std::string s;
-    if (c < 0x80) {
-      s += static_cast<char>(c);
-    } else if (c < 0x800) {
-      s += static_cast<char>(0xC0 | (c >> 6));
-      s += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      s += static_cast<char>(0xE0 | (c >> 12));
-      s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      s += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      s += static_cast<char>(0xF0 | (c >> 18));
-      s += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      s += static_cast<char>(0x80 | (c & 0x3F));
-    }
+    utf8::Append(s, c);
     return s;
   }
 
   // Length of the UTF-8 character at i_ (0 when invalid).
   std::size_t CharAt(std::size_t at) const {
-    const unsigned char c = static_cast<unsigned char>(p_[at]);
-    std::size_t n = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
-    if (n == 0 || at + n > p_.size()) return 0;
-    for (std::size_t k = 1; k < n; ++k)
-      if ((static_cast<unsigned char>(p_[at + k]) & 0xC0) != 0x80) return 0;
-    return n;
+    if (at >= p_.size()) return 0;
+    return utf8::ValidLength(reinterpret_cast<const unsigned char*>(p_.data()) + at, p_.size() - at);
   }
 
   // \xHH or \x{H...}: the code point, or nullopt (declined).

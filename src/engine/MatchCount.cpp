@@ -24,10 +24,10 @@ class Counter : public ResultSink {
 
 }  // namespace
 
-MatchCount CountMatches(std::string_view text, std::string_view pattern,
+MatchCount CountMatches(std::string_view text, const CompiledPattern& pattern,
                         const std::function<bool()>& stopRequested, const MatchLimits& limits) {
   MatchCount result;
-  if (pattern.empty()) {
+  if (IsEmpty(pattern)) {  // it leaves the text as it is: no match to count
     result.ok = true;
     return result;
   }
@@ -39,6 +39,17 @@ MatchCount CountMatches(std::string_view text, std::string_view pattern,
   result.ok = true;
   result.count = counter.Count();
   return result;
+}
+
+MatchCount CountMatches(std::string_view text, std::string_view pattern,
+                        const std::function<bool()>& stopRequested, const MatchLimits& limits) {
+  Compilation c = Compile(pattern, CompileOptions{.jit = limits.jit});
+  if (c.error) {
+    MatchCount result;
+    result.error = std::move(*c.error);
+    return result;
+  }
+  return CountMatches(text, *c.pattern, stopRequested, limits);
 }
 
 std::wstring DescribeCount(uint64_t count) {

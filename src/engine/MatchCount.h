@@ -22,6 +22,8 @@ struct MatchCount {
 // `stopRequested` is asked often; once it answers true the count ends soon.
 MatchCount CountMatches(std::string_view text, std::string_view pattern,
                         const std::function<bool()>& stopRequested, const MatchLimits& limits = MatchLimits{});
+MatchCount CountMatches(std::string_view text, const CompiledPattern& pattern,
+                        const std::function<bool()>& stopRequested, const MatchLimits& limits = MatchLimits{});
 
 // "no match", "1 match", "1 234 matches" (thousands grouped by a no-break space).
 std::wstring DescribeCount(uint64_t count);

@@ -4,6 +4,7 @@
 #include "engine/PatternFilter.h"
 #include "engine/LiteralPrefilter.h"
 #include "engine/PatternTranslator.h"
+#include "engine/Utf8.h"
 
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
@@ -15,39 +16,16 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <exception>
+#include <mutex>
 #include <utility>
+#include <variant>
 
 namespace siftwell::filter {
 namespace {
 
-// ---- UTF-8 helpers -------------------------------------------------------
-
-// Length of the well-formed UTF-8 character at p, or 1 for a byte that does
-// not start one (so that an invalid byte counts as one character).
-std::size_t CharLength(const unsigned char* p, std::size_t left) {
-  const unsigned c = p[0];
-  if (c < 0x80) return 1;
-  std::size_t n = 0;
-  if (c >= 0xC2 && c <= 0xDF) n = 2;
-  else if (c >= 0xE0 && c <= 0xEF) n = 3;
-  else if (c >= 0xF0 && c <= 0xF4) n = 4;
-  else return 1;
-  if (left < n) return 1;
-  for (std::size_t i = 1; i < n; ++i)
-    if ((p[i] & 0xC0) != 0x80) return 1;
-  if ((c == 0xE0 && p[1] < 0xA0) || (c == 0xED && p[1] >= 0xA0) ||
-      (c == 0xF0 && p[1] < 0x90) || (c == 0xF4 && p[1] >= 0x90))
-    return 1;
-  return n;
-}
-
-std::size_t CharIndex(std::string_view s, std::size_t byteOffset) {
-  std::size_t chars = 0;
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  for (std::size_t i = 0; i < byteOffset && i < s.size(); ++chars)
-    i += CharLength(p + i, s.size() - i);
-  return chars;
-}
+using utf8::CharIndex;
+using utf8::CharLength;
 
 // ---- PCRE2 plumbing --------------------------------------------------------
 
@@ -61,21 +39,87 @@ struct Pcre2Free {
 template <typename T>
 using Pcre2Ptr = std::unique_ptr<T, Pcre2Free>;
 
-std::string Pcre2Message(int code) {
-  PCRE2_UCHAR buffer[256];
-  const int n = pcre2_get_error_message(code, buffer, sizeof buffer);
-  if (n < 0) return "PCRE2 error " + std::to_string(code);
-  return std::string(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(n));
+FilterError Error(FilterError::Kind kind, int32_t code = 0) {
+  FilterError e;
+  e.kind = kind;
+  e.code = code;
+  return e;
+}
+FilterError NoMemory() { return Error(FilterError::Kind::NoMemory); }
+FilterError Stopped() { return Error(FilterError::Kind::Stopped); }
+
+bool IsValidUtf8(std::string_view s) { return utf8::IsValid(s); }
+
+Pcre2Ptr<pcre2_code> CompileText(std::string_view source, uint32_t options, int& err, PCRE2_SIZE& errOffset,
+                                 uint32_t maxVarLookbehind = UINT32_MAX) {
+  Pcre2Ptr<pcre2_compile_context> cctx(pcre2_compile_context_create(nullptr));
+  if (!cctx) {
+    err = PCRE2_ERROR_NOMEMORY;
+    return nullptr;
+  }
+  pcre2_set_newline(cctx.get(), PCRE2_NEWLINE_LF);
+  pcre2_set_bsr(cctx.get(), PCRE2_BSR_UNICODE);
+  if (maxVarLookbehind != UINT32_MAX) pcre2_set_max_varlookbehind(cctx.get(), maxVarLookbehind);
+  return Pcre2Ptr<pcre2_code>(
+      pcre2_compile(reinterpret_cast<PCRE2_SPTR>(source.data()), source.size(), options, &err, &errOffset, cctx.get()));
 }
 
-FilterError NoMemory() {
-  return {FilterError::Kind::NoMemory, "not enough memory to filter this document; the document is unchanged", 0};
+// Where PCRE2 rejected the pattern, as a place in what the user wrote. Where
+// that is an item the translation rewrote (\b, \w, ...), PCRE2's words for a
+// compile limit would describe the rewritten text ("lookbehind is too
+// complicated"): the edges then name the user's item instead.
+FilterError Rejected(int err, std::size_t errOffset, std::string_view pattern, const Translation& t) {
+  const Translation::Source at = t.SourceOf(errOffset);
+  const bool limit = err == PCRE2_ERROR_LOOKBEHIND_TOO_COMPLICATED || err == PCRE2_ERROR_PATTERN_TOO_LARGE ||
+                     err == PCRE2_ERROR_PATTERN_TOO_COMPLICATED || err == PCRE2_ERROR_PARENTHESES_NEST_TOO_DEEP ||
+                     err == PCRE2_ERROR_INTERNAL_CODE_OVERFLOW || err == PCRE2_ERROR_LOOKBEHIND_TOO_LONG;
+  FilterError e = Error(limit ? FilterError::Kind::TooComplex : FilterError::Kind::BadPattern, err);
+  e.offset = at.offset;
+  e.position = CharIndex(pattern, at.offset);
+  e.rewritten = at.rewritten;
+  if (at.rewritten && at.length > 0) e.item = std::string(pattern.substr(at.offset, at.length));
+  return e;
 }
 
-struct Compiled {
-  Pcre2Ptr<pcre2_code> code;       // matches any bytes (invalid UTF-8 allowed)
-  Pcre2Ptr<pcre2_code> validCode;  // interpreter only: for valid UTF-8 without re-checking it
+}  // namespace
+
+// One compiled form of the pattern: `code` matches any bytes (invalid UTF-8
+// allowed); `valid`, made on first use, matches text known to be valid UTF-8
+// without PCRE2 checking it again (the interpreter re-checks the subject from
+// the start offset on every call when invalid UTF is allowed: quadratic over
+// many matches).
+struct PatternForm {
+  Pcre2Ptr<pcre2_code> code;
+  uint32_t options = 0;  // code's, without PCRE2_MATCH_INVALID_UTF
   bool jit = false;
+
+  // Null only when memory ran out.
+  const pcre2_code* Valid(std::string_view source) const {
+    std::call_once(validOnce_, [&] {
+      int err = 0;
+      PCRE2_SIZE at = 0;
+      valid_ = CompileText(source, options, err, at);
+    });
+    return valid_.get();
+  }
+
+ private:
+  mutable std::once_flag validOnce_;
+  mutable Pcre2Ptr<pcre2_code> valid_;
+};
+
+class CompiledPattern {
+ public:
+  bool empty = false;    // leaves every text as it is
+  std::string source;    // what PCRE2 compiled (with the stop callouts when `callouts`)
+  PatternForm main;
+  // For a text that is not valid UTF-8, when a leading .* would make PCRE2
+  // try matches only at line starts: there the .* stops before an invalid
+  // byte, so matches that start after one would be missed. Null otherwise.
+  std::unique_ptr<PatternForm> invalidText;
+  // The pattern calls back at every start position the matcher tries, so
+  // that one engine call over the whole text can still be stopped.
+  bool callouts = false;
   // Whether a search may be cut into calls that each try a bounded range of
   // start positions: not when the pattern can end a whole search early or
   // skip start positions ((*COMMIT), (*SKIP)), or asserts the start offset (\G).
@@ -96,61 +140,41 @@ struct Compiled {
   LiteralPlan plan;  // the line prefilter (no literals: none)
 };
 
-bool IsValidUtf8(std::string_view s) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  const auto* end = p + s.size();
-  while (p < end) {
-    if constexpr (std::endian::native == std::endian::little) {
-      if (end - p >= 8) {  // eight bytes at a time up to the next non-ASCII one
-        uint64_t eight;
-        std::memcpy(&eight, p, 8);
-        const uint64_t high = eight & 0x8080808080808080u;
-        if (high == 0) {
-          p += 8;
-          continue;
-        }
-        p += std::countr_zero(high) / 8;
-      }
-    }
-    if (*p < 0x80) {
-      ++p;
-      continue;
-    }
-    const std::size_t n = CharLength(p, static_cast<std::size_t>(end - p));
-    if (n == 1) return false;
-    p += n;
-  }
-  return true;
+namespace {
+
+bool JitCompile(pcre2_code* code) {
+  // A (*NO_JIT) pattern compiles "successfully" to no machine code at all.
+  std::size_t jitSize = 0;
+  return pcre2_jit_compile(code, PCRE2_JIT_COMPLETE) == 0 &&
+         pcre2_pattern_info(code, PCRE2_INFO_JITSIZE, &jitSize) == 0 && jitSize > 0;
 }
 
-// Where PCRE2 rejected the pattern, in the user's words: the message names the
-// place in what the user wrote; where that is an item the translation
-// rewrote (\b, \w, ...), PCRE2's words for a limit would describe the
-// rewritten text ("lookbehind is too complicated"), so that is told plainly.
-FilterError Rejected(int err, std::size_t errOffset, std::string_view pattern, const Translation& t) {
-  const Translation::Source at = t.SourceOf(errOffset);
-  const std::string where = "at position " + std::to_string(CharIndex(pattern, at.offset)) + " of the pattern";
-  std::string message = Pcre2Message(err) + " " + where;
-  const bool limit = err == PCRE2_ERROR_LOOKBEHIND_TOO_COMPLICATED || err == PCRE2_ERROR_PATTERN_TOO_LARGE ||
-                     err == PCRE2_ERROR_PATTERN_TOO_COMPLICATED || err == PCRE2_ERROR_PARENTHESES_NEST_TOO_DEEP ||
-                     err == PCRE2_ERROR_INTERNAL_CODE_OVERFLOW || err == PCRE2_ERROR_LOOKBEHIND_TOO_LONG;
-  if (at.rewritten && limit) {
-    message = "the pattern is too large or too complex for the engine; it gives up " +
-              (at.length > 0 ? "at " + std::string(pattern.substr(at.offset, at.length)) + " " : std::string()) +
-              where;
+// The translated pattern with a callout at every place where a match attempt
+// starts (after the leading start-of-pattern items and every top-level |).
+// Callouts do nothing to what matches: PCRE2 skips them when it looks for
+// first characters and anchors, and they are not groups.
+std::string WithStartCallouts(const Translation& t) {
+  std::string out;
+  out.reserve(t.pattern.size() + 5 * t.matchStarts.size());
+  std::size_t from = 0;
+  for (const std::size_t at : t.matchStarts) {
+    out.append(t.pattern, from, at - from);
+    out += "(?C1)";
+    from = at;
   }
-  return FilterError{FilterError::Kind::BadPattern, std::move(message), at.offset};
+  out.append(t.pattern, from);
+  return out;
 }
 
-// `text`: what the pattern will be matched against (for options that depend
-// on it), may be empty.
-std::optional<FilterError> Compile(std::string_view pattern, bool jit, std::string_view text, Compiled& out) {
-  Translation translation = TranslatePattern(pattern);
+std::variant<std::shared_ptr<CompiledPattern>, FilterError> CompileShared(std::string_view pattern,
+                                                                          const CompileOptions& options) {
+  auto out = std::make_shared<CompiledPattern>();
+  if (pattern.empty()) {
+    out->empty = true;
+    return out;
+  }
+  const Translation translation = TranslatePattern(pattern);
   const std::string& translated = translation.pattern;
-  Pcre2Ptr<pcre2_compile_context> cctx(pcre2_compile_context_create(nullptr));
-  if (!cctx) return NoMemory();
-  pcre2_set_newline(cctx.get(), PCRE2_NEWLINE_LF);
-  pcre2_set_bsr(cctx.get(), PCRE2_BSR_UNICODE);
   // ALT_CIRCUMFLEX: in (?m) mode ^ also matches after a final LF, as the
   // platform's does. NO_AUTO_POSSESS only where PCRE2's auto-possessification
   // is wrong (overlapping negated properties taken as disjoint); elsewhere it
@@ -160,79 +184,71 @@ std::optional<FilterError> Compile(std::string_view pattern, bool jit, std::stri
   if (translation.duplicateNames) utf |= PCRE2_DUPNAMES;
   int err = 0;
   PCRE2_SIZE errOffset = 0;
-  auto compile = [&](uint32_t options) {
-    return Pcre2Ptr<pcre2_code>(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translated.data()), translated.size(),
-                                              options, &err, &errOffset, cctx.get()));
-  };
-  out.code = compile(utf | PCRE2_MATCH_INVALID_UTF);
-  if (!out.code) {
+  Pcre2Ptr<pcre2_code> code = CompileText(translated, utf | PCRE2_MATCH_INVALID_UTF, err, errOffset);
+  if (!code) {
     if (err == PCRE2_ERROR_NOMEMORY || err == PCRE2_ERROR_HEAP_FAILED) return NoMemory();
     return Rejected(err, errOffset, pattern, translation);
   }
-  // A leading .* makes PCRE2 try a match only at line starts (or only at
-  // the start), but in a text with invalid UTF-8 the .* also stops before an
-  // invalid byte, so matches that start after one would be missed. Only
-  // then, and only for such a text, the optimisation is switched off.
+  out->strides = !translation.commit && !translation.skip && !translation.searchStart;
+  out->fragments = !translation.textEnds && !translation.searchStart;
+  out->searchStart = translation.searchStart;
+  out->source = translated;
+  if (!out->strides) {
+    // Such a search is one engine call: it is stopped from inside instead.
+    std::string withCallouts = WithStartCallouts(translation);
+    if (Pcre2Ptr<pcre2_code> c = CompileText(withCallouts, utf | PCRE2_MATCH_INVALID_UTF, err, errOffset)) {
+      code = std::move(c);
+      out->source = std::move(withCallouts);
+      out->callouts = true;
+    }
+  }
+  const std::string& source = out->source;
   if (translated.find(".*") != std::string::npos) {
-    Pcre2Ptr<pcre2_code> plain = compile(utf | PCRE2_MATCH_INVALID_UTF | PCRE2_NO_DOTSTAR_ANCHOR);
-    auto starts = [](const pcre2_code* code) {
-      uint32_t first = 0, options = 0;
-      pcre2_pattern_info(code, PCRE2_INFO_FIRSTCODETYPE, &first);
-      pcre2_pattern_info(code, PCRE2_INFO_ALLOPTIONS, &options);
-      return std::pair(first, options & PCRE2_ANCHORED);
+    Pcre2Ptr<pcre2_code> plain = CompileText(source, utf | PCRE2_MATCH_INVALID_UTF | PCRE2_NO_DOTSTAR_ANCHOR, err,
+                                             errOffset);
+    auto starts = [](const pcre2_code* c) {
+      uint32_t first = 0, all = 0;
+      pcre2_pattern_info(c, PCRE2_INFO_FIRSTCODETYPE, &first);
+      pcre2_pattern_info(c, PCRE2_INFO_ALLOPTIONS, &all);
+      return std::pair(first, all & PCRE2_ANCHORED);
     };
-    if (plain && starts(plain.get()) != starts(out.code.get()) && !IsValidUtf8(text)) {
-      utf |= PCRE2_NO_DOTSTAR_ANCHOR;
-      out.code = std::move(plain);
+    if (plain && starts(plain.get()) != starts(code.get())) {
+      out->invalidText = std::make_unique<PatternForm>();
+      out->invalidText->code = std::move(plain);
+      out->invalidText->options = utf | PCRE2_NO_DOTSTAR_ANCHOR;
+      out->invalidText->jit = options.jit && JitCompile(out->invalidText->code.get());
     }
   }
   if (translated.find("(?<") != std::string::npos) {  // (named groups pass here too)
-    Pcre2Ptr<pcre2_compile_context> fixedOnly(pcre2_compile_context_copy(cctx.get()));
-    if (!fixedOnly) return NoMemory();
-    pcre2_set_max_varlookbehind(fixedOnly.get(), 0);
     int probeErr = 0;
     PCRE2_SIZE probeOffset = 0;
-    const Pcre2Ptr<pcre2_code> fixed(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translated.data()), translated.size(),
-                                                   utf | PCRE2_MATCH_INVALID_UTF, &probeErr, &probeOffset,
-                                                   fixedOnly.get()));
-    out.interpretInvalidText = fixed == nullptr;
+    const Pcre2Ptr<pcre2_code> fixed =
+        CompileText(translated, utf | PCRE2_MATCH_INVALID_UTF, probeErr, probeOffset, /*maxVarLookbehind=*/0);
+    out->interpretInvalidText = fixed == nullptr;
   }
-  // A (*NO_JIT) pattern compiles "successfully" to no machine code at all.
-  std::size_t jitSize = 0;
-  out.jit = jit && pcre2_jit_compile(out.code.get(), PCRE2_JIT_COMPLETE) == 0 &&
-            pcre2_pattern_info(out.code.get(), PCRE2_INFO_JITSIZE, &jitSize) == 0 && jitSize > 0;
-  auto mentions = [&](std::string_view s) { return translated.find(s) != std::string::npos; };
-  out.interpretInvalidText |= mentions("(*COMMIT");
-  if (!out.jit || out.interpretInvalidText) {
-    // Without JIT, PCRE2 re-checks the subject from the start offset on every
-    // call when invalid UTF is allowed: quadratic over many matches. Valid
-    // text (or a valid run of it) is matched with this copy, never checked.
-    out.validCode = compile(utf);
-    if (!out.validCode) return NoMemory();  // it compiled a moment ago
-  }
-  out.strides = !mentions("(*COMMIT") && !mentions("(*SKIP") && !mentions("\\G");
-  out.fragments = !mentions("\\A") && !mentions("\\z") && !mentions("\\Z") && !mentions("\\G");
-  out.searchStart = mentions("\\G");
-  out.plan = PlanLiterals(pattern);
+  out->interpretInvalidText |= translation.commit;
+  out->main.code = std::move(code);
+  out->main.options = utf;
+  out->main.jit = options.jit && JitCompile(out->main.code.get());
+  out->plan = PlanLiterals(pattern);
+  const pcre2_code* compiled = out->main.code.get();
   uint32_t first = 0;
   const uint8_t* bitmap = nullptr;
-  if (!out.plan.literals.empty() && !out.plan.wholeLine &&
-      pcre2_pattern_info(out.code.get(), PCRE2_INFO_FIRSTCODETYPE, &first) == 0) {
+  if (!out->plan.literals.empty() && !out->plan.wholeLine &&
+      pcre2_pattern_info(compiled, PCRE2_INFO_FIRSTCODETYPE, &first) == 0) {
     int starts = 256;  // how many different bytes a match may start with
-    if (first == 0 && pcre2_pattern_info(out.code.get(), PCRE2_INFO_FIRSTBITMAP, &bitmap) == 0 && bitmap) {
+    if (first == 0 && pcre2_pattern_info(compiled, PCRE2_INFO_FIRSTBITMAP, &bitmap) == 0 && bitmap) {
       starts = 0;
       for (int b = 0; b < 256; ++b) starts += (bitmap[b / 8] >> (b % 8)) & 1;
     }
     if (first == 1 || starts <= 4) {
       // The engine itself skips to its first character(s) at memchr speed.
-      out.plan.literals.clear();
-      out.plan.declined = "the engine itself skips to the one or few characters a match can start with";
+      out->plan.literals.clear();
+      out->plan.declined = "the engine itself skips to the one or few characters a match can start with";
     }
   }
-  return std::nullopt;
+  return out;
 }
-
-FilterError Stopped() { return {FilterError::Kind::Stopped, "stopped before the end; the document is unchanged", 0}; }
 
 constexpr std::size_t kNone = std::string_view::npos;
 constexpr std::size_t kDefaultJitStack = 32 * 1024;  // PCRE2's own, on the machine stack
@@ -252,16 +268,28 @@ std::size_t LastLf(std::string_view text, std::size_t from, std::size_t to) {
 
 // One engine over one text: finds the first match that starts in a range of
 // start positions, with the JIT when it can, growing the JIT stack on demand.
+// Its match data, context and JIT stack are its own: any number of engines
+// may share one compiled pattern on any threads.
 class Engine {
  public:
-  Engine(const Compiled& re, std::string_view text, const MatchLimits& limits)
-      : re_(re), text_(text), limits_(limits) {
+  Engine(const CompiledPattern& re, std::string_view text, const MatchLimits& limits, ResultSink* watch)
+      : re_(re), text_(text), limits_(limits), watch_(watch) {
     static constexpr char kEmpty[1] = {};
     subject_ = reinterpret_cast<PCRE2_SPTR>(text.empty() ? kEmpty : text.data());
   }
 
   std::optional<FilterError> Init() {
-    md_.reset(pcre2_match_data_create_from_pattern(re_.code.get(), nullptr));
+    const bool jitAllowed = limits_.jit && re_.main.jit;
+    // The text is checked once, and only where the answer matters.
+    if (!jitAllowed || re_.interpretInvalidText || re_.invalidText) textValid_ = IsValidUtf8(text_);
+    form_ = !textValid_ && re_.invalidText ? re_.invalidText.get() : &re_.main;
+    jit_ = jitAllowed && form_->jit && (textValid_ || !re_.interpretInvalidText);
+    if (!jit_ && (textValid_ || re_.fragments)) {
+      valid_ = form_->Valid(re_.source);
+      if (!valid_) return NoMemory();
+      fragments_ = !textValid_;
+    }
+    md_.reset(pcre2_match_data_create_from_pattern(valid_ ? valid_ : form_->code.get(), nullptr));
     mctx_.reset(pcre2_match_context_create(nullptr));
     if (!md_ || !mctx_) return NoMemory();
     uint32_t matchLimit = limits_.matchLimit;
@@ -270,18 +298,19 @@ class Engine {
     pcre2_set_match_limit(mctx_.get(), matchLimit);
     pcre2_set_depth_limit(mctx_.get(), limits_.depthLimit);
     pcre2_set_heap_limit(mctx_.get(), limits_.heapLimitKiB);
-    // No JIT stack yet: the first attempts run on PCRE2's 32 KiB default.
-    // The text is checked once, and only where the answer matters.
-    if (!re_.jit || re_.interpretInvalidText) textValid_ = IsValidUtf8(text_);
-    jit_ = re_.jit && (textValid_ || !re_.interpretInvalidText);
-    if (!jit_) {
-      if (!textValid_ && re_.fragments) {
-        fragments_ = true;
-        md_.reset(pcre2_match_data_create_from_pattern(re_.validCode.get(), nullptr));
-        if (!md_) return NoMemory();
-      }
+    if (re_.callouts) {  // also without a watch: every search runs the same code
+      pcre2_set_callout(mctx_.get(), &Engine::Callout, this);
+      lastReport_ = lastCheck_ = Clock::now();
     }
+    // No JIT stack yet: the first attempts run on PCRE2's 32 KiB default.
     return std::nullopt;
+  }
+
+  // Whether the last Find ended because the watch asked to stop (from a
+  // callout, inside one engine call). Rethrows what the watch threw there.
+  bool StoppedInside() {
+    if (thrown_) std::rethrow_exception(std::exchange(thrown_, nullptr));
+    return stoppedInside_;
   }
 
   // The first match starting at a position in [from, limit] (limit
@@ -295,10 +324,10 @@ class Engine {
     }
     int rc;
     if (jit_) {
-      rc = pcre2_jit_match(re_.code.get(), subject_, n, from, 0, md_.get(), mctx_.get());
+      rc = pcre2_jit_match(form_->code.get(), subject_, n, from, 0, md_.get(), mctx_.get());
       if (rc == PCRE2_ERROR_JIT_STACKLIMIT) rc = JitAgain(from);
     } else if (textValid_) {
-      rc = Interpret(re_.validCode.get(), subject_, n, from, limit, PCRE2_NO_UTF_CHECK);
+      rc = Interpret(valid_, subject_, n, from, limit, PCRE2_NO_UTF_CHECK);
     } else if (fragments_) {
       return Fragments(from, limit, start, end);
     } else {
@@ -309,9 +338,9 @@ class Engine {
         // the next valid part, where \G no longer holds, but the JIT tries
         // this position too, where only an empty match fits. So does this:
         // the text up to here, searched at its end (not the text's end).
-        rc = Interpret(re_.code.get(), subject_, from, from, from, PCRE2_NOTEOL);
+        rc = Interpret(form_->code.get(), subject_, from, from, from, PCRE2_NOTEOL);
       }
-      if (rc == PCRE2_ERROR_NOMATCH) rc = Interpret(re_.code.get(), subject_, n, from, limit, 0);
+      if (rc == PCRE2_ERROR_NOMATCH) rc = Interpret(form_->code.get(), subject_, n, from, limit, 0);
     }
     if (rc < 0) return rc;
     const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(md_.get());
@@ -327,7 +356,35 @@ class Engine {
       pcre2_set_offset_limit(mctx_.get(), limit);
       offsetLimit_ = limit;
     }
-    return pcre2_match(code, subject, length, from, options, md_.get(), mctx_.get());
+    base_ = static_cast<std::size_t>(subject - subject_);
+    const int rc = pcre2_match(code, subject, length, from, options, md_.get(), mctx_.get());
+    base_ = 0;
+    return rc;
+  }
+
+  // Called by PCRE2 at every start position it tries (the pattern's own
+  // callouts land here too and change nothing). Reads the clock at most
+  // about every 0.1 ms of calls (every call when each takes longer) and
+  // tells the watch the progress every ~10 ms; when the watch says stop, the
+  // engine call ends at once.
+  static int Callout(pcre2_callout_block* block, void* data) {
+    Engine& e = *static_cast<Engine*>(data);
+    if (e.watch_ == nullptr || ++e.callouts_ < e.nextCheck_) return 0;
+    const Clock::time_point now = Clock::now();
+    const bool quick = now - e.lastCheck_ < std::chrono::microseconds(100);
+    e.every_ = quick ? std::min<uint64_t>(e.every_ * 2, 4096) : 1;
+    e.nextCheck_ = e.callouts_ + e.every_;
+    e.lastCheck_ = now;
+    if (now - e.lastReport_ < std::chrono::milliseconds(10)) return 0;
+    e.lastReport_ = now;
+    e.reported_ = std::max(e.reported_, e.base_ + static_cast<std::size_t>(block->start_match));
+    try {
+      if (e.watch_->Progress(e.reported_)) return 0;
+    } catch (...) {  // never through PCRE2's frames
+      e.thrown_ = std::current_exception();
+    }
+    e.stoppedInside_ = true;
+    return PCRE2_ERROR_CALLOUT;
   }
 
   int JitAgain(std::size_t from) {
@@ -337,9 +394,9 @@ class Engine {
       if (!GrowStack()) {
         if (std::max<std::size_t>(stackBytes_, kDefaultJitStack) >= limits_.jitStackBytes)
           return PCRE2_ERROR_JIT_STACKLIMIT;  // the bound itself
-        return pcre2_match(re_.code.get(), subject_, text_.size(), from, PCRE2_NO_JIT, md_.get(), mctx_.get());
+        return pcre2_match(form_->code.get(), subject_, text_.size(), from, PCRE2_NO_JIT, md_.get(), mctx_.get());
       }
-      const int rc = pcre2_jit_match(re_.code.get(), subject_, text_.size(), from, 0, md_.get(), mctx_.get());
+      const int rc = pcre2_jit_match(form_->code.get(), subject_, text_.size(), from, 0, md_.get(), mctx_.get());
       if (rc != PCRE2_ERROR_JIT_STACKLIMIT) return rc;
     }
   }
@@ -381,7 +438,7 @@ class Engine {
         uint32_t options = PCRE2_NO_UTF_CHECK;
         if (runStart > 0) options |= PCRE2_NOTBOL;
         if (bad < n) options |= PCRE2_NOTEOL;
-        const int rc = Interpret(re_.validCode.get(), subject_ + runStart, bad - runStart, a - runStart,
+        const int rc = Interpret(valid_, subject_ + runStart, bad - runStart, a - runStart,
                                  limit - runStart, options);
         if (rc >= 0) {
           const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(md_.get());
@@ -429,10 +486,20 @@ class Engine {
     return q;
   }
 
-  const Compiled& re_;
+  using Clock = std::chrono::steady_clock;
+  const CompiledPattern& re_;
   std::string_view text_;
   const MatchLimits& limits_;
+  ResultSink* watch_ = nullptr;
+  const PatternForm* form_ = nullptr;
+  const pcre2_code* valid_ = nullptr;  // the form's copy for valid text, when the interpreter uses it
   PCRE2_SPTR subject_ = nullptr;
+  std::size_t base_ = 0;  // where the subject of the running engine call starts in the text
+  uint64_t callouts_ = 0, nextCheck_ = 0, every_ = 1;
+  Clock::time_point lastReport_, lastCheck_;
+  std::size_t reported_ = 0;
+  bool stoppedInside_ = false;
+  std::exception_ptr thrown_;
   Pcre2Ptr<pcre2_match_data> md_;
   Pcre2Ptr<pcre2_match_context> mctx_;
   Pcre2Ptr<pcre2_jit_stack> stack_;
@@ -462,9 +529,9 @@ std::size_t Boundary(std::string_view text, std::size_t at) {
 // stop the run. When the pattern has a literal plan, start positions are
 // further restricted to the lines that hold one of its literals.
 template <typename OnMatch>
-std::optional<FilterError> ForEachMatch(const Compiled& re, std::string_view text, const MatchLimits& limits,
+std::optional<FilterError> ForEachMatch(const CompiledPattern& re, std::string_view text, const MatchLimits& limits,
                                         OnMatch&& onMatch, ResultSink* watch = nullptr) {
-  Engine engine(re, text, limits);
+  Engine engine(re, text, limits, watch);
   if (auto err = engine.Init()) return err;
   const std::size_t n = text.size();
   const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
@@ -539,16 +606,18 @@ std::optional<FilterError> ForEachMatch(const Compiled& re, std::string_view tex
       continue;
     }
     if (rc < 0) {
+      if (engine.StoppedInside()) return Stopped();
       if (rc == PCRE2_ERROR_NOMEMORY) return NoMemory();
-      const bool limitHit = rc == PCRE2_ERROR_MATCHLIMIT || rc == PCRE2_ERROR_DEPTHLIMIT ||
-                            rc == PCRE2_ERROR_HEAPLIMIT || rc == PCRE2_ERROR_JIT_STACKLIMIT;
-      std::string why = limitHit ? "the pattern needs too much backtracking or memory (" + Pcre2Message(rc) +
-                                       "); simplify it, e.g. avoid nested repeats like (a+)+"
-                                 : "matching failed: " + Pcre2Message(rc);
-      return FilterError{limitHit ? FilterError::Kind::Limit : FilterError::Kind::BadPattern,
-                         why + ". Searching from byte " + std::to_string(from) +
-                             " of the text; the document is unchanged",
-                         0};
+      FilterError e = Error(FilterError::Kind::Limit, rc);
+      e.textOffset = from;
+      switch (rc) {
+        case PCRE2_ERROR_MATCHLIMIT: e.limit = FilterError::LimitKind::Match; break;
+        case PCRE2_ERROR_DEPTHLIMIT: e.limit = FilterError::LimitKind::Depth; break;
+        case PCRE2_ERROR_HEAPLIMIT: e.limit = FilterError::LimitKind::Heap; break;
+        case PCRE2_ERROR_JIT_STACKLIMIT: e.limit = FilterError::LimitKind::JitStack; break;
+        default: e.kind = FilterError::Kind::MatchFailed; break;
+      }
+      return e;
     }
     if (start > end) start = end;    // \K in an assertion; treat as empty
     if (start < from) start = from;  // never hand back text before the search start
@@ -564,21 +633,51 @@ std::optional<FilterError> ForEachMatch(const Compiled& re, std::string_view tex
   return std::nullopt;
 }
 
-// Compiles and runs; an empty pattern leaves the text as it is (one piece).
+// Runs with a compiled pattern; an empty pattern leaves the text as it is (one piece).
 template <typename Run>
-std::optional<FilterError> Guarded(std::string_view text, std::string_view pattern, bool jit, const Sink& sink,
-                                   Run&& run) {
+std::optional<FilterError> Guarded(std::string_view text, const CompiledPattern& re, const Sink& sink, Run&& run) {
   try {
-    if (pattern.empty()) {
+    if (re.empty) {
       if (!text.empty()) sink(text);
       return std::nullopt;
     }
-    Compiled re;
-    if (auto err = Compile(pattern, jit, text, re)) return err;
-    return run(re);
+    return run();
   } catch (const std::bad_alloc&) {
     return NoMemory();
   }
+}
+
+// The string-pattern entry points: compiled for this one call.
+template <typename Run>
+std::optional<FilterError> WithPattern(std::string_view pattern, const MatchLimits& limits, Run&& run) {
+  Compilation c = Compile(pattern, CompileOptions{.jit = limits.jit});
+  if (c.error) return std::move(c.error);
+  return run(*c.pattern);
+}
+
+std::optional<FilterError> KeepToSink(std::string_view text, const CompiledPattern& re, std::string_view delimiter,
+                                      const MatchLimits& limits, const Sink& sink) {
+  return Guarded(text, re, sink, [&] {
+    return ForEachMatch(re, text, limits, [&](std::size_t s, std::size_t e) {
+      sink(text.substr(s, e - s));
+      if (!delimiter.empty()) sink(delimiter);
+      return true;
+    });
+  });
+}
+
+std::optional<FilterError> RemoveToSink(std::string_view text, const CompiledPattern& re, const MatchLimits& limits,
+                                        const Sink& sink) {
+  return Guarded(text, re, sink, [&] {
+    std::size_t kept = 0;
+    auto err = ForEachMatch(re, text, limits, [&](std::size_t s, std::size_t e) {
+      if (s > kept) sink(text.substr(kept, s - kept));
+      kept = e;
+      return true;
+    });
+    if (!err && kept < text.size()) sink(text.substr(kept));
+    return err;
+  });
 }
 
 FilterResult Collect(std::size_t reserve, const std::function<std::optional<FilterError>(const Sink&)>& produce) {
@@ -605,17 +704,44 @@ std::string EngineVersion() {
   return pcre2_config(PCRE2_CONFIG_VERSION, buffer) > 0 ? std::string(buffer) : std::string();
 }
 
-std::string DescribeSearch(std::string_view pattern) {
-  Compiled re;
+std::string Pcre2ErrorText(int32_t code) {
+  PCRE2_UCHAR buffer[256];
+  const int n = pcre2_get_error_message(code, buffer, sizeof buffer);
+  if (n < 0) return "PCRE2 error " + std::to_string(code);
+  return std::string(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(n));
+}
+
+Compilation Compile(std::string_view pattern, const CompileOptions& options) {
+  Compilation result;
   try {
-    if (pattern.empty()) return "empty pattern: the text stays as it is";
-    if (auto err = Compile(pattern, true, {}, re)) return "pattern rejected: " + err->message;
+    auto made = CompileShared(pattern, options);
+    if (auto* error = std::get_if<FilterError>(&made)) result.error = std::move(*error);
+    else result.pattern = std::move(std::get<std::shared_ptr<CompiledPattern>>(made));
   } catch (const std::bad_alloc&) {
-    return "not enough memory";
+    result.pattern.reset();
+    result.error = NoMemory();
   }
+  return result;
+}
+
+bool IsEmpty(const CompiledPattern& pattern) { return pattern.empty; }
+
+std::string DescribeSearch(std::string_view pattern) {
+  const Compilation c = Compile(pattern);
+  if (c.error) {
+    if (c.error->kind == FilterError::Kind::NoMemory) return "not enough memory";
+    return "pattern rejected: " + Pcre2ErrorText(c.error->code);
+  }
+  return DescribeSearch(*c.pattern);
+}
+
+std::string DescribeSearch(const CompiledPattern& re) {
+  if (re.empty) return "empty pattern: the text stays as it is";
   const LiteralPlan& plan = re.plan;
-  std::string s = re.jit ? "JIT" : "interpreter";
-  if (!re.strides) s += ", one call per search (the pattern ends or skips searches itself)";
+  std::string s = re.main.jit ? "JIT" : "interpreter";
+  if (!re.strides)
+    s += re.callouts ? ", one call per search, watched from inside (the pattern ends or skips searches itself)"
+                     : ", one call per search (the pattern ends or skips searches itself)";
   if (plan.literals.empty()) return s + "; no line prefilter: " + plan.declined;
   s += plan.wholeLine ? "; whole lines holding" : "; line prefilter on";
   for (const RequiredLiteral& l : plan.literals) s += (l.caseless ? " (?i)\"" : " \"") + l.bytes + "\"";
@@ -641,65 +767,78 @@ std::string ExpandDelimiter(std::string_view field) {
 
 std::optional<FilterError> KeepTo(std::string_view text, std::string_view pattern, std::string_view delimiter,
                                   const MatchLimits& limits, const Sink& sink) {
-  return Guarded(text, pattern, limits.jit, sink, [&](const Compiled& re) {
-    return ForEachMatch(re, text, limits, [&](std::size_t s, std::size_t e) {
-      sink(text.substr(s, e - s));
-      if (!delimiter.empty()) sink(delimiter);
-      return true;
-    });
-  });
+  return WithPattern(pattern, limits,
+                     [&](const CompiledPattern& re) { return KeepToSink(text, re, delimiter, limits, sink); });
 }
 
 std::optional<FilterError> RemoveTo(std::string_view text, std::string_view pattern, const MatchLimits& limits,
                                     const Sink& sink) {
-  return Guarded(text, pattern, limits.jit, sink, [&](const Compiled& re) {
-    std::size_t kept = 0;
-    auto err = ForEachMatch(re, text, limits, [&](std::size_t s, std::size_t e) {
-      if (s > kept) sink(text.substr(kept, s - kept));
-      kept = e;
-      return true;
-    });
-    if (!err && kept < text.size()) sink(text.substr(kept));
-    return err;
+  return WithPattern(pattern, limits, [&](const CompiledPattern& re) { return RemoveToSink(text, re, limits, sink); });
+}
+
+std::optional<FilterError> KeepTo(std::string_view text, const CompiledPattern& re, std::string_view delimiter,
+                                  const MatchLimits& limits, ResultSink& sink) {
+  sink.Begin(text.size());
+  auto err = Guarded(text, re, [&](std::string_view piece) { sink.Piece(piece); }, [&] {
+    return ForEachMatch(
+        re, text, limits,
+        [&](std::size_t s, std::size_t e) {
+          return sink.Piece(text.substr(s, e - s)) && (delimiter.empty() || sink.Piece(delimiter));
+        },
+        &sink);
   });
+  if (!err) sink.Finish();
+  return err;
+}
+
+std::optional<FilterError> RemoveTo(std::string_view text, const CompiledPattern& re, const MatchLimits& limits,
+                                    ResultSink& sink) {
+  sink.Begin(text.size());
+  auto err = Guarded(text, re, [&](std::string_view piece) { sink.Piece(piece); }, [&] {
+    std::size_t kept = 0;
+    auto e = ForEachMatch(
+        re, text, limits,
+        [&](std::size_t s, std::size_t end) {
+          const bool go = s <= kept || sink.Piece(text.substr(kept, s - kept));
+          kept = end;
+          return go;
+        },
+        &sink);
+    if (!e && kept < text.size() && !sink.Piece(text.substr(kept))) return std::optional(Stopped());
+    return e;
+  });
+  if (!err) sink.Finish();
+  return err;
 }
 
 std::optional<FilterError> KeepTo(std::string_view text, std::string_view pattern, std::string_view delimiter,
                                   const MatchLimits& limits, ResultSink& sink) {
-  sink.Begin(text.size());
-  auto err = Guarded(text, pattern, limits.jit, [&](std::string_view piece) { sink.Piece(piece); },
-                     [&](const Compiled& re) {
-                       return ForEachMatch(
-                           re, text, limits,
-                           [&](std::size_t s, std::size_t e) {
-                             return sink.Piece(text.substr(s, e - s)) &&
-                                    (delimiter.empty() || sink.Piece(delimiter));
-                           },
-                           &sink);
-                     });
-  if (!err) sink.Finish();
-  return err;
+  const Compilation c = Compile(pattern, CompileOptions{.jit = limits.jit});
+  if (c.error) {
+    sink.Begin(text.size());
+    return c.error;
+  }
+  return KeepTo(text, *c.pattern, delimiter, limits, sink);
 }
 
 std::optional<FilterError> RemoveTo(std::string_view text, std::string_view pattern, const MatchLimits& limits,
                                     ResultSink& sink) {
-  sink.Begin(text.size());
-  auto err = Guarded(text, pattern, limits.jit, [&](std::string_view piece) { sink.Piece(piece); },
-                     [&](const Compiled& re) {
-                       std::size_t kept = 0;
-                       auto e = ForEachMatch(
-                           re, text, limits,
-                           [&](std::size_t s, std::size_t end) {
-                             const bool go = s <= kept || sink.Piece(text.substr(kept, s - kept));
-                             kept = end;
-                             return go;
-                           },
-                           &sink);
-                       if (!e && kept < text.size() && !sink.Piece(text.substr(kept))) return std::optional(Stopped());
-                       return e;
-                     });
-  if (!err) sink.Finish();
-  return err;
+  const Compilation c = Compile(pattern, CompileOptions{.jit = limits.jit});
+  if (c.error) {
+    sink.Begin(text.size());
+    return c.error;
+  }
+  return RemoveTo(text, *c.pattern, limits, sink);
+}
+
+FilterResult Keep(std::string_view text, const CompiledPattern& re, std::string_view delimiter,
+                  const MatchLimits& limits) {
+  return Collect(0, [&](const Sink& sink) { return KeepToSink(text, re, delimiter, limits, sink); });
+}
+
+FilterResult Remove(std::string_view text, const CompiledPattern& re, const MatchLimits& limits) {
+  // Remove never grows the text: one allocation holds any result.
+  return Collect(text.size(), [&](const Sink& sink) { return RemoveToSink(text, re, limits, sink); });
 }
 
 FilterResult Keep(std::string_view text, std::string_view pattern, std::string_view delimiter,
@@ -708,7 +847,6 @@ FilterResult Keep(std::string_view text, std::string_view pattern, std::string_v
 }
 
 FilterResult Remove(std::string_view text, std::string_view pattern, const MatchLimits& limits) {
-  // Remove never grows the text: one allocation holds any result.
   return Collect(text.size(), [&](const Sink& sink) { return RemoveTo(text, pattern, limits, sink); });
 }
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,15 +14,30 @@
 
 namespace siftwell::filter {
 
-// Why an operation did not produce a result. The document must stay untouched.
+// Why an operation did not produce a result, as facts: the edges (the CLI,
+// the filter window) put them into words. The document must stay untouched.
 struct FilterError {
-  // Stopped: the sink asked to stop (the user's Cancel, a caller's deadline);
-  // the caller knows which and words it.
-  enum class Kind { BadPattern, Limit, NoMemory, Stopped };
+  enum class Kind {
+    BadPattern,   // PCRE2 refused the pattern (code, offset, position)
+    TooComplex,   // the pattern is valid but beyond what PCRE2 can compile (code, offset, position, item)
+    Limit,        // a search hit one of the MatchLimits (code, limit, textOffset)
+    MatchFailed,  // PCRE2 failed while matching for another reason (code, textOffset)
+    NoMemory,
+    Stopped,      // the sink asked to stop (the user's Cancel, a caller's deadline); the caller knows which
+  };
+  enum class LimitKind { None, Match, Depth, Heap, JitStack };
   Kind kind = Kind::BadPattern;
-  std::string message;  // for the user: the engine's text, plus where in the pattern
-  std::size_t offset = 0;  // byte offset in the pattern (BadPattern only)
+  int32_t code = 0;            // PCRE2's error code, where PCRE2 gave one
+  std::size_t offset = 0;      // BadPattern, TooComplex: byte offset in the user's pattern
+  std::size_t position = 0;    // the same in characters
+  bool rewritten = false;      // the item there is one the engine rewrote for PCRE2 (\b, \w, ...)
+  std::string item;            // that item as the user wrote it (rewritten only; may be empty)
+  LimitKind limit = LimitKind::None;  // Limit only
+  std::size_t textOffset = 0;  // Limit, MatchFailed: byte of the text where the failing search started
 };
+
+// PCRE2's own text for one of its error codes ("missing closing parenthesis").
+std::string Pcre2ErrorText(int32_t code);
 
 struct FilterResult {
   bool ok = false;
@@ -104,8 +120,39 @@ std::optional<FilterError> KeepTo(std::string_view text, std::string_view patter
 std::optional<FilterError> RemoveTo(std::string_view text, std::string_view pattern, const MatchLimits& limits,
                                     ResultSink& sink);
 
+// A pattern compiled once, for any number of searches and counts on any
+// threads (it is never changed after Compile; what depends on the text is
+// chosen per search). Opaque.
+class CompiledPattern;
+using PatternPtr = std::shared_ptr<const CompiledPattern>;
+
+struct CompileOptions {
+  bool jit = true;  // false: the interpreter only
+};
+
+// The pattern compiled, or why not (kind BadPattern, TooComplex or NoMemory).
+// An empty pattern compiles: it leaves every text as it is.
+struct Compilation {
+  PatternPtr pattern;                // set when !error
+  std::optional<FilterError> error;  // why not
+};
+Compilation Compile(std::string_view pattern, const CompileOptions& options = {});
+// Whether it was compiled from the empty pattern (which leaves every text as it is).
+bool IsEmpty(const CompiledPattern& pattern);
+
+// The operations above with a compiled pattern. `limits.jit` false makes the
+// search use the interpreter even for a pattern compiled with the JIT.
+FilterResult Keep(std::string_view text, const CompiledPattern& pattern, std::string_view delimiter,
+                  const MatchLimits& limits);
+FilterResult Remove(std::string_view text, const CompiledPattern& pattern, const MatchLimits& limits);
+std::optional<FilterError> KeepTo(std::string_view text, const CompiledPattern& pattern, std::string_view delimiter,
+                                  const MatchLimits& limits, ResultSink& sink);
+std::optional<FilterError> RemoveTo(std::string_view text, const CompiledPattern& pattern, const MatchLimits& limits,
+                                    ResultSink& sink);
+
 // How a search for `pattern` will look for candidates: the literals of the
 // line prefilter, or why there is none. For a verbose log.
 std::string DescribeSearch(std::string_view pattern);
+std::string DescribeSearch(const CompiledPattern& pattern);
 
 }  // namespace siftwell::filter

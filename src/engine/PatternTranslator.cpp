@@ -94,8 +94,13 @@ class Translator {
     scopes_.clear();
     out_.clear();
     bool appended = false;
+    leading_ = true;
     while (i_ < in_.size()) {
       const char c = in_[i_];
+      if (leading_ && !LeadingItem()) {
+        leading_ = false;
+        if (emitting_) result_.matchStarts.push_back(out_.size());
+      }
       if (c == '\\' && i_ + 1 == in_.size()) {
         // A lone backslash at the end stays the end, for PCRE2 to report.
         if (emitting_) AppendDefinitions();
@@ -106,9 +111,25 @@ class Translator {
       else if (c == '(') Open();
       else if (c == ')') Close();
       else if (c == '#' && flags_.extended) CopyThrough('\n', i_);
-      else CopyRaw(1);
+      else if (c == '|' && scopes_.empty()) {
+        CopyRaw(1);
+        if (emitting_) result_.matchStarts.push_back(out_.size());
+      } else CopyRaw(1);
     }
+    if (emitting_ && leading_) result_.matchStarts.push_back(out_.size());
     if (emitting_ && !appended) AppendDefinitions();
+  }
+
+  // Whether a start-of-pattern item begins at i_: (*UTF), (*LIMIT_MATCH=9)
+  // and the like, uppercase letters, digits and _ with an optional =number.
+  bool LeadingItem() const {
+    if (!in_.substr(i_).starts_with("(*")) return false;
+    std::size_t j = i_ + 2;
+    while (j < in_.size() && ((in_[j] >= 'A' && in_[j] <= 'Z') || IsDigit(in_[j]) || in_[j] == '_')) ++j;
+    if (j == i_ + 2) return false;
+    if (j < in_.size() && in_[j] == '=')
+      for (++j; j < in_.size() && IsDigit(in_[j]);) ++j;
+    return j < in_.size() && in_[j] == ')';
   }
 
   void Escape() {
@@ -141,6 +162,8 @@ class Translator {
         CopyRaw(2);
         return;
       }
+      case 'G': result_.searchStart = true; CopyRaw(2); return;
+      case 'A': case 'z': case 'Z': result_.textEnds = true; CopyRaw(2); return;
       default:
         if (e >= '1' && e <= '9') return BackReferenceByNumber();
         CopyRaw(2);
@@ -215,6 +238,9 @@ class Translator {
         Push();
         return CopyRaw(j + 1 - at);
       }
+      const std::string_view verb = in_.substr(i_ + 2, j - i_ - 2);
+      if (verb == "COMMIT") result_.commit = true;
+      if (verb == "SKIP") result_.skip = true;
       return CopyThrough(')', i_);
     }
     if (!rest.starts_with("(?")) {  // a plain group
@@ -516,6 +542,7 @@ class Translator {
   bool emitting_ = false;
   Flags flags_;
   std::vector<Flags> scopes_;
+  bool leading_ = true;  // only start-of-pattern items so far
 
   // Found by the first pass.
   std::vector<Group> groups_;

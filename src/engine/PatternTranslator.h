@@ -30,6 +30,18 @@ struct Translation {
   bool negatedProperty = false;
   // A group name appears more than once: compile with duplicate names allowed.
   bool duplicateNames = false;
+  // Constructs the search must know of (never counted inside classes,
+  // comments or \Q...\E): \G asserts where each engine call starts;
+  // (*COMMIT) may end a whole search and (*SKIP) skip start positions; \A,
+  // \z and \Z assert the text's ends.
+  bool searchStart = false;
+  bool commit = false;
+  bool skip = false;
+  bool textEnds = false;
+  // Where a callout placed in `pattern` runs at every start position the
+  // matcher tries: after the leading start-of-pattern items, and after every
+  // | outside any group.
+  std::vector<std::size_t> matchStarts;
 
   // Where a byte of `pattern` comes from: the offset of the user's item, its
   // length, and whether the translation rewrote it (then PCRE2's words for the

@@ -311,6 +311,17 @@ def time_limit(c):
                            c.path('slow.txt'))
     expect(code == 2 and out == b'' and not c.exists('out.txt'), f'exit {code} {err}')
     expect('time limit of 0.5 s' in err, err)
+    # Also patterns searched in one engine call (\G, (*SKIP), (*COMMIT)) and a
+    # Windows path whose \\G is no \G: each start position here costs a scan
+    # of the line, so the whole search would take many seconds.
+    c.write('line.txt', b'a' * 60000 + b'\n')
+    for pattern in (r'\Gq|(?:a|b)*[0-9]', r'(?:a|b)*[0-9]|(*SKIP)x', r'(?:a|b)*[0-9]|x(*COMMIT)',
+                    r'C:\\Games|(?:a|b)*[0-9]'):
+        t0 = time.monotonic()
+        code, out, err = c.run('keep', pattern, '--time-limit', '0.3', c.path('line.txt'))
+        took = time.monotonic() - t0
+        expect(code == 2 and out == b'' and 'time limit of 0.3 s' in err, f'{pattern}: exit {code} {err}')
+        expect(took < 3, f'{pattern}: the time limit took {took:.1f} s to act')
     c.write('in.txt', b'a1b22')
     expect_ok(c.run('keep', r'\d+', '-d', ',', '--time-limit=30', c.path('in.txt')), b'1,22,')
     for bad in ('0', '-1', 'abc', ''):

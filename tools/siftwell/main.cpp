@@ -22,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "ErrorText.h"
 #include "engine/PatternFilter.h"
 
 #ifdef _WIN32
@@ -967,20 +968,22 @@ int RunGuarded(const std::vector<PathString>& args) {
     if (watch.Changed()) return IoError{IoError::Kind::Changed, inputName};
     return std::nullopt;
   };
-  if (o.verbose) std::fprintf(stderr, "siftwell: %s\n", sf::DescribeSearch(pattern).c_str());
+  const sf::Compilation compiled = sf::Compile(pattern);
+  if (compiled.error) return Fail(2, siftwell::cli::ErrorText(*compiled.error));
+  if (o.verbose) std::fprintf(stderr, "siftwell: %s\n", sf::DescribeSearch(*compiled.pattern).c_str());
 
   // The engine reports its own failures; a full output buffer throws out to Run.
   Output result(text);
   ResultTo sink(result, mapping, started, o.timeLimit);
   const std::optional<sf::FilterError> error =
-      o.keep ? sf::KeepTo(text, pattern, delimiter, sf::MatchLimits{}, sink)
-             : sf::RemoveTo(text, pattern, sf::MatchLimits{}, sink);
+      o.keep ? sf::KeepTo(text, *compiled.pattern, delimiter, sf::MatchLimits{}, sink)
+             : sf::RemoveTo(text, *compiled.pattern, sf::MatchLimits{}, sink);
   if (auto err = inputIntact()) return Fail(1, Words(*err));
   if (error) {
     if (error->kind == sf::FilterError::Kind::Stopped && sink.TimedOut())
       return Fail(2, "time limit of " + FormatSeconds(*o.timeLimit) + " s reached; nothing was written");
     if (error->kind == sf::FilterError::Kind::NoMemory) return Fail(1, NoMemoryWords());
-    return Fail(2, error->message);
+    return Fail(2, siftwell::cli::ErrorText(*error));
   }
 
   if (o.output) {
