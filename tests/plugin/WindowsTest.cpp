@@ -108,8 +108,15 @@ class TestHost {
 class AnsweringRun : public siftwell::filter::FilterRun {
  public:
   explicit AnsweringRun(std::optional<std::wstring> answer) : answer_(std::move(answer)) {}
-  void Compute(siftwell::filter::JobControl&) override {}
-  std::optional<std::wstring> Commit() override { return answer_; }
+  // The answer as the engine's own words.
+  std::optional<siftwell::filter::RunProblem> Commit() override {
+    if (!answer_) return std::nullopt;
+    siftwell::filter::RunProblem problem;
+    problem.kind = siftwell::filter::RunProblem::Kind::Engine;
+    problem.engine = siftwell::filter::FilterError{};
+    problem.engine->message = std::string(answer_->begin(), answer_->end());
+    return problem;
+  }
 
  private:
   std::optional<std::wstring> answer_;
@@ -141,7 +148,7 @@ frmMyDlg::CountSource FixedDocument(std::string bytes) {
   auto text = std::make_shared<siftwell::filter::DocumentText>();
   text->bytes = std::move(bytes);
   text->codePage = 65001;
-  return [text](bool) { return text; };
+  return [text](bool) { return siftwell::filter::DocumentCopy::Ready(text); };
 }
 
 std::wstring Text(HWND hwnd) {
