@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <new>
 #include <utility>
 #include <vector>
@@ -141,7 +143,9 @@ void WriteDocument(HWND view, std::string_view bytes) {
 // a failed allocation can leave its history holding a change that never
 // happened, so the history is emptied. Nothing is allocated for undo here, and
 // the editor's buffer already had room for the original. The document's
-// modified state is as before. True when the document is `original` again.
+// modified state is as before. True when the document is `original` again and
+// takes changes (Scintilla refuses every change to a document whose change
+// failed halfway through, undo included).
 bool Restore(HWND view, std::string_view original, bool wasModified) {
   Sci(view, SciMsg::SCI_SETSTATUS, 0);
   Sci(view, SciMsg::SCI_SETUNDOCOLLECTION, 0);
@@ -151,6 +155,12 @@ bool Restore(HWND view, std::string_view original, bool wasModified) {
         Address(original.empty() ? "" : original.data()));
     Sci(view, SciMsg::SCI_SETSTATUS, 0);
   }
+  // Does it take a change?
+  const intptr_t length = Sci(view, SciMsg::SCI_GETLENGTH);
+  Sci(view, SciMsg::SCI_INSERTTEXT, 0, Address(" "));
+  const bool editable = Sci(view, SciMsg::SCI_GETLENGTH) == length + 1;
+  if (editable) Sci(view, SciMsg::SCI_DELETERANGE, 0, 1);
+  Sci(view, SciMsg::SCI_SETSTATUS, 0);
   Sci(view, SciMsg::SCI_EMPTYUNDOBUFFER);
   Sci(view, SciMsg::SCI_SETUNDOCOLLECTION, 1);
   Sci(view, SciMsg::SCI_SETSAVEPOINT);
@@ -162,7 +172,21 @@ bool Restore(HWND view, std::string_view original, bool wasModified) {
     Sci(view, SciMsg::SCI_ENDUNDOACTION);
     Sci(view, SciMsg::SCI_SETSTATUS, 0);
   }
-  return Holds(view, original);
+  return editable && Holds(view, original);
+}
+
+// Keeps `original` in a file of its own when the editor could not be given it
+// back. The file's path, or empty when it could not be written either.
+std::wstring KeepInFile(std::string_view original) {
+  wchar_t folder[Win32::MAX_PATH + 1] = {};
+  const DWORD n = GetTempPathW(Win32::MAX_PATH + 1, folder);
+  if (n == 0 || n > Win32::MAX_PATH) return {};
+  const std::filesystem::path path =
+      std::filesystem::path(folder) / (L"Siftwell-original-" + std::to_wstring(GetTickCount64()) + L".txt");
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(original.data(), static_cast<std::streamsize>(original.size()));
+  out.close();
+  return out ? path.wstring() : std::wstring();
 }
 
 }  // namespace
@@ -381,8 +405,15 @@ class EditorRun final : public FilterRun {
     if (status == 0 && Holds(view_, result)) return std::nullopt;
 
     problem.editorOutOfMemory = status == static_cast<intptr_t>(SciMsg::SC_STATUS_BADALLOC);
-    problem.kind = Restore(view_, original, wasModified) ? RunProblem::Kind::WriteFailedRestored
-                                                         : RunProblem::Kind::WriteFailedNotRestored;
+    if (Restore(view_, original, wasModified)) {
+      problem.kind = RunProblem::Kind::WriteFailedRestored;
+      return problem;
+    }
+    // Scintilla refuses every later change to a document whose change failed
+    // halfway through an allocation (undo included): the text is kept safe in
+    // a file instead, and the user is told where.
+    problem.kind = RunProblem::Kind::WriteFailedNotRestored;
+    problem.recoveryFile = KeepInFile(original);
     return problem;
   }
 

@@ -84,8 +84,10 @@ std::wstring Words(const RunProblem& p) {
     case Kind::WriteFailedNotRestored:
       return L"The editor failed while writing the result (" + Size(p.resultBytes) +
              (p.editorOutOfMemory ? L", out of memory" : L"") +
-             L") and the original text could not be put back. Do not save this document; "
-             L"reload it from disk or close it without saving.";
+             L") and now refuses changes to this document, so its text could not be put back. " +
+             (p.recoveryFile.empty() ? std::wstring(L"")
+                                     : L"The original text is kept in " + p.recoveryFile + L". ") +
+             L"Do not save this document; close it without saving and reopen the file.";
   }
   return L"The operation failed. The document is unchanged.";
 }

@@ -35,7 +35,7 @@ struct RunProblem {
     // The write.
     EditorCannotHold,     // the editor refused room for `resultBytes` (`editorOutOfMemory`): nothing written
     WriteFailedRestored,  // the write failed; the original was put back, undo history emptied
-    WriteFailedNotRestored,  // the write failed and the original could not be put back
+    WriteFailedNotRestored,  // the write failed, the editor refuses changes; the original is in `recoveryFile`
   };
   Kind kind = Kind::Failed;
   uint32_t codePage = 0;
@@ -46,6 +46,7 @@ struct RunProblem {
   uint64_t documentBytes = 0;
   uint64_t resultBytes = 0;
   bool editorOutOfMemory = false;
+  std::wstring recoveryFile;  // WriteFailedNotRestored: where the original text was kept, if anywhere
 };
 
 // What the user is told.
