@@ -2,31 +2,73 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <new>
+
 #include "npp/Tables.h"
 #include "npp/Win32.h"
 
 namespace siftwell::filter {
+namespace {
+
+intptr_t Sci(HWND view, SciMsg msg, intptr_t wParam = 0, intptr_t lParam = 0) {
+  return Win32::SendMessage(view, static_cast<uint32_t>(msg), wParam, lParam);
+}
+
+}  // namespace
 
 bool DocumentText::IsUtf8() const noexcept { return codePage == static_cast<uint32_t>(SciMsg::SC_CP_UTF8); }
 
-std::shared_ptr<const DocumentText> DocumentSnapshot::Of(HWND view) {
-  if (view == nullptr) return std::make_shared<const DocumentText>();
-  const intptr_t document = Win32::SendMessage(view, SciMsg::SCI_GETDOCPOINTER, 0, 0);
-  const intptr_t length = Win32::SendMessage(view, SciMsg::SCI_GETLENGTH, 0, 0);
-  if (cached_ && view == view_ && document == document_ && length == length_) return cached_;
-  auto text = std::make_shared<DocumentText>();
-  if (length > 0) {
-    // Room for the editor's terminating NUL, which is not part of the document.
-    text->bytes.assign(static_cast<std::size_t>(length) + 1, '\0');
-    Win32::SendMessage(view, SciMsg::SCI_GETTEXT, length + 1, reinterpret_cast<intptr_t>(text->bytes.data()));
-    text->bytes.resize(static_cast<std::size_t>(length));
+std::unique_ptr<DocumentCopy> DocumentCopy::Of(HWND view) {
+  auto copy = std::make_unique<DocumentCopy>();
+  copy->text_ = std::make_shared<DocumentText>();
+  if (view == nullptr || !IsWindow(view)) {
+    copy->state_ = State::Done;
+    return copy;
   }
-  text->codePage = static_cast<uint32_t>(Win32::SendMessage(view, SciMsg::SCI_GETCODEPAGE, 0, 0));
-  cached_ = std::move(text);
-  view_ = view;
-  document_ = document;
-  length_ = length;
-  return cached_;
+  copy->view_ = view;
+  copy->document_ = Sci(view, SciMsg::SCI_GETDOCPOINTER);
+  copy->text_->codePage = static_cast<uint32_t>(Sci(view, SciMsg::SCI_GETCODEPAGE));
+  const intptr_t length = Sci(view, SciMsg::SCI_GETLENGTH);
+  copy->length_ = length > 0 ? static_cast<std::size_t>(length) : 0;
+  try {
+    copy->text_->bytes.reserve(copy->length_);  // reserved, not touched: no step costs the whole size
+  } catch (const std::exception&) {
+    copy->state_ = State::NoMemory;
+    return copy;
+  }
+  if (copy->length_ == 0) copy->state_ = State::Done;
+  return copy;
+}
+
+std::unique_ptr<DocumentCopy> DocumentCopy::Ready(std::shared_ptr<const DocumentText> text) {
+  auto copy = std::make_unique<DocumentCopy>();
+  copy->text_ = std::const_pointer_cast<DocumentText>(std::move(text));
+  copy->length_ = copy->text_ ? copy->text_->bytes.size() : 0;
+  copy->state_ = copy->text_ ? State::Done : State::NoMemory;
+  return copy;
+}
+
+DocumentCopy::State DocumentCopy::Step() {
+  if (state_ != State::Copying) return state_;
+  if (!IsWindow(view_) || Sci(view_, SciMsg::SCI_GETDOCPOINTER) != document_ ||
+      Sci(view_, SciMsg::SCI_GETLENGTH) != static_cast<intptr_t>(length_)) {
+    text_.reset();
+    return state_ = State::Changed;
+  }
+  const std::size_t at = text_->bytes.size();
+  const std::size_t n = std::min(kStepBytes, length_ - at);
+  // The editor's own memory, read here on the UI thread only, between two of
+  // its messages.
+  const auto* piece = reinterpret_cast<const char*>(
+      Sci(view_, SciMsg::SCI_GETRANGEPOINTER, static_cast<intptr_t>(at), static_cast<intptr_t>(n)));
+  if (piece == nullptr) {
+    text_.reset();
+    return state_ = State::Changed;
+  }
+  text_->bytes.append(piece, n);
+  if (text_->bytes.size() == length_) state_ = State::Done;
+  return state_;
 }
 
 }  // namespace siftwell::filter

@@ -1,67 +1,107 @@
-// Keep and Remove applied to the host's active editor view: read the document,
-// filter it, write it back as one undoable replacement, and check the write.
+// Keep, Remove and the live count: one pipeline for all three.
+//
+//  1. UI thread: the run is made for a view (StartOnView) and copies the
+//     document, a bounded piece per step (CopyStep; see DocumentCopy). The
+//     editor's memory is read only there.
+//  2. Worker thread: the Computation reads only that copy and the pattern it
+//     owns, and leaves a result or a RunProblem in itself. Nothing else of the
+//     run is touched off the UI thread, and the UI thread touches the
+//     Computation only once the worker has handed it back.
+//  3. UI thread: Commit verifies that the write is still wanted and safe (the
+//     same document in the view, no edit reported, not read-only, not
+//     cancelled, the bytes still those of the copy) and writes the result; a
+//     write that fails leaves the document byte for byte as it was. The count
+//     shows its number instead.
+// The plugin never changes the document's read-only state.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "win/CodePage.h"
+#include "app/DocumentSnapshot.h"
+#include "app/RunProblem.h"
 #include "win/NativeTypes.h"
 
 namespace siftwell::filter {
 
-// What the user is told when a document (or, `ofResult`, a result) could not
-// be converted between its code page (as the editor gives it: 0 is the
-// system's ANSI code page) and UTF-8.
-std::wstring ConversionMessage(ConversionFailure failure, uint32_t codePage, bool ofResult);
-
-enum class Operation { Keep, Remove };
+enum class Operation { Keep, Remove, Count };
 class JobControl;
 
-// One Keep or Remove on one editor view, in three steps, so that the long
-// part can run off the UI thread:
-//  - made on the UI thread (StartOnView): the view's document is made
-//    read-only for the run and its bytes are read where the editor holds them;
-//  - Compute, once, on any thread: the matching; it ends early, with nothing
-//    to write, when the control asks it to stop;
-//  - Commit, on the UI thread: writes the result if the view still shows the
-//    same, unchanged document, then checks that the write fully happened and
-//    undoes a partial one.
-// Destroying it (UI thread) gives the document back its read-only state.
+// The worker thread's part of a run: the matching over a copy it owns.
+class Computation {
+ public:
+  // `document` and the pattern are the computation's own; `delimiter` is expanded.
+  Computation(std::shared_ptr<const DocumentText> document, Operation op, std::string pattern,
+              std::string delimiter);
+  virtual ~Computation() = default;
+  Computation(const Computation&) = delete;
+  Computation& operator=(const Computation&) = delete;
+
+  // Once, on any thread. Ends early with Stopped when the control asks it to.
+  virtual void Compute(JobControl& control);
+
+  // After Compute (on the thread that gets the computation back).
+  const std::optional<RunProblem>& Problem() const noexcept { return problem_; }
+  std::string_view Result() const noexcept { return {result_.get(), resultSize_}; }  // Keep and Remove
+  uint64_t Count() const noexcept { return count_; }                                   // Count
+  const DocumentText& Document() const noexcept { return *document_; }
+
+ protected:
+  Computation() = default;  // for a stand-in that computes nothing
+  std::optional<RunProblem> problem_;
+
+ private:
+  void Run(JobControl& control);
+  std::shared_ptr<const DocumentText> document_;
+  Operation op_ = Operation::Keep;
+  std::string pattern_;
+  std::string delimiter_;
+  std::unique_ptr<char[]> result_;  // followed by a NUL
+  std::size_t resultSize_ = 0;
+  uint64_t count_ = 0;
+};
+
+// The UI thread's part of one Keep or Remove (UI thread only).
 class FilterRun {
  public:
   virtual ~FilterRun() = default;
-  virtual void Compute(JobControl& control) = 0;
-  // UI thread, while Compute runs: why the result could no longer be written
-  // (another document shown, the document made editable or changed), if so.
-  // The caller then stops the run.
-  virtual std::optional<std::wstring> Check() { return std::nullopt; }
-  // UI thread, after Compute: nullopt when the document now holds the result
-  // (or nothing was to be done); otherwise the message for the user, and the
-  // document is as it was.
-  virtual std::optional<std::wstring> Commit() = 0;
+  // One bounded step of copying the document; true once no step is left.
+  virtual bool CopyStep() { return true; }
+  // After the copy: the computation for the worker thread, or null when
+  // there is nothing to compute (Commit then gives the answer).
+  virtual std::shared_ptr<Computation> TakeComputation() { return nullptr; }
+  // An insertion or deletion was reported by `view`.
+  virtual void Edited(HWND /*view*/) {}
+  // The user cancelled: nothing may be written from now on.
+  virtual void Cancel() {}
+  // While the run goes on: why its result could no longer be written, if so.
+  virtual std::optional<RunProblem> Check() { return std::nullopt; }
+  // Once the computation is back (or there was none): writes the result, or
+  // says why not. Nullopt when the document holds the result (or nothing was
+  // to be done).
+  virtual std::optional<RunProblem> Commit() = 0;
 };
 
 // The document of one view, exactly its SCI_GETLENGTH bytes (NULs included).
 std::string GetDocumentTextBytes(HWND curScintilla);
 
-// A run of `op` on `view` with the window's pattern and delimiter field texts.
-// Never null; a run that cannot start (empty pattern, read-only document, a
-// delimiter the document's code page cannot hold) computes nothing and its
-// Commit gives the reason (none for an empty pattern).
+// A run of `op` (Keep or Remove) on `view` with the window's pattern and
+// delimiter field texts. Never null; a run that cannot start (empty pattern,
+// read-only document, a delimiter the document's code page cannot hold)
+// computes nothing and its Commit gives the reason (none for an empty pattern).
 std::unique_ptr<FilterRun> StartOnView(HWND view, Operation op, std::wstring_view pattern,
                                        std::wstring_view delimiterField);
 // The same on the host's active view (asked anew at each call).
 std::unique_ptr<FilterRun> StartOnCurrentView(Operation op, std::wstring_view pattern,
                                               std::wstring_view delimiterField);
 
-// All three steps on the calling thread. Returns the message to show the user
-// when the run could not be done; the document is then untouched.
+// All steps on the calling thread, for tools and tests (the filter window
+// never computes on the UI thread). The words for the problem, if the run
+// wrote nothing.
 std::optional<std::wstring> RunOnView(HWND view, Operation op, std::wstring_view pattern,
-                                      std::wstring_view delimiterField);
-std::optional<std::wstring> RunOnCurrentView(Operation op, std::wstring_view pattern,
-                                             std::wstring_view delimiterField);
+                                    std::wstring_view delimiterField);
 
 }  // namespace siftwell::filter

@@ -167,7 +167,7 @@ void Main::PluginCleanUp() {
 void Main::OnNotification(const ScNotification& notification) {
   const uint32_t code = notification.Header.Code;
   // A run in flight stops when its document is switched away, closed or made
-  // editable, and before the host shuts down.
+  // read-only, and before the host shuts down; an edit stops it too (below).
   if (frmMyDlg && frmMyDlg->IsRunning()) {
     switch (static_cast<NppMsg>(code)) {
       case NppMsg::NPPN_BEFORESHUTDOWN:
@@ -196,7 +196,7 @@ void Main::OnNotification(const ScNotification& notification) {
               notification.Header.hwndFrom == PluginBase::nppData._scintillaSecondHandle)) {
     constexpr auto kTextChanged =
         static_cast<uint32_t>(SciMsg::SC_MOD_INSERTTEXT) | static_cast<uint32_t>(SciMsg::SC_MOD_DELETETEXT);
-    if ((ModificationFlags(notification) & kTextChanged) != 0) frmMyDlg->DocumentChanged();
+    if ((ModificationFlags(notification) & kTextChanged) != 0) frmMyDlg->DocumentEdited(notification.Header.hwndFrom);
   }
 }
 

@@ -8,18 +8,16 @@
 #include <utility>
 
 #include "app/EditorFilter.h"
-#include "app/ErrorText.h"
 #include "engine/MatchCount.h"
 #include "win/Worker.h"
 #include "npp/HostWindow.h"
 
-using siftwell::filter::ConversionFailure;
-using siftwell::filter::DocumentText;
-using siftwell::filter::FilterError;
+using siftwell::filter::Computation;
+using siftwell::filter::DocumentCopy;
 using siftwell::filter::FilterRun;
 using siftwell::filter::JobControl;
-using siftwell::filter::MatchCount;
 using siftwell::filter::Operation;
+using siftwell::filter::RunProblem;
 using siftwell::filter::Worker;
 using siftwell::ui::DialogFont;
 using siftwell::ui::ToolWindow;
@@ -31,6 +29,9 @@ constexpr SIZE kDesignClient{359, 96};
 constexpr UINT_PTR kCountTimer = 1;  // the pattern has been quiet for kCountDelayMs
 constexpr UINT_PTR kBusyTimer = 2;   // a count takes long enough to say so
 constexpr UINT kBusyDelayMs = 400;
+// Posted to the window itself: take the next piece of a document's copy.
+constexpr UINT kRunCopyStep = WM_APP + 1;
+constexpr UINT kCountCopyStep = WM_APP + 2;
 constexpr int32_t kProgressRange = 1000;
 
 constexpr wchar_t kPatternLabel[] = L"Regex Pattern:";
@@ -138,8 +139,7 @@ class frmMyDlg::Impl : public ToolWindow {
   Impl(HINSTANCE module, HWND host, Runner run, CountSource source)
       : ToolWindow(module, host), run_(std::move(run)), source_(std::move(source)) {}
   ~Impl() override {
-    // The workers let go first (the run's document, the count's copy); then
-    // the run gives its document back.
+    // The workers let go first (they may still hold a computation); then the run.
     counter_.reset();
     worker_.reset();
     current_.reset();
@@ -163,7 +163,7 @@ class frmMyDlg::Impl : public ToolWindow {
     for (ControlId hidden : {statusLabel, progressBar, cancelButton}) ShowWindow(Control(hidden), SW_HIDE);
     SendMessageW(Control(progressBar), PBM_SETRANGE32, 0, kProgressRange);
     LayoutControls();
-    // Without a worker, runs compute on this thread, as they always could;
+    // Without a worker a run is refused (it never computes on this thread);
     // without the counting one there is no live count.
     worker_ = Worker::Create(Module());
     counter_ = Worker::Create(Module());
@@ -192,40 +192,39 @@ class frmMyDlg::Impl : public ToolWindow {
     }
     const std::wstring delimiter = Text(textBox2);
     std::unique_ptr<FilterRun> run;
-    std::optional<std::wstring> problem;
+    RunProblem::Kind failure = RunProblem::Kind::Failed;
     try {
       run = run_(op, pattern, delimiter);
     } catch (const std::bad_alloc&) {
-      problem = kNoMemory;
+      failure = RunProblem::Kind::NoMemory;
     } catch (const std::exception&) {
-      problem = kFailed;
     }
     if (!run) {
-      ShowFailure(problem.value_or(kFailed));
+      ShowFailure(Problem(failure));
       return;
     }
     current_ = std::move(run);
     startedBy_ = op == Operation::Keep ? button1 : button2;
-    FilterRun* computing = current_.get();
-    auto job = [this, computing](JobControl& control) -> Worker::Delivery {
-      std::optional<std::wstring> failure = Compute(*computing, control);
-      return [this, failure = std::move(failure)] { Finish(failure); };
-    };
-    if (worker_ && worker_->Start(job, [this](JobControl::Progress p) { OnProgress(p); })) {
-      // A short run ends here, before the window shows anything of it.
-      if (!worker_->DeliverWithin(kQuietMilliseconds)) ShowProgress(true);
-      return;
-    }
-    JobControl control;
-    job(control)();
+    CopyStep();
   }
 
   void Cancel() {
-    if (Running() && worker_) worker_->Stop();
+    if (!Running()) return;
+    current_->Cancel();  // from now on nothing is written, even if the matching has ended
+    if (worker_ && worker_->Busy()) worker_->Stop();
+    else Finish(std::nullopt);  // still copying
   }
 
   void CheckRun() {
-    if (Running() && current_->Check() && worker_) worker_->Stop();
+    if (Running() && current_->Check() && worker_ && worker_->Busy()) worker_->Stop();
+  }
+
+  void DocumentEdited(HWND view) {
+    if (Running() && !committing_) {
+      current_->Edited(view);
+      CheckRun();
+    }
+    DocumentChanged();
   }
 
   void DocumentChanged() {
@@ -263,6 +262,12 @@ class frmMyDlg::Impl : public ToolWindow {
         } else if (HIWORD(wParam) == EN_CHANGE && LOWORD(wParam) == textBox1) {
           PatternChanged();
         }
+        return 0;
+      case kRunCopyStep:
+        if (Running() && !(worker_ && worker_->Busy())) CopyStep();
+        return 0;
+      case kCountCopyStep:
+        CountCopyStep();
         return 0;
       case WM_TIMER:
         if (wParam == kCountTimer) {
@@ -303,32 +308,69 @@ class frmMyDlg::Impl : public ToolWindow {
   }
 
  private:
-  static constexpr const wchar_t* kNoMemory = L"Not enough memory for this operation. The document is unchanged.";
-  static constexpr const wchar_t* kFailed = L"The operation failed. The document is unchanged.";
 
-  // On the worker thread. The failure, if the computation threw.
-  static std::optional<std::wstring> Compute(FilterRun& run, JobControl& control) {
-    try {
-      run.Compute(control);
-      return std::nullopt;
-    } catch (const std::bad_alloc&) {
-      return kNoMemory;
-    } catch (...) {
-      return kFailed;
-    }
+  static RunProblem Problem(RunProblem::Kind kind) {
+    RunProblem problem;
+    problem.kind = kind;
+    return problem;
   }
 
-  // Back on the UI thread: commit, give the document back, show the outcome.
-  void Finish(const std::optional<std::wstring>& failure) {
-    std::optional<std::wstring> problem = failure;
+  // One piece of the run's copy per turn of the message loop; then the
+  // matching goes to the worker.
+  void CopyStep() {
+    bool copied = false;
+    try {
+      copied = current_->CopyStep();
+    } catch (const std::bad_alloc&) {
+      current_->Cancel();
+      copied = true;
+    }
+    if (!copied) {
+      PostMessageW(Handle(), kRunCopyStep, 0, 0);
+      return;
+    }
+    std::shared_ptr<Computation> computation;
+    try {
+      computation = current_->TakeComputation();
+    } catch (const std::bad_alloc&) {
+      Finish(Problem(RunProblem::Kind::NoMemory));
+      return;
+    }
+    if (!computation) {
+      Finish(std::nullopt);  // nothing to compute: the run has its answer
+      return;
+    }
+    if (!worker_) {
+      Finish(Problem(RunProblem::Kind::NoWorker));
+      return;
+    }
+    // The worker owns the computation until it hands it back with the outcome.
+    auto job = [this, computation](JobControl& control) -> Worker::Delivery {
+      computation->Compute(control);
+      return [this] { Finish(std::nullopt); };
+    };
+    if (!worker_->Start(job, [this](JobControl::Progress p) { OnProgress(p); })) {
+      Finish(Problem(RunProblem::Kind::NoWorker));
+      return;
+    }
+    // A short run ends here, before the window shows anything of it.
+    if (!worker_->DeliverWithin(kQuietMilliseconds)) ShowProgress(true);
+  }
+
+  // Back on the UI thread: verify and commit, then show the outcome.
+  void Finish(std::optional<RunProblem> failure) {
+    if (!Running()) return;
+    std::optional<RunProblem> problem = std::move(failure);
     if (!problem) {
+      committing_ = true;
       try {
         problem = current_->Commit();
       } catch (const std::bad_alloc&) {
-        problem = kNoMemory;
+        problem = Problem(RunProblem::Kind::NoMemory);
       } catch (const std::exception&) {
-        problem = kFailed;
+        problem = Problem(RunProblem::Kind::Failed);
       }
+      committing_ = false;
     }
     current_.reset();
     ShowProgress(false);
@@ -343,7 +385,7 @@ class frmMyDlg::Impl : public ToolWindow {
 
   void OnProgress(JobControl::Progress progress) {
     if (!Running()) return;
-    if (current_->Check() && worker_) worker_->Stop();
+    CheckRun();
     HWND bar = Control(progressBar);
     if (bar == nullptr || progress.total == 0) return;
     const auto share = static_cast<WPARAM>(std::min<uint64_t>(progress.done, progress.total) * kProgressRange /
@@ -365,16 +407,18 @@ class frmMyDlg::Impl : public ToolWindow {
     if (!show && focus == Control(cancelButton)) SetFocus(Control(startedBy_));
   }
 
-  // A failure stays in sight: a count still on its way is dropped.
-  void ShowFailure(const std::wstring& problem) {
+  // A failure stays in sight: a count still on its way is dropped. The one
+  // place where a run's problem becomes words.
+  void ShowFailure(const RunProblem& problem) {
     StopCount();
-    SetStatus(problem, true);
+    SetStatus(siftwell::filter::Words(problem), true);
   }
 
   // ---- the live count ----
 
   void StopCount() {
     ++generation_;
+    countCopy_.reset();
     if (counter_ && counter_->Busy()) counter_->Stop();
     if (Handle() != nullptr) KillTimer(Handle(), kBusyTimer);
   }
@@ -391,51 +435,70 @@ class frmMyDlg::Impl : public ToolWindow {
     SetTimer(Handle(), kCountTimer, kCountDelayMs, nullptr);
   }
 
-  // Takes the document (a copy, reused while it is unchanged) and counts on
-  // the worker. The document is only read.
+  // Takes the document (a copy, reused while it is unchanged, taken step by
+  // step) and counts on the worker. The document is only read.
   void StartCount() {
     StopCount();
     const std::wstring typed = Text(textBox1);
     if (typed.empty() || !counter_) return;
-    std::string pattern;
-    if (!siftwell::filter::WideToUtf8(typed, pattern)) {
+    if (!siftwell::filter::WideToUtf8(typed, countPattern_)) {
       SetStatus(L"The pattern holds a broken character (a lone surrogate).", true);
       return;
     }
-    std::shared_ptr<const DocumentText> document;
     try {
-      document = source_(std::exchange(documentChanged_, false));
+      countCopy_ = source_(std::exchange(documentChanged_, false));
     } catch (...) {
       documentChanged_ = true;
       return;
     }
-    if (!document) return;
-    const uint64_t generation = generation_;
-    auto job = [this, document, pattern = std::move(pattern), generation](JobControl& control) -> Worker::Delivery {
-      std::string converted;
-      if (!document->IsUtf8()) {
-        const uint32_t codePage = document->codePage == 0 ? GetACP() : document->codePage;
-        const ConversionFailure failure = siftwell::filter::CodePageToUtf8(
-            document->bytes, codePage, converted, [&control] { return control.StopRequested(); });
-        if (failure == ConversionFailure::Stopped) return {};
-        if (failure != ConversionFailure::None) {
-          // Keep and Remove would refuse this document: say so before they are tried.
-          return [this, generation, message = siftwell::filter::ConversionMessage(failure, codePage, false)] {
-            ShowCountStatus(generation, message, true);
-          };
-        }
-      }
-      const std::string_view text = document->IsUtf8() ? std::string_view(document->bytes) : converted;
-      MatchCount count = siftwell::filter::CountMatches(text, pattern, [&control] { return control.StopRequested(); });
-      return [this, generation, count = std::move(count)] { ShowCount(generation, count); };
-    };
-    if (counter_->Start(job)) SetTimer(Handle(), kBusyTimer, kBusyDelayMs, nullptr);
+    if (!countCopy_) return;
+    SetTimer(Handle(), kBusyTimer, kBusyDelayMs, nullptr);
+    CountCopyStep();
   }
 
-  void ShowCount(uint64_t generation, const MatchCount& count) {
-    if (count.ok) ShowCountStatus(generation, siftwell::filter::DescribeCount(count.count), false);
-    else if (count.error.kind != FilterError::Kind::Stopped)
-      ShowCountStatus(generation, siftwell::app::ErrorText(count.error), true);
+  void CountCopyStep() {
+    if (!countCopy_) return;
+    DocumentCopy::State state = DocumentCopy::State::NoMemory;
+    try {
+      state = countCopy_->Step();
+    } catch (const std::bad_alloc&) {
+    }
+    switch (state) {
+      case DocumentCopy::State::Copying:
+        PostMessageW(Handle(), kCountCopyStep, 0, 0);
+        return;
+      case DocumentCopy::State::Changed:
+        countCopy_.reset();
+        KillTimer(Handle(), kBusyTimer);
+        DocumentChanged();  // counted again once the document is quiet
+        return;
+      case DocumentCopy::State::NoMemory:
+        countCopy_.reset();
+        ShowCountStatus(generation_, siftwell::filter::Words(Problem(RunProblem::Kind::NoMemory)), true);
+        return;
+      case DocumentCopy::State::Done:
+        break;
+    }
+    std::shared_ptr<Computation> computation;
+    try {
+      computation =
+          std::make_shared<Computation>(countCopy_->Text(), Operation::Count, countPattern_, std::string());
+    } catch (const std::bad_alloc&) {
+      return;
+    }
+    countCopy_.reset();
+    const uint64_t generation = generation_;
+    auto job = [this, computation, generation](JobControl& control) -> Worker::Delivery {
+      computation->Compute(control);
+      return [this, computation, generation] { ShowCount(generation, *computation); };
+    };
+    if (!counter_->Start(job)) KillTimer(Handle(), kBusyTimer);
+  }
+
+  void ShowCount(uint64_t generation, const Computation& count) {
+    if (!count.Problem()) ShowCountStatus(generation, siftwell::filter::DescribeCount(count.Count()), false);
+    else if (count.Problem()->kind != RunProblem::Kind::Stopped)
+      ShowCountStatus(generation, siftwell::filter::Words(*count.Problem()), true);
   }
 
   void ShowCountStatus(uint64_t generation, const std::wstring& text, bool error) {
@@ -477,7 +540,10 @@ class frmMyDlg::Impl : public ToolWindow {
   bool statusError_ = false;
   bool documentChanged_ = true;
   uint64_t generation_ = 0;  // of the count the status line waits for
-  // The run in flight, then the workers: they go first.
+  std::string countPattern_;                // UTF-8, of the count being prepared
+  std::shared_ptr<DocumentCopy> countCopy_;  // being taken for it
+  bool committing_ = false;                  // the run's own write is under way
+  // The run in flight (UI thread only), then the workers: they go first.
   std::unique_ptr<FilterRun> current_;
   std::unique_ptr<Worker> worker_;
   std::unique_ptr<Worker> counter_;
@@ -518,5 +584,6 @@ void frmMyDlg::button2_Click() { impl_->Run(Operation::Remove); }
 bool frmMyDlg::IsRunning() const noexcept { return impl_->Running(); }
 void frmMyDlg::CancelRun() { impl_->Cancel(); }
 void frmMyDlg::CheckRun() { impl_->CheckRun(); }
+void frmMyDlg::DocumentEdited(HWND view) { impl_->DocumentEdited(view); }
 void frmMyDlg::HostThemeChanged() { impl_->ApplyHostTheme(true); }
 void frmMyDlg::DocumentChanged() { impl_->DocumentChanged(); }

@@ -3,7 +3,10 @@
 // line with the live match count or the reason a run failed. A run computes
 // off the UI thread; one that is not done within a moment shows a progress bar
 // and a Cancel button (Escape cancels too) until it ends. The count computes
-// off the UI thread too, about 300 ms after the pattern last changed.
+// off the UI thread too, about 300 ms after the pattern last changed. Both
+// follow the pipeline of EditorFilter.h: a copy of the document taken on this
+// thread a bounded piece per turn of the message loop, the matching on a
+// worker over that copy, the outcome written or shown back on this thread.
 #pragma once
 
 #include <cstdint>
@@ -25,10 +28,10 @@ class frmMyDlg {
   // computes it on its worker and commits it back on the UI thread.
   using Runner = std::function<std::unique_ptr<siftwell::filter::FilterRun>(
       siftwell::filter::Operation op, std::wstring_view pattern, std::wstring_view delimiterField)>;
-  // The document the live count runs over, taken on the UI thread;
-  // `documentChanged` says a copy kept from before is out of date.
-  using CountSource =
-      std::function<std::shared_ptr<const siftwell::filter::DocumentText>(bool documentChanged)>;
+  // The copy of the document the live count runs over (complete, or still
+  // to be taken step by step on the UI thread); `documentChanged` says a copy
+  // kept from before is out of date.
+  using CountSource = std::function<std::shared_ptr<siftwell::filter::DocumentCopy>(bool documentChanged)>;
 
   // A run still going after this long shows its progress and Cancel.
   static constexpr uint32_t kQuietMilliseconds = 300;
@@ -99,8 +102,11 @@ class frmMyDlg {
   // Stops the run in flight, if any; the document stays as it was.
   void CancelRun();
   // Stops the run if its document is no longer the one shown, or was made
-  // editable (for the host's buffer notifications).
+  // read-only (for the host's buffer notifications).
   void CheckRun();
+  // `view` reported an insertion or deletion: a run on its document stops
+  // and writes nothing; the count follows.
+  void DocumentEdited(HWND view);
 
   // The host switched between light and dark mode.
   void HostThemeChanged();

@@ -4,13 +4,26 @@
 #include "app/frmMyDlg.h"
 
 #include "npp/PluginBase.h"
+#include "npp/Tables.h"
+#include "npp/Win32.h"
 
 frmMyDlg::Runner frmMyDlg::CurrentViewRunner() { return &siftwell::filter::StartOnCurrentView; }
 
 frmMyDlg::CountSource frmMyDlg::CurrentViewSource() {
-  auto snapshot = std::make_shared<siftwell::filter::DocumentSnapshot>();
-  return [snapshot](bool documentChanged) {
-    if (documentChanged) snapshot->Invalidate();
-    return snapshot->Of(PluginBase::GetCurrentScintilla());
+  // The last copy is kept while its document stays as it was, so that
+  // counting again for a new pattern copies nothing (and a copy cut short by
+  // a newer pattern goes on where it stopped).
+  auto last = std::make_shared<std::shared_ptr<siftwell::filter::DocumentCopy>>();
+  return [last](bool documentChanged) {
+    using siftwell::filter::DocumentCopy;
+    HWND view = PluginBase::GetCurrentScintilla();
+    std::shared_ptr<DocumentCopy>& copy = *last;
+    const bool reusable = copy && !documentChanged && view != nullptr && copy->View() == view &&
+                          (copy->Current() == DocumentCopy::State::Done ||
+                           copy->Current() == DocumentCopy::State::Copying) &&
+                          copy->Document() == Win32::SendMessage(view, SciMsg::SCI_GETDOCPOINTER, 0, 0) &&
+                          copy->Length() == Win32::SendMessage(view, SciMsg::SCI_GETLENGTH, 0, 0);
+    if (!reusable) copy = DocumentCopy::Of(view);
+    return copy;
   };
 }

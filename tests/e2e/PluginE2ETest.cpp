@@ -498,14 +498,12 @@ TEST_F(LongRun, ShowsProgressKeepsTheHostAnsweringAndCancelLeavesTheDocumentAsIt
     }
     done = true;
   });
-  // Meanwhile the document cannot change.
-  Sci(view, SciMsg::SCI_INSERTTEXT, 0, reinterpret_cast<intptr_t>("typed"));
   host.PumpUntil([&] { return done.load(); }, 30000);
   prober.join();
   std::printf("progress shown after %llu ms; slowest round trip to the host %llu ms\n",
               static_cast<unsigned long long>(shown), static_cast<unsigned long long>(slowest.load()));
   EXPECT_LT(slowest.load(), 500u) << "a frozen host would answer only after the run";
-  EXPECT_EQ(Sci(view, SciMsg::SCI_GETREADONLY), 1);
+  EXPECT_EQ(Sci(view, SciMsg::SCI_GETREADONLY), 0) << "the plugin leaves the read-only state to the user";
   ASSERT_TRUE(ProgressShows(window)) << "still running: the test needs a longer text on this machine";
 
   const ULONGLONG cancelled = GetTickCount64();
@@ -578,6 +576,31 @@ TEST_F(LongRun, ShowingAnotherDocumentStopsTheRunAndGivesTheDocumentBack) {
   EXPECT_EQ(Sci(view, SciMsg::SCI_GETREADONLY), 0) << "read-only given back though the view had moved on";
   EXPECT_EQ(host.Text(0), text);
   EXPECT_EQ(Sci(view, SciMsg::SCI_CANUNDO), 0);
+}
+
+// Typing into the document, or making it read-only, during a run stops the
+// run at once; nothing is written over the change, and the user's read-only
+// state stays.
+TEST_F(LongRun, AnEditOrReadOnlyDuringTheRunStopsItAndWritesNothing) {
+  HostStandIn& host = Start();
+  const std::string text = SlowLines(1 << 20);
+  HWND view = host.View(0);
+  for (bool edit : {true, false}) {
+    host.SetText(0, text);
+    Sci(view, SciMsg::SCI_SETREADONLY, 0);
+    HWND window = OpenWithPattern(kSlowPattern);
+    ASSERT_NE(window, nullptr);
+    SendMessageW(GetDlgItem(window, kRemove), BM_CLICK, 0, 0);
+    ASSERT_TRUE(host.PumpUntil([&] { return ProgressShows(window); }, 2000));
+    if (edit) Sci(view, SciMsg::SCI_INSERTTEXT, 0, reinterpret_cast<intptr_t>("typed"));
+    else Sci(view, SciMsg::SCI_SETREADONLY, 1);
+    ASSERT_TRUE(WaitForEnd(window, 1500)) << edit;
+    EXPECT_EQ(host.Text(0), edit ? "typed" + text : text);
+    EXPECT_EQ(Sci(view, SciMsg::SCI_GETREADONLY), edit ? 0 : 1);
+    EXPECT_NE(Field(window, kStatus).find(edit ? L"changed during the run" : L"read-only"), std::wstring::npos);
+    Close(window);
+  }
+  Sci(view, SciMsg::SCI_SETREADONLY, 0);
 }
 
 // Closing the window stops its run; shutting the host down mid-run waits for

@@ -8,15 +8,42 @@ constexpr UINT kFirstPrivateMessage = WM_USER;
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <functional>
+#include <new>
 #include <optional>
 #include <string>
+#include <thread>
+
+#include "win/Worker.h"
 
 #include "win/CodePage.h"
 #include "npp/Tables.h"
 #include "npp/Win32.h"
 
 extern "C" int Scintilla_RegisterClasses(void* hInstance);
+
+// Scintilla is linked into this test: every allocation it (or the plugin)
+// makes goes through here, and a test can make the Nth one from now fail.
+namespace {
+std::atomic<long> gFailAllocationIn{0};  // 0: none fails
+std::atomic<bool> gAllocationFailed{false};
+}  // namespace
+void* operator new(std::size_t size) {
+  if (gFailAllocationIn.load() > 0 && gFailAllocationIn.fetch_sub(1) == 1) {
+    gAllocationFailed = true;
+    throw std::bad_alloc();
+  }
+  if (void* p = std::malloc(size != 0 ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -203,8 +230,9 @@ TEST_F(FailingWrites, APartialWriteIsUndoneAndReported) {
   EXPECT_NE(message->find(L"memory"), std::wstring::npos);
   EXPECT_EQ(Document(), "abc 123 x9");
   EXPECT_EQ(Send(SciMsg::SCI_GETSTATUS), 0);
+  EXPECT_NE(Send(SciMsg::SCI_GETMODIFY), 0) << "the unsaved edit is still marked unsaved";
   UndoOnce();
-  EXPECT_EQ(Document(), "abc 123") << "the user's own edit is still the last undo step";
+  EXPECT_EQ(Document(), "abc 123 x9") << "the history that held the failed write is gone, the text stays";
 
   // Only part of the result arrived, without a word from the editor.
   LoadEdited();
@@ -222,8 +250,170 @@ TEST_F(FailingWrites, AWriteThatChangedNothingUndoesNothing) {
   const auto message = RunOnView(view_, Operation::Keep, L"\\d+", L"\\n");
   ASSERT_TRUE(message.has_value());
   EXPECT_EQ(Document(), "abc 123 x9") << "the user's last edit is not undone";
+  UndoOnce();  // the editor's history after a failure is not trusted: emptied
+  EXPECT_EQ(Document(), "abc 123 x9");
+}
+
+// The editor runs out of memory at each allocation of the write in turn (a
+// real Scintilla, so its undo history may hold an insertion that never
+// happened): the document is the user's, byte for byte, still marked
+// unsaved, editable, and undo works. Out of memory when asked for room before
+// the write: nothing is written and the history is untouched.
+TEST_F(FailingWrites, AnAllocationFailingAnywhereInTheWriteLeavesTheOriginal) {
+  std::string original;
+  for (int i = 0; i < 400; ++i) original += "line " + std::to_string(i) + " of text\n";
+  const std::string edited = original + "x";
+  std::string kept;
+  for (int i = 0; i < 400; ++i) kept += "line " + std::to_string(i) + "\r\n";
+  std::string armOn;
+  auto setUp = [&] {
+    Load(original);
+    Send(SciMsg::SCI_APPENDTEXT, 1, reinterpret_cast<intptr_t>("x"));
+  };
+  auto editableWithUndo = [&](int n) {
+    Send(SciMsg::SCI_APPENDTEXT, 1, reinterpret_cast<intptr_t>("z"));
+    EXPECT_TRUE(Document() == edited + "z") << n;
+    UndoOnce();
+    EXPECT_TRUE(Document() == edited) << n;
+  };
+
+  int failures = 0, restored = 0;
+  for (int n = 1; n < 400; ++n) {
+    setUp();
+    gAllocationFailed = false;
+    // The Nth allocation of the write message fails, none elsewhere.
+    Interceptor::hook = [n](HWND v, UINT msg, WPARAM w, LPARAM l) -> std::optional<LRESULT> {
+      if (msg != static_cast<UINT>(SciMsg::SCI_SETTEXT) && msg != static_cast<UINT>(SciMsg::SCI_REPLACETARGET))
+        return std::nullopt;
+      Interceptor::hook = nullptr;
+      gFailAllocationIn = n;
+      const LRESULT answer = Interceptor::Real(v, static_cast<SciMsg>(msg), w, l);
+      gFailAllocationIn = 0;
+      return answer;
+    };
+    const std::optional<std::wstring> message = RunOnView(view_, Operation::Keep, L"line \\d+", L"\\n");
+    if (!gAllocationFailed) {  // the write needs fewer allocations: it went through
+      EXPECT_EQ(message, std::nullopt);
+      EXPECT_TRUE(Document() == kept);
+      break;
+    }
+    ++failures;
+    ASSERT_TRUE(message.has_value()) << n;
+    EXPECT_EQ(Send(SciMsg::SCI_GETSTATUS), 0) << n;
+    const std::size_t at = message->find(L"kept in ");
+    if (at == std::wstring::npos) {
+      // Put back: the user's text, still unsaved, editable, with an undo that works.
+      ++restored;
+      EXPECT_TRUE(Document() == edited) << "allocation " << n;
+      EXPECT_NE(Send(SciMsg::SCI_GETMODIFY), 0) << n;
+      editableWithUndo(n);
+    } else {
+      // The editor refuses changes to this document from now on: the text is
+      // in the file the message names, byte for byte.
+      const std::wstring path = message->substr(at + 8, message->find(L". ", at) - at - 8);
+      std::ifstream in(std::filesystem::path(path), std::ios::binary);
+      const std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      EXPECT_TRUE(kept == edited) << "allocation " << n;
+      in.close();
+      std::filesystem::remove(std::filesystem::path(path));
+      // A fresh document for the next round.
+      const intptr_t fresh = Send(SciMsg::SCI_CREATEDOCUMENT);
+      Send(SciMsg::SCI_SETDOCPOINTER, 0, fresh);
+      Send(SciMsg::SCI_RELEASEDOCUMENT, 0, fresh);
+    }
+  }
+  EXPECT_GT(failures, 0) << "the write allocates";
+  std::printf("write allocations failed: %d, document put back: %d, kept in a file: %d\n", failures, restored,
+              failures - restored);
+
+  // No room for the result: refused before anything is written.
+  setUp();
+  Interceptor::hook = [](HWND v, UINT msg, WPARAM w, LPARAM l) -> std::optional<LRESULT> {
+    if (msg != static_cast<UINT>(SciMsg::SCI_ALLOCATE)) return std::nullopt;
+    gFailAllocationIn = 1;
+    const LRESULT answer = Interceptor::Real(v, SciMsg::SCI_ALLOCATE, w, l);
+    gFailAllocationIn = 0;
+    return answer;
+  };
+  gAllocationFailed = false;
+  // (A long delimiter: the result outgrows the editor's buffer.)
+  const auto message = RunOnView(view_, Operation::Keep, L"line \\d+", std::wstring(60, L'-') + L"\\n");
+  ASSERT_TRUE(gAllocationFailed);
+  ASSERT_TRUE(message.has_value());
+  EXPECT_NE(message->find(L"cannot hold"), std::wstring::npos);
+  EXPECT_TRUE(Document() == edited);
   UndoOnce();
-  EXPECT_EQ(Document(), "abc 123");
+  EXPECT_TRUE(Document() == original) << "nothing was written: the user's edit is the last undo step";
+}
+
+// ---- Changes to the document while the worker computes ----------------------
+
+// The run's steps as the filter window takes them, with the matching on a
+// thread of its own, and `meanwhile` done on this (the UI) thread before the
+// matching reads anything. The worker reads only the run's copy, so nothing
+// the editor does to its own memory can reach it.
+TEST_F(EditorFilter, NothingDoneToTheDocumentDuringTheRunIsOverwritten) {
+  using siftwell::filter::RunProblem;
+  std::string big;
+  while (big.size() < (std::size_t{3} << 20)) big += "2024-01-01 item 12345 ok\n";
+  struct Row {
+    const char* what;
+    std::function<void(HWND, siftwell::filter::FilterRun&)> meanwhile;
+    RunProblem::Kind kind;
+    std::string after;  // the document afterwards; empty: the original
+    bool readOnly = false;
+  };
+  const std::string reloaded(big.size() + 7, 'r');
+  std::string sameLength = big;
+  sameLength[big.size() / 2] = '#';
+  const Row rows[] = {
+      {"reloaded (cleared, room made, new text)",
+       [&](HWND v, siftwell::filter::FilterRun&) {
+         SendMessageW(v, static_cast<UINT>(SciMsg::SCI_CLEARALL), 0, 0);
+         SendMessageW(v, static_cast<UINT>(SciMsg::SCI_ALLOCATE), 64 << 20, 0);
+         SendMessageW(v, static_cast<UINT>(SciMsg::SCI_APPENDTEXT), reloaded.size(),
+                      reinterpret_cast<LPARAM>(reloaded.data()));
+       },
+       RunProblem::Kind::Reloaded, reloaded},
+      {"changed, same length, unreported",
+       [&](HWND v, siftwell::filter::FilterRun&) {
+         SendMessageW(v, static_cast<UINT>(SciMsg::SCI_SETTARGETRANGE), big.size() / 2, big.size() / 2 + 1);
+         SendMessageW(v, static_cast<UINT>(SciMsg::SCI_REPLACETARGET), 1, reinterpret_cast<LPARAM>("#"));
+       },
+       RunProblem::Kind::Reloaded, sameLength},
+      {"made read-only", [](HWND v, siftwell::filter::FilterRun&) {
+         SendMessageW(v, static_cast<UINT>(SciMsg::SCI_SETREADONLY), 1, 0); },
+       RunProblem::Kind::MadeReadOnly, {}, true},
+      {"edit reported", [](HWND v, siftwell::filter::FilterRun& run) { run.Edited(v); },
+       RunProblem::Kind::Edited, {}},
+      {"cancelled after the matching", {}, RunProblem::Kind::Stopped, {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Load(big);
+    auto run = siftwell::filter::StartOnView(view_, Operation::Remove, L"\\d+", L"");
+    int steps = 1;
+    while (!run->CopyStep()) ++steps;
+    EXPECT_GE(steps, 1);
+    std::shared_ptr<siftwell::filter::Computation> computation = run->TakeComputation();
+    ASSERT_NE(computation, nullptr);
+    std::atomic<bool> go{false};
+    siftwell::filter::JobControl control;
+    std::thread worker([&] {
+      while (!go) Sleep(1);
+      computation->Compute(control);
+    });
+    if (row.meanwhile) row.meanwhile(view_, *run);
+    go = true;
+    worker.join();
+    if (!row.meanwhile) run->Cancel();
+    const std::optional<RunProblem> problem = run->Commit();
+    ASSERT_TRUE(problem.has_value());
+    EXPECT_EQ(problem->kind, row.kind);
+    EXPECT_TRUE(Document() == (row.after.empty() ? big : row.after));
+    EXPECT_EQ(Send(SciMsg::SCI_GETREADONLY), row.readOnly ? 1 : 0);
+    Send(SciMsg::SCI_SETREADONLY, 0);
+  }
 }
 
 TEST_F(EditorFilter, ADelimiterTheCodePageCannotHoldIsRefused) {
@@ -317,7 +507,9 @@ class HugeView {
       case SciMsg::SCI_GETCODEPAGE: return static_cast<LRESULT>(SciMsg::SC_CP_UTF8);
       case SciMsg::SCI_GETLENGTH:
         return self->wrote_ ? static_cast<LRESULT>(self->written.size()) : static_cast<LRESULT>(kLength);
-      case SciMsg::SCI_GETCHARACTERPOINTER: return reinterpret_cast<LRESULT>(self->bytes_);
+      case SciMsg::SCI_GETCHARACTERPOINTER:
+        return self->wrote_ ? reinterpret_cast<LRESULT>(self->written.data()) : reinterpret_cast<LRESULT>(self->bytes_);
+      case SciMsg::SCI_GETRANGEPOINTER: return reinterpret_cast<LRESULT>(self->bytes_ + wParam);
       case SciMsg::SCI_GETREADONLY: return self->readOnly;
       case SciMsg::SCI_SETREADONLY: self->readOnly = wParam != 0; return 0;
       case SciMsg::SCI_ADDREFDOCUMENT: ++self->references; return 0;

@@ -28,7 +28,7 @@ frmMyDlg::CountSource FixedDocument(std::string bytes, uint32_t codePage = 65001
   auto text = std::make_shared<siftwell::filter::DocumentText>();
   text->bytes = std::move(bytes);
   text->codePage = codePage;
-  return [text](bool) { return text; };
+  return [text](bool) { return siftwell::filter::DocumentCopy::Ready(text); };
 }
 
 frmMyDlg::Runner NoRun() {

@@ -16,6 +16,7 @@
 
 #include "app/frmMyDlg.h"
 #include "win/Worker.h"
+#include "app/ErrorText.h"
 #include "app/about.h"
 #include "npp/HostWindow.h"
 #include "npp/Tables.h"
@@ -104,15 +105,20 @@ class TestHost {
   std::vector<Call> calls_;
 };
 
-// A run that computes nothing and answers what it was given.
+// A run that computes nothing and answers with the engine error it was given.
 class AnsweringRun : public siftwell::filter::FilterRun {
  public:
-  explicit AnsweringRun(std::optional<std::wstring> answer) : answer_(std::move(answer)) {}
-  void Compute(siftwell::filter::JobControl&) override {}
-  std::optional<std::wstring> Commit() override { return answer_; }
+  explicit AnsweringRun(std::optional<siftwell::filter::FilterError> answer) : answer_(std::move(answer)) {}
+  std::optional<siftwell::filter::RunProblem> Commit() override {
+    if (!answer_) return std::nullopt;
+    siftwell::filter::RunProblem problem;
+    problem.kind = siftwell::filter::RunProblem::Kind::Engine;
+    problem.engine = answer_;
+    return problem;
+  }
 
  private:
-  std::optional<std::wstring> answer_;
+  std::optional<siftwell::filter::FilterError> answer_;
 };
 
 // Records what the filter window asks to run.
@@ -123,7 +129,7 @@ struct RecordingRunner {
     std::wstring delimiter;
   };
   std::vector<Call> calls;
-  std::optional<std::wstring> answer;
+  std::optional<siftwell::filter::FilterError> answer;
   bool fail = false;
 
   frmMyDlg::Runner Runner() {
@@ -141,7 +147,7 @@ frmMyDlg::CountSource FixedDocument(std::string bytes) {
   auto text = std::make_shared<siftwell::filter::DocumentText>();
   text->bytes = std::move(bytes);
   text->codePage = 65001;
-  return [text](bool) { return text; };
+  return [text](bool) { return siftwell::filter::DocumentCopy::Ready(text); };
 }
 
 std::wstring Text(HWND hwnd) {
@@ -418,9 +424,10 @@ TEST_F(FilterWindow, RejectionIsShownInTheWindowAndClearedBySuccess) {
   window->Show();
   const SIZE before = ClientSize(window->Handle());
   SetWindowTextW(Item(frmMyDlg::textBox1), L"(");
-  runner.answer = L"missing closing parenthesis at offset 1";
+  runner.answer = siftwell::filter::Compile("(").error;
+  ASSERT_TRUE(runner.answer);
   SendMessageW(Item(frmMyDlg::button1), BM_CLICK, 0, 0);
-  EXPECT_EQ(window->StatusText(), L"missing closing parenthesis at offset 1");
+  EXPECT_EQ(window->StatusText(), siftwell::app::ErrorText(*runner.answer));
   EXPECT_TRUE(IsWindowVisible(Item(frmMyDlg::statusLabel)));
   EXPECT_EQ(ClientSize(window->Handle()).cx, before.cx);
   EXPECT_EQ(ClientSize(window->Handle()).cy, before.cy);

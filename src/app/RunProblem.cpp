@@ -1,0 +1,96 @@
+#include "app/RunProblem.h"
+#include "app/ErrorText.h"
+
+#include <windows.h>
+
+namespace siftwell::filter {
+namespace {
+
+std::wstring Number(uint64_t n) { return std::to_wstring(n); }
+
+std::wstring Size(uint64_t bytes) {
+  if (bytes >= (uint64_t{10} << 20)) return Number(bytes >> 20) + L" MB";
+  if (bytes >= (uint64_t{10} << 10)) return Number(bytes >> 10) + L" KB";
+  return Number(bytes) + L" bytes";
+}
+
+constexpr wchar_t kUnchanged[] = L" Nothing was written; the document is as it was.";
+
+}  // namespace
+
+std::wstring EngineErrorText(const FilterError& error) { return siftwell::app::ErrorText(error); }
+
+std::wstring ConversionMessage(ConversionFailure failure, uint32_t codePage, bool ofResult) {
+  switch (failure) {
+    case ConversionFailure::NotRepresentable:
+      return ofResult ? L"The result holds characters that this document's code page (" + Number(codePage) +
+                            L") cannot hold. Nothing was changed."
+                      : L"This document holds bytes that its code page (" + Number(codePage) +
+                            L") cannot represent, so filtering it could change text you did not match. "
+                            L"Nothing was changed.";
+    case ConversionFailure::TooLarge:
+      return L"This document is too large to convert from its code page (" + Number(codePage) +
+             L"). Nothing was changed.";
+    case ConversionFailure::Stopped:
+      return L"Stopped. The document is unchanged.";
+    default:
+      return L"The text could not be converted between this document's code page (" + Number(codePage) +
+             L") and Unicode. Nothing was changed.";
+  }
+}
+
+std::wstring Words(const RunProblem& p) {
+  using Kind = RunProblem::Kind;
+  switch (p.kind) {
+    case Kind::BrokenPattern:
+      return L"The pattern holds a broken character (a lone surrogate). Nothing was changed.";
+    case Kind::BrokenDelimiter:
+      return L"The delimiter holds a broken character (a lone surrogate). Nothing was changed.";
+    case Kind::NoView:
+      return L"There is no editor view to filter. Nothing was changed.";
+    case Kind::ReadOnly:
+      return L"This document is read-only. Make it editable to filter it; nothing was changed.";
+    case Kind::DelimiterNotInCodePage:
+      return L"The delimiter holds characters that this document's code page (" + Number(p.codePage) +
+             L") cannot hold: " + p.characters + L". Nothing was changed.";
+    case Kind::Conversion:
+      return ConversionMessage(p.conversion, p.codePage, p.ofResult);
+    case Kind::Engine:
+      return p.engine ? EngineErrorText(*p.engine) : L"The pattern could not be run. Nothing was changed.";
+    case Kind::NoMemory:
+      return L"Not enough memory for this operation. The document is unchanged.";
+    case Kind::NoWorker:
+      return L"The run could not be started (no worker thread could be had). Nothing was changed.";
+    case Kind::Stopped:
+      return L"Stopped. The document is unchanged.";
+    case Kind::Failed:
+      return L"The operation failed. The document is unchanged.";
+    case Kind::ViewClosed:
+      return std::wstring(L"The editor view was closed during the run.") + kUnchanged;
+    case Kind::OtherDocument:
+      return std::wstring(L"Another document was shown in the editor during the run.") + kUnchanged;
+    case Kind::Edited:
+      return L"The document changed during the run; nothing was written.";
+    case Kind::Reloaded:
+      return std::wstring(L"The document's text was replaced during the run (reloaded, say).") + kUnchanged;
+    case Kind::MadeReadOnly:
+      return std::wstring(L"The document was made read-only during the run.") + kUnchanged;
+    case Kind::EditorCannotHold:
+      return L"The editor cannot hold the result (" + Size(p.resultBytes) +
+             (p.editorOutOfMemory ? L": it ran out of memory)." : L").") + kUnchanged;
+    case Kind::WriteFailedRestored:
+      return L"The editor failed while writing the result (" + Size(p.resultBytes) +
+             (p.editorOutOfMemory ? L", out of memory" : L"") +
+             L"). The document was put back exactly as it was, but its undo history was cleared.";
+    case Kind::WriteFailedNotRestored:
+      return L"The editor failed while writing the result (" + Size(p.resultBytes) +
+             (p.editorOutOfMemory ? L", out of memory" : L"") +
+             L") and now refuses changes to this document, so its text could not be put back. " +
+             (p.recoveryFile.empty() ? std::wstring(L"")
+                                     : L"The original text is kept in " + p.recoveryFile + L". ") +
+             L"Do not save this document; close it without saving and reopen the file.";
+  }
+  return L"The operation failed. The document is unchanged.";
+}
+
+}  // namespace siftwell::filter

@@ -1,0 +1,62 @@
+// Why a run (Keep, Remove, the live count) wrote or showed nothing, or what
+// happened to a write that failed: a kind plus the facts, carried as data
+// from where it is found to the filter window, which turns it into words
+// (Words, the one place that does).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "engine/PatternFilter.h"
+#include "win/CodePage.h"
+
+namespace siftwell::filter {
+
+struct RunProblem {
+  enum class Kind {
+    BrokenPattern,        // a lone surrogate in the pattern field
+    BrokenDelimiter,      // ... in the delimiter field
+    NoView,               // no editor view to filter
+    ReadOnly,             // the document is read-only (at the start)
+    DelimiterNotInCodePage,  // `characters` cannot be held by `codePage`
+    Conversion,           // `conversion` of the document (or, `ofResult`, the result) in `codePage`
+    Engine,               // the engine's `engine` error (rejected pattern, limit, ...)
+    NoMemory,             // the plugin had no memory for the run
+    NoWorker,             // no thread could be started for the run
+    Stopped,              // Cancel, or the window closed
+    Failed,               // an unexpected failure in the plugin
+    // Found before the commit; nothing was written.
+    ViewClosed,           // the editor view is gone
+    OtherDocument,        // the view shows another document
+    Edited,               // an insertion or deletion was reported for the document
+    Reloaded,             // the document's bytes differ from the copy with no edit reported
+    MadeReadOnly,         // the document became read-only during the run
+    // The write.
+    EditorCannotHold,     // the editor refused room for `resultBytes` (`editorOutOfMemory`): nothing written
+    WriteFailedRestored,  // the write failed; the original was put back, undo history emptied
+    WriteFailedNotRestored,  // the write failed, the editor refuses changes; the original is in `recoveryFile`
+  };
+  Kind kind = Kind::Failed;
+  uint32_t codePage = 0;
+  ConversionFailure conversion = ConversionFailure::None;
+  bool ofResult = false;
+  std::wstring characters;
+  std::optional<FilterError> engine;
+  uint64_t documentBytes = 0;
+  uint64_t resultBytes = 0;
+  bool editorOutOfMemory = false;
+  std::wstring recoveryFile;  // WriteFailedNotRestored: where the original text was kept, if anywhere
+};
+
+// What the user is told.
+std::wstring Words(const RunProblem& problem);
+
+// What the user is told when a document (or, `ofResult`, a result) could not
+// be converted between its code page (0 is the system's ANSI code page) and UTF-8.
+std::wstring ConversionMessage(ConversionFailure failure, uint32_t codePage, bool ofResult);
+
+// The engine's own words for its error.
+std::wstring EngineErrorText(const FilterError& error);
+
+}  // namespace siftwell::filter
