@@ -7,6 +7,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
+#include <functional>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -97,31 +99,58 @@ class ChunkedText {
   std::size_t size_ = 0;
 };
 
-// Where the engine's result goes during Compute: appended, with progress
-// reported and a stop request obeyed at every step.
+// Where the engine's matches go during Compute: counted, and for Keep and
+// Remove the result appended, with progress reported and a stop obeyed at
+// every step. Every run searches as Keep does (each match is one piece, a view
+// into the text; the delimiter's pieces lie outside it), so that the number
+// of matches is known in the same pass: Remove keeps what lies between them.
 class CollectingSink final : public ResultSink {
  public:
-  CollectingSink(JobControl& control, ChunkedText* chunks, std::string* flat)
-      : control_(control), chunks_(chunks), flat_(flat) {}
+  CollectingSink(JobControl& control, const std::function<bool()>& stop, Operation op, std::string_view text,
+                 ChunkedText* chunks, std::string* flat)
+      : control_(control), stop_(stop), op_(op), text_(text), chunks_(chunks), flat_(flat) {}
   void Begin(std::size_t textBytes) override {
     total_ = textBytes;
     control_.ReportProgress(0, total_);
   }
   bool Piece(std::string_view piece) override {
-    if (chunks_ != nullptr) chunks_->Append(piece);
-    else flat_->append(piece);
-    return !control_.StopRequested();
+    const auto at = reinterpret_cast<uintptr_t>(piece.data()) - reinterpret_cast<uintptr_t>(text_.data());
+    const bool match = at < text_.size();
+    if (match) ++matches_;
+    if (op_ == Operation::Remove) {
+      if (match) {
+        Append(text_.substr(kept_, at - kept_));
+        kept_ = at + piece.size();
+      }
+    } else if (op_ == Operation::Keep) {
+      Append(piece);
+    }
+    return (matches_ & 255) != 0 || !stop_();
   }
   bool Progress(std::size_t scannedBytes) override {
     control_.ReportProgress(scannedBytes, total_);
-    return !control_.StopRequested();
+    return !stop_();
   }
+  void Finish() override {
+    if (op_ == Operation::Remove) Append(text_.substr(kept_));
+  }
+  uint64_t Matches() const noexcept { return matches_; }
 
  private:
+  void Append(std::string_view piece) {
+    if (piece.empty()) return;
+    if (chunks_ != nullptr) chunks_->Append(piece);
+    else flat_->append(piece);
+  }
   JobControl& control_;
+  const std::function<bool()>& stop_;
+  Operation op_;
+  std::string_view text_;
   ChunkedText* chunks_;
   std::string* flat_;
   std::size_t total_ = 0;
+  std::size_t kept_ = 0;  // Remove: the text up to here is dealt with
+  uint64_t matches_ = 0;
 };
 
 // Replaces the whole document with `bytes` (followed by a NUL in memory) in
@@ -209,10 +238,25 @@ void Computation::Compute(JobControl& control) {
 }
 
 void Computation::Run(JobControl& control) {
-  const auto stop = [&control] { return control.StopRequested(); };
+  // A budget counts from here; once spent, every stop test answers yes.
+  const auto deadline = std::chrono::steady_clock::now() + budget_;
+  bool outOfTime = false;
+  const std::function<bool()> stop = [&] {
+    if (control.StopRequested()) return true;
+    if (budget_.count() > 0 && !outOfTime && std::chrono::steady_clock::now() >= deadline) outOfTime = true;
+    return outOfTime;
+  };
+  const auto tooSlow = [&](uint64_t matches) {
+    RunProblem problem = Make(RunProblem::Kind::CountTooSlow);
+    problem.counting = true;
+    problem.matches = matches;
+    problem.budgetMs = static_cast<uint32_t>(budget_.count());
+    return problem;
+  };
   const std::string_view bytes = document_->bytes;
   const bool utf8 = document_->IsUtf8();
   const uint32_t codePage = utf8 ? CP_UTF8 : (document_->codePage == 0 ? GetACP() : document_->codePage);
+  const bool counting = op_ == Operation::Count;
   const auto conversionProblem = [&](ConversionFailure failure, bool ofResult) {
     RunProblem problem = Make(failure == ConversionFailure::Stopped ? RunProblem::Kind::Stopped
                                                                        : RunProblem::Kind::Conversion);
@@ -220,6 +264,7 @@ void Computation::Run(JobControl& control) {
     problem.codePage = codePage;
     problem.ofResult = ofResult;
     problem.documentBytes = bytes.size();
+    problem.counting = counting;
     return problem;
   };
   const auto engineProblem = [&](FilterError error) {
@@ -227,6 +272,7 @@ void Computation::Run(JobControl& control) {
                                  : error.kind == FilterError::Kind::NoMemory ? RunProblem::Kind::NoMemory
                                                                              : RunProblem::Kind::Engine);
     problem.engine = std::move(error);
+    problem.counting = counting;
     return problem;
   };
 
@@ -235,28 +281,44 @@ void Computation::Run(JobControl& control) {
   std::string_view text = bytes;
   if (!utf8) {
     const ConversionFailure failure = CodePageToUtf8(bytes, codePage, converted, stop);
+    if (failure == ConversionFailure::Stopped && outOfTime && !control.StopRequested()) {
+      problem_ = tooSlow(0);
+      return;
+    }
     if (failure != ConversionFailure::None) {
       problem_ = conversionProblem(failure, false);
       return;
     }
     text = converted;
   }
-  if (op_ == Operation::Count) {
-    MatchCount count = CountMatches(text, pattern_, stop);
-    if (!count.ok) problem_ = engineProblem(std::move(count.error));
-    else count_ = count.count;
+  Compilation compiled = Compile(pattern_);
+  if (compiled.error) {
+    problem_ = engineProblem(std::move(*compiled.error));
     return;
   }
   std::string flat;
   ChunkedText chunks;
-  CollectingSink sink(control, utf8 ? &chunks : nullptr, &flat);
-  std::optional<FilterError> error = op_ == Operation::Keep
-                                         ? KeepTo(text, pattern_, delimiter_, MatchLimits{}, sink)
-                                         : RemoveTo(text, pattern_, MatchLimits{}, sink);
+  CollectingSink sink(control, stop, op_, text, utf8 ? &chunks : nullptr, &flat);
+  std::optional<FilterError> error;
+  if (IsEmpty(*compiled.pattern)) {
+    // No match: the text stays as it is (StartOnView runs nothing for it).
+    if (!counting && utf8) chunks.Append(text);
+    else if (!counting) flat.assign(text);
+  } else {
+    // Remove too searches as Keep does, so that its matches are counted (see CollectingSink).
+    error = KeepTo(text, *compiled.pattern, op_ == Operation::Keep ? std::string_view(delimiter_) : std::string_view(),
+                   MatchLimits{}, sink);
+  }
+  count_ = sink.Matches();
+  if (error && error->kind == FilterError::Kind::Stopped && outOfTime && !control.StopRequested()) {
+    problem_ = tooSlow(count_);
+    return;
+  }
   if (error) {
     problem_ = engineProblem(std::move(*error));
     return;
   }
+  if (counting) return;
   if (utf8) {
     resultSize_ = chunks.size();
     result_ = chunks.Flatten();
@@ -369,8 +431,12 @@ class EditorRun final : public FilterRun {
       problem.documentBytes = original.size();
       return problem;
     }
-    return Write(original, computation_->Result());
+    std::optional<RunProblem> problem = Write(original, computation_->Result());
+    if (!problem) written_ = RunOutcome{op_ == Operation::Keep, computation_->Count(), computation_->Result().empty()};
+    return problem;
   }
+
+  std::optional<RunOutcome> Outcome() const override { return written_; }
 
  private:
   // Writes `result` over `original` (which the document holds now) and checks
@@ -426,6 +492,7 @@ class EditorRun final : public FilterRun {
   // Handed to the worker; read here only after it came back (Commit).
   std::shared_ptr<Computation> computation_;
   std::optional<RunProblem> problem_;  // the first reason found not to write
+  std::optional<RunOutcome> written_;  // once the result is in the document
 };
 
 }  // namespace

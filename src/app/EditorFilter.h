@@ -15,6 +15,7 @@
 // The plugin never changes the document's read-only state.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -42,11 +43,14 @@ class Computation {
 
   // Once, on any thread. Ends early with Stopped when the control asks it to.
   virtual void Compute(JobControl& control);
+  // Before Compute: give up after this much time (the live count), with the
+  // problem CountTooSlow and the matches found so far.
+  void SetTimeBudget(std::chrono::milliseconds budget) noexcept { budget_ = budget; }
 
   // After Compute (on the thread that gets the computation back).
   const std::optional<RunProblem>& Problem() const noexcept { return problem_; }
   std::string_view Result() const noexcept { return {result_.get(), resultSize_}; }  // Keep and Remove
-  uint64_t Count() const noexcept { return count_; }                                   // Count
+  uint64_t Count() const noexcept { return count_; }  // matches counted, kept or removed
   const DocumentText& Document() const noexcept { return *document_; }
 
  protected:
@@ -62,6 +66,7 @@ class Computation {
   std::unique_ptr<char[]> result_;  // followed by a NUL
   std::size_t resultSize_ = 0;
   uint64_t count_ = 0;
+  std::chrono::milliseconds budget_{0};  // 0: no limit
 };
 
 // The UI thread's part of one Keep or Remove (UI thread only).
@@ -83,6 +88,9 @@ class FilterRun {
   // says why not. Nullopt when the document holds the result (or nothing was
   // to be done).
   virtual std::optional<RunProblem> Commit() = 0;
+  // After a Commit that wrote the result: what was done (none when nothing
+  // was to be done).
+  virtual std::optional<RunOutcome> Outcome() const { return std::nullopt; }
 };
 
 // The document of one view, exactly its SCI_GETLENGTH bytes (NULs included).

@@ -8,10 +8,12 @@ using filter::FilterError;
 
 namespace {
 
-std::string Words(const FilterError& error) {
-  const std::string where = "at position " + std::to_string(error.position) + " of the pattern";
-  const std::string searching = ". Searching from byte " + std::to_string(error.textOffset) +
-                                " of the text; the document is unchanged";
+std::string Words(const FilterError& error, bool counting) {
+  const std::string where = "at position " + std::to_string(error.position + 1) + " of the pattern";
+  const std::string searching =
+      counting ? ". The count gave up at byte " + std::to_string(error.textOffset + 1) + " of the text"
+               : ". The search gave up at byte " + std::to_string(error.textOffset + 1) +
+                     " of the text; the document is unchanged";
   switch (error.kind) {
     case FilterError::Kind::BadPattern:
       return filter::Pcre2ErrorText(error.code) + " " + where;
@@ -27,15 +29,18 @@ std::string Words(const FilterError& error) {
     case FilterError::Kind::MatchFailed:
       return "matching failed: " + filter::Pcre2ErrorText(error.code) + searching;
     case FilterError::Kind::NoMemory:
-      return "not enough memory to filter this document; the document is unchanged";
+      return counting ? "not enough memory to count the matches in this document"
+                      : "not enough memory to filter this document; the document is unchanged";
     case FilterError::Kind::Stopped:
       break;
   }
-  return "stopped before the end; the document is unchanged";
+  return counting ? "the count stopped before the end" : "stopped before the end; the document is unchanged";
 }
 
 }  // namespace
 
-std::wstring ErrorText(const FilterError& error) { return filter::Utf8ToWide(Words(error)); }
+std::wstring ErrorText(const FilterError& error, bool counting) {
+  return filter::Utf8ToWide(Words(error, counting));
+}
 
 }  // namespace siftwell::app

@@ -7,8 +7,10 @@
 
 namespace siftwell::app {
 
-// What the window shows when a run or a count failed. A stop is worded by the
-// caller, who knows why it stopped.
-std::wstring ErrorText(const filter::FilterError& error);
+// What the window shows when a run (or, `counting`, the live count, which
+// never changes the document) failed. Places in the pattern count characters
+// from 1, as the editor counts columns. A stop is worded by the caller, who
+// knows why it stopped.
+std::wstring ErrorText(const filter::FilterError& error, bool counting = false);
 
 }  // namespace siftwell::app

@@ -215,12 +215,15 @@ void Main::myDockableDialog() {
       // window carries the mark of a ping that could not start.
       const bool first = !frmMyDlg;
       RememberFilterWindow();
-      frmMyDlg = ::frmMyDlg::Create(PluginBase::Module(), PluginBase::nppData._nppHandle);
+      frmMyDlg = ::frmMyDlg::Create(PluginBase::Module(), PluginBase::nppData._nppHandle,
+                                    ::frmMyDlg::CurrentViewRunner(), ::frmMyDlg::CurrentViewSource(),
+                                    ::frmMyDlg::CurrentView());
       if (!frmMyDlg) return;
       frmMyDlg->SetTitle(std::wstring(PluginName) + (first ? suffix : std::wstring()));
       PlaceFilterWindow(*frmMyDlg);
     }
-    frmMyDlg->Show();
+    // Open already or not: forward, with the caret in the pattern field.
+    frmMyDlg->Present();
   } catch (...) {
     // Showing the window must never take the host down.
   }

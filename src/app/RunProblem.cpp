@@ -8,6 +8,19 @@ namespace {
 
 std::wstring Number(uint64_t n) { return std::to_wstring(n); }
 
+// 12 345 with a no-break space between the groups, as the live count writes it.
+std::wstring Grouped(uint64_t n) {
+  const std::wstring digits = std::to_wstring(n);
+  std::wstring grouped;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) grouped += L'\u00A0';
+    grouped += digits[i];
+  }
+  return grouped;
+}
+
+std::wstring Matches(uint64_t n) { return Grouped(n) + (n == 1 ? L" match" : L" matches"); }
+
 std::wstring Size(uint64_t bytes) {
   if (bytes >= (uint64_t{10} << 20)) return Number(bytes >> 20) + L" MB";
   if (bytes >= (uint64_t{10} << 10)) return Number(bytes >> 10) + L" KB";
@@ -54,11 +67,27 @@ std::wstring Words(const RunProblem& p) {
       return L"The delimiter holds characters that this document's code page (" + Number(p.codePage) +
              L") cannot hold: " + p.characters + L". Nothing was changed.";
     case Kind::Conversion:
+      if (p.counting && p.conversion == ConversionFailure::NotRepresentable)
+        return L"This document holds bytes that its code page (" + Number(p.codePage) +
+               L") cannot represent; Keep and Remove refuse it, and its matches are not counted.";
+      if (p.counting)
+        return L"The matches cannot be counted: the text could not be converted from this document's code page (" +
+               Number(p.codePage) + L").";
       return ConversionMessage(p.conversion, p.codePage, p.ofResult);
     case Kind::Engine:
-      return p.engine ? EngineErrorText(*p.engine) : L"The pattern could not be run. Nothing was changed.";
+      if (p.engine) return siftwell::app::ErrorText(*p.engine, p.counting);
+      return L"The pattern could not be run. Nothing was changed.";
     case Kind::NoMemory:
+      if (p.counting) return L"Not enough memory to count the matches.";
       return L"Not enough memory for this operation. The document is unchanged.";
+    case Kind::CountTooSlow: {
+      const std::wstring seconds = Number(p.budgetMs / 1000) + L"." + Number(p.budgetMs % 1000 / 100) + L" s";
+      if (p.matches > 0)
+        return L"At least " + Matches(p.matches) + L" so far; the count stopped after " + seconds +
+               L". Keep and Remove still work, with Cancel.";
+      return L"Too slow to count while typing (stopped after " + seconds +
+             L"). Keep and Remove still work, with Cancel.";
+    }
     case Kind::NoWorker:
       return L"The run could not be started (no worker thread could be had). Nothing was changed.";
     case Kind::Stopped:
@@ -91,6 +120,15 @@ std::wstring Words(const RunProblem& p) {
              L"Do not save this document; close it without saving and reopen the file.";
   }
   return L"The operation failed. The document is unchanged.";
+}
+
+std::wstring Words(const RunOutcome& o) {
+  if (!o.keep) {
+    if (o.matches == 0) return L"no match";  // the document is as it was
+    return L"Removed " + Matches(o.matches) + L" \u2014 Ctrl+Z to undo";
+  }
+  if (o.documentEmpty) return L"Kept 0 matches: the document is now empty \u2014 Ctrl+Z to undo";
+  return L"Kept " + Matches(o.matches) + L" \u2014 Ctrl+Z to undo";
 }
 
 }  // namespace siftwell::filter

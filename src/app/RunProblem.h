@@ -25,6 +25,7 @@ struct RunProblem {
     NoMemory,             // the plugin had no memory for the run
     NoWorker,             // no thread could be started for the run
     Stopped,              // Cancel, or the window closed
+    CountTooSlow,         // the live count used up its time; `matches` found so far
     Failed,               // an unexpected failure in the plugin
     // Found before the commit; nothing was written.
     ViewClosed,           // the editor view is gone
@@ -47,10 +48,21 @@ struct RunProblem {
   uint64_t resultBytes = 0;
   bool editorOutOfMemory = false;
   std::wstring recoveryFile;  // WriteFailedNotRestored: where the original text was kept, if anywhere
+  bool counting = false;      // found by the live count: the document was never to be changed
+  uint64_t matches = 0;       // CountTooSlow
+  uint32_t budgetMs = 0;      // CountTooSlow: the time it had
+};
+
+// What a Keep or Remove that wrote its result did.
+struct RunOutcome {
+  bool keep = true;        // Keep; else Remove
+  uint64_t matches = 0;    // kept or removed
+  bool documentEmpty = false;
 };
 
 // What the user is told.
 std::wstring Words(const RunProblem& problem);
+std::wstring Words(const RunOutcome& outcome);
 
 // What the user is told when a document (or, `ofResult`, a result) could not
 // be converted between its code page (0 is the system's ANSI code page) and UTF-8.

@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 #include <utility>
 
@@ -11,12 +12,14 @@
 #include "engine/MatchCount.h"
 #include "win/Worker.h"
 #include "npp/HostWindow.h"
+#include "npp/SciMsg.h"
 
 using siftwell::filter::Computation;
 using siftwell::filter::DocumentCopy;
 using siftwell::filter::FilterRun;
 using siftwell::filter::JobControl;
 using siftwell::filter::Operation;
+using siftwell::filter::RunOutcome;
 using siftwell::filter::RunProblem;
 using siftwell::filter::Worker;
 using siftwell::ui::DialogFont;
@@ -33,6 +36,8 @@ constexpr UINT kBusyDelayMs = 400;
 constexpr UINT kRunCopyStep = WM_APP + 1;
 constexpr UINT kCountCopyStep = WM_APP + 2;
 constexpr int32_t kProgressRange = 1000;
+// The status line wraps: every message can be read whole.
+constexpr UINT kStatusFormat = DT_LEFT | DT_WORDBREAK | DT_EDITCONTROL | DT_NOPREFIX;
 
 constexpr wchar_t kPatternLabel[] = L"Regex Pattern:";
 constexpr wchar_t kDelimiterLabel[] = L"Delimiter:";
@@ -73,13 +78,27 @@ DWORD StyleOf(frmMyDlg::ControlId id) {
 
 int32_t AtDpi(int32_t pixels, uint32_t dpi) { return MulDiv(pixels, static_cast<int>(dpi), 96); }
 
+// Height of `text` wrapped to `width` pixels in the font (0 for no text).
+int32_t WrappedHeight(const DialogFont& f, std::wstring_view text, int32_t width) {
+  if (text.empty()) return 0;
+  HDC dc = GetDC(nullptr);
+  if (dc == nullptr) return 0;
+  HGDIOBJ old = SelectObject(dc, f.Handle());
+  RECT r{0, 0, width, 0};
+  DrawTextW(dc, text.data(), static_cast<int>(text.size()), &r, kStatusFormat | DT_CALCRECT);
+  SelectObject(dc, old);
+  ReleaseDC(nullptr, dc);
+  return r.bottom - r.top;
+}
+
 // The design grid (6 x 13 per character) scaled by the font, widened or
 // lowered where the font's text would not fit: the labels push the fields
 // right, the button texts widen the buttons, taller text lowers the second row,
-// the status line and the progress row below it (inside the client area only
-// while a long run grows the window to runningHeight). At the design scale
-// this is the grid itself.
-frmMyDlg::Layout ComputeLayout(const DialogFont& f) {
+// the status line (one line, or as many as `status` takes) and the progress row
+// below it (inside the client area only while a long run grows the window to
+// runningHeight). At the design scale, with a one-line status, this is the
+// grid itself.
+frmMyDlg::Layout ComputeLayout(const DialogFont& f, std::wstring_view status) {
   frmMyDlg::Layout layout;
   const uint32_t dpi = f.Dpi();
   const int32_t line = f.CharHeight();
@@ -99,7 +118,8 @@ frmMyDlg::Layout ComputeLayout(const DialogFont& f) {
   const int32_t row2Field = row2Button + f.Y(58) - f.Y(56);
   const int32_t labelRoom = fieldX - f.X(2) - left;  // a label never reaches into its field
   const int32_t statusY = std::max<int32_t>(f.Y(82), std::max(row2Button + buttonH, row2Field + fieldH) + f.Y(2));
-  const int32_t statusH = std::max<int32_t>(f.Y(13), line);
+  const int32_t statusW = buttonX + buttonW - left;
+  const int32_t statusH = std::max({f.Y(13), line, WrappedHeight(f, status, statusW)});
   const int32_t cancelW = std::max<int32_t>(f.X(75), cancel.cx + AtDpi(16, dpi));
   const int32_t cancelX = buttonX + buttonW - cancelW;
   const int32_t cancelY = statusY + statusH + f.Y(2);
@@ -116,7 +136,7 @@ frmMyDlg::Layout ComputeLayout(const DialogFont& f) {
   add(frmMyDlg::label2, kDelimiterLabel, left, row2Field, std::min<int32_t>(delimiter.cx, labelRoom),
       delimiter.cy);
   add(frmMyDlg::textBox2, L"\\n", fieldX, row2Field, fieldW, fieldH);
-  add(frmMyDlg::statusLabel, L"", left, statusY, buttonX + buttonW - left, statusH);
+  add(frmMyDlg::statusLabel, L"", left, statusY, statusW, statusH);
   add(frmMyDlg::progressBar, L"", left, cancelY + (buttonH - barH) / 2, cancelX - f.X(10) - left, barH);
   add(frmMyDlg::cancelButton, kCancelText, cancelX, cancelY, cancelW, buttonH);
   layout.width = std::max<int32_t>(f.X(kDesignClient.cx), buttonX + buttonW + f.X(14));
@@ -136,8 +156,8 @@ std::wstring WindowText(HWND hwnd) {
 
 class frmMyDlg::Impl : public ToolWindow {
  public:
-  Impl(HINSTANCE module, HWND host, Runner run, CountSource source)
-      : ToolWindow(module, host), run_(std::move(run)), source_(std::move(source)) {}
+  Impl(HINSTANCE module, HWND host, Runner run, CountSource source, ActiveView view)
+      : ToolWindow(module, host), run_(std::move(run)), source_(std::move(source)), view_(std::move(view)) {}
   ~Impl() override {
     // The workers let go first (they may still hold a computation); then the run.
     counter_.reset();
@@ -152,7 +172,7 @@ class frmMyDlg::Impl : public ToolWindow {
     INITCOMMONCONTROLSEX classes{sizeof(classes), ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&classes);
     siftwell::ui::ThemeScope themed(Module());
-    for (const Placement& c : ComputeLayout(Font()).controls) {
+    for (const Placement& c : ComputeLayout(Font(), {}).controls) {
       const DWORD exStyle = std::wstring_view(ClassOf(c.id)) == L"Edit" ? WS_EX_CLIENTEDGE : 0;
       const std::wstring text(c.text);
       if (siftwell::ui::CreateControl(Handle(), Module(), ClassOf(c.id), text, StyleOf(c.id), exStyle, RECT{},
@@ -161,6 +181,9 @@ class frmMyDlg::Impl : public ToolWindow {
       }
     }
     for (ControlId hidden : {statusLabel, progressBar, cancelButton}) ShowWindow(Control(hidden), SW_HIDE);
+    // Ctrl+Z / Ctrl+Y reach the document from wherever the focus is in the window.
+    for (ControlId id : kTabOrder) SetWindowSubclass(Control(id), &KeyProc, static_cast<UINT_PTR>(id),
+                                                     reinterpret_cast<DWORD_PTR>(this));
     SendMessageW(Control(progressBar), PBM_SETRANGE32, 0, kProgressRange);
     LayoutControls();
     // Without a worker a run is refused (it never computes on this thread);
@@ -183,6 +206,16 @@ class frmMyDlg::Impl : public ToolWindow {
   bool StatusIsError() const noexcept { return statusError_; }
   bool Running() const noexcept { return current_ != nullptr; }
 
+  void Present() {
+    if (Handle() == nullptr) return;
+    Show();
+    SetForegroundWindow(Handle());
+    HWND field = Control(textBox1);
+    SetFocus(field);
+    SendMessageW(field, EM_SETSEL, 0, -1);
+    lastFocus_ = field;
+  }
+
   void Run(Operation op) {
     if (Running()) return;  // one run at a time
     const std::wstring pattern = Text(textBox1);
@@ -190,6 +223,10 @@ class frmMyDlg::Impl : public ToolWindow {
       SetStatus({}, false);  // an empty pattern does nothing
       return;
     }
+    // The status line is the run's until it ends: no count shows meanwhile.
+    StopCount();
+    KillTimer(Handle(), kCountTimer);
+    patternChangedInRun_ = false;
     const std::wstring delimiter = Text(textBox2);
     std::unique_ptr<FilterRun> run;
     RunProblem::Kind failure = RunProblem::Kind::Failed;
@@ -205,6 +242,7 @@ class frmMyDlg::Impl : public ToolWindow {
     }
     current_ = std::move(run);
     startedBy_ = op == Operation::Keep ? button1 : button2;
+    shownPercent_ = -1;
     CopyStep();
   }
 
@@ -220,7 +258,11 @@ class frmMyDlg::Impl : public ToolWindow {
   }
 
   void DocumentEdited(HWND view) {
-    if (Running() && !committing_) {
+    if (committing_) {
+      documentChanged_ = true;  // the run's own write: its outcome stays in the status line
+      return;
+    }
+    if (Running()) {
       current_->Edited(view);
       CheckRun();
     }
@@ -234,12 +276,12 @@ class frmMyDlg::Impl : public ToolWindow {
 
  protected:
   SIZE ClientSize(const DialogFont& font) const override {
-    const Layout layout = ComputeLayout(font);
+    const Layout layout = ComputeLayout(font, Text(statusLabel));
     return SIZE{layout.width, progressShown_ ? layout.runningHeight : layout.height};
   }
 
   void LayoutControls() override {
-    for (const Placement& c : ComputeLayout(Font()).controls) {
+    for (const Placement& c : ComputeLayout(Font(), Text(statusLabel)).controls) {
       HWND control = Control(c.id);
       SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(Font().Handle()), FALSE);
       MoveWindow(control, c.left, c.top, c.right - c.left, c.bottom - c.top, TRUE);
@@ -251,16 +293,20 @@ class frmMyDlg::Impl : public ToolWindow {
       case WM_COMMAND:
         // Only real clicks of our buttons. IDOK, which the dialog manager
         // sends for Enter, runs nothing: no default button. IDCANCEL (Escape)
-        // cancels a run in flight.
+        // cancels a run in flight, and closes the window when none is.
         if (LOWORD(wParam) == IDCANCEL && HIWORD(wParam) == BN_CLICKED) {
-          Cancel();
+          if (Running()) Cancel();
+          else PostMessageW(hwnd, WM_CLOSE, 0, 0);
         } else if (HIWORD(wParam) == BN_CLICKED && lParam != 0) {
           const auto source = reinterpret_cast<HWND>(lParam);
           if (source == Control(button1)) Run(Operation::Keep);
           else if (source == Control(button2)) Run(Operation::Remove);
           else if (source == Control(cancelButton)) Cancel();
         } else if (HIWORD(wParam) == EN_CHANGE && LOWORD(wParam) == textBox1) {
+          documentUndoFirst_ = false;
           PatternChanged();
+        } else if (HIWORD(wParam) == EN_CHANGE && LOWORD(wParam) == textBox2) {
+          documentUndoFirst_ = false;
         }
         return 0;
       case kRunCopyStep:
@@ -308,6 +354,50 @@ class frmMyDlg::Impl : public ToolWindow {
   }
 
  private:
+  // The controls' keys before the controls see them: Ctrl+Z undoes in the
+  // document, Ctrl+Y and Ctrl+Shift+Z redo there.
+  static LRESULT CALLBACK KeyProc(HWND control, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                  DWORD_PTR data) {
+    auto* self = reinterpret_cast<Impl*>(data);
+    switch (msg) {
+      case WM_KEYDOWN:
+        if ((wParam == 'Z' || wParam == 'Y') && GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_MENU) >= 0) {
+          const bool shift = GetKeyState(VK_SHIFT) < 0;
+          if (wParam == 'Y' && shift) break;
+          if (self->EditorKey(control, wParam == 'Z' && !shift)) {
+            self->swallowChar_ = true;  // and the control character it turns into
+            return 0;
+          }
+        }
+        break;
+      case WM_CHAR:
+        if (std::exchange(self->swallowChar_, false) && (wParam == 0x1A || wParam == 0x19)) return 0;
+        break;
+      case WM_NCDESTROY:
+        RemoveWindowSubclass(control, &KeyProc, id);
+        break;
+      default:
+        break;
+    }
+    return DefSubclassProc(control, msg, wParam, lParam);
+  }
+
+  // Undo (or redo) in the active view; false to leave the key to `control`.
+  // A field with typing of its own to undo keeps Ctrl+Z, except right after a
+  // run: then the last thing the user did was change the document, and
+  // Ctrl+Z is meant for that (the pattern is still there to try again).
+  bool EditorKey(HWND control, bool undo) {
+    if (undo && !documentUndoFirst_ && (control == Control(textBox1) || control == Control(textBox2)) &&
+        SendMessageW(control, EM_CANUNDO, 0, 0) != 0) {
+      return false;
+    }
+    // A run in flight would stop on the change and write nothing: the key waits for its end.
+    if (Running()) return true;
+    HWND view = view_ ? view_() : nullptr;
+    if (view == nullptr) return true;
+    SendMessageW(view, static_cast<UINT>(undo ? SciMsg::SCI_UNDO : SciMsg::SCI_REDO), 0, 0);
+    return true;
+  }
 
   static RunProblem Problem(RunProblem::Kind kind) {
     RunProblem problem;
@@ -354,7 +444,10 @@ class frmMyDlg::Impl : public ToolWindow {
       return;
     }
     // A short run ends here, before the window shows anything of it.
-    if (!worker_->DeliverWithin(kQuietMilliseconds)) ShowProgress(true);
+    if (!worker_->DeliverWithin(kQuietMilliseconds)) {
+      ShowProgress(true);
+      ShowRunning(0);
+    }
   }
 
   // Back on the UI thread: verify and commit, then show the outcome.
@@ -372,13 +465,28 @@ class frmMyDlg::Impl : public ToolWindow {
       }
       committing_ = false;
     }
+    std::optional<RunOutcome> outcome = problem ? std::nullopt : current_->Outcome();
     current_.reset();
     ShowProgress(false);
+    // The focus goes back to the pattern field (now, if the user is still in
+    // this window; else when they come back).
+    HWND field = Control(textBox1);
+    if (field != nullptr) {
+      if (GetActiveWindow() == Handle()) SetFocus(field);
+      lastFocus_ = field;
+    }
     if (problem) {
       ShowFailure(*problem);
       return;
     }
-    // The document is new: its count follows.
+    documentChanged_ = true;
+    if (outcome) {
+      // What was done stays in sight until the pattern or the document changes.
+      documentUndoFirst_ = true;
+      SetStatus(siftwell::filter::Words(*outcome), false);
+      if (patternChangedInRun_) DocumentChanged();
+      return;
+    }
     SetStatus({}, false);
     DocumentChanged();
   }
@@ -391,6 +499,15 @@ class frmMyDlg::Impl : public ToolWindow {
     const auto share = static_cast<WPARAM>(std::min<uint64_t>(progress.done, progress.total) * kProgressRange /
                                            progress.total);
     SendMessageW(bar, PBM_SETPOS, share, 0);
+    if (progressShown_) ShowRunning(static_cast<int32_t>(share * 100 / kProgressRange));
+  }
+
+  // The status line during a long run: what runs, and how far it got.
+  void ShowRunning(int32_t percent) {
+    if (percent == shownPercent_) return;
+    shownPercent_ = percent;
+    const wchar_t* what = startedBy_ == button1 ? L"Keeping\u2026 " : L"Removing\u2026 ";
+    SetStatus(what + std::to_wstring(percent) + L"\u00A0%", false);
   }
 
   // The progress row: the window grows to show it, Keep and Remove rest.
@@ -427,6 +544,7 @@ class frmMyDlg::Impl : public ToolWindow {
   // is for a pattern that is no longer there, so it stops now.
   void PatternChanged() {
     StopCount();
+    if (Running()) patternChangedInRun_ = true;
     if (Text(textBox1).empty()) {
       KillTimer(Handle(), kCountTimer);
       SetStatus({}, false);
@@ -441,6 +559,10 @@ class frmMyDlg::Impl : public ToolWindow {
     StopCount();
     const std::wstring typed = Text(textBox1);
     if (typed.empty() || !counter_) return;
+    if (Running()) {
+      patternChangedInRun_ = true;  // counted once the run has ended
+      return;
+    }
     if (!siftwell::filter::WideToUtf8(typed, countPattern_)) {
       SetStatus(L"The pattern holds a broken character (a lone surrogate).", true);
       return;
@@ -486,6 +608,7 @@ class frmMyDlg::Impl : public ToolWindow {
     } catch (const std::bad_alloc&) {
       return;
     }
+    computation->SetTimeBudget(std::chrono::milliseconds(kCountBudgetMs));
     countCopy_.reset();
     const uint64_t generation = generation_;
     auto job = [this, computation, generation](JobControl& control) -> Worker::Delivery {
@@ -496,22 +619,33 @@ class frmMyDlg::Impl : public ToolWindow {
   }
 
   void ShowCount(uint64_t generation, const Computation& count) {
-    if (!count.Problem()) ShowCountStatus(generation, siftwell::filter::DescribeCount(count.Count()), false);
-    else if (count.Problem()->kind != RunProblem::Kind::Stopped)
+    if (!count.Problem()) {
+      ShowCountStatus(generation, siftwell::filter::DescribeCount(count.Count()), false);
+    } else if (count.Problem()->kind == RunProblem::Kind::CountTooSlow) {
+      // Not an error: the pattern is fine, only too slow to follow the typing.
+      ShowCountStatus(generation, siftwell::filter::Words(*count.Problem()), false);
+    } else if (count.Problem()->kind != RunProblem::Kind::Stopped) {
       ShowCountStatus(generation, siftwell::filter::Words(*count.Problem()), true);
+    }
   }
 
   void ShowCountStatus(uint64_t generation, const std::wstring& text, bool error) {
-    if (generation != generation_) return;  // a newer pattern or a failure came since
+    if (generation != generation_ || Running()) return;  // a newer pattern, a failure or a run came since
     KillTimer(Handle(), kBusyTimer);
     SetStatus(text, error);
   }
 
+  // The window grows or shrinks when the text takes another number of lines.
   void SetStatus(const std::wstring& text, bool error) {
     HWND status = Control(statusLabel);
     if (status == nullptr) return;
     statusError_ = error && !text.empty();
+    int32_t width = 0;
+    for (const Placement& c : ComputeLayout(Font(), {}).controls)
+      if (c.id == statusLabel) width = c.right - c.left;
+    const bool resize = WrappedHeight(Font(), Text(statusLabel), width) != WrappedHeight(Font(), text, width);
     SetWindowTextW(status, text.c_str());
+    if (resize) Relayout();
     ShowWindow(status, text.empty() ? SW_HIDE : SW_SHOW);
     InvalidateRect(status, nullptr, TRUE);
   }
@@ -529,14 +663,18 @@ class frmMyDlg::Impl : public ToolWindow {
     HGDIOBJ old = SelectObject(dc, Font().Handle());
     const std::wstring text = Text(statusLabel);
     RECT bounds = item.rcItem;
-    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &bounds,
-              DT_LEFT | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &bounds, kStatusFormat);
     SelectObject(dc, old);
   }
 
   Runner run_;
   CountSource source_;
+  ActiveView view_;
   HWND lastFocus_ = nullptr;
+  bool swallowChar_ = false;        // a Ctrl+Z / Ctrl+Y went to the document
+  bool documentUndoFirst_ = false;  // a run wrote and no field has changed since
+  bool patternChangedInRun_ = false;
+  int32_t shownPercent_ = -1;
   bool statusError_ = false;
   bool documentChanged_ = true;
   uint64_t generation_ = 0;  // of the count the status line waits for
@@ -554,14 +692,15 @@ class frmMyDlg::Impl : public ToolWindow {
 frmMyDlg::frmMyDlg(Key, std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 frmMyDlg::~frmMyDlg() = default;
 
-frmMyDlg::Layout frmMyDlg::LayoutAt(uint32_t dpi) {
+frmMyDlg::Layout frmMyDlg::LayoutAt(uint32_t dpi, std::wstring_view status) {
   const DialogFont font(dpi);
-  return ComputeLayout(font);
+  return ComputeLayout(font, status);
 }
 
-std::unique_ptr<frmMyDlg> frmMyDlg::Create(HINSTANCE module, HWND host, Runner run, CountSource source) {
+std::unique_ptr<frmMyDlg> frmMyDlg::Create(HINSTANCE module, HWND host, Runner run, CountSource source,
+                                           ActiveView view) {
   if (!run || !source) return nullptr;
-  auto impl = std::make_unique<Impl>(module, host, std::move(run), std::move(source));
+  auto impl = std::make_unique<Impl>(module, host, std::move(run), std::move(source), std::move(view));
   if (!impl->Build()) return nullptr;
   return std::make_unique<frmMyDlg>(Key{}, std::move(impl));
 }
@@ -570,6 +709,7 @@ HWND frmMyDlg::Handle() const noexcept { return impl_->Handle(); }
 bool frmMyDlg::IsClosed() const noexcept { return impl_->IsClosed(); }
 void frmMyDlg::SetTitle(std::wstring_view title) { impl_->SetTitle(title); }
 void frmMyDlg::Show() { impl_->Show(); }
+void frmMyDlg::Present() { impl_->Present(); }
 bool frmMyDlg::MoveTo(int32_t left, int32_t top) { return impl_->MoveTo(POINT{left, top}); }
 std::pair<int32_t, int32_t> frmMyDlg::LastPosition() const noexcept {
   const RECT r = impl_->LastRect();

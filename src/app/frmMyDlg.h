@@ -1,9 +1,13 @@
 // The plugin's filter window: a pattern field, a delimiter field, the two
 // buttons that run Keep and Remove on the host's active view, and a status
-// line with the live match count or the reason a run failed. A run computes
-// off the UI thread; one that is not done within a moment shows a progress bar
-// and a Cancel button (Escape cancels too) until it ends. The count computes
-// off the UI thread too, about 300 ms after the pattern last changed. Both
+// line with the live match count, what the last run did or why it failed
+// (wrapped, the window grows to show all of it). A run computes off the UI
+// thread; one that is not done within a moment shows a progress bar and a
+// Cancel button (Escape cancels too; with no run, Escape closes the window)
+// until it ends; then the focus is back in the pattern field. Ctrl+Z and
+// Ctrl+Y in the window undo and redo in the document. The count computes off
+// the UI thread too, about 300 ms after the pattern last changed, and gives up
+// after kCountBudgetMs. Both
 // follow the pipeline of EditorFilter.h: a copy of the document taken on this
 // thread a bounded piece per turn of the message loop, the matching on a
 // worker over that copy, the outcome written or shown back on this thread.
@@ -32,11 +36,16 @@ class frmMyDlg {
   // to be taken step by step on the UI thread); `documentChanged` says a copy
   // kept from before is out of date.
   using CountSource = std::function<std::shared_ptr<siftwell::filter::DocumentCopy>(bool documentChanged)>;
+  // The editor view that Ctrl+Z / Ctrl+Y in the window undo and redo in (may answer null).
+  using ActiveView = std::function<HWND()>;
 
   // A run still going after this long shows its progress and Cancel.
   static constexpr uint32_t kQuietMilliseconds = 300;
   // Quiet time after the last change to the pattern before it is counted.
   static constexpr uint32_t kCountDelayMs = 300;
+  // Work one count may take before it gives up (until the pattern or the
+  // document changes): a runaway pattern never keeps a core busy while typing.
+  static constexpr uint32_t kCountBudgetMs = 1500;
 
   // Control identifiers, in the order the controls are created.
   enum ControlId : int32_t {
@@ -55,9 +64,12 @@ class frmMyDlg {
   static Runner CurrentViewRunner();
   // The host's active view, copied again only after it changed.
   static CountSource CurrentViewSource();
+  // The host's active view.
+  static ActiveView CurrentView();
 
   // Where each control goes at a DPI, in client pixels, and the client size
-  // (with the progress row shown during a long run: runningHeight).
+  // (with the progress row shown during a long run: runningHeight), with
+  // `status` in the status line (as many lines as it takes).
   struct Placement {
     ControlId id;
     int32_t left, top, right, bottom;
@@ -67,13 +79,14 @@ class frmMyDlg {
     int32_t width = 0, height = 0, runningHeight = 0;
     std::vector<Placement> controls;
   };
-  static Layout LayoutAt(uint32_t dpi);
+  static Layout LayoutAt(uint32_t dpi, std::wstring_view status = {});
 
   // Builds the window, hidden, titled "frmMyDlg", and announces it to `host`
   // (NPPM_MODELESSDIALOG) until it is destroyed. `host` may be null. Null if
-  // the window could not be made or `run` is empty.
+  // the window could not be made or `run` is empty. Without `view`, Ctrl+Z and
+  // Ctrl+Y in the window reach no document.
   static std::unique_ptr<frmMyDlg> Create(HINSTANCE module, HWND host, Runner run = CurrentViewRunner(),
-                                          CountSource source = CurrentViewSource());
+                                          CountSource source = CurrentViewSource(), ActiveView view = {});
   ~frmMyDlg();  // destroys the window if it is still open
   frmMyDlg(const frmMyDlg&) = delete;
   frmMyDlg& operator=(const frmMyDlg&) = delete;
@@ -82,6 +95,10 @@ class frmMyDlg {
   bool IsClosed() const noexcept;
   void SetTitle(std::wstring_view title);
   void Show();  // modeless; a visible window stays as it is
+  // Shows the window (if hidden), brings it forward and puts the caret in the
+  // pattern field with its text selected: for the open command, shortcut and
+  // toolbar button, also when the window is already open.
+  void Present();
   // Puts the window's top-left corner there, kept on a visible monitor; false
   // when that place is on no monitor (the window stays where it was).
   bool MoveTo(int32_t left, int32_t top);
@@ -90,7 +107,7 @@ class frmMyDlg {
 
   std::wstring PatternText() const;
   std::wstring DelimiterText() const;
-  std::wstring StatusText() const;  // the live count, a failure, or empty
+  std::wstring StatusText() const;  // the live count, what a run did, a failure, or empty
   bool StatusIsError() const noexcept;
 
   // The buttons' click handlers: run Keep / Remove with the field texts.

@@ -9,6 +9,8 @@
 
 frmMyDlg::Runner frmMyDlg::CurrentViewRunner() { return &siftwell::filter::StartOnCurrentView; }
 
+frmMyDlg::ActiveView frmMyDlg::CurrentView() { return &PluginBase::GetCurrentScintilla; }
+
 frmMyDlg::CountSource frmMyDlg::CurrentViewSource() {
   // The last copy is kept while its document stays as it was, so that
   // counting again for a new pattern copies nothing (and a copy cut short by
