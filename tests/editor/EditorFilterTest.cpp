@@ -9,6 +9,7 @@ constexpr UINT kFirstPrivateMessage = WM_USER;
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -169,6 +170,76 @@ TEST_F(EditorFilter, KeepWithNoMatchEmptiesTheDocument) {
   EXPECT_EQ(Document(), "");
   UndoOnce();
   EXPECT_EQ(Document(), "abc");
+}
+
+// What a written run reports back: how many matches it kept or removed, counted
+// in the run's own pass (adjacent matches, NULs and ANSI text included).
+TEST_F(EditorFilter, AWrittenRunReportsTheMatchesItKeptOrRemoved) {
+  struct Row {
+    std::string document;
+    Operation op;
+    const wchar_t* pattern;
+    uint32_t codePage;
+    std::string after;
+    uint64_t matches;
+  };
+  const Row rows[] = {
+      {"a1b22c333", Operation::Keep, L"\\d+", 65001, "1\r\n22\r\n333\r\n", 3},
+      {"123", Operation::Remove, L"\\d", 65001, "", 3},
+      {"a1b22c333", Operation::Remove, L"\\d", 65001, "abc", 6},
+      {"abc", Operation::Keep, L"^", 65001, "", 0},
+      {"abc", Operation::Remove, L"x", 65001, "abc", 0},
+      {std::string("x\0" "1\0" "22", 6), Operation::Remove, L"\\d+", 65001, std::string("x\0\0", 3), 2},
+      {"1 a 2 b", Operation::Remove, L"\\d ", 0, "a b", 2},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.document);
+    Send(SciMsg::SCI_SETCODEPAGE, row.codePage);
+    Load(row.document);
+    auto run = siftwell::filter::StartOnView(view_, row.op, row.pattern, L"\\n");
+    while (!run->CopyStep()) {
+    }
+    std::shared_ptr<siftwell::filter::Computation> computation = run->TakeComputation();
+    ASSERT_NE(computation, nullptr);
+    siftwell::filter::JobControl control;
+    computation->Compute(control);
+    ASSERT_EQ(run->Commit(), std::nullopt);
+    EXPECT_EQ(Document(), row.after);
+    const std::optional<siftwell::filter::RunOutcome> outcome = run->Outcome();
+    ASSERT_TRUE(outcome.has_value());
+    EXPECT_EQ(outcome->keep, row.op == Operation::Keep);
+    EXPECT_EQ(outcome->matches, row.matches);
+    EXPECT_EQ(outcome->documentEmpty, row.after.empty());
+  }
+}
+
+// The live count's computation gives up when its time is spent, with the
+// matches found so far; a stop asked for from outside stays a stop.
+TEST_F(EditorFilter, ACountGivesUpWhenItsTimeIsSpent) {
+  auto text = std::make_shared<siftwell::filter::DocumentText>();
+  for (int i = 0; i < 400000; ++i) text->bytes += "word ";
+  text->codePage = 65001;
+  siftwell::filter::Computation count(text, Operation::Count, "\\w+", "");
+  count.SetTimeBudget(std::chrono::milliseconds(1));
+  siftwell::filter::JobControl control;
+  count.Compute(control);
+  ASSERT_TRUE(count.Problem().has_value());
+  EXPECT_EQ(count.Problem()->kind, siftwell::filter::RunProblem::Kind::CountTooSlow);
+  EXPECT_TRUE(count.Problem()->counting);
+  EXPECT_EQ(count.Problem()->matches, count.Count());
+  EXPECT_LT(count.Count(), 400000u);
+
+  siftwell::filter::Computation unlimited(text, Operation::Count, "\\w+", "");
+  unlimited.Compute(control);
+  EXPECT_FALSE(unlimited.Problem().has_value());
+  EXPECT_EQ(unlimited.Count(), 400000u);
+
+  siftwell::filter::Computation stopped(text, Operation::Count, "\\w+", "");
+  stopped.SetTimeBudget(std::chrono::milliseconds(1));
+  control.RequestStop();
+  stopped.Compute(control);
+  ASSERT_TRUE(stopped.Problem().has_value());
+  EXPECT_EQ(stopped.Problem()->kind, siftwell::filter::RunProblem::Kind::Stopped);
 }
 
 

@@ -63,14 +63,34 @@ RECT ChildRect(HWND child) {
   return r;
 }
 
+// A message that takes several lines at any scale (a refusal naming a file).
+constexpr wchar_t kLongMessage[] =
+    L"The editor failed while writing the result (12 MB, out of memory) and now refuses changes to this "
+    L"document, so its text could not be put back. The original text is kept in C:\\Users\\someone\\AppData"
+    L"\\Local\\Temp\\Siftwell-original-123456789.txt. Do not save this document; close it without saving and "
+    L"reopen the file.";
+
+// The height `text` takes wrapped to `width` pixels in `font`.
+int32_t WrappedHeight(const DialogFont& font, std::wstring_view text, int32_t width) {
+  HDC dc = GetDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, font.Handle());
+  RECT r{0, 0, width, 0};
+  DrawTextW(dc, text.data(), static_cast<int>(text.size()), &r, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+  SelectObject(dc, old);
+  ReleaseDC(nullptr, dc);
+  return r.bottom;
+}
+
 TEST(FilterWindowScale, NothingClippedOrOverlappingAt100To200Percent) {
   const int32_t base = DialogFont(96).CharHeight();
-  for (const uint32_t dpi : {96u, 120u, 144u, 192u}) {
-    SCOPED_TRACE("dpi " + std::to_string(dpi));
+  for (const uint32_t dpi : {96u, 120u, 144u, 192u})
+  for (const std::wstring_view status : {std::wstring_view(), std::wstring_view(kLongMessage)}) {
+    SCOPED_TRACE("dpi " + std::to_string(dpi) + (status.empty() ? "" : ", long message"));
     const DialogFont font(dpi);
     // The font follows the DPI.
     EXPECT_NEAR(font.CharHeight(), base * static_cast<double>(dpi) / 96, 0.2 * base * dpi / 96);
-    const frmMyDlg::Layout layout = frmMyDlg::LayoutAt(dpi);
+    const frmMyDlg::Layout layout = frmMyDlg::LayoutAt(dpi, status);
+    if (!status.empty()) EXPECT_GT(layout.height, frmMyDlg::LayoutAt(dpi).height) << "grown for the message";
     ASSERT_EQ(layout.controls.size(), 9u);
     EXPECT_GT(layout.runningHeight, layout.height);
     for (size_t i = 0; i < layout.controls.size(); ++i) {
@@ -115,6 +135,7 @@ TEST(FilterWindowScale, NothingClippedOrOverlappingAt100To200Percent) {
         case frmMyDlg::statusLabel:
           EXPECT_GE(height, font.CharHeight());
           EXPECT_GE(width, font.TextExtent(L"12\u00A0345\u00A0678 matches").cx);
+          EXPECT_GE(height, WrappedHeight(font, status, width)) << "the whole message can be read";
           break;
         default:
           ADD_FAILURE() << "unexpected control";
@@ -238,6 +259,11 @@ TEST_F(LiveCount, AQuietPatternShowsItsCountAndARejectedOneTheEnginesMessage) {
   ASSERT_TRUE(PumpUntil([&] { return window->StatusIsError(); })) << Narrow(window->StatusText());
   EXPECT_NE(window->StatusText().find(L"missing closing parenthesis"), std::wstring::npos);
 
+  // Places in the pattern count characters from 1; a count speaks of no document.
+  SetPattern(L"a)b");
+  ASSERT_TRUE(PumpUntil([&] { return window->StatusText().find(L"at position 2 of") != std::wstring::npos; }))
+      << Narrow(window->StatusText());
+
   SetPattern(L"x");
   ASSERT_TRUE(StatusBecomes(L"no match"));
   EXPECT_FALSE(window->StatusIsError());
@@ -259,6 +285,32 @@ TEST_F(LiveCount, EachChangeSupersedesTheCountOfThePatternBefore) {
   Sleep(200);
   Pump();
   EXPECT_EQ(window->StatusText(), L"200\u00A0000 matches") << "no stale count arrives afterwards";
+}
+
+// A count that runs away gives up after its time (not an error: the pattern is
+// fine) or hits the engine's limit, and says it was a count that stopped.
+TEST_F(LiveCount, ARunawayCountGivesUpAndSaysSo) {
+  std::string log;
+  for (int i = 0; i < 40000; ++i) log += "2024-01-01 some words of a log line here\n";
+  Open(log);
+  SetPattern(L"(\\w+\\s?)+:\\s*$");
+  ASSERT_TRUE(PumpUntil([&] {
+    const std::wstring text = window->StatusText();
+    return text.starts_with(L"Too slow to count") || text.starts_with(L"At least");
+  })) << Narrow(window->StatusText());
+  EXPECT_FALSE(window->StatusIsError());
+  EXPECT_NE(window->StatusText().find(L"Keep and Remove still work"), std::wstring::npos);
+  // The window shows the whole message.
+  HWND status = GetDlgItem(window->Handle(), frmMyDlg::statusLabel);
+  RECT r{};
+  GetClientRect(status, &r);
+  EXPECT_GE(r.bottom, WrappedHeight(DialogFont(siftwell::ui::DpiOf(window->Handle())), window->StatusText(), r.right));
+
+  Open(std::string(40, 'a') + "!");
+  SetPattern(L"(a+)+$");
+  ASSERT_TRUE(PumpUntil([&] { return window->StatusIsError(); })) << Narrow(window->StatusText());
+  EXPECT_NE(window->StatusText().find(L"count gave up"), std::wstring::npos) << Narrow(window->StatusText());
+  EXPECT_EQ(window->StatusText().find(L"document"), std::wstring::npos) << Narrow(window->StatusText());
 }
 
 TEST_F(LiveCount, ADocumentInAnotherCodePageIsCountedAsKeepWouldSeeIt) {

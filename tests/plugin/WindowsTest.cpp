@@ -108,7 +108,10 @@ class TestHost {
 // A run that computes nothing and answers with the engine error it was given.
 class AnsweringRun : public siftwell::filter::FilterRun {
  public:
-  explicit AnsweringRun(std::optional<siftwell::filter::FilterError> answer) : answer_(std::move(answer)) {}
+  explicit AnsweringRun(std::optional<siftwell::filter::FilterError> answer,
+                        std::optional<siftwell::filter::RunOutcome> outcome = std::nullopt)
+      : answer_(std::move(answer)), outcome_(outcome) {}
+  std::optional<siftwell::filter::RunOutcome> Outcome() const override { return answer_ ? std::nullopt : outcome_; }
   std::optional<siftwell::filter::RunProblem> Commit() override {
     if (!answer_) return std::nullopt;
     siftwell::filter::RunProblem problem;
@@ -119,6 +122,7 @@ class AnsweringRun : public siftwell::filter::FilterRun {
 
  private:
   std::optional<siftwell::filter::FilterError> answer_;
+  std::optional<siftwell::filter::RunOutcome> outcome_;
 };
 
 // Records what the filter window asks to run.
@@ -130,6 +134,7 @@ struct RecordingRunner {
   };
   std::vector<Call> calls;
   std::optional<siftwell::filter::FilterError> answer;
+  std::optional<siftwell::filter::RunOutcome> outcome;  // what a run without `answer` did
   bool fail = false;
 
   frmMyDlg::Runner Runner() {
@@ -137,7 +142,7 @@ struct RecordingRunner {
                   std::wstring_view delimiter) -> std::unique_ptr<siftwell::filter::FilterRun> {
       calls.push_back({op, std::wstring(pattern), std::wstring(delimiter)});
       if (fail) throw std::runtime_error("engine failure");
-      return std::make_unique<AnsweringRun>(answer);
+      return std::make_unique<AnsweringRun>(answer, outcome);
     };
   }
 };
@@ -393,6 +398,106 @@ TEST_F(FilterWindow, EnterInAFieldRunsNothingAndChangesNothing) {
   EXPECT_EQ(window->PatternText(), L"a+");
   EXPECT_EQ(window->DelimiterText(), L"\\n");
   EXPECT_FALSE(window->IsClosed());
+}
+
+// Stands in for the editor view: counts the undo and redo requests it gets.
+class RecordingView {
+ public:
+  RecordingView() {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = &Proc;
+    wc.hInstance = Module();
+    wc.lpszClassName = L"SiftwellTestView";
+    RegisterClassW(&wc);
+    hwnd_ = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 10, 10, HWND_MESSAGE, nullptr, Module(), nullptr);
+  }
+  ~RecordingView() { DestroyWindow(hwnd_); }
+  HWND Handle() const { return hwnd_; }
+  static inline int undos = 0, redos = 0;
+
+ private:
+  static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == static_cast<UINT>(SciMsg::SCI_UNDO)) ++undos;
+    if (msg == static_cast<UINT>(SciMsg::SCI_REDO)) ++redos;
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
+  }
+  HWND hwnd_ = nullptr;
+};
+
+// A key pressed with Ctrl held, as the dialog manager hands it on.
+void PressCtrlKey(HWND dialog, HWND target, WPARAM key, bool shift = false) {
+  BYTE keys[256] = {};
+  GetKeyboardState(keys);
+  keys[VK_CONTROL] = 0x80;
+  keys[VK_SHIFT] = shift ? 0x80 : 0;
+  SetKeyboardState(keys);
+  PressKey(dialog, target, key);
+  keys[VK_CONTROL] = keys[VK_SHIFT] = 0;
+  SetKeyboardState(keys);
+}
+
+TEST_F(FilterWindow, FocusAndKeysFollowTheWork) {
+  RecordingView view;
+  window = frmMyDlg::Create(Module(), host.Handle(), runner.Runner(), FixedDocument(""),
+                            [&view] { return view.Handle(); });
+  ASSERT_NE(window, nullptr);
+  HWND dialog = window->Handle();
+  HWND pattern = Item(frmMyDlg::textBox1);
+  SetWindowTextW(pattern, L"\\d+");
+  // Opening again (the window is open, the focus elsewhere) puts the caret in
+  // the pattern field with its text selected.
+  window->Show();
+  SetForegroundWindow(host.Handle());
+  SetFocus(host.Handle());
+  window->Present();
+  EXPECT_EQ(GetFocus(), pattern);
+  DWORD from = 1, to = 0;
+  SendMessageW(pattern, EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));
+  EXPECT_EQ(from, 0u);
+  EXPECT_EQ(to, 3u);
+
+  // Typing of its own to undo: Ctrl+Z stays in the field.
+  SendMessageW(pattern, EM_SETSEL, 3, 3);
+  SendMessageW(pattern, WM_CHAR, L'x', 1);
+  ASSERT_EQ(window->PatternText(), L"\\d+x");
+  RecordingView::undos = RecordingView::redos = 0;
+  PressCtrlKey(dialog, pattern, 'Z');
+  EXPECT_EQ(window->PatternText(), L"\\d+");
+  EXPECT_EQ(RecordingView::undos, 0);
+
+  // After a run the focus is back in the pattern field, the status line says
+  // what was done, and Ctrl+Z / Ctrl+Y go to the document.
+  runner.outcome = siftwell::filter::RunOutcome{true, 1234, false};
+  SetFocus(Item(frmMyDlg::button2));
+  SendMessageW(Item(frmMyDlg::button2), BM_CLICK, 0, 0);
+  ASSERT_EQ(runner.calls.size(), 1u);
+  EXPECT_EQ(GetFocus(), pattern);
+  EXPECT_EQ(window->StatusText(), L"Kept 1\u00A0234 matches \u2014 Ctrl+Z to undo");
+  EXPECT_FALSE(window->StatusIsError());
+  PressCtrlKey(dialog, pattern, 'Z');
+  EXPECT_EQ(RecordingView::undos, 1);
+  EXPECT_EQ(window->PatternText(), L"\\d+") << "the field is left as it was";
+  PressCtrlKey(dialog, Item(frmMyDlg::textBox2), 'Y');
+  PressCtrlKey(dialog, Item(frmMyDlg::button1), 'Z', true);
+  EXPECT_EQ(RecordingView::redos, 2);
+  EXPECT_EQ(window->DelimiterText(), L"\\n");
+
+  // The other outcomes' words.
+  const std::pair<siftwell::filter::RunOutcome, std::wstring> outcomes[] = {
+      {{false, 200, false}, L"Removed 200 matches \u2014 Ctrl+Z to undo"},
+      {{false, 1, true}, L"Removed 1 match \u2014 Ctrl+Z to undo"},
+      {{true, 0, true}, L"Kept 0 matches: the document is now empty \u2014 Ctrl+Z to undo"},
+      {{false, 0, false}, L"no match"},
+  };
+  for (const auto& [outcome, words] : outcomes) {
+    runner.outcome = outcome;
+    window->button1_Click();
+    EXPECT_EQ(window->StatusText(), words);
+  }
+
+  // Escape with no run in flight closes the window.
+  PressKey(dialog, pattern, VK_ESCAPE);
+  EXPECT_TRUE(window->IsClosed());
 }
 
 TEST_F(FilterWindow, ButtonsRunTheirOperationWithTheFieldTexts) {
