@@ -57,6 +57,11 @@ LABELS = {"Regex Pattern:", "Delimiter:"}
 BIG_LINE = ("lorem ipsum dolor sit amet consectetur adipiscing elit sed do eiusmod tempor " * 5).encode() + CRLF
 BIG_LINES = 20_000
 SLOW_PATTERN = r"(?=.*\d{3})\w"
+# A log whose count runs away: nested repeats tried from every word of every line, none matching.
+LOG_LINE = b"2024-05-01 some words of a log line here\r\n"
+LOG_LINES = 100_000
+RUNAWAY_PATTERN = r"(\w+\s?)+:\s*$"
+GAVE_UP = ("Too slow to count", "At least")  # how the window starts to say that a count gave up
 WINE_SERVICES = {"explorer.exe", "services.exe", "winedevice.exe", "plugplay.exe", "svchost.exe", "rpcss.exe",
                  "conhost.exe"}
 
@@ -434,12 +439,159 @@ class Suite:
             expect(max(typed) < 1000, f"a key took {max(typed):.0f} ms to show while counting")
             expect(max(host) < 1000, f"Notepad++ took {max(host):.0f} ms to answer while counting")
             started = time.monotonic()
-            self.wait_status(dlg, "no match", "the last count over the large document", timeout=120)
-            say(f"[{self.arch}]   the last count ended {time.monotonic() - started:.1f} s after the last key")
+            # It ends with the count, or with the count giving up after its time.
+            try:
+                last = Driver.wait_until(lambda: (self.status(dlg) == "no match" or self.status(dlg).startswith(GAVE_UP))
+                                         and self.status(dlg), 120, "")
+            except DriveError:
+                raise CheckFailed(f"the last count over the large document: the window shows {self.status(dlg)!r}")
+            say(f"[{self.arch}]   the last count ended {time.monotonic() - started:.1f} s after the last key: {last}")
         finally:
             self.set_field(pattern, "")
             self.npp.command("IDM_FILE_CLOSE")
         self.wait_text(self.main_view, DOC_A, "the first tab after closing the large document")
+
+    def status_control(self, dlg):
+        return next((k for k in self.d.children(dlg) if k.visible and k.cls == "Static" and k.text
+                     and k.text not in LABELS), None)
+
+    def cpu_seconds(self):
+        """User and system CPU time used so far by this suite's Notepad++ (its Wine process, from /proc)."""
+        exe = winpath(self.work / "npp" / "notepad++.exe").lower()
+        total, found = 0.0, False
+        for entry in Path("/proc").iterdir():
+            if not entry.name.isdigit():
+                continue
+            try:
+                cmdline = (entry / "cmdline").read_bytes().replace(b"\0", b" ").decode("utf-8", "replace").lower()
+                if exe not in cmdline and exe.replace("\\", "/") not in cmdline:
+                    continue
+                fields = (entry / "stat").read_text().rsplit(")", 1)[1].split()
+            except OSError:
+                continue
+            total += (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")  # utime, stime
+            found = True
+        expect(found, f"no process runs {exe}")
+        return total
+
+    def check_about_escape(self):
+        self.plugin_submenu(0)
+        about = self.d.wait_window("about", "About")
+        a, host = self.d.rect(about), self.d.rect(self.npp.main)
+        expect(host.left <= a.left and a.right <= host.right and host.top <= a.top and a.bottom <= host.bottom,
+               f"the About window {a} is not inside Notepad++'s window {host}")
+        self.d.keys("escape")
+        try:
+            Driver.wait_until(lambda: not self.d.exists(about), 5, "")
+        except DriveError:
+            self.d.post(about, WM_CLOSE)
+            raise CheckFailed("Escape did not close the About window")
+
+    def check_shortcut_focuses_pattern(self):
+        dlg = self.ensure_filter_window()
+        pattern, _, _, _ = self.controls(dlg)
+        self.set_field(pattern, "old")
+        self.focus_view(self.main_view)
+        self.d.keys("ctrl+shift+x")
+        self.d.type("zq")  # replaces the selected pattern: it must not reach the document
+        self.wait_field(pattern, "zq")
+        expect(self.texts() == (DOC_A, DOC_C), "keys typed after Ctrl+Shift+X reached a document")
+
+    def check_ctrl_z_in_window(self):
+        dlg = self.ensure_filter_window()
+        pattern, _, keep, _ = self.controls(dlg)
+        self.focus_view(self.main_view)
+        self.set_field(pattern, r"\d+")
+        self.d.click(keep)
+        self.wait_text(self.main_view, KEEP_A, "Keep on the main view")
+        self.wait_status(dlg, "Kept 3 matches \u2014 Ctrl+Z to undo", "the status line after Keep")
+        self.d.keys("ctrl+z")  # where the run left the focus: the pattern field
+        self.wait_text(self.main_view, DOC_A, "Ctrl+Z in the filter window")
+        expect(self.d.text(pattern) == r"\d+", f"Ctrl+Z changed the pattern field to {self.d.text(pattern)!r}")
+        self.d.keys("ctrl+y")
+        self.wait_text(self.main_view, KEEP_A, "Ctrl+Y in the filter window")
+        self.d.keys("ctrl+z")
+        self.wait_text(self.main_view, DOC_A, "Ctrl+Z again")
+
+    def check_remove_reports_count(self):
+        dlg = self.ensure_filter_window()
+        pattern, _, _, remove = self.controls(dlg)
+        self.focus_view(self.sub_view)
+        self.set_field(pattern, r"\d+")
+        self.d.click(remove)
+        self.wait_text(self.sub_view, "naïve  résumé  ok\r\n".encode(), "Remove of \\d+ on the second view")
+        self.wait_status(dlg, "Removed 2 matches \u2014 Ctrl+Z to undo", "the status line after Remove")
+        self.d.keys("ctrl+z")
+        self.wait_text(self.sub_view, DOC_C, "Ctrl+Z in the filter window after Remove")
+
+    def check_escape_closes(self):
+        dlg = self.ensure_filter_window()
+        pattern, _, _, _ = self.controls(dlg)
+        self.d.click(pattern)
+        self.d.keys("escape")
+        try:
+            Driver.wait_until(lambda: not self.d.exists(dlg), 5, "")
+        except DriveError:
+            raise CheckFailed("Escape did not close the idle filter window")
+        expect(self.texts() == (DOC_A, DOC_C), "Escape changed a document")
+
+    def check_long_message(self):
+        dlg = self.ensure_filter_window()
+        pattern, _, keep, _ = self.controls(dlg)
+        self.focus_view(self.sub_view)
+        self.d.send(self.sub_view, self.n["SCI_SETREADONLY"], 1)
+        try:
+            self.set_field(pattern, r"\d+")
+            self.d.click(keep)
+            message = Driver.wait_until(lambda: "read-only" in self.status(dlg) and self.status(dlg), 10,
+                                        "the read-only refusal")
+        finally:
+            self.d.send(self.sub_view, self.n["SCI_SETREADONLY"], 0)
+        say(f"[{self.arch}]   read-only: {message}")
+        expect(message == "This document is read-only. Make it editable to filter it; nothing was changed.",
+               f"the window holds {message!r}")
+        status, client = self.status_control(dlg), self.d.client_rect(dlg)
+        r, label = self.d.rect(status.hwnd), self.d.rect(next(k.hwnd for k in self.d.children(dlg)
+                                                              if k.text == "Regex Pattern:"))
+        lines = (r.bottom - r.top) / (label.bottom - label.top)
+        say(f"[{self.arch}]   the message takes {r.right - r.left}x{r.bottom - r.top} px, {lines:.1f} label heights")
+        expect(client.top <= r.top and r.bottom <= client.bottom and r.right <= client.right,
+               f"the message {r} reaches out of the window's client area {client}")
+        expect(lines >= 1.8, "the message has one line's room: it is cut off")
+        expect(self.texts() == (DOC_A, DOC_C), "a refused Keep changed a document")
+
+    def check_runaway_count(self):
+        dlg = self.ensure_filter_window()
+        pattern, _, _, _ = self.controls(dlg)
+        log = self.work / "log.txt"
+        log.write_bytes(LOG_LINE * LOG_LINES)
+        self.focus_view(self.main_view)
+        self.d.send(self.npp.main, self.n["NPPM_DOOPEN"], 0, (winpath(log) + "\0").encode("utf-16-le"))
+        length = len(LOG_LINE) * LOG_LINES
+        Driver.wait_until(lambda: self.d.send(self.main_view, self.n["SCI_GETLENGTH"]) == length, 60,
+                          "the log in the main view")
+        try:
+            cpu_before, started = self.cpu_seconds(), time.monotonic()
+            self.set_field(pattern, RUNAWAY_PATTERN)
+            typed = time.monotonic()
+            try:
+                message = Driver.wait_until(lambda: self.status(dlg).startswith(GAVE_UP) and self.status(dlg), 10, "")
+            except DriveError:
+                raise CheckFailed(f"the count over the log did not give up: the window shows {self.status(dlg)!r}")
+            gave_up = time.monotonic() - typed
+            busy = (self.cpu_seconds() - cpu_before) / (time.monotonic() - started)
+            time.sleep(0.5)
+            cpu, at = self.cpu_seconds(), time.monotonic()
+            time.sleep(2)
+            after = (self.cpu_seconds() - cpu) / (time.monotonic() - at)
+            say(f"[{self.arch}]   {length / 2**20:.1f} MiB log: the count gave up {gave_up:.1f} s after the last key "
+                f"({message}); Notepad++ used {busy:.2f} CPU-s/s while counting, {after:.2f} CPU-s/s after")
+            expect(gave_up < 3, f"the count gave up only {gave_up:.1f} s after the last key")
+            expect(after < 0.2, f"Notepad++ still uses {after:.2f} CPU-s/s after the count gave up")
+        finally:
+            self.set_field(pattern, "")
+            self.npp.command("IDM_FILE_CLOSE")
+        self.wait_text(self.main_view, DOC_A, "the first tab after closing the log")
 
     def check_dark_mode_switch(self):
         dlg = self.ensure_filter_window()
@@ -589,6 +741,13 @@ def main():
                 ("enter-escape", suite.check_enter_escape),
                 ("switch-tabs-window-open", suite.check_switch_tabs),
                 ("live-count", suite.check_live_count),
+                ("about-inside-host-escape-closes", suite.check_about_escape),
+                ("ctrl-shift-x-focuses-pattern", suite.check_shortcut_focuses_pattern),
+                ("ctrl-z-in-window-after-keep", suite.check_ctrl_z_in_window),
+                ("remove-reports-count", suite.check_remove_reports_count),
+                ("long-message-readable", suite.check_long_message),
+                ("escape-closes-idle-window", suite.check_escape_closes),
+                ("runaway-count-gives-up", suite.check_runaway_count),
                 ("typing-during-large-count", suite.check_typing_during_large_count),
                 ("dark-mode-switch-window-open", suite.check_dark_mode_switch),
                 ("reopens-where-closed", suite.check_reopens_where_closed),
