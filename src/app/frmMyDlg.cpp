@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <memory>
+#include <type_traits>
 #include <utility>
 
 #include "app/EditorFilter.h"
@@ -78,16 +80,20 @@ DWORD StyleOf(frmMyDlg::ControlId id) {
 
 int32_t AtDpi(int32_t pixels, uint32_t dpi) { return MulDiv(pixels, static_cast<int>(dpi), 96); }
 
+struct ScreenDcRelease {
+  void operator()(HDC dc) const noexcept { ReleaseDC(nullptr, dc); }
+};
+using ScreenDc = std::unique_ptr<std::remove_pointer_t<HDC>, ScreenDcRelease>;
+
 // Height of `text` wrapped to `width` pixels in the font (0 for no text).
 int32_t WrappedHeight(const DialogFont& f, std::wstring_view text, int32_t width) {
   if (text.empty()) return 0;
-  HDC dc = GetDC(nullptr);
-  if (dc == nullptr) return 0;
-  HGDIOBJ old = SelectObject(dc, f.Handle());
+  ScreenDc dc(GetDC(nullptr));
+  if (!dc) return 0;
+  HGDIOBJ old = SelectObject(dc.get(), f.Handle());
   RECT r{0, 0, width, 0};
-  DrawTextW(dc, text.data(), static_cast<int>(text.size()), &r, kStatusFormat | DT_CALCRECT);
-  SelectObject(dc, old);
-  ReleaseDC(nullptr, dc);
+  DrawTextW(dc.get(), text.data(), static_cast<int>(text.size()), &r, kStatusFormat | DT_CALCRECT);
+  SelectObject(dc.get(), old);
   return r.bottom - r.top;
 }
 
