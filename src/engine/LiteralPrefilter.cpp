@@ -65,7 +65,7 @@ class Analyzer {
  public:
   explicit Analyzer(std::string_view p) : p_(p) {}
 
-  LiteralPlan Run(Flags flags = {}, Info* whole = nullptr) {
+  LiteralPlan Run(Flags flags = {}, Info* whole = nullptr, bool lines = false) {
     LiteralPlan plan;
     std::optional<Info> all = Alternation(flags, false);
     if (all && whole) *whole = *all;
@@ -74,14 +74,21 @@ class Analyzer {
       plan.declined = why_;
       return plan;
     }
-    if (all->consumesLf) {
+    if (all->consumesLf && !lines) {
       plan.declined = "a match may span a line break";
     } else if (!all->required) {
       plan.declined = "no literal text that every match must contain";
     } else if (Quality(*all->required) < 14) {
       plan.declined = "the required literal text is too common to narrow the search";
+    } else if (lines && std::any_of(all->required->begin(), all->required->end(), [](const RequiredLiteral& l) {
+                 return l.bytes.find('\r') != std::string::npos;
+               })) {
+      plan.declined = "a required literal holds a line end";  // (never in a line: such a pattern never matches)
     } else {
       plan.literals = std::move(*all->required);
+      plan.anyOccurrence = all->exactSet && std::all_of(plan.literals.begin(), plan.literals.end(), [](const RequiredLiteral& l) {
+        return std::all_of(l.bytes.begin(), l.bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+      });
     }
     return plan;
   }
@@ -650,8 +657,9 @@ namespace {
 // (?m)^.*M.*$ where M matches exactly a set of literals: the match is the
 // whole line whenever the line holds one of them (and `.` takes every
 // character of it, i.e. it is valid UTF-8).
-bool WholeLine(std::string_view p) {
+bool WholeLine(std::string_view p, bool caseless) {
   Flags flags;
+  flags.caseless = caseless;
   if (p.starts_with("(?m)")) p.remove_prefix(4);
   else if (p.starts_with("(?mi)") || p.starts_with("(?im)")) p.remove_prefix(5), flags.caseless = true;
   else return false;
@@ -686,10 +694,16 @@ bool WholeLine(std::string_view p) {
 
 }  // namespace
 
-LiteralPlan PlanLiterals(std::string_view pattern) {
-  if (pattern.empty()) return {{}, false, "empty pattern"};
-  LiteralPlan plan = Analyzer(pattern).Run();
-  if (!plan.literals.empty()) plan.wholeLine = WholeLine(pattern);
+LiteralPlan PlanLiterals(std::string_view pattern, const PlanOptions& options) {
+  LiteralPlan plan;
+  if (pattern.empty()) {
+    plan.declined = "empty pattern";
+    return plan;
+  }
+  Flags flags;
+  flags.caseless = options.caseless;
+  plan = Analyzer(pattern).Run(flags, nullptr, options.lines);
+  if (!plan.literals.empty() && !options.lines) plan.wholeLine = WholeLine(pattern, options.caseless);
   return plan;
 }
 
