@@ -469,6 +469,12 @@ class Engine {
     return true;
   }
 
+  // Whether searches run on PCRE2's interpreter over a text that is not
+  // valid UTF-8. Its one call over a subject does not try the subject's end
+  // when an invalid byte precedes it; the JIT does, and so does a call that
+  // starts there.
+  bool InterpretsInvalidText() const { return !jit_ && !textValid_; }
+
   // Whether the last Find ended because the watch asked to stop (from a
   // callout, inside one engine call). Rethrows what the watch threw there.
   bool StoppedInside() {
@@ -891,6 +897,13 @@ std::optional<FilterError> ForEachLine(const CompiledPattern& re, std::string_vi
         if (rc != PCRE2_ERROR_NOMATCH) return SearchFailed(engine, rc, lineStart + p);
         if (limit >= length) break;
         p = limit + 1;
+      }
+      if (!selected && length > 0 && engine.InterpretsInvalidText() &&
+          !IsValidUtf8(text.substr(lineStart, length))) {
+        std::size_t start = 0, end = 0;
+        const int rc = engine.Find(length, length, start, end);  // ($, \z, an empty match after the invalid byte)
+        if (rc >= 0) selected = true;
+        else if (rc != PCRE2_ERROR_NOMATCH) return SearchFailed(engine, rc, lineStart + length);
       }
     }
     const std::size_t next = breaks.After(lineEnd);
