@@ -3,11 +3,16 @@
 #include "engine/Utf8.h"
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <optional>
 #include <utility>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace siftwell::filter {
 namespace {
@@ -733,6 +738,14 @@ LiteralFinder::LiteralFinder(std::string_view text, std::vector<RequiredLiteral>
       const uint64_t score = seen * 8 + static_cast<uint64_t>(4 - (l.caseless ? CaselessRarity(c) : Rarity(c)));
       if (score < best) best = score, s.anchor = k;
     }
+    uint64_t next = UINT64_MAX;
+    s.second = s.anchor;
+    for (std::size_t k = 0; k < l.bytes.size(); ++k) {
+      if (k == s.anchor) continue;
+      const unsigned char c = static_cast<unsigned char>(l.bytes[k]);
+      const uint64_t score = uint64_t{counts[c]} * 8 + static_cast<uint64_t>(4 - Rarity(c));
+      if (score < next) next = score, s.second = k;
+    }
     const unsigned char a = static_cast<unsigned char>(l.bytes[s.anchor]);
     s.probe[0] = s.probe[1] = a;
     if (l.caseless && IsAsciiLetter(a)) {
@@ -759,6 +772,29 @@ bool LiteralFinder::Verify(const Scan& s, std::size_t at) const {
 std::size_t LiteralFinder::Find(Scan& s, std::size_t from) {
   const std::size_t n = text_.size();
   const std::size_t len = s.lit.bytes.size();
+#ifdef __SSE2__
+  if (!s.lit.caseless && len >= 2) {
+    // Two of the literal's bytes at their distance, 16 start positions per
+    // step: far fewer false candidates than one byte's memchr.
+    const std::size_t i1 = s.anchor, i2 = s.second, reach = std::max(i1, i2);
+    const __m128i b1 = _mm_set1_epi8(s.lit.bytes[i1]), b2 = _mm_set1_epi8(s.lit.bytes[i2]);
+    const char* t = text_.data();
+    std::size_t at = from;
+    for (; at + reach + 16 <= n; at += 16) {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + at + i1));
+      const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + at + i2));
+      unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(x, b1), _mm_cmpeq_epi8(y, b2))));
+      while (mask != 0) {
+        const std::size_t hit = at + static_cast<std::size_t>(std::countr_zero(mask));
+        if (Verify(s, hit)) return hit;
+        mask &= mask - 1;
+      }
+    }
+    for (; at + len <= n; ++at)
+      if (Verify(s, at)) return at;
+    return std::string_view::npos;
+  }
+#endif
   const bool two = s.probe[0] != s.probe[1];
   // Positions of the anchor byte(s), each advanced by memchr only as needed.
   auto probe = [&](int v, std::size_t at) {

@@ -56,6 +56,7 @@ class LiteralFinder {
   struct Scan {
     RequiredLiteral lit;
     std::size_t anchor = 0;           // index in lit.bytes searched by memchr
+    std::size_t second = 0;           // the next rarest index: with `anchor`, a pair compared 16 bytes at a time
     unsigned char probe[2] = {0, 0};  // the anchor byte (and its other case)
     std::size_t probeNext[2] = {0, 0};
     std::size_t found = 0;            // cached occurrence (valid when >= its query)

@@ -369,25 +369,32 @@ std::size_t LastOf(std::string_view text, char byte, std::size_t from, std::size
 std::size_t LastLf(std::string_view text, std::size_t from, std::size_t to) { return LastOf(text, '\n', from, to); }
 
 // The ends of the lines of a text as the editor ends them (LF, CR LF, a lone
-// CR): each byte is looked at about once, whichever of them the text uses.
+// CR). Each byte is looked at about once whichever of them the text uses, and
+// a text without CR costs one scan for it per 64 KiB.
 class LineBreaks {
  public:
   explicit LineBreaks(std::string_view text) : text_(text) {}
 
-  // The first CR or LF at or after `from` (never decreasing between calls),
-  // or the text's size.
+  // The first CR or LF at or after `from`, or the text's size.
   std::size_t Next(std::size_t from) {
-    const std::size_t n = text_.size();
-    if (!lfKnown_ || lf_ < from) {
-      lf_ = Find('\n', from, n);
-      lfKnown_ = true;
+    if (!(lfFrom_ <= from && from <= lf_)) {
+      lf_ = Find('\n', from, text_.size());
+      lfFrom_ = from;
     }
-    // cr_: the first CR in [an earlier from, crTo_), or crTo_ when there is none.
-    if (cr_ < from || (cr_ == crTo_ && crTo_ < lf_)) {
-      cr_ = Find('\r', from, lf_);
-      crTo_ = lf_;
+    return FirstCr(from, lf_);
+  }
+
+  // The first CR in [from, to), or `to`.
+  std::size_t FirstCr(std::size_t from, std::size_t to) {
+    // Known: the first CR at or after crFrom_ is crAt_, or there is none
+    // before crEnd_ (then crAt_ == crEnd_).
+    const bool known = crFrom_ <= from && (crAt_ < crEnd_ ? from <= crAt_ : to <= crEnd_);
+    if (!known) {
+      crFrom_ = from;
+      crEnd_ = std::min(text_.size(), std::max(to, from + kWindow));
+      crAt_ = Find('\r', from, crEnd_);
     }
-    return std::min(cr_, lf_);
+    return std::min(crAt_, to);
   }
 
   // Where the line after the one ending at `end` (from Next) starts.
@@ -398,14 +405,15 @@ class LineBreaks {
   }
 
  private:
+  static constexpr std::size_t kWindow = 64 * 1024;
   std::size_t Find(char byte, std::size_t from, std::size_t to) const {
     if (from >= to) return to;
     const void* at = std::memchr(text_.data() + from, byte, to - from);
     return at ? static_cast<std::size_t>(static_cast<const char*>(at) - text_.data()) : to;
   }
   std::string_view text_;
-  std::size_t lf_ = 0, cr_ = 0, crTo_ = 0;
-  bool lfKnown_ = false;
+  std::size_t lfFrom_ = 1, lf_ = 0;  // (nothing known yet)
+  std::size_t crFrom_ = 1, crAt_ = 0, crEnd_ = 0;
 };
 
 // One engine over one text: finds the first match that starts in a range of
@@ -874,7 +882,7 @@ std::optional<FilterError> ForEachLine(const CompiledPattern& re, std::string_vi
       if (at > lineStart) {    // the start of the line that holds it
         const std::size_t lf = LastLf(text, lineStart, at);
         const std::size_t afterLf = lf == kNone ? lineStart : lf + 1;
-        const std::size_t cr = LastOf(text, '\r', afterLf, at);
+        const std::size_t cr = breaks.FirstCr(afterLf, at) < at ? LastOf(text, '\r', afterLf, at) : kNone;
         lineStart = cr == kNone ? afterLf : cr + 1;
         endFrom = at;
       }
