@@ -13,6 +13,12 @@
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
+// 32 positions per step where the processor has AVX2 (decided at run time).
+// Not on Windows: GCC does not align the stack there for spilled AVX values.
+#if defined(__SSE2__) && defined(__x86_64__) && defined(__GNUC__) && !defined(_WIN32)
+#define SIFTWELL_PAIR_AVX2 1
+#include <immintrin.h>
+#endif
 
 namespace siftwell::filter {
 namespace {
@@ -36,6 +42,46 @@ int CaselessRarity(unsigned char c) {
 }
 
 bool IsAsciiLetter(unsigned char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
+
+#ifdef __SSE2__
+// The first position p at or after `at` with t[p + i1] == c1 and
+// t[p + i2] == c2 (p + max(i1, i2) < n), or npos.
+#ifdef SIFTWELL_PAIR_AVX2
+__attribute__((target("avx2"))) std::size_t PairAvx2(const char* t, std::size_t n, std::size_t& at, std::size_t i1,
+                                                     std::size_t i2, char c1, char c2) {
+  const std::size_t reach = std::max(i1, i2);
+  const __m256i b1 = _mm256_set1_epi8(c1), b2 = _mm256_set1_epi8(c2);
+  for (; at + reach + 32 <= n; at += 32) {
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + at + i1));
+    const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + at + i2));
+    const uint32_t mask = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(x, b1), _mm256_cmpeq_epi8(y, b2))));
+    if (mask != 0) return at + static_cast<std::size_t>(std::countr_zero(mask));
+  }
+  return std::string_view::npos;  // none before `at`, which is left where the step stopped
+}
+#endif
+
+std::size_t NextPair(const char* t, std::size_t n, std::size_t at, std::size_t i1, std::size_t i2, char c1, char c2) {
+#ifdef SIFTWELL_PAIR_AVX2
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (avx2) {
+    const std::size_t hit = PairAvx2(t, n, at, i1, i2, c1, c2);
+    if (hit != std::string_view::npos) return hit;
+  }
+#endif
+  const std::size_t reach = std::max(i1, i2);
+  const __m128i b1 = _mm_set1_epi8(c1), b2 = _mm_set1_epi8(c2);
+  for (; at + reach + 16 <= n; at += 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + at + i1));
+    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + at + i2));
+    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(x, b1), _mm_cmpeq_epi8(y, b2))));
+    if (mask != 0) return at + static_cast<std::size_t>(std::countr_zero(mask));
+  }
+  for (; at + reach < n; ++at)
+    if (t[at + i1] == c1 && t[at + i2] == c2) return at;
+  return std::string_view::npos;
+}
+#endif
 
 // How much a set of literals narrows the search (higher: better).
 int Quality(const std::vector<RequiredLiteral>& set) {
@@ -761,7 +807,12 @@ bool LiteralFinder::Verify(const Scan& s, std::size_t at) const {
   const std::string& b = s.lit.bytes;
   if (at + b.size() > text_.size()) return false;
   const char* t = text_.data() + at;
-  if (!s.lit.caseless) return std::memcmp(t, b.data(), b.size()) == 0;
+  if (!s.lit.caseless) {
+    if (b.size() > 16) return std::memcmp(t, b.data(), b.size()) == 0;
+    for (std::size_t k = 0; k < b.size(); ++k)
+      if (t[k] != b[k]) return false;
+    return true;
+  }
   for (std::size_t k = 0; k < b.size(); ++k) {
     const unsigned char x = static_cast<unsigned char>(t[k]), y = static_cast<unsigned char>(b[k]);
     if (x != y && !(IsAsciiLetter(x) && (x | 0x20) == (y | 0x20))) return false;
@@ -774,25 +825,14 @@ std::size_t LiteralFinder::Find(Scan& s, std::size_t from) {
   const std::size_t len = s.lit.bytes.size();
 #ifdef __SSE2__
   if (!s.lit.caseless && len >= 2) {
-    // Two of the literal's bytes at their distance, 16 start positions per
+    // Two of the literal's bytes at their distance, many start positions per
     // step: far fewer false candidates than one byte's memchr.
-    const std::size_t i1 = s.anchor, i2 = s.second, reach = std::max(i1, i2);
-    const __m128i b1 = _mm_set1_epi8(s.lit.bytes[i1]), b2 = _mm_set1_epi8(s.lit.bytes[i2]);
-    const char* t = text_.data();
-    std::size_t at = from;
-    for (; at + reach + 16 <= n; at += 16) {
-      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + at + i1));
-      const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + at + i2));
-      unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(x, b1), _mm_cmpeq_epi8(y, b2))));
-      while (mask != 0) {
-        const std::size_t hit = at + static_cast<std::size_t>(std::countr_zero(mask));
-        if (Verify(s, hit)) return hit;
-        mask &= mask - 1;
-      }
-    }
-    for (; at + len <= n; ++at)
+    const std::string& b = s.lit.bytes;
+    for (std::size_t at = from;; ++at) {
+      at = NextPair(text_.data(), n, at, s.anchor, s.second, b[s.anchor], b[s.second]);
+      if (at == std::string_view::npos) return at;
       if (Verify(s, at)) return at;
-    return std::string_view::npos;
+    }
   }
 #endif
   const bool two = s.probe[0] != s.probe[1];
