@@ -225,6 +225,24 @@ TEST(Search, PathologicalPatternIsStoppedMidway) {
       EXPECT_TRUE(sink.monotonic_) << c.pattern;
     }
   }
+  // Whole lines: line after line of such positions, each line its own search.
+  std::string lines;
+  while (lines.size() < (1u << 20)) lines += std::string(4999, 'a') + "\n";
+  for (bool jit : {true, false}) {
+    sf::CompileOptions options;
+    options.jit = jit;
+    options.wholeLines = true;
+    const sf::Compilation c = sf::Compile("(?:a|b)*[0-9]", options);
+    ASSERT_TRUE(c.pattern);
+    DeadlineSink sink(std::chrono::milliseconds(200));
+    sink.minCalls_ = 3;
+    const auto err = sf::RemoveTo(lines, *c.pattern, MatchLimits{}, sink);
+    ASSERT_TRUE(err.has_value());
+    EXPECT_EQ(err->kind, FilterError::Kind::Stopped);
+    EXPECT_GT(sink.last_, 0u);
+    EXPECT_LT(sink.last_, lines.size() / 10);
+    EXPECT_TRUE(sink.monotonic_);
+  }
 }
 
 TEST(Search, ProgressReachesTheEndOfAnOrdinaryRun) {
