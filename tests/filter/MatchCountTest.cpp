@@ -25,13 +25,13 @@ TEST(MatchCount, CountsWhatKeepWouldKeep) {
   lines.wholeLines = true;
   CompileOptions templated;
   templated.keepTemplate = "<$1>\\n";
-  for (const auto& [pattern, options, text, count] :
+  for (const auto& [pattern, options, subject, count] :
        {std::tuple{"^$", lines, "a\r\n\r\nb\r\r\n", 2u}, std::tuple{"\\d+", lines, "1 2\n3\nx", 2u},
         std::tuple{"x*", lines, "a\nb\n", 2u}, std::tuple{"x*", lines, "", 0u},
         std::tuple{"(\\d)", templated, "a1 b22 c333", 6u}}) {
     const Compilation c = Compile(pattern, options);
     ASSERT_TRUE(c.pattern) << pattern;
-    EXPECT_EQ(CountMatches(text, *c.pattern, kNever).count, count) << pattern;
+    EXPECT_EQ(CountMatches(subject, *c.pattern, kNever).count, count) << pattern;
   }
   const MatchCount none = CountMatches("abc", "\\d", kNever);
   EXPECT_TRUE(none.ok);
