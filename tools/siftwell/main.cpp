@@ -913,8 +913,10 @@ std::optional<std::string> Parse(const std::vector<PathString>& args, Options& o
     o.input = positional[next++];
   }
   if (positional.size() > next) return "too many arguments";
-  if (o.templateField && o.lines) return "--template cannot be used with --lines (a line is kept as it stands)";
-  if (o.templateField && !o.keep) return "--template applies to keep only";
+  // (An empty template is the match itself: no template.)
+  const bool templated = o.templateField && !o.templateField->empty();
+  if (templated && o.lines) return "--template cannot be used with --lines (a line is kept as it stands)";
+  if (templated && !o.keep) return "--template applies to keep only";
   return std::nullopt;
 }
 
