@@ -43,6 +43,11 @@ KEEP_ROWS = [
      {'rg -o': ['rg', '-o', r'\p{Cyrillic}+'], 'grep -oP': ['grep', '-oP', r'\p{Cyrillic}+']}),
     ('email-at', r'[\w.+-]+@[\w-]+\.[\w.-]+',
      {'rg -o': ['rg', '-o', r'[\w.+-]+@[\w-]+\.[\w.-]+'], 'grep -oP': ['grep', '-oP', r'[\w.+-]+@[\w-]+\.[\w.-]+']}),
+    # Whole lines (siftwell's arguments as a list): the lines holding ERROR, and the text
+    # without its blank lines.
+    ('lines-error', ['keep', '--lines', 'ERROR'], {'rg': ['rg', 'ERROR'], 'grep': ['grep', 'ERROR']}),
+    ('lines-remove-blank', ['remove', '--lines', r'^\s*$'],
+     {'rg -v': ['rg', '-v', r'^\s*$'], 'grep -v': ['grep', '-v', r'^\s*$']}),
 ]
 
 USERS = ['alice', 'bob_1', 'José', 'Øyvind', '田中', 'Müller', 'Zoë', 'Σωκράτης', 'carol.w']
@@ -133,7 +138,7 @@ def main():
             for name, pat, peers in KEEP_ROWS:
                 if a.only and name not in a.only.split(','):
                     continue
-                jobs = {'keep': [a.cli, 'keep', pat, corpus]}
+                jobs = {'keep': [a.cli] + (pat if isinstance(pat, list) else ['keep', pat]) + [corpus]}
                 for label, args in peers.items():
                     extra = ['--no-filename', '--no-line-number'] if args[0] == 'rg' else []
                     jobs[label] = [tools[args[0]]] + extra + args[1:] + [corpus]

@@ -3,11 +3,22 @@
 #include "engine/Utf8.h"
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <optional>
 #include <utility>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+// 32 positions per step where the processor has AVX2 (decided at run time).
+// Not on Windows: GCC does not align the stack there for spilled AVX values.
+#if defined(__SSE2__) && defined(__x86_64__) && defined(__GNUC__) && !defined(_WIN32)
+#define SIFTWELL_PAIR_AVX2 1
+#include <immintrin.h>
+#endif
 
 namespace siftwell::filter {
 namespace {
@@ -31,6 +42,46 @@ int CaselessRarity(unsigned char c) {
 }
 
 bool IsAsciiLetter(unsigned char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
+
+#ifdef __SSE2__
+// The first position p at or after `at` with t[p + i1] == c1 and
+// t[p + i2] == c2 (p + max(i1, i2) < n), or npos.
+#ifdef SIFTWELL_PAIR_AVX2
+__attribute__((target("avx2"))) std::size_t PairAvx2(const char* t, std::size_t n, std::size_t& at, std::size_t i1,
+                                                     std::size_t i2, char c1, char c2) {
+  const std::size_t reach = std::max(i1, i2);
+  const __m256i b1 = _mm256_set1_epi8(c1), b2 = _mm256_set1_epi8(c2);
+  for (; at + reach + 32 <= n; at += 32) {
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + at + i1));
+    const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + at + i2));
+    const uint32_t mask = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(x, b1), _mm256_cmpeq_epi8(y, b2))));
+    if (mask != 0) return at + static_cast<std::size_t>(std::countr_zero(mask));
+  }
+  return std::string_view::npos;  // none before `at`, which is left where the step stopped
+}
+#endif
+
+std::size_t NextPair(const char* t, std::size_t n, std::size_t at, std::size_t i1, std::size_t i2, char c1, char c2) {
+#ifdef SIFTWELL_PAIR_AVX2
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (avx2) {
+    const std::size_t hit = PairAvx2(t, n, at, i1, i2, c1, c2);
+    if (hit != std::string_view::npos) return hit;
+  }
+#endif
+  const std::size_t reach = std::max(i1, i2);
+  const __m128i b1 = _mm_set1_epi8(c1), b2 = _mm_set1_epi8(c2);
+  for (; at + reach + 16 <= n; at += 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + at + i1));
+    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + at + i2));
+    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(x, b1), _mm_cmpeq_epi8(y, b2))));
+    if (mask != 0) return at + static_cast<std::size_t>(std::countr_zero(mask));
+  }
+  for (; at + reach < n; ++at)
+    if (t[at + i1] == c1 && t[at + i2] == c2) return at;
+  return std::string_view::npos;
+}
+#endif
 
 // How much a set of literals narrows the search (higher: better).
 int Quality(const std::vector<RequiredLiteral>& set) {
@@ -65,7 +116,7 @@ class Analyzer {
  public:
   explicit Analyzer(std::string_view p) : p_(p) {}
 
-  LiteralPlan Run(Flags flags = {}, Info* whole = nullptr) {
+  LiteralPlan Run(Flags flags = {}, Info* whole = nullptr, bool lines = false) {
     LiteralPlan plan;
     std::optional<Info> all = Alternation(flags, false);
     if (all && whole) *whole = *all;
@@ -74,14 +125,21 @@ class Analyzer {
       plan.declined = why_;
       return plan;
     }
-    if (all->consumesLf) {
+    if (all->consumesLf && !lines) {
       plan.declined = "a match may span a line break";
     } else if (!all->required) {
       plan.declined = "no literal text that every match must contain";
     } else if (Quality(*all->required) < 14) {
       plan.declined = "the required literal text is too common to narrow the search";
+    } else if (lines && std::any_of(all->required->begin(), all->required->end(), [](const RequiredLiteral& l) {
+                 return l.bytes.find('\r') != std::string::npos;
+               })) {
+      plan.declined = "a required literal holds a line end";  // (never in a line: such a pattern never matches)
     } else {
       plan.literals = std::move(*all->required);
+      plan.anyOccurrence = all->exactSet && std::all_of(plan.literals.begin(), plan.literals.end(), [](const RequiredLiteral& l) {
+        return std::all_of(l.bytes.begin(), l.bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+      });
     }
     return plan;
   }
@@ -650,8 +708,9 @@ namespace {
 // (?m)^.*M.*$ where M matches exactly a set of literals: the match is the
 // whole line whenever the line holds one of them (and `.` takes every
 // character of it, i.e. it is valid UTF-8).
-bool WholeLine(std::string_view p) {
+bool WholeLine(std::string_view p, bool caseless) {
   Flags flags;
+  flags.caseless = caseless;
   if (p.starts_with("(?m)")) p.remove_prefix(4);
   else if (p.starts_with("(?mi)") || p.starts_with("(?im)")) p.remove_prefix(5), flags.caseless = true;
   else return false;
@@ -686,10 +745,16 @@ bool WholeLine(std::string_view p) {
 
 }  // namespace
 
-LiteralPlan PlanLiterals(std::string_view pattern) {
-  if (pattern.empty()) return {{}, false, "empty pattern"};
-  LiteralPlan plan = Analyzer(pattern).Run();
-  if (!plan.literals.empty()) plan.wholeLine = WholeLine(pattern);
+LiteralPlan PlanLiterals(std::string_view pattern, const PlanOptions& options) {
+  LiteralPlan plan;
+  if (pattern.empty()) {
+    plan.declined = "empty pattern";
+    return plan;
+  }
+  Flags flags;
+  flags.caseless = options.caseless;
+  plan = Analyzer(pattern).Run(flags, nullptr, options.lines);
+  if (!plan.literals.empty() && !options.lines) plan.wholeLine = WholeLine(pattern, options.caseless);
   return plan;
 }
 
@@ -719,6 +784,14 @@ LiteralFinder::LiteralFinder(std::string_view text, std::vector<RequiredLiteral>
       const uint64_t score = seen * 8 + static_cast<uint64_t>(4 - (l.caseless ? CaselessRarity(c) : Rarity(c)));
       if (score < best) best = score, s.anchor = k;
     }
+    uint64_t next = UINT64_MAX;
+    s.second = s.anchor;
+    for (std::size_t k = 0; k < l.bytes.size(); ++k) {
+      if (k == s.anchor) continue;
+      const unsigned char c = static_cast<unsigned char>(l.bytes[k]);
+      const uint64_t score = uint64_t{counts[c]} * 8 + static_cast<uint64_t>(4 - Rarity(c));
+      if (score < next) next = score, s.second = k;
+    }
     const unsigned char a = static_cast<unsigned char>(l.bytes[s.anchor]);
     s.probe[0] = s.probe[1] = a;
     if (l.caseless && IsAsciiLetter(a)) {
@@ -734,7 +807,12 @@ bool LiteralFinder::Verify(const Scan& s, std::size_t at) const {
   const std::string& b = s.lit.bytes;
   if (at + b.size() > text_.size()) return false;
   const char* t = text_.data() + at;
-  if (!s.lit.caseless) return std::memcmp(t, b.data(), b.size()) == 0;
+  if (!s.lit.caseless) {
+    if (b.size() > 16) return std::memcmp(t, b.data(), b.size()) == 0;
+    for (std::size_t k = 0; k < b.size(); ++k)
+      if (t[k] != b[k]) return false;
+    return true;
+  }
   for (std::size_t k = 0; k < b.size(); ++k) {
     const unsigned char x = static_cast<unsigned char>(t[k]), y = static_cast<unsigned char>(b[k]);
     if (x != y && !(IsAsciiLetter(x) && (x | 0x20) == (y | 0x20))) return false;
@@ -745,6 +823,18 @@ bool LiteralFinder::Verify(const Scan& s, std::size_t at) const {
 std::size_t LiteralFinder::Find(Scan& s, std::size_t from) {
   const std::size_t n = text_.size();
   const std::size_t len = s.lit.bytes.size();
+#ifdef __SSE2__
+  if (!s.lit.caseless && len >= 2) {
+    // Two of the literal's bytes at their distance, many start positions per
+    // step: far fewer false candidates than one byte's memchr.
+    const std::string& b = s.lit.bytes;
+    for (std::size_t at = from;; ++at) {
+      at = NextPair(text_.data(), n, at, s.anchor, s.second, b[s.anchor], b[s.second]);
+      if (at == std::string_view::npos) return at;
+      if (Verify(s, at)) return at;
+    }
+  }
+#endif
   const bool two = s.probe[0] != s.probe[1];
   // Positions of the anchor byte(s), each advanced by memchr only as needed.
   auto probe = [&](int v, std::size_t at) {

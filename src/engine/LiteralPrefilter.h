@@ -27,10 +27,21 @@ struct LiteralPlan {
   // Every match is a whole line (up to its LF) that holds one of the
   // literals, when that line is valid UTF-8: (?m)^.*LITERAL.*$ and the like.
   bool wholeLine = false;
+  // A match is exactly one of the literals, each of them plain ASCII, so any
+  // occurrence of one in a line is a match there: in whole-lines mode such a
+  // line is selected without running the engine.
+  bool anyOccurrence = false;
   std::string declined;  // why not, for a verbose log (empty when it applies)
 };
 
-LiteralPlan PlanLiterals(std::string_view pattern);
+struct PlanOptions {
+  bool caseless = false;  // the pattern is compiled caseless ((?-i) switches it off in place)
+  // Each line is the pattern's whole subject: no match can reach a line end,
+  // whatever the pattern says (\s, [^a], (?s).).
+  bool lines = false;
+};
+
+LiteralPlan PlanLiterals(std::string_view pattern, const PlanOptions& options = {});
 
 // Finds the literals of a plan in a text, left to right.
 class LiteralFinder {
@@ -45,6 +56,7 @@ class LiteralFinder {
   struct Scan {
     RequiredLiteral lit;
     std::size_t anchor = 0;           // index in lit.bytes searched by memchr
+    std::size_t second = 0;           // the next rarest index: with `anchor`, a pair compared 16 bytes at a time
     unsigned char probe[2] = {0, 0};  // the anchor byte (and its other case)
     std::size_t probeNext[2] = {0, 0};
     std::size_t found = 0;            // cached occurrence (valid when >= its query)

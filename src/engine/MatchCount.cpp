@@ -6,20 +6,15 @@
 namespace siftwell::filter {
 namespace {
 
-// Keep with an empty delimiter gives one piece per non-empty match.
+// Hears the count's progress and asks the caller whether to stop.
 class Counter : public ResultSink {
  public:
   explicit Counter(const std::function<bool()>& stopRequested) : stopRequested_(stopRequested) {}
-  bool Piece(std::string_view) override {
-    ++count_;
-    return (count_ & 1023) != 0 || !stopRequested_();
-  }
+  bool Piece(std::string_view) override { return true; }  // (a count gets no pieces)
   bool Progress(std::size_t) override { return !stopRequested_(); }
-  uint64_t Count() const noexcept { return count_; }
 
  private:
   const std::function<bool()>& stopRequested_;
-  uint64_t count_ = 0;
 };
 
 }  // namespace
@@ -32,18 +27,19 @@ MatchCount CountMatches(std::string_view text, const CompiledPattern& pattern,
     return result;
   }
   Counter counter(stopRequested);
-  if (std::optional<FilterError> error = KeepTo(text, pattern, {}, limits, counter)) {
+  uint64_t count = 0;
+  if (std::optional<FilterError> error = CountTo(text, pattern, limits, counter, count)) {
     result.error = std::move(*error);
     return result;
   }
   result.ok = true;
-  result.count = counter.Count();
+  result.count = count;
   return result;
 }
 
 MatchCount CountMatches(std::string_view text, std::string_view pattern,
                         const std::function<bool()>& stopRequested, const MatchLimits& limits) {
-  Compilation c = Compile(pattern, CompileOptions{.jit = limits.jit});
+  Compilation c = Compile(pattern, JitOnly(limits.jit));
   if (c.error) {
     MatchCount result;
     result.error = std::move(*c.error);

@@ -138,6 +138,15 @@ class CompiledPattern {
   // depends on whether the JIT is available.
   bool interpretInvalidText = false;
   LiteralPlan plan;  // the line prefilter (no literals: none)
+  bool wholeLines = false;  // CompileOptions::wholeLines
+  // The Keep template in parts: literal text, or a reference that takes the
+  // first of its groups that took part. Empty: the match itself.
+  struct TemplatePart {
+    std::string text;
+    std::vector<uint32_t> groups;  // empty: `text` is literal
+  };
+  std::vector<TemplatePart> keep;
+  bool keepGroups = false;  // the template takes a group other than the whole match
 };
 
 namespace {
@@ -166,9 +175,90 @@ std::string WithStartCallouts(const Translation& t) {
   return out;
 }
 
+// The groups a name stands for in a compiled pattern, lowest number first.
+std::vector<uint32_t> GroupsNamed(const pcre2_code* code, std::string_view name, std::size_t userGroups) {
+  uint32_t count = 0, entrySize = 0;
+  PCRE2_SPTR table = nullptr;
+  std::vector<uint32_t> groups;
+  if (pcre2_pattern_info(code, PCRE2_INFO_NAMECOUNT, &count) != 0 ||
+      pcre2_pattern_info(code, PCRE2_INFO_NAMEENTRYSIZE, &entrySize) != 0 ||
+      pcre2_pattern_info(code, PCRE2_INFO_NAMETABLE, &table) != 0 || table == nullptr)
+    return groups;
+  for (uint32_t k = 0; k < count; ++k) {
+    const PCRE2_SPTR entry = table + std::size_t{k} * entrySize;
+    const uint32_t number = (uint32_t{entry[0]} << 8) | entry[1];
+    const char* entryName = reinterpret_cast<const char*>(entry + 2);
+    if (number <= userGroups && entryName == name) groups.push_back(number);
+  }
+  std::sort(groups.begin(), groups.end());
+  return groups;
+}
+
+// The template field's text in parts, or the first $ that is no reference to
+// a group the user wrote (groups the translation appended do not count).
+std::variant<std::vector<CompiledPattern::TemplatePart>, FilterError> ParseTemplate(std::string_view field,
+                                                                                   const pcre2_code* code,
+                                                                                   std::size_t userGroups) {
+  std::vector<CompiledPattern::TemplatePart> parts;
+  std::string literal;
+  auto flush = [&] {
+    if (!literal.empty()) parts.push_back({ExpandDelimiter(literal), {}});
+    literal.clear();
+  };
+  auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+  const std::size_t n = field.size();
+  for (std::size_t i = 0; i < n;) {
+    if (field[i] != '$') {
+      literal += field[i++];
+      continue;
+    }
+    if (i + 1 < n && field[i + 1] == '$') {
+      literal += '$';
+      i += 2;
+      continue;
+    }
+    const std::size_t at = i;
+    std::size_t end = i + 1;
+    std::vector<uint32_t> groups;
+    if (end < n && isDigit(field[end])) {
+      uint32_t number = static_cast<uint32_t>(field[end++] - '0');
+      if (end < n && isDigit(field[end])) number = number * 10 + static_cast<uint32_t>(field[end++] - '0');
+      if (number <= userGroups) groups.push_back(number);
+    } else if (end < n && field[end] == '{') {
+      const std::size_t close = field.find('}', end + 1);
+      const std::string_view inner =
+          close == std::string_view::npos ? std::string_view() : field.substr(end + 1, close - end - 1);
+      end = close == std::string_view::npos ? n : close + 1;
+      if (!inner.empty() && std::all_of(inner.begin(), inner.end(), isDigit)) {
+        std::size_t number = 0;
+        for (const char c : inner) number = std::min<std::size_t>(number * 10 + static_cast<std::size_t>(c - '0'), SIZE_MAX / 16);
+        if (number <= userGroups) groups.push_back(static_cast<uint32_t>(number));
+      } else if (!inner.empty()) {
+        groups = GroupsNamed(code, inner, userGroups);
+      }
+    } else if (end < n) {
+      end += CharLength(reinterpret_cast<const unsigned char*>(field.data()) + end, n - end);  // "$x" as written
+    }
+    if (groups.empty()) {
+      FilterError e = Error(FilterError::Kind::BadTemplate);
+      e.item = std::string(field.substr(at, end - at));
+      e.offset = at;
+      e.position = CharIndex(field, at);
+      return e;
+    }
+    flush();
+    parts.push_back({std::string(), std::move(groups)});
+    i = end;
+  }
+  flush();
+  return parts;
+}
+
 std::variant<std::shared_ptr<CompiledPattern>, FilterError> CompileShared(std::string_view pattern,
                                                                           const CompileOptions& options) {
   auto out = std::make_shared<CompiledPattern>();
+  if (options.wholeLines && !options.keepTemplate.empty()) return Error(FilterError::Kind::TemplateWithLines);
+  out->wholeLines = options.wholeLines;
   if (pattern.empty()) {
     out->empty = true;
     return out;
@@ -182,6 +272,7 @@ std::variant<std::shared_ptr<CompiledPattern>, FilterError> CompileShared(std::s
   uint32_t utf = PCRE2_UTF | PCRE2_UCP | PCRE2_NEVER_BACKSLASH_C | PCRE2_ALT_CIRCUMFLEX | PCRE2_USE_OFFSET_LIMIT;
   if (translation.negatedProperty) utf |= PCRE2_NO_AUTO_POSSESS;
   if (translation.duplicateNames) utf |= PCRE2_DUPNAMES;
+  if (!options.matchCase) utf |= PCRE2_CASELESS;
   int err = 0;
   PCRE2_SIZE errOffset = 0;
   Pcre2Ptr<pcre2_code> code = CompileText(translated, utf | PCRE2_MATCH_INVALID_UTF, err, errOffset);
@@ -230,11 +321,21 @@ std::variant<std::shared_ptr<CompiledPattern>, FilterError> CompileShared(std::s
   out->main.code = std::move(code);
   out->main.options = utf;
   out->main.jit = options.jit && JitCompile(out->main.code.get());
-  out->plan = PlanLiterals(pattern);
+  out->plan = PlanLiterals(pattern, PlanOptions{.caseless = !options.matchCase, .lines = options.wholeLines});
   const pcre2_code* compiled = out->main.code.get();
+  if (!options.keepTemplate.empty()) {
+    uint32_t captures = 0;
+    pcre2_pattern_info(compiled, PCRE2_INFO_CAPTURECOUNT, &captures);
+    auto parts = ParseTemplate(options.keepTemplate, compiled, captures - std::min<std::size_t>(captures, translation.appendedGroups));
+    if (auto* error = std::get_if<FilterError>(&parts)) return std::move(*error);
+    out->keep = std::move(std::get<std::vector<CompiledPattern::TemplatePart>>(parts));
+    for (const CompiledPattern::TemplatePart& part : out->keep)
+      for (const uint32_t g : part.groups) out->keepGroups |= g != 0;
+  }
   uint32_t first = 0;
   const uint8_t* bitmap = nullptr;
-  if (!out->plan.literals.empty() && !out->plan.wholeLine &&
+  // (Whole lines keep the literals: they spare an engine call per line.)
+  if (!out->plan.literals.empty() && !out->plan.wholeLine && !options.wholeLines &&
       pcre2_pattern_info(compiled, PCRE2_INFO_FIRSTCODETYPE, &first) == 0) {
     int starts = 256;  // how many different bytes a match may start with
     if (first == 0 && pcre2_pattern_info(compiled, PCRE2_INFO_FIRSTBITMAP, &bitmap) == 0 && bitmap) {
@@ -253,18 +354,67 @@ std::variant<std::shared_ptr<CompiledPattern>, FilterError> CompileShared(std::s
 constexpr std::size_t kNone = std::string_view::npos;
 constexpr std::size_t kDefaultJitStack = 32 * 1024;  // PCRE2's own, on the machine stack
 
-// The last LF in [from, to), or kNone.
-std::size_t LastLf(std::string_view text, std::size_t from, std::size_t to) {
+// The last `byte` in [from, to), or kNone.
+std::size_t LastOf(std::string_view text, char byte, std::size_t from, std::size_t to) {
 #ifdef __GLIBC__
   if (to <= from) return kNone;
-  const void* lf = memrchr(text.data() + from, '\n', to - from);
-  return lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - text.data()) : kNone;
+  const void* at = memrchr(text.data() + from, byte, to - from);
+  return at ? static_cast<std::size_t>(static_cast<const char*>(at) - text.data()) : kNone;
 #else
   while (to > from)
-    if (text[--to] == '\n') return to;
+    if (text[--to] == byte) return to;
   return kNone;
 #endif
 }
+std::size_t LastLf(std::string_view text, std::size_t from, std::size_t to) { return LastOf(text, '\n', from, to); }
+
+// The ends of the lines of a text as the editor ends them (LF, CR LF, a lone
+// CR). Each byte is looked at about once whichever of them the text uses, and
+// a text without CR costs one scan for it per 64 KiB.
+class LineBreaks {
+ public:
+  explicit LineBreaks(std::string_view text) : text_(text) {}
+
+  // The first CR or LF at or after `from`, or the text's size.
+  std::size_t Next(std::size_t from) {
+    if (!(lfFrom_ <= from && from <= lf_)) {
+      lf_ = Find('\n', from, text_.size());
+      lfFrom_ = from;
+    }
+    return FirstCr(from, lf_);
+  }
+
+  // The first CR in [from, to), or `to`.
+  std::size_t FirstCr(std::size_t from, std::size_t to) {
+    // Known: the first CR at or after crFrom_ is crAt_, or there is none
+    // before crEnd_ (then crAt_ == crEnd_).
+    const bool known = crFrom_ <= from && (crAt_ < crEnd_ ? from <= crAt_ : to <= crEnd_);
+    if (!known) {
+      crFrom_ = from;
+      crEnd_ = std::min(text_.size(), std::max(to, from + kWindow));
+      crAt_ = Find('\r', from, crEnd_);
+    }
+    return std::min(crAt_, to);
+  }
+
+  // Where the line after the one ending at `end` (from Next) starts.
+  std::size_t After(std::size_t end) const {
+    const std::size_t n = text_.size();
+    if (end >= n) return n;
+    return end + (text_[end] == '\r' && end + 1 < n && text_[end + 1] == '\n' ? 2 : 1);
+  }
+
+ private:
+  static constexpr std::size_t kWindow = 64 * 1024;
+  std::size_t Find(char byte, std::size_t from, std::size_t to) const {
+    if (from >= to) return to;
+    const void* at = std::memchr(text_.data() + from, byte, to - from);
+    return at ? static_cast<std::size_t>(static_cast<const char*>(at) - text_.data()) : to;
+  }
+  std::string_view text_;
+  std::size_t lfFrom_ = 1, lf_ = 0;  // (nothing known yet)
+  std::size_t crFrom_ = 1, crAt_ = 0, crEnd_ = 0;
+};
 
 // One engine over one text: finds the first match that starts in a range of
 // start positions, with the JIT when it can, growing the JIT stack on demand.
@@ -292,10 +442,7 @@ class Engine {
     md_.reset(pcre2_match_data_create_from_pattern(valid_ ? valid_ : form_->code.get(), nullptr));
     mctx_.reset(pcre2_match_context_create(nullptr));
     if (!md_ || !mctx_) return NoMemory();
-    uint32_t matchLimit = limits_.matchLimit;
-    if (limits_.matchLimitFollowsText)
-      matchLimit = static_cast<uint32_t>(std::clamp<uint64_t>(text_.size(), matchLimit, UINT32_MAX));
-    pcre2_set_match_limit(mctx_.get(), matchLimit);
+    SetMatchLimit(text_.size());
     pcre2_set_depth_limit(mctx_.get(), limits_.depthLimit);
     pcre2_set_heap_limit(mctx_.get(), limits_.heapLimitKiB);
     if (re_.callouts) {  // also without a watch: every search runs the same code
@@ -305,6 +452,36 @@ class Engine {
     // No JIT stack yet: the first attempts run on PCRE2's 32 KiB default.
     return std::nullopt;
   }
+
+  // Makes `subject` (a part of the text starting at `origin`, e.g. a line)
+  // the whole subject of the following searches: its ends are the ends the
+  // pattern sees, and lookbehind stops at its start. Offsets given to and
+  // returned by Find are then relative to it; Group's stay in the text.
+  void Rebase(std::string_view subject, std::size_t origin) {
+    static constexpr char kEmpty[1] = {};
+    text_ = subject;
+    subject_ = reinterpret_cast<PCRE2_SPTR>(subject.empty() ? kEmpty : subject.data());
+    origin_ = origin;
+    scanned_ = lastBadEnd_ = 0;
+    nextBad_ = kNone;
+    SetMatchLimit(subject.size());
+  }
+
+  // Where group k of the last match lies in the text; false when it did not
+  // take part.
+  bool Group(uint32_t k, std::size_t& start, std::size_t& end) const {
+    const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(md_.get());
+    if (k >= pcre2_get_ovector_count(md_.get()) || ov[2 * k] == PCRE2_UNSET) return false;
+    start = ov[2 * k] + matchBase_;
+    end = std::max(ov[2 * k + 1], ov[2 * k]) + matchBase_;
+    return true;
+  }
+
+  // Whether searches run on PCRE2's interpreter over a text that is not
+  // valid UTF-8. Its one call over a subject does not try the subject's end
+  // when an invalid byte precedes it; the JIT does, and so does a call that
+  // starts there.
+  bool InterpretsInvalidText() const { return !jit_ && !textValid_; }
 
   // Whether the last Find ended because the watch asked to stop (from a
   // callout, inside one engine call). Rethrows what the watch threw there.
@@ -346,10 +523,20 @@ class Engine {
     const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(md_.get());
     start = ov[0];
     end = ov[1];
+    matchBase_ = origin_;
     return 1;
   }
 
  private:
+  // A single match may span the whole subject: with matchLimitFollowsText the
+  // limit is at least its length.
+  void SetMatchLimit(std::size_t subjectBytes) {
+    uint32_t limit = limits_.matchLimit;
+    if (limits_.matchLimitFollowsText)
+      limit = static_cast<uint32_t>(std::clamp<uint64_t>(subjectBytes, limit, UINT32_MAX));
+    pcre2_set_match_limit(mctx_.get(), limit);
+  }
+
   int Interpret(const pcre2_code* code, PCRE2_SPTR subject, std::size_t length, std::size_t from,
                 std::size_t limit, uint32_t options) {
     if (limit != offsetLimit_) {
@@ -377,7 +564,7 @@ class Engine {
     e.lastCheck_ = now;
     if (now - e.lastReport_ < std::chrono::milliseconds(10)) return 0;
     e.lastReport_ = now;
-    e.reported_ = std::max(e.reported_, e.base_ + static_cast<std::size_t>(block->start_match));
+    e.reported_ = std::max(e.reported_, e.origin_ + e.base_ + static_cast<std::size_t>(block->start_match));
     try {
       if (e.watch_->Progress(e.reported_)) return 0;
     } catch (...) {  // never through PCRE2's frames
@@ -444,6 +631,7 @@ class Engine {
           const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(md_.get());
           start = ov[0] + runStart;
           end = ov[1] + runStart;
+          matchBase_ = origin_ + runStart;
           return 1;
         }
         if (rc != PCRE2_ERROR_NOMATCH) return rc;
@@ -494,7 +682,9 @@ class Engine {
   const PatternForm* form_ = nullptr;
   const pcre2_code* valid_ = nullptr;  // the form's copy for valid text, when the interpreter uses it
   PCRE2_SPTR subject_ = nullptr;
-  std::size_t base_ = 0;  // where the subject of the running engine call starts in the text
+  std::size_t base_ = 0;  // where the subject of the running engine call starts in text_
+  std::size_t origin_ = 0;     // where text_ starts in the whole text (Rebase)
+  std::size_t matchBase_ = 0;  // where the subject of the last match's call starts in the whole text
   uint64_t callouts_ = 0, nextCheck_ = 0, every_ = 1;
   Clock::time_point lastReport_, lastCheck_;
   std::size_t reported_ = 0;
@@ -519,7 +709,26 @@ std::size_t Boundary(std::string_view text, std::size_t at) {
   return std::min(at, text.size());
 }
 
-// Calls onMatch(start, end) for every match, left to right, without overlap.
+// Why a search call failed (rc < 0, not PCRE2_ERROR_NOMATCH) that started at
+// byte `at` of the text.
+FilterError SearchFailed(Engine& engine, int rc, std::size_t at) {
+  if (engine.StoppedInside()) return Stopped();
+  if (rc == PCRE2_ERROR_NOMEMORY) return NoMemory();
+  FilterError e = Error(FilterError::Kind::Limit, rc);
+  e.textOffset = at;
+  switch (rc) {
+    case PCRE2_ERROR_MATCHLIMIT: e.limit = FilterError::LimitKind::Match; break;
+    case PCRE2_ERROR_DEPTHLIMIT: e.limit = FilterError::LimitKind::Depth; break;
+    case PCRE2_ERROR_HEAPLIMIT: e.limit = FilterError::LimitKind::Heap; break;
+    case PCRE2_ERROR_JIT_STACKLIMIT: e.limit = FilterError::LimitKind::JitStack; break;
+    default: e.kind = FilterError::Kind::MatchFailed; break;
+  }
+  return e;
+}
+
+// Calls onMatch(start, end, engine) for every match, left to right, without
+// overlap (the engine tells the match's groups, except for whole lines the
+// prefilter answered itself: see CompiledPattern::keepGroups).
 // After an empty match the search resumes one character further on.
 //
 // The search advances in strides: each engine call may only start a match
@@ -537,7 +746,8 @@ std::optional<FilterError> ForEachMatch(const CompiledPattern& re, std::string_v
   const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
   std::optional<LiteralFinder> finder;
   if (limits.prefilter && !re.plan.literals.empty()) finder.emplace(text, re.plan.literals);
-  const bool wholeLines = finder && re.plan.wholeLine;
+  // (A template that takes groups needs the engine's match.)
+  const bool wholeLines = finder && re.plan.wholeLine && !re.keepGroups;
 
   using Clock = std::chrono::steady_clock;
   constexpr std::size_t kMaxStride = 64 * 1024;
@@ -592,7 +802,7 @@ std::optional<FilterError> ForEachMatch(const CompiledPattern& re, std::string_v
       limit = std::min(limit, lineEnd);
       if (wholeLines && from == lineStart && (from == 0 || bytes[from - 1] == '\n') &&
           IsValidUtf8(text.substr(from, lineEnd - from))) {
-        if (!onMatch(from, lineEnd)) return Stopped();  // what the engine would find here
+        if (!onMatch(from, lineEnd, engine)) return Stopped();  // what the engine would find here
         if (lineEnd >= n) break;
         pos = lineEnd + 1;
         continue;
@@ -605,24 +815,11 @@ std::optional<FilterError> ForEachMatch(const CompiledPattern& re, std::string_v
       pos = limit + 1;
       continue;
     }
-    if (rc < 0) {
-      if (engine.StoppedInside()) return Stopped();
-      if (rc == PCRE2_ERROR_NOMEMORY) return NoMemory();
-      FilterError e = Error(FilterError::Kind::Limit, rc);
-      e.textOffset = from;
-      switch (rc) {
-        case PCRE2_ERROR_MATCHLIMIT: e.limit = FilterError::LimitKind::Match; break;
-        case PCRE2_ERROR_DEPTHLIMIT: e.limit = FilterError::LimitKind::Depth; break;
-        case PCRE2_ERROR_HEAPLIMIT: e.limit = FilterError::LimitKind::Heap; break;
-        case PCRE2_ERROR_JIT_STACKLIMIT: e.limit = FilterError::LimitKind::JitStack; break;
-        default: e.kind = FilterError::Kind::MatchFailed; break;
-      }
-      return e;
-    }
+    if (rc < 0) return SearchFailed(engine, rc, from);
     if (start > end) start = end;    // \K in an assertion; treat as empty
     if (start < from) start = from;  // never hand back text before the search start
     if (end > start) {
-      if (!onMatch(start, end)) return Stopped();
+      if (!onMatch(start, end, engine)) return Stopped();
       pos = end;
     } else {
       if (end >= n) break;
@@ -631,6 +828,165 @@ std::optional<FilterError> ForEachMatch(const CompiledPattern& re, std::string_v
   }
   if (watch != nullptr && !watch->Progress(n)) return Stopped();
   return std::nullopt;
+}
+
+// Whole lines: calls onLine(start, next) for every line the pattern matches
+// in, left to right, where `next` is the start of the line after it (its line
+// end lies in between). Each line is the engine's whole subject. Strides and
+// progress are counted in the text as in ForEachMatch, across lines; lines
+// without one of the plan's literals are passed over unread by the engine.
+template <typename OnLine>
+std::optional<FilterError> ForEachLine(const CompiledPattern& re, std::string_view text, const MatchLimits& limits,
+                                       OnLine&& onLine, ResultSink* watch) {
+  Engine engine(re, text, limits, watch);
+  if (auto err = engine.Init()) return err;
+  const std::size_t n = text.size();
+  std::optional<LiteralFinder> finder;
+  if (limits.prefilter && !re.plan.literals.empty()) finder.emplace(text, re.plan.literals);
+  const bool literalIsMatch = finder && re.plan.anyOccurrence;
+  LineBreaks breaks(text);
+
+  using Clock = std::chrono::steady_clock;
+  constexpr std::size_t kMaxStride = 64 * 1024;
+  constexpr double kStrideSeconds = 0.01;
+  const bool adaptive = limits.strideBytes == 0;
+  const bool strided = re.strides && limits.strideBytes != SIZE_MAX;
+  std::size_t stride = adaptive ? 1 : limits.strideBytes;
+  std::size_t strideFrom = 0, strideEnd = 0;
+  bool open = false;
+  Clock::time_point strideStart;
+  // Makes the current stride cover start position `pos` of the text; false: stop.
+  auto cover = [&](std::size_t pos) {
+    if (open && pos <= strideEnd) return true;
+    if (open && adaptive) {
+      const double took = std::chrono::duration<double>(Clock::now() - strideStart).count();
+      const double covered = static_cast<double>(pos - strideFrom);
+      double next = took > 0 ? covered * (kStrideSeconds / took) : static_cast<double>(stride) * 4;
+      next = std::min({next, static_cast<double>(stride) * 4, static_cast<double>(kMaxStride)});
+      stride = static_cast<std::size_t>(std::max(next, 1.0));
+    }
+    if (watch != nullptr && !watch->Progress(pos)) return false;
+    strideFrom = pos;
+    strideEnd = strided && stride < n - pos ? Boundary(text, pos + stride) - 1 : n;
+    if (adaptive) strideStart = Clock::now();
+    open = true;
+    return true;
+  };
+
+  std::size_t lineStart = 0;
+  while (lineStart < n) {
+    std::size_t endFrom = lineStart;  // the line's end lies at or after this
+    if (finder) {
+      const std::size_t at = finder->Next(lineStart);
+      if (at == kNone) break;  // no literal ahead: no line ahead is selected
+      if (at > lineStart) {    // the start of the line that holds it
+        const std::size_t lf = LastLf(text, lineStart, at);
+        const std::size_t afterLf = lf == kNone ? lineStart : lf + 1;
+        const std::size_t cr = breaks.FirstCr(afterLf, at) < at ? LastOf(text, '\r', afterLf, at) : kNone;
+        lineStart = cr == kNone ? afterLf : cr + 1;
+        endFrom = at;
+      }
+    }
+    if (!cover(lineStart)) return Stopped();
+    const std::size_t lineEnd = breaks.Next(endFrom);
+    const std::size_t length = lineEnd - lineStart;
+    bool selected = literalIsMatch;
+    if (!selected) {
+      engine.Rebase(text.substr(lineStart, length), lineStart);
+      for (std::size_t p = 0;;) {
+        if (!cover(lineStart + p)) return Stopped();
+        const std::size_t limit = std::min(length, strideEnd - lineStart);
+        std::size_t start = 0, end = 0;
+        const int rc = engine.Find(p, limit, start, end);
+        if (rc >= 0) {
+          selected = true;
+          break;
+        }
+        if (rc != PCRE2_ERROR_NOMATCH) return SearchFailed(engine, rc, lineStart + p);
+        if (limit >= length) break;
+        p = limit + 1;
+      }
+      if (!selected && length > 0 && engine.InterpretsInvalidText() &&
+          !IsValidUtf8(text.substr(lineStart, length))) {
+        std::size_t start = 0, end = 0;
+        const int rc = engine.Find(length, length, start, end);  // ($, \z, an empty match after the invalid byte)
+        if (rc >= 0) selected = true;
+        else if (rc != PCRE2_ERROR_NOMATCH) return SearchFailed(engine, rc, lineStart + length);
+      }
+    }
+    const std::size_t next = breaks.After(lineEnd);
+    if (selected && !onLine(lineStart, next)) return Stopped();
+    lineStart = next;
+  }
+  if (watch != nullptr && !watch->Progress(n)) return Stopped();
+  return std::nullopt;
+}
+
+// Keep: every non-empty match (as the template has it) followed by the
+// delimiter, or with whole lines the selected lines as they stand. `emit`
+// takes each piece (false: stop).
+template <typename Emit>
+std::optional<FilterError> KeepCore(std::string_view text, const CompiledPattern& re, std::string_view delimiter,
+                                    const MatchLimits& limits, Emit&& emit, ResultSink* watch) {
+  if (re.wholeLines) {
+    // Selected lines that follow each other go out as one piece.
+    std::size_t from = 0, to = 0;
+    auto err = ForEachLine(
+        re, text, limits,
+        [&](std::size_t start, std::size_t next) {
+          if (start == to) {
+            to = next;
+            return true;
+          }
+          const bool go = to == from || emit(text.substr(from, to - from));
+          from = start;
+          to = next;
+          return go;
+        },
+        watch);
+    if (!err && to > from && !emit(text.substr(from, to - from))) return std::optional(Stopped());
+    return err;
+  }
+  return ForEachMatch(
+      re, text, limits,
+      [&](std::size_t s, std::size_t e, const Engine& engine) {
+        if (re.keep.empty()) {
+          if (!emit(text.substr(s, e - s))) return false;
+        }
+        for (const CompiledPattern::TemplatePart& part : re.keep) {
+          if (part.groups.empty()) {
+            if (!emit(std::string_view(part.text))) return false;
+            continue;
+          }
+          for (const uint32_t g : part.groups) {
+            std::size_t gs = s, ge = e;
+            if (g == 0 || engine.Group(g, gs, ge)) {
+              if (ge > gs && !emit(text.substr(gs, ge - gs))) return false;
+              break;
+            }
+          }
+        }
+        return delimiter.empty() || emit(delimiter);
+      },
+      watch);
+}
+
+// Remove: the text without the matches, or without the selected lines.
+template <typename Emit>
+std::optional<FilterError> RemoveCore(std::string_view text, const CompiledPattern& re, const MatchLimits& limits,
+                                      Emit&& emit, ResultSink* watch) {
+  std::size_t kept = 0;
+  auto cut = [&](std::size_t s, std::size_t e) {
+    const bool go = s <= kept || emit(text.substr(kept, s - kept));
+    kept = e;
+    return go;
+  };
+  auto err = re.wholeLines ? ForEachLine(re, text, limits, cut, watch)
+                           : ForEachMatch(
+                                 re, text, limits, [&](std::size_t s, std::size_t e, const Engine&) { return cut(s, e); },
+                                 watch);
+  if (!err && kept < text.size() && !emit(text.substr(kept))) return std::optional(Stopped());
+  return err;
 }
 
 // Runs with a compiled pattern; an empty pattern leaves the text as it is (one piece).
@@ -650,7 +1006,7 @@ std::optional<FilterError> Guarded(std::string_view text, const CompiledPattern&
 // The string-pattern entry points: compiled for this one call.
 template <typename Run>
 std::optional<FilterError> WithPattern(std::string_view pattern, const MatchLimits& limits, Run&& run) {
-  Compilation c = Compile(pattern, CompileOptions{.jit = limits.jit});
+  Compilation c = Compile(pattern, JitOnly(limits.jit));
   if (c.error) return std::move(c.error);
   return run(*c.pattern);
 }
@@ -658,25 +1014,26 @@ std::optional<FilterError> WithPattern(std::string_view pattern, const MatchLimi
 std::optional<FilterError> KeepToSink(std::string_view text, const CompiledPattern& re, std::string_view delimiter,
                                       const MatchLimits& limits, const Sink& sink) {
   return Guarded(text, re, sink, [&] {
-    return ForEachMatch(re, text, limits, [&](std::size_t s, std::size_t e) {
-      sink(text.substr(s, e - s));
-      if (!delimiter.empty()) sink(delimiter);
-      return true;
-    });
+    return KeepCore(
+        text, re, delimiter, limits,
+        [&](std::string_view piece) {
+          sink(piece);
+          return true;
+        },
+        nullptr);
   });
 }
 
 std::optional<FilterError> RemoveToSink(std::string_view text, const CompiledPattern& re, const MatchLimits& limits,
                                         const Sink& sink) {
   return Guarded(text, re, sink, [&] {
-    std::size_t kept = 0;
-    auto err = ForEachMatch(re, text, limits, [&](std::size_t s, std::size_t e) {
-      if (s > kept) sink(text.substr(kept, s - kept));
-      kept = e;
-      return true;
-    });
-    if (!err && kept < text.size()) sink(text.substr(kept));
-    return err;
+    return RemoveCore(
+        text, re, limits,
+        [&](std::string_view piece) {
+          sink(piece);
+          return true;
+        },
+        nullptr);
   });
 }
 
@@ -742,8 +1099,9 @@ std::string DescribeSearch(const CompiledPattern& re) {
   if (!re.strides)
     s += re.callouts ? ", one call per search, watched from inside (the pattern ends or skips searches itself)"
                      : ", one call per search (the pattern ends or skips searches itself)";
+  if (re.wholeLines) s += ", line by line";
   if (plan.literals.empty()) return s + "; no line prefilter: " + plan.declined;
-  s += plan.wholeLine ? "; whole lines holding" : "; line prefilter on";
+  s += plan.wholeLine || (re.wholeLines && plan.anyOccurrence) ? "; whole lines holding" : "; line prefilter on";
   for (const RequiredLiteral& l : plan.literals) s += (l.caseless ? " (?i)\"" : " \"") + l.bytes + "\"";
   return s;
 }
@@ -780,12 +1138,7 @@ std::optional<FilterError> KeepTo(std::string_view text, const CompiledPattern& 
                                   const MatchLimits& limits, ResultSink& sink) {
   sink.Begin(text.size());
   auto err = Guarded(text, re, [&](std::string_view piece) { sink.Piece(piece); }, [&] {
-    return ForEachMatch(
-        re, text, limits,
-        [&](std::size_t s, std::size_t e) {
-          return sink.Piece(text.substr(s, e - s)) && (delimiter.empty() || sink.Piece(delimiter));
-        },
-        &sink);
+    return KeepCore(text, re, delimiter, limits, [&](std::string_view piece) { return sink.Piece(piece); }, &sink);
   });
   if (!err) sink.Finish();
   return err;
@@ -795,25 +1148,36 @@ std::optional<FilterError> RemoveTo(std::string_view text, const CompiledPattern
                                     ResultSink& sink) {
   sink.Begin(text.size());
   auto err = Guarded(text, re, [&](std::string_view piece) { sink.Piece(piece); }, [&] {
-    std::size_t kept = 0;
-    auto e = ForEachMatch(
-        re, text, limits,
-        [&](std::size_t s, std::size_t end) {
-          const bool go = s <= kept || sink.Piece(text.substr(kept, s - kept));
-          kept = end;
-          return go;
-        },
-        &sink);
-    if (!e && kept < text.size() && !sink.Piece(text.substr(kept))) return std::optional(Stopped());
-    return e;
+    return RemoveCore(text, re, limits, [&](std::string_view piece) { return sink.Piece(piece); }, &sink);
   });
   if (!err) sink.Finish();
   return err;
 }
 
+std::optional<FilterError> CountTo(std::string_view text, const CompiledPattern& re, const MatchLimits& limits,
+                                   ResultSink& watch, uint64_t& count) {
+  count = 0;
+  watch.Begin(text.size());
+  std::optional<FilterError> err;
+  try {
+    if (!re.empty) {
+      auto counted = [&](std::size_t at) { return (++count & 1023) != 0 || watch.Progress(at); };
+      err = re.wholeLines ? ForEachLine(
+                                re, text, limits, [&](std::size_t s, std::size_t) { return counted(s); }, &watch)
+                          : ForEachMatch(
+                                re, text, limits,
+                                [&](std::size_t s, std::size_t, const Engine&) { return counted(s); }, &watch);
+    }
+  } catch (const std::bad_alloc&) {
+    err = NoMemory();
+  }
+  if (!err) watch.Finish();
+  return err;
+}
+
 std::optional<FilterError> KeepTo(std::string_view text, std::string_view pattern, std::string_view delimiter,
                                   const MatchLimits& limits, ResultSink& sink) {
-  const Compilation c = Compile(pattern, CompileOptions{.jit = limits.jit});
+  const Compilation c = Compile(pattern, JitOnly(limits.jit));
   if (c.error) {
     sink.Begin(text.size());
     return c.error;
@@ -823,7 +1187,7 @@ std::optional<FilterError> KeepTo(std::string_view text, std::string_view patter
 
 std::optional<FilterError> RemoveTo(std::string_view text, std::string_view pattern, const MatchLimits& limits,
                                     ResultSink& sink) {
-  const Compilation c = Compile(pattern, CompileOptions{.jit = limits.jit});
+  const Compilation c = Compile(pattern, JitOnly(limits.jit));
   if (c.error) {
     sink.Begin(text.size());
     return c.error;

@@ -24,14 +24,17 @@ struct FilterError {
     MatchFailed,  // PCRE2 failed while matching for another reason (code, textOffset)
     NoMemory,
     Stopped,      // the sink asked to stop (the user's Cancel, a caller's deadline); the caller knows which
+    BadTemplate,  // a $ in the Keep template names no group of the pattern (item: the reference as
+                  // written, e.g. "$3", "${name}", "$x"; offset, position: where it starts in the template)
+    TemplateWithLines,  // a Keep template together with whole lines (Keep then keeps lines as they stand)
   };
   enum class LimitKind { None, Match, Depth, Heap, JitStack };
   Kind kind = Kind::BadPattern;
   int32_t code = 0;            // PCRE2's error code, where PCRE2 gave one
-  std::size_t offset = 0;      // BadPattern, TooComplex: byte offset in the user's pattern
+  std::size_t offset = 0;      // BadPattern, TooComplex: byte offset in the user's pattern; BadTemplate: in the template
   std::size_t position = 0;    // the same in characters
   bool rewritten = false;      // the item there is one the engine rewrote for PCRE2 (\b, \w, ...)
-  std::string item;            // that item as the user wrote it (rewritten only; may be empty)
+  std::string item;            // that item as the user wrote it (rewritten only; may be empty); BadTemplate: the reference
   LimitKind limit = LimitKind::None;  // Limit only
   std::size_t textOffset = 0;  // Limit, MatchFailed: byte of the text where the failing search started
 };
@@ -126,9 +129,39 @@ std::optional<FilterError> RemoveTo(std::string_view text, std::string_view patt
 class CompiledPattern;
 using PatternPtr = std::shared_ptr<const CompiledPattern>;
 
+// How a pattern applies. The same options give the same bytes in every
+// operation and every caller (window, CLI).
 struct CompileOptions {
   bool jit = true;  // false: the interpreter only
+  // false: letters match either case, as (?i) at the start would; an inline
+  // (?-i) or (?i) in the pattern still wins from where it stands.
+  bool matchCase = true;
+  // Whole lines, as grep does: the pattern is applied to each line on its own,
+  // the line being its whole subject (^ $ \A \z are the line's ends, lookbehind
+  // does not see the line before, no match reaches a line end). A line ends at
+  // CR LF, LF or a lone CR, and its end is not part of the subject; text after
+  // the last line end is a line only when it is not empty. A line is selected
+  // when the pattern matches in it, an empty match included. Keep leaves the
+  // selected lines, each with its own line end as it stands (no delimiter);
+  // Remove deletes them with their line ends; the count counts them.
+  bool wholeLines = false;
+  // Keep writes each non-empty match as this template, then the delimiter. It
+  // is the template field's text: "\n" gives CR LF and "\t" TAB, as in the
+  // delimiter; $0 is the whole match, $1..$99 (at most two digits) and ${N}
+  // the groups as PCRE2 numbers them (every capturing group, named or not,
+  // left to right), ${name} a named group (of several groups of that name,
+  // the first that took part), $$ a dollar sign. A group that did not take
+  // part gives nothing; any other $ is refused (Kind::BadTemplate), and so is
+  // a template with wholeLines (Kind::TemplateWithLines). Empty: the match itself.
+  std::string keepTemplate;
 };
+
+// The default options with the JIT allowed or not.
+inline CompileOptions JitOnly(bool jit) {
+  CompileOptions options;
+  options.jit = jit;
+  return options;
+}
 
 // The pattern compiled, or why not (kind BadPattern, TooComplex or NoMemory).
 // An empty pattern compiles: it leaves every text as it is.
@@ -149,6 +182,13 @@ std::optional<FilterError> KeepTo(std::string_view text, const CompiledPattern& 
                                   const MatchLimits& limits, ResultSink& sink);
 std::optional<FilterError> RemoveTo(std::string_view text, const CompiledPattern& pattern, const MatchLimits& limits,
                                     ResultSink& sink);
+
+// How many matches Keep would keep (non-empty ones; with whole lines, the
+// selected lines), without building a result. `watch` hears Begin, Progress
+// (also every 1024 matches) and Finish, never Piece; its Progress answering
+// false stops the count with Kind::Stopped.
+std::optional<FilterError> CountTo(std::string_view text, const CompiledPattern& pattern, const MatchLimits& limits,
+                                   ResultSink& watch, uint64_t& count);
 
 // How a search for `pattern` will look for candidates: the literals of the
 // line prefilter, or why there is none. For a verbose log.

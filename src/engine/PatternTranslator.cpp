@@ -523,6 +523,7 @@ class Translator {
     Rewrite("(?(DEFINE)(?<" + boundaryName_ + ">", end, 0);
     Rewrite(kBoundary, end, 0);
     Rewrite(")(?<" + nonBoundaryName_ + ">", end, 0);
+    result_.appendedGroups = 2;
     Rewrite(kNonBoundary, end, 0);
     Rewrite("))", end, 0);
   }

@@ -38,6 +38,9 @@ struct Translation {
   bool commit = false;
   bool skip = false;
   bool textEnds = false;
+  // Capturing groups the translation added after all of the user's (they
+  // come last, so the user's groups keep PCRE2's numbers 1..n).
+  std::size_t appendedGroups = 0;
   // Where a callout placed in `pattern` runs at every start position the
   // matcher tries: after the leading start-of-pattern items, and after every
   // | outside any group.

@@ -151,6 +151,10 @@ def rejected_pattern_writes_nothing(c):
     c.write('old.txt', b'keep me')
     code, out, err = c.run('remove', 'a)', '-o', c.path('old.txt'), c.path('in.txt'))
     expect(code == 2 and c.read('old.txt') == b'keep me', f'exit {code}, file {c.read("old.txt")!r}')
+    # A template that names a group the pattern lacks is refused before the run, naming it.
+    for template, named in (('<$2>', '$2 at position 1'), ('${x}', '${x} at position 0'), ('a$b', '$b at position 1')):
+        code, out, err = c.run('keep', '(a)', '--template', template, '-o', c.path('old.txt'), c.path('in.txt'))
+        expect(code == 2 and out == b'' and named in err and c.read('old.txt') == b'keep me', f'exit {code} {err}')
 
 
 @case
@@ -172,7 +176,8 @@ def io_and_usage_errors(c):
     expect(code == 1, f'exit {code} {err}')
     code, out, err = c.run('keep', 'a', '--pattern-file', c.path('missing.txt'), c.path('in.txt'))
     expect(code == 1, f'exit {code} {err}')
-    for args in (['frobnicate', 'a'], ['keep'], ['keep', 'a', 'b', 'c'], ['keep', 'a', '--bogus'], ['keep', 'a', '-o']):
+    for args in (['frobnicate', 'a'], ['keep'], ['keep', 'a', 'b', 'c'], ['keep', 'a', '--bogus'], ['keep', 'a', '-o'],
+                 ['keep', 'a', '--lines', '--template', '$0'], ['remove', 'a', '--template', '$0']):
         code, out, err = c.run(*args)
         expect(code == 1 and 'siftwell' in err, f'{args}: exit {code} {err}')
     code, out, err = c.run('--help')
@@ -427,6 +432,105 @@ def little_address_space(c):
     code, out, err = c.run('keep', '(?m)^x+$', '-d', 'yy', c.path('huge.txt'), '-o', c.path('out.txt'),
                            preexec_fn=tight)
     expect(code == 1 and 'Cannot allocate memory' in err and not c.exists('out.txt'), f'exit {code} {err}')
+
+
+def read_cases():
+    """The shared filter cases (tests/cases/filter_cases.tsv): dicts of pattern, options, template,
+    input, keep, remove (the last three as bytes)."""
+    def unescape(field):
+        out, i = bytearray(), 0
+        raw = field.encode()
+        while i < len(raw):
+            if raw[i:i + 1] == b'\\' and i + 1 < len(raw):
+                e = raw[i + 1:i + 2]
+                if e in (b'r', b'n', b't', b'\\'):
+                    out += {b'r': b'\r', b'n': b'\n', b't': b'\t', b'\\': b'\\'}[e]
+                    i += 2
+                    continue
+                if e == b'x':
+                    out.append(int(raw[i + 2:i + 4], 16))
+                    i += 4
+                    continue
+            out += raw[i:i + 1]
+            i += 1
+        return bytes(out)
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'cases', 'filter_cases.tsv')
+    rows = []
+    with open(path, encoding='utf-8') as f:
+        for n, line in enumerate(f, 1):
+            line = line.rstrip('\n')
+            if not line or line.startswith('#'):
+                continue
+            fields = line.split('\t')
+            if len(fields) != 6:
+                raise AssertionError(f'filter_cases.tsv:{n}: {len(fields)} fields, not 6')
+            pattern, options, template, text, keep, remove = fields
+            rows.append({'line': n, 'pattern': pattern, 'options': [o for o in options.split(',') if o],
+                         'template': template, 'input': unescape(text), 'keep': unescape(keep),
+                         'remove': unescape(remove)})
+    return rows
+
+
+@case
+def shared_cases(c):
+    rows = read_cases()
+    expect(len(rows) >= 20, f'only {len(rows)} cases read')
+    for r in rows:
+        flags = []
+        for o in r['options']:
+            expect(o in ('lines', 'ignore-case'), f"line {r['line']}: unknown option {o}")
+            flags.append('--' + o)
+        c.write('case.txt', r['input'])
+        keep = ['keep', *flags] + (['--template', r['template']] if r['template'] else [])
+        for args, want in ((keep, r['keep']), (['remove', *flags], r['remove'])):
+            code, out, err = c.run(*args, '--', r['pattern'], c.path('case.txt'))
+            expect(code == 0 and out == want,
+                   f"filter_cases.tsv:{r['line']} {args} {r['pattern']!r}: exit {code} {err} {out!r} != {want!r}")
+
+
+# Patterns whose meaning grep -P and ripgrep share with siftwell on the text
+# below (ASCII words, a few accented ones), and whether ripgrep's own engine
+# takes them (else rg -P).
+PEER_PATTERNS = [
+    ('ERROR', True), ('ERROR$', True), ('^ERROR', True), ('^$', True), (r'^\s*$', True), (r'^\s*#', True),
+    (r'\d{3}', True), ('WARN|ERROR', True), ('(?i)error', True), (r'\bid\b', True), ('[A-Z]{4,}', True),
+    (r'^\S+$', True), ('a.c', True), ('x*', True), ('^.{0,3}$', True), (r'\t', True), ('é', True),
+    ('colou?r', True), (r'\s$', True), (r'(?<=user=)bob', False), (r'(\w)\1', False), ('^(?!#)', False),
+    (r'^[a-z]+ [a-z]+$', True), ('(?i)ÉTÉ', True),
+]
+PEER_TEXT = (b'ERROR first\nINFO ok id=7\n\n   \n# comment\n  # indented\nWARN disk 100%\nuser=bob id 12\n'
+             b'user=alice\naabbc\ncolor colour\n\ttabbed\ntrailing \nabc\na-c\nxyz\n\xc3\xa9t\xc3\xa9 \xc3\x89T\xc3\x89\n'
+             b'Error lower\nlast ERROR\nid\nidentity\n')
+
+
+@case
+def lines_agree_with_grep_and_rg(c):
+    if not c.native():
+        return  # the peers run natively; the engine is the same in every build
+    import shutil
+    peers = {}
+    if shutil.which('grep'):
+        peers['grep -P'] = lambda p, invert, own: ['grep', '-P'] + (['-v'] if invert else []) + ['--', p]
+    if shutil.which('rg'):
+        peers['rg'] = lambda p, invert, own: (['rg', '--no-filename', '--no-line-number'] + ([] if own else ['-P']) +
+                                              (['-v'] if invert else []) + ['-e', p])
+    for missing in {'grep -P', 'rg'} - set(peers):
+        print(f'skipped peer {missing}: not installed')
+    expect(peers, 'neither grep nor rg is installed')
+    c.write('peer.txt', PEER_TEXT)
+    env = dict(os.environ, LC_ALL='C.UTF-8')
+    compared = 0
+    for pattern, own in PEER_PATTERNS:
+        for invert in (False, True):
+            code, ours, err = c.run('remove' if invert else 'keep', '--lines', '--', pattern, c.path('peer.txt'))
+            expect(code == 0, f'{pattern!r}: exit {code} {err}')
+            for name, argv in peers.items():
+                p = subprocess.run(argv(pattern, invert, own) + [c.path('peer.txt')], stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, env=env, timeout=60)
+                expect(p.returncode in (0, 1), f'{name} {pattern!r}: exit {p.returncode} {p.stderr!r}')
+                expect(ours == p.stdout, f"{name}{' -v' if invert else ''} {pattern!r}: ours {ours!r} != {p.stdout!r}")
+                compared += 1
+    print(f'{compared} selections compared with {", ".join(peers)}')
 
 
 def main():

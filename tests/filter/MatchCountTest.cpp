@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "engine/MatchCount.h"
 
@@ -19,6 +20,19 @@ TEST(MatchCount, CountsWhatKeepWouldKeep) {
   EXPECT_EQ(CountMatches("aXbX", "X|", kNever).count, 2u);
   const std::string text = "x\xFFy\xC3\xA9z";  // invalid UTF-8 does not stop the count
   EXPECT_EQ(CountMatches(text, "[a-z\\x{E9}]", kNever).count, 4u);
+  // Whole lines count the selected lines (empty matches too); a template changes no count.
+  CompileOptions lines;
+  lines.wholeLines = true;
+  CompileOptions templated;
+  templated.keepTemplate = "<$1>\\n";
+  for (const auto& [pattern, options, subject, count] :
+       {std::tuple{"^$", lines, "a\r\n\r\nb\r\r\n", 2u}, std::tuple{"\\d+", lines, "1 2\n3\nx", 2u},
+        std::tuple{"x*", lines, "a\nb\n", 2u}, std::tuple{"x*", lines, "", 0u},
+        std::tuple{"(\\d)", templated, "a1 b22 c333", 6u}}) {
+    const Compilation c = Compile(pattern, options);
+    ASSERT_TRUE(c.pattern) << pattern;
+    EXPECT_EQ(CountMatches(subject, *c.pattern, kNever).count, count) << pattern;
+  }
   const MatchCount none = CountMatches("abc", "\\d", kNever);
   EXPECT_TRUE(none.ok);
   EXPECT_EQ(none.count, 0u);

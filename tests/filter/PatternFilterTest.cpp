@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "engine/PatternFilter.h"
 
@@ -229,12 +230,116 @@ TEST_P(Filter, RejectedPatterns) {
     EXPECT_FALSE(r.error.rewritten) << c.pattern;
     EXPECT_TRUE(r.text.empty());
   }
+  // A template's $ that names no group of the pattern: the reference as written and where it stands.
+  struct TemplateCase {
+    std::string pattern, keepTemplate, item;
+    std::size_t offset, position;
+  };
+  std::string boundaries;  // so many that the engine appends groups of its own: they are not the user's
+  for (int k = 0; k < 70; ++k) boundaries += "\\b";
+  for (const TemplateCase& c : {TemplateCase{"(a)", "<$2>", "$2", 1, 1}, TemplateCase{"(a)", "é$9", "$9", 2, 1},
+                                TemplateCase{"(?<x>a)", "${y}", "${y}", 0, 0}, TemplateCase{"a", "$1", "$1", 0, 0},
+                                TemplateCase{"(a)", "$x", "$x", 0, 0}, TemplateCase{"(a)", "1$", "$", 1, 1},
+                                TemplateCase{"(a)", "$1${1", "${1", 2, 2}, TemplateCase{"(a)", "${}", "${}", 0, 0},
+                                TemplateCase{"(a)", "$é", "$é", 0, 0}, TemplateCase{"(a)", "${99999999999999999999}", "${99999999999999999999}", 0, 0},
+                                TemplateCase{boundaries + "(a)", "$2", "$2", 0, 0},
+                                TemplateCase{boundaries + "(a)", "${siftwell_wb1}", "${siftwell_wb1}", 0, 0}}) {
+    siftwell::filter::CompileOptions options;
+    options.jit = GetParam();
+    options.keepTemplate = c.keepTemplate;
+    const auto compiled = siftwell::filter::Compile(c.pattern, options);
+    ASSERT_TRUE(compiled.error) << c.keepTemplate;
+    EXPECT_EQ(compiled.error->kind, FilterError::Kind::BadTemplate) << c.keepTemplate;
+    EXPECT_EQ(compiled.error->item, c.item);
+    EXPECT_EQ(compiled.error->offset, c.offset) << c.keepTemplate;
+    EXPECT_EQ(compiled.error->position, c.position) << c.keepTemplate;
+  }
+  siftwell::filter::CompileOptions lines;
+  lines.wholeLines = true;
+  lines.keepTemplate = "$0";
+  EXPECT_EQ(siftwell::filter::Compile("a", lines).error.value_or(FilterError{}).kind,
+            FilterError::Kind::TemplateWithLines);
   for (const char* p : {"(?<=a+)b", "\\C", "a{2,1}", "\\k<none>", "(?z)"}) {
     const FilterResult r = Keep("abc", p, ",", Limits());
     EXPECT_FALSE(r.ok) << p;
     EXPECT_EQ(r.error.kind, FilterError::Kind::BadPattern) << p;
     EXPECT_GT(r.error.code, 0) << p;  // compile errors are PCRE2's positive codes
     EXPECT_LE(r.error.offset, std::string_view(p).size()) << p;
+  }
+}
+
+// The shared cases (tests/cases/filter_cases.tsv): what the CLI and the window must both give.
+struct SharedCase {
+  int line = 0;
+  std::string pattern, options, keepTemplate, input, keep, remove;
+};
+
+std::vector<SharedCase> SharedCases() {
+  static constexpr std::string_view kFile =
+#include "FilterCases.inc"
+      ;
+  auto unescape = [](std::string_view f) {
+    std::string out;
+    for (std::size_t i = 0; i < f.size(); ++i) {
+      if (f[i] != '\\' || i + 1 >= f.size()) {
+        out += f[i];
+        continue;
+      }
+      const char e = f[++i];
+      if (e == 'r') out += '\r';
+      else if (e == 'n') out += '\n';
+      else if (e == 't') out += '\t';
+      else if (e == '\\') out += '\\';
+      else if (e == 'x' && i + 2 < f.size()) out += static_cast<char>(std::stoi(std::string(f.substr(i + 1, 2)), nullptr, 16)), i += 2;
+      else out += '\\', out += e;
+    }
+    return out;
+  };
+  std::vector<SharedCase> cases;
+  int number = 0;
+  for (std::size_t at = 0; at < kFile.size();) {
+    std::size_t end = kFile.find('\n', at);
+    if (end == std::string_view::npos) end = kFile.size();
+    const std::string_view line = kFile.substr(at, end - at);
+    at = end + 1;
+    ++number;
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string_view> f;
+    for (std::size_t from = 0;;) {
+      const std::size_t tab = line.find('\t', from);
+      f.push_back(line.substr(from, tab == std::string_view::npos ? std::string_view::npos : tab - from));
+      if (tab == std::string_view::npos) break;
+      from = tab + 1;
+    }
+    if (f.size() != 6) ADD_FAILURE() << "filter_cases.tsv:" << number << ": " << f.size() << " fields";
+    if (f.size() != 6) continue;
+    cases.push_back({number, std::string(f[0]), std::string(f[1]), std::string(f[2]), unescape(f[3]), unescape(f[4]),
+                     unescape(f[5])});
+  }
+  return cases;
+}
+
+TEST_P(Filter, SharedCases) {
+  const std::vector<SharedCase> cases = SharedCases();
+  EXPECT_GE(cases.size(), 20u);
+  for (const SharedCase& c : cases) {
+    siftwell::filter::CompileOptions options;
+    options.jit = GetParam();
+    options.wholeLines = c.options.find("lines") != std::string::npos;
+    options.matchCase = c.options.find("ignore-case") == std::string::npos;
+    siftwell::filter::CompileOptions removing = options;
+    options.keepTemplate = c.keepTemplate;
+    const auto keeping = siftwell::filter::Compile(c.pattern, options);
+    const auto remover = siftwell::filter::Compile(c.pattern, removing);
+    ASSERT_TRUE(keeping.pattern && remover.pattern) << "line " << c.line;
+    // The line prefilter and strides of a few bytes give the same bytes.
+    for (int variant = 0; variant < 2; ++variant) {
+      MatchLimits l = Limits();
+      l.prefilter = variant == 0;
+      l.strideBytes = variant == 0 ? 0 : 3;
+      EXPECT_EQ(Shown(Keep(c.input, *keeping.pattern, ExpandDelimiter("\\n"), l)), c.keep) << "line " << c.line;
+      EXPECT_EQ(Shown(Remove(c.input, *remover.pattern, l)), c.remove) << "line " << c.line;
+    }
   }
 }
 

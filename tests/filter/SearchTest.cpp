@@ -64,7 +64,7 @@ std::string RandomPattern(std::mt19937& rng, int depth = 0) {
 
 TEST(Search, StridesAndPrefilterGiveTheUnrestrictedResult) {
   std::mt19937 rng(20261207);
-  int prefiltered = 0;
+  int prefiltered = 0, linePrefiltered = 0;
   static const char* lineCores[] = {"ERROR", "WARN|ERROR", "(?:WARN|E)", "Error", "é", "\\bERROR", "E.R",
                                     "(?i)error", "ERROR\\d?"};
   for (int round = 0; round < 3000; ++round) {
@@ -92,6 +92,29 @@ TEST(Search, StridesAndPrefilterGiveTheUnrestrictedResult) {
         }
       }
     }
+    // Whole lines, with match case on and off: the line prefilter and strides
+    // select exactly the lines that one engine call per line selects.
+    for (bool jit : {true, false}) {
+      sf::CompileOptions options;
+      options.jit = jit;
+      options.wholeLines = true;
+      options.matchCase = round % 2 == 0;
+      const sf::Compilation c = sf::Compile(pattern, options);
+      if (!c.pattern) break;
+      const MatchLimits plain = Plain(jit);
+      const sf::FilterResult kept = sf::Keep(text, *c.pattern, "|", plain);
+      if (!kept.ok) continue;
+      if (!sf::PlanLiterals(pattern, {.caseless = !options.matchCase, .lines = true}).literals.empty()) ++linePrefiltered;
+      for (std::size_t stride : {std::size_t{1}, std::size_t{5}, std::size_t{0}}) {
+        MatchLimits l = plain;
+        l.strideBytes = stride;
+        l.prefilter = true;
+        ASSERT_EQ(Shown(sf::Keep(text, *c.pattern, "|", l)), kept.text)
+            << "lines: pattern " << pattern << " text " << ::testing::PrintToString(text) << " stride " << stride
+            << " jit " << jit << " case " << options.matchCase;
+        ASSERT_EQ(Shown(sf::Remove(text, *c.pattern, l)), Shown(sf::Remove(text, *c.pattern, plain))) << pattern;
+      }
+    }
     // The interpreter (valid runs matched one by one) agrees with the JIT.
     // (PCRE2 10.42's interpreter lets \z match before an invalid byte.)
     if (pattern.find("\\z") != std::string::npos) continue;
@@ -100,6 +123,7 @@ TEST(Search, StridesAndPrefilterGiveTheUnrestrictedResult) {
         << "pattern " << pattern << " text " << ::testing::PrintToString(text);
   }
   EXPECT_GT(prefiltered, 300);  // the prefilter was really exercised
+  EXPECT_GT(linePrefiltered, 600);
 }
 
 TEST(Search, PrefilterPlans) {
@@ -200,6 +224,24 @@ TEST(Search, PathologicalPatternIsStoppedMidway) {
       EXPECT_LT(sink.last_, c.text.size() / 10) << c.pattern;  // ... and it stopped long before the end
       EXPECT_TRUE(sink.monotonic_) << c.pattern;
     }
+  }
+  // Whole lines: line after line of such positions, each line its own search.
+  std::string lines;
+  while (lines.size() < (1u << 20)) lines += std::string(4999, 'a') + "\n";
+  for (bool jit : {true, false}) {
+    sf::CompileOptions options;
+    options.jit = jit;
+    options.wholeLines = true;
+    const sf::Compilation c = sf::Compile("(?:a|b)*[0-9]", options);
+    ASSERT_TRUE(c.pattern);
+    DeadlineSink sink(std::chrono::milliseconds(200));
+    sink.minCalls_ = 3;
+    const auto err = sf::RemoveTo(lines, *c.pattern, MatchLimits{}, sink);
+    ASSERT_TRUE(err.has_value());
+    EXPECT_EQ(err->kind, FilterError::Kind::Stopped);
+    EXPECT_GT(sink.last_, 0u);
+    EXPECT_LT(sink.last_, lines.size() / 10);
+    EXPECT_TRUE(sink.monotonic_);
   }
 }
 

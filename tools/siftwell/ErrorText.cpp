@@ -24,6 +24,11 @@ std::string ErrorText(const FilterError& error) {
       return "matching failed: " + filter::Pcre2ErrorText(error.code) + searching;
     case FilterError::Kind::NoMemory:
       return "not enough memory for this text; nothing was written";
+    case FilterError::Kind::BadTemplate:
+      return "the template's " + error.item + " at position " + std::to_string(error.position) +
+             " names no group of the pattern ($0, $1..$99, ${N}, ${name}; $$ for a dollar sign)";
+    case FilterError::Kind::TemplateWithLines:
+      return "a template cannot be used with whole lines (a line is kept as it stands)";
     case FilterError::Kind::Stopped:
       break;
   }

@@ -56,6 +56,14 @@ constexpr std::string_view kHelp =
     "Options:\n"
     "  -d, --delimiter TEXT    delimiter field text (default \\n). \\n becomes CR LF,\n"
     "                          then \\t becomes TAB; nothing else is an escape.\n"
+    "      --lines             whole lines, as grep: PATTERN is matched in each line on\n"
+    "                          its own (the line end is not part of it); keep writes\n"
+    "                          the lines it matches in, remove deletes them, each with\n"
+    "                          its line end (CR LF, LF or CR) as it stands\n"
+    "  -i, --ignore-case       letters match either case ((?-i) in PATTERN still wins)\n"
+    "      --template TEXT     keep writes each match as TEXT, then the delimiter: $0 the\n"
+    "                          match, $1..$99 or ${N} a group, ${name} a named group,\n"
+    "                          $$ a dollar; \\n and \\t as in the delimiter\n"
     "      --delimiter-file F  read the delimiter field text from F (UTF-8, as stored)\n"
     "      --pattern-file F    read PATTERN from F (UTF-8, as stored; no PATTERN argument)\n"
     "      --input F           read the text from F (default: FILE, or standard input)\n"
@@ -829,6 +837,9 @@ struct Options {
   std::optional<PathString> patternFile;
   std::string delimiterField = "\\n";
   std::optional<PathString> delimiterFile;
+  bool lines = false;
+  bool ignoreCase = false;
+  std::optional<std::string> templateField;
   std::optional<PathString> input;
   std::optional<PathString> output;
   std::optional<double> timeLimit;  // seconds
@@ -855,6 +866,8 @@ std::optional<std::string> Parse(const std::vector<PathString>& args, Options& o
     if (a == "--") { optionsDone = true; continue; }
     if (a == "-h" || a == "--help") { o.help = true; continue; }
     if (a == "-v" || a == "--verbose") { o.verbose = true; continue; }
+    if (a == "--lines") { o.lines = true; continue; }
+    if (a == "-i" || a == "--ignore-case") { o.ignoreCase = true; continue; }
     if (a == "--version") { o.version = true; continue; }
     std::string name = a;
     std::optional<PathString> value;
@@ -864,7 +877,7 @@ std::optional<std::string> Parse(const std::vector<PathString>& args, Options& o
     }
     const bool takesValue = name == "-d" || name == "--delimiter" || name == "--delimiter-file" ||
                             name == "--pattern-file" || name == "--input" || name == "-o" || name == "--output" ||
-                            name == "--time-limit";
+                            name == "--time-limit" || name == "--template";
     if (!takesValue) return "unknown option " + a;
     if (!value) {
       if (i + 1 >= args.size()) return "option " + a + " needs a value";
@@ -874,6 +887,7 @@ std::optional<std::string> Parse(const std::vector<PathString>& args, Options& o
     else if (name == "--delimiter-file") o.delimiterFile = *value;
     else if (name == "--pattern-file") o.patternFile = *value;
     else if (name == "--input") o.input = *value;
+    else if (name == "--template") o.templateField = Shown(*value);
     else if (name == "--time-limit") {
       const std::string v = Shown(*value);
       char* end = nullptr;
@@ -899,6 +913,10 @@ std::optional<std::string> Parse(const std::vector<PathString>& args, Options& o
     o.input = positional[next++];
   }
   if (positional.size() > next) return "too many arguments";
+  // (An empty template is the match itself: no template.)
+  const bool templated = o.templateField && !o.templateField->empty();
+  if (templated && o.lines) return "--template cannot be used with --lines (a line is kept as it stands)";
+  if (templated && !o.keep) return "--template applies to keep only";
   return std::nullopt;
 }
 
@@ -968,7 +986,11 @@ int RunGuarded(const std::vector<PathString>& args) {
     if (watch.Changed()) return IoError{IoError::Kind::Changed, inputName};
     return std::nullopt;
   };
-  const sf::Compilation compiled = sf::Compile(pattern);
+  sf::CompileOptions options;
+  options.matchCase = !o.ignoreCase;
+  options.wholeLines = o.lines;
+  if (o.templateField) options.keepTemplate = *o.templateField;
+  const sf::Compilation compiled = sf::Compile(pattern, options);
   if (compiled.error) return Fail(2, siftwell::cli::ErrorText(*compiled.error));
   if (o.verbose) std::fprintf(stderr, "siftwell: %s\n", sf::DescribeSearch(*compiled.pattern).c_str());
 
