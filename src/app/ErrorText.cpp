@@ -31,6 +31,11 @@ std::string Words(const FilterError& error, bool counting) {
     case FilterError::Kind::NoMemory:
       return counting ? "not enough memory to count the matches in this document"
                       : "not enough memory to filter this document; the document is unchanged";
+    case FilterError::Kind::BadTemplate:
+      return "the output template's " + error.item + " at position " + std::to_string(error.position + 1) +
+             " names no group of the pattern ($0, $1..$99, ${N}, ${name}; $$ for a dollar sign)";
+    case FilterError::Kind::TemplateWithLines:
+      return "an output template does not apply to whole lines (a line is kept as it stands)";
     case FilterError::Kind::Stopped:
       break;
   }

@@ -146,13 +146,13 @@ def rejected_pattern_writes_nothing(c):
     code, out, err = c.run('keep', '(', '-o', c.path('new.txt'), c.path('in.txt'))
     expect(code == 2, f'exit {code}')
     expect(out == b'', out)
-    expect('missing closing parenthesis at position 1 of the pattern' in err, err)
+    expect('missing closing parenthesis at position 2 of the pattern' in err, err)
     expect(not c.exists('new.txt'), 'output file created')
     c.write('old.txt', b'keep me')
     code, out, err = c.run('remove', 'a)', '-o', c.path('old.txt'), c.path('in.txt'))
     expect(code == 2 and c.read('old.txt') == b'keep me', f'exit {code}, file {c.read("old.txt")!r}')
     # A template that names a group the pattern lacks is refused before the run, naming it.
-    for template, named in (('<$2>', '$2 at position 1'), ('${x}', '${x} at position 0'), ('a$b', '$b at position 1')):
+    for template, named in (('<$2>', '$2 at position 2'), ('${x}', '${x} at position 1'), ('a$b', '$b at position 2')):
         code, out, err = c.run('keep', '(a)', '--template', template, '-o', c.path('old.txt'), c.path('in.txt'))
         expect(code == 2 and out == b'' and named in err and c.read('old.txt') == b'keep me', f'exit {code} {err}')
 

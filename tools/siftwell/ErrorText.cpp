@@ -5,7 +5,7 @@ namespace siftwell::cli {
 using filter::FilterError;
 
 std::string ErrorText(const FilterError& error) {
-  const std::string where = "at position " + std::to_string(error.position) + " of the pattern";
+  const std::string where = "at position " + std::to_string(error.position + 1) + " of the pattern";
   const std::string searching = ". Searching from byte " + std::to_string(error.textOffset) +
                                 " of the text; nothing was written";
   switch (error.kind) {
@@ -25,7 +25,7 @@ std::string ErrorText(const FilterError& error) {
     case FilterError::Kind::NoMemory:
       return "not enough memory for this text; nothing was written";
     case FilterError::Kind::BadTemplate:
-      return "the template's " + error.item + " at position " + std::to_string(error.position) +
+      return "the template's " + error.item + " at position " + std::to_string(error.position + 1) +
              " names no group of the pattern ($0, $1..$99, ${N}, ${name}; $$ for a dollar sign)";
     case FilterError::Kind::TemplateWithLines:
       return "a template cannot be used with whole lines (a line is kept as it stands)";
