@@ -80,6 +80,12 @@ DocumentCopy::State DocumentCopy::Step() {
   return state_;
 }
 
+bool DocumentCopy::SameDocument() const {
+  if (view_ == nullptr) return true;
+  return IsWindow(view_) && Sci(view_, SciMsg::SCI_GETDOCPOINTER) == document_ &&
+         Sci(view_, SciMsg::SCI_GETLENGTH) == static_cast<intptr_t>(length_);
+}
+
 void DocumentCopy::Recheck() {
   if (state_ != State::Done || view_ == nullptr || length_ == 0) return;
   // The text may be in a computation's hands: it is only read from here on.

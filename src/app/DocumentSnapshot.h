@@ -42,6 +42,9 @@ class DocumentCopy {
   // the view shows another document, its length changed since the copy began
   // or its bytes differ from the copy.
   State Step();
+  // The view still shows the document the copy was taken of, at the same
+  // length (cheap: the bytes are not compared). True for a copy of no view.
+  bool SameDocument() const;
   // A copy that was done is compared with the document again, step by step,
   // before it is done once more (for a copy kept to be used again).
   void Recheck();

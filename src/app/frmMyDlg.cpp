@@ -407,10 +407,13 @@ class frmMyDlg::Impl : public ToolWindow {
     if (!show && focus == Control(cancelButton)) SetFocus(Control(startedBy_));
   }
 
-  // A failure stays in sight: a count still on its way is dropped. The one
+  // A failure stays in sight: a count still on its way is dropped, also one
+  // still waiting for its quiet period (a change reported during the run, a
+  // reload, would else put a count over the failure a moment later). The one
   // place where a run's problem becomes words.
   void ShowFailure(const RunProblem& problem) {
     StopCount();
+    if (Handle() != nullptr) KillTimer(Handle(), kCountTimer);
     SetStatus(siftwell::filter::Words(problem), true);
   }
 
@@ -486,7 +489,7 @@ class frmMyDlg::Impl : public ToolWindow {
     } catch (const std::bad_alloc&) {
       return;
     }
-    countCopy_.reset();
+    countedCopy_ = std::move(countCopy_);
     const uint64_t generation = generation_;
     auto job = [this, computation, generation](JobControl& control) -> Worker::Delivery {
       computation->Compute(control);
@@ -496,6 +499,15 @@ class frmMyDlg::Impl : public ToolWindow {
   }
 
   void ShowCount(uint64_t generation, const Computation& count) {
+    if (generation != generation_) return;
+    // The host may have replaced the text while it was counted, telling no
+    // one (a reload): that count is of a text no longer there.
+    if (countedCopy_ && !countedCopy_->SameDocument()) {
+      countedCopy_.reset();
+      KillTimer(Handle(), kBusyTimer);
+      DocumentChanged();
+      return;
+    }
     if (!count.Problem()) ShowCountStatus(generation, siftwell::filter::DescribeCount(count.Count()), false);
     else if (count.Problem()->kind != RunProblem::Kind::Stopped)
       ShowCountStatus(generation, siftwell::filter::Words(*count.Problem()), true);
@@ -542,6 +554,7 @@ class frmMyDlg::Impl : public ToolWindow {
   uint64_t generation_ = 0;  // of the count the status line waits for
   std::string countPattern_;                // UTF-8, of the count being prepared
   std::shared_ptr<DocumentCopy> countCopy_;  // being taken for it
+  std::shared_ptr<DocumentCopy> countedCopy_;  // what the count under way reads
   bool committing_ = false;                  // the run's own write is under way
   // The run in flight (UI thread only), then the workers: they go first.
   std::unique_ptr<FilterRun> current_;

@@ -448,6 +448,21 @@ TEST_F(FilterWindow, AFailingRunIsReportedNotPropagated) {
   EXPECT_FALSE(window->IsClosed());
 }
 
+TEST_F(FilterWindow, ARunsFailureStaysInSightOverACountStillWaiting) {
+  SetWindowTextW(Item(frmMyDlg::textBox1), L"x");  // its count waits for the quiet period
+  window->DocumentChanged();                        // as a change (or reload) during the run reports
+  runner.answer = siftwell::filter::Compile("(").error;
+  SendMessageW(Item(frmMyDlg::button1), BM_CLICK, 0, 0);
+  const std::wstring failure = window->StatusText();
+  ASSERT_NE(failure.find(L"parenthesis"), std::wstring::npos);
+  const ULONGLONG until = GetTickCount64() + 3 * frmMyDlg::kCountDelayMs;
+  while (GetTickCount64() < until) {
+    Pump(window->Handle());
+    Sleep(10);
+  }
+  EXPECT_EQ(window->StatusText(), failure);
+}
+
 TEST_F(FilterWindow, AnnouncedToTheHostWhileItLivesAndClosingIsNoticed) {
   HWND hwnd = window->Handle();
   ASSERT_EQ(host.Calls().size(), 1u);
