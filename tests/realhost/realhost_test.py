@@ -540,6 +540,14 @@ class Suite:
         except DriveError:
             raise CheckFailed(f"no run under way after the click (the window says {self.status(dlg)!r})")
 
+    def show_first_document(self):
+        self.d.send(self.npp.main, self.n["NPPM_SWITCHTOFILE"], 0,
+                    (winpath(self.work / "a.txt") + "\0").encode("utf-16-le"))
+
+    def status_control(self, dlg):
+        """The status line (shown or not): one message to read it, for timing."""
+        return next(k.hwnd for k in self.d.children(dlg) if k.cls == "Static" and k.text not in LABELS)
+
     def answer_questions(self):
         """Says Yes to a question of the host (\"reload?\"), if one is up; True if it did."""
         for w in self.d.windows():
@@ -581,8 +589,11 @@ class Suite:
         finally:
             self.answer_questions()
             self.set_field(pattern, "")
-            self.npp.command("IDM_FILE_CLOSE")
-        self.wait_text(self.main_view, DOC_A, "the first tab after closing the reloaded log")
+            # The log stays open: Notepad++ 8.9.7 (x86, under Wine) closed after closing a file that
+            # was changed on disk and reloaded dies at exit (page fault in notepad++.exe), with no run
+            # of the plugin involved too.
+            self.show_first_document()
+        self.wait_text(self.main_view, DOC_A, "the first tab after the reloaded log")
 
     def check_cancel_g_pattern(self):
         dlg = self.ensure_filter_window()
@@ -594,20 +605,22 @@ class Suite:
             cancel = self.start_long_run(dlg, G_PATTERN, keep)
             time.sleep(0.5)  # well into the engine's one call
             expect(self.cancel_button(dlg), f"the run ended by itself: {self.status(dlg)!r}")
+            status = self.status_control(dlg)
             started = time.monotonic()
             self.d.click(cancel)
-            message = Driver.wait_until(lambda: not self.cancel_button(dlg) and self.status(dlg), 10,
-                                        "the run to end after Cancel")
+            Driver.wait_until(lambda: self.d.text(status).startswith("Stopped"), 10, "the run to end after Cancel")
             took = time.monotonic() - started
+            message = self.d.text(status)
+            expect(not self.cancel_button(dlg), "Cancel still shows after the run ended")
             say(f"[{self.arch}]   Cancel of {G_PATTERN} over {len(G_TEXT) // 1000} KB: ended after "
                 f"{took * 1000:.0f} ms: {message}")
             expect(took < 1.0, f"the run ended {took:.2f} s after Cancel")
-            expect(message.startswith("Stopped"), f"the window says {message!r} after Cancel")
             expect(self.npp.text(self.main_view) == G_TEXT, "the document changed")
             expect(self.d.send(self.main_view, self.n["SCI_CANUNDO"]) == 0, "Cancel left an undo step")
         finally:
             self.set_field(pattern, "")
             self.npp.command("IDM_FILE_CLOSE")
+            self.show_first_document()
         self.wait_text(self.main_view, DOC_A, "the first tab after closing the \\G document")
 
     def check_exit_during_run(self):
