@@ -209,7 +209,10 @@ class frmMyDlg::Impl : public ToolWindow {
   }
 
   void Cancel() {
-    if (!Running()) return;
+    // A write under way is not cut short: a message loop running inside it
+    // (another plugin's message box, say) could else end the run, and free
+    // it, under its own Commit.
+    if (!Running() || committing_) return;
     current_->Cancel();  // from now on nothing is written, even if the matching has ended
     if (worker_ && worker_->Busy()) worker_->Stop();
     else Finish(std::nullopt);  // still copying
@@ -359,7 +362,7 @@ class frmMyDlg::Impl : public ToolWindow {
 
   // Back on the UI thread: verify and commit, then show the outcome.
   void Finish(std::optional<RunProblem> failure) {
-    if (!Running()) return;
+    if (!Running() || committing_) return;
     std::optional<RunProblem> problem = std::move(failure);
     if (!problem) {
       committing_ = true;
