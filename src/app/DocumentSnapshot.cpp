@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 #include "npp/Tables.h"
@@ -56,19 +57,41 @@ DocumentCopy::State DocumentCopy::Step() {
     text_.reset();
     return state_ = State::Changed;
   }
-  const std::size_t at = text_->bytes.size();
+  const bool copying = text_->bytes.size() < length_;
+  const std::size_t at = copying ? text_->bytes.size() : compared_;
   const std::size_t n = std::min(kStepBytes, length_ - at);
   // The editor's own memory, read here on the UI thread only, between two of
   // its messages.
   const auto* piece = reinterpret_cast<const char*>(
       Sci(view_, SciMsg::SCI_GETRANGEPOINTER, static_cast<intptr_t>(at), static_cast<intptr_t>(n)));
-  if (piece == nullptr) {
+  if (piece == nullptr || (!copying && std::memcmp(piece, text_->bytes.data() + at, n) != 0)) {
     text_.reset();
     return state_ = State::Changed;
   }
-  text_->bytes.append(piece, n);
-  if (text_->bytes.size() == length_) state_ = State::Done;
+  if (copying) {
+    text_->bytes.append(piece, n);
+    // Taken in one step, the copy is the document as it was at that moment.
+    if (at != 0) mustCompare_ = true;
+    if (text_->bytes.size() == length_ && !mustCompare_) state_ = State::Done;
+  } else {
+    compared_ += n;
+    if (compared_ == length_) state_ = State::Done;
+  }
   return state_;
+}
+
+bool DocumentCopy::SameDocument() const {
+  if (view_ == nullptr) return true;
+  return IsWindow(view_) && Sci(view_, SciMsg::SCI_GETDOCPOINTER) == document_ &&
+         Sci(view_, SciMsg::SCI_GETLENGTH) == static_cast<intptr_t>(length_);
+}
+
+void DocumentCopy::Recheck() {
+  if (state_ != State::Done || view_ == nullptr || length_ == 0) return;
+  // The text may be in a computation's hands: it is only read from here on.
+  compared_ = 0;
+  mustCompare_ = true;
+  state_ = State::Copying;
 }
 
 }  // namespace siftwell::filter

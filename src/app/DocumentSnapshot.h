@@ -3,6 +3,13 @@
 // memory the editor may free or change. It is taken on the UI thread, at most
 // kStepBytes per step, one step per turn of the message loop, so that no
 // single step grows with the document.
+//
+// The host can replace a document's text without telling any plugin (a reload
+// from disk detaches the views, clears the text and loads it anew between two
+// turns of the loop), possibly keeping its length. So a copy taken in more
+// than one step is compared, piece by piece in further steps, with the
+// document before it counts as done: a copy that holds part of the old text
+// and part of the new one never is.
 #pragma once
 
 #include <cstdint>
@@ -31,9 +38,16 @@ class DocumentCopy {
   // A copy that is already complete.
   static std::unique_ptr<DocumentCopy> Ready(std::shared_ptr<const DocumentText> text);
 
-  // Copies the next piece. Changed when the view shows another document or
-  // its length changed since the copy began.
+  // Copies (or, once all is copied, compares) the next piece. Changed when
+  // the view shows another document, its length changed since the copy began
+  // or its bytes differ from the copy.
   State Step();
+  // The view still shows the document the copy was taken of, at the same
+  // length (cheap: the bytes are not compared). True for a copy of no view.
+  bool SameDocument() const;
+  // A copy that was done is compared with the document again, step by step,
+  // before it is done once more (for a copy kept to be used again).
+  void Recheck();
   State Current() const noexcept { return state_; }
   // The copy, once Done.
   std::shared_ptr<const DocumentText> Text() const { return state_ == State::Done ? text_ : nullptr; }
@@ -45,6 +59,8 @@ class DocumentCopy {
   HWND view_ = nullptr;
   intptr_t document_ = 0;
   std::size_t length_ = 0;
+  std::size_t compared_ = 0;  // bytes of the copy found equal to the document again
+  bool mustCompare_ = false;  // the copy spans turns of the loop, or is used again
   std::shared_ptr<DocumentText> text_;
   State state_ = State::Copying;
 };

@@ -416,6 +416,13 @@ class EditorRun final : public FilterRun {
     if (!IsWindow(view_)) problem_ = Make(RunProblem::Kind::ViewClosed);
     else if (Sci(view_, SciMsg::SCI_GETDOCPOINTER) != document_) problem_ = Make(RunProblem::Kind::OtherDocument);
     else if (Sci(view_, SciMsg::SCI_GETREADONLY) != 0) problem_ = Make(RunProblem::Kind::MadeReadOnly);
+    else if (copy_ && Sci(view_, SciMsg::SCI_GETLENGTH) != copy_->Length()) {
+      // Another length, and no edit was reported: the host replaced the text
+      // (a reload tells no plugin). Found at the next progress report, so the
+      // matching stops at once instead of running on to a write refused anyway.
+      problem_ = Make(RunProblem::Kind::Reloaded);
+      problem_->documentBytes = static_cast<uint64_t>(copy_->Length());
+    }
     return problem_;
   }
 

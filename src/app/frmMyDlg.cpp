@@ -253,7 +253,10 @@ class frmMyDlg::Impl : public ToolWindow {
   }
 
   void Cancel() {
-    if (!Running()) return;
+    // A write under way is not cut short: a message loop running inside it
+    // (another plugin's message box, say) could else end the run, and free
+    // it, under its own Commit.
+    if (!Running() || committing_) return;
     current_->Cancel();  // from now on nothing is written, even if the matching has ended
     if (worker_ && worker_->Busy()) worker_->Stop();
     else Finish(std::nullopt);  // still copying
@@ -458,7 +461,7 @@ class frmMyDlg::Impl : public ToolWindow {
 
   // Back on the UI thread: verify and commit, then show the outcome.
   void Finish(std::optional<RunProblem> failure) {
-    if (!Running()) return;
+    if (!Running() || committing_) return;
     std::optional<RunProblem> problem = std::move(failure);
     if (!problem) {
       committing_ = true;
@@ -530,10 +533,13 @@ class frmMyDlg::Impl : public ToolWindow {
     if (!show && focus == Control(cancelButton)) SetFocus(Control(startedBy_));
   }
 
-  // A failure stays in sight: a count still on its way is dropped. The one
+  // A failure stays in sight: a count still on its way is dropped, also one
+  // still waiting for its quiet period (a change reported during the run, a
+  // reload, would else put a count over the failure a moment later). The one
   // place where a run's problem becomes words.
   void ShowFailure(const RunProblem& problem) {
     StopCount();
+    if (Handle() != nullptr) KillTimer(Handle(), kCountTimer);
     SetStatus(siftwell::filter::Words(problem), true);
   }
 
@@ -615,7 +621,7 @@ class frmMyDlg::Impl : public ToolWindow {
       return;
     }
     computation->SetTimeBudget(std::chrono::milliseconds(kCountBudgetMs));
-    countCopy_.reset();
+    countedCopy_ = std::move(countCopy_);
     const uint64_t generation = generation_;
     auto job = [this, computation, generation](JobControl& control) -> Worker::Delivery {
       computation->Compute(control);
@@ -625,6 +631,15 @@ class frmMyDlg::Impl : public ToolWindow {
   }
 
   void ShowCount(uint64_t generation, const Computation& count) {
+    if (generation != generation_) return;
+    // The host may have replaced the text while it was counted, telling no
+    // one (a reload): that count is of a text no longer there.
+    if (countedCopy_ && !countedCopy_->SameDocument()) {
+      countedCopy_.reset();
+      KillTimer(Handle(), kBusyTimer);
+      DocumentChanged();
+      return;
+    }
     if (!count.Problem()) {
       ShowCountStatus(generation, siftwell::filter::DescribeCount(count.Count()), false);
     } else if (count.Problem()->kind == RunProblem::Kind::CountTooSlow) {
@@ -686,6 +701,7 @@ class frmMyDlg::Impl : public ToolWindow {
   uint64_t generation_ = 0;  // of the count the status line waits for
   std::string countPattern_;                // UTF-8, of the count being prepared
   std::shared_ptr<DocumentCopy> countCopy_;  // being taken for it
+  std::shared_ptr<DocumentCopy> countedCopy_;  // what the count under way reads
   bool committing_ = false;                  // the run's own write is under way
   // The run in flight (UI thread only), then the workers: they go first.
   std::unique_ptr<FilterRun> current_;

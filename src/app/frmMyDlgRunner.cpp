@@ -14,7 +14,8 @@ frmMyDlg::ActiveView frmMyDlg::CurrentView() { return &PluginBase::GetCurrentSci
 frmMyDlg::CountSource frmMyDlg::CurrentViewSource() {
   // The last copy is kept while its document stays as it was, so that
   // counting again for a new pattern copies nothing (and a copy cut short by
-  // a newer pattern goes on where it stopped).
+  // a newer pattern goes on where it stopped). A kept copy is compared with
+  // the document again first: a reload that kept the length tells no one.
   auto last = std::make_shared<std::shared_ptr<siftwell::filter::DocumentCopy>>();
   return [last](bool documentChanged) {
     using siftwell::filter::DocumentCopy;
@@ -26,6 +27,7 @@ frmMyDlg::CountSource frmMyDlg::CurrentViewSource() {
                           copy->Document() == Win32::SendMessage(view, SciMsg::SCI_GETDOCPOINTER, 0, 0) &&
                           copy->Length() == Win32::SendMessage(view, SciMsg::SCI_GETLENGTH, 0, 0);
     if (!reusable) copy = DocumentCopy::Of(view);
+    else copy->Recheck();
     return copy;
   };
 }

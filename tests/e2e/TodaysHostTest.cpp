@@ -16,6 +16,7 @@
 #include "PluginPath.h"
 #include "npp/NppMsg.h"
 #include "npp/NppMsgNewer.h"
+#include "npp/SciMsg.h"
 
 namespace fs = std::filesystem;
 using siftwell::host::HostOptions;
@@ -284,6 +285,41 @@ TEST_F(TodaysHost, TypingGoesOnWhileALargeDocumentIsCounted) {
   std::wstring expected = std::to_wstring(lines);
   for (size_t at = expected.size(); at > 3; at -= 3) expected.insert(at - 3, 1, L'\u00A0');
   EXPECT_EQ(Status(filter), expected + L" matches");
+}
+
+// Notepad++'s reload from disk tells plugins nothing: the view lets go of the
+// document, a hidden view clears it and loads the new text, the view takes it back.
+void ReloadUnannounced(HWND view, const std::string& text) {
+  const auto sci = [](HWND w, SciMsg msg, WPARAM wParam = 0, LPARAM lParam = 0) {
+    return SendMessageW(w, static_cast<UINT>(msg), wParam, lParam);
+  };
+  HWND scratch = CreateWindowExW(0, L"Scintilla", L"", WS_CHILD, 0, 0, 10, 10, HWND_MESSAGE, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+  const LPARAM document = sci(view, SciMsg::SCI_GETDOCPOINTER);
+  sci(view, SciMsg::SCI_ADDREFDOCUMENT, 0, document);
+  sci(view, SciMsg::SCI_SETMODEVENTMASK, 0);
+  sci(view, SciMsg::SCI_SETDOCPOINTER, 0, 0);
+  sci(scratch, SciMsg::SCI_SETDOCPOINTER, 0, document);
+  sci(scratch, SciMsg::SCI_CLEARALL);
+  sci(scratch, SciMsg::SCI_APPENDTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+  sci(scratch, SciMsg::SCI_SETDOCPOINTER, 0, 0);
+  sci(view, SciMsg::SCI_SETDOCPOINTER, 0, document);
+  sci(view, SciMsg::SCI_SETMODEVENTMASK, static_cast<WPARAM>(SciMsg::SC_MODEVENTMASKALL));
+  sci(view, SciMsg::SCI_RELEASEDOCUMENT, 0, document);
+  DestroyWindow(scratch);
+}
+
+TEST_F(TodaysHost, ACountOverTextReloadedMeanwhileIsNotShown) {
+  HostStandIn& host = Start();
+  std::string big;
+  while (big.size() < (16u << 20)) big += "lorem ipsum dolor sit amet consectetur adipiscing elit\n";
+  host.SetText(0, big);
+  HWND filter = OpenFilterWindow();
+  ASSERT_NE(filter, nullptr);
+  TypePattern(filter, L"(?=.*\\d)\\w");  // scans every line to its end; no digit in it
+  ASSERT_TRUE(host.PumpUntil([&] { return Status(filter) == L"counting\u2026"; }, 10000)) << Narrow(Status(filter));
+  ReloadUnannounced(host.View(0), "ab1\n");
+  ASSERT_TRUE(StatusBecomes(filter, L"3 matches", 60000)) << "shows " << Narrow(Status(filter));
 }
 
 TEST_F(TodaysHost, FilterWindowOpensInTheEditingAreaThenWhereItWasLeft) {

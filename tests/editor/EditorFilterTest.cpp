@@ -8,6 +8,7 @@ constexpr UINT kFirstPrivateMessage = WM_USER;
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -21,6 +22,7 @@ constexpr UINT kFirstPrivateMessage = WM_USER;
 #include <string>
 #include <thread>
 
+#include "app/DocumentSnapshot.h"
 #include "win/Worker.h"
 
 #include "win/CodePage.h"
@@ -484,6 +486,80 @@ TEST_F(EditorFilter, NothingDoneToTheDocumentDuringTheRunIsOverwritten) {
     EXPECT_TRUE(Document() == (row.after.empty() ? big : row.after));
     EXPECT_EQ(Send(SciMsg::SCI_GETREADONLY), row.readOnly ? 1 : 0);
     Send(SciMsg::SCI_SETREADONLY, 0);
+  }
+}
+
+// The host's reload, as Notepad++ does it: the view lets go of the document
+// (its modification events off), a hidden view clears the text and loads the
+// new one, the view takes the document back. Nobody is told.
+void ReloadUnannounced(HWND view, const std::string& text) {
+  const auto send = [](HWND w, SciMsg msg, intptr_t wParam = 0, intptr_t lParam = 0) {
+    return SendMessageW(w, static_cast<UINT>(msg), static_cast<WPARAM>(wParam), lParam);
+  };
+  HWND scratch = CreateWindowExW(0, L"Scintilla", L"", WS_CHILD, 0, 0, 10, 10, HWND_MESSAGE, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+  const intptr_t document = send(view, SciMsg::SCI_GETDOCPOINTER);
+  send(view, SciMsg::SCI_ADDREFDOCUMENT, 0, document);
+  send(view, SciMsg::SCI_SETMODEVENTMASK, 0);
+  send(view, SciMsg::SCI_SETDOCPOINTER, 0, 0);
+  send(scratch, SciMsg::SCI_SETDOCPOINTER, 0, document);
+  send(scratch, SciMsg::SCI_SETUNDOCOLLECTION, 0);
+  send(scratch, SciMsg::SCI_CLEARALL);
+  send(scratch, SciMsg::SCI_APPENDTEXT, static_cast<intptr_t>(text.size()), reinterpret_cast<intptr_t>(text.data()));
+  send(scratch, SciMsg::SCI_EMPTYUNDOBUFFER);
+  send(scratch, SciMsg::SCI_SETSAVEPOINT);
+  send(scratch, SciMsg::SCI_SETUNDOCOLLECTION, 1);
+  send(scratch, SciMsg::SCI_SETDOCPOINTER, 0, 0);
+  send(view, SciMsg::SCI_SETDOCPOINTER, 0, document);
+  send(view, SciMsg::SCI_SETMODEVENTMASK, static_cast<intptr_t>(SciMsg::SC_MODEVENTMASKALL));
+  send(view, SciMsg::SCI_RELEASEDOCUMENT, 0, document);
+  DestroyWindow(scratch);
+}
+
+// What the live count reads: a copy taken in steps is the document as it was
+// at one moment, or it is never done, whatever reload came between the steps.
+TEST_F(EditorFilter, ACopyNeverMixesTheTextBeforeAndAfterAnUnannouncedReload) {
+  using siftwell::filter::DocumentCopy;
+  std::string before, after;
+  while (before.size() < 2 * DocumentCopy::kStepBytes + 100) before += "2024-01-01 item 12345 ok\n";  // 3 pieces
+  after = before;
+  std::replace(after.begin(), after.end(), '1', '7');  // the same length, changed in every piece
+  struct Row {
+    const char* what;
+    int reloadAfterSteps;  // -1: none
+    const std::string* reloadTo;
+    bool recheck;          // the copy is done, then kept and used again
+    DocumentCopy::State state;
+  };
+  const Row rows[] = {
+      {"nothing happens", -1, nullptr, false, DocumentCopy::State::Done},
+      {"reloaded, same length, after the first piece", 1, &after, false, DocumentCopy::State::Changed},
+      {"reloaded, same length, after the last piece", 3, &after, false, DocumentCopy::State::Changed},
+      {"reloaded with the same text", 1, &before, false, DocumentCopy::State::Done},
+      {"done, reloaded, used again", 99, &after, true, DocumentCopy::State::Changed},
+      {"done, used again unchanged", -1, nullptr, true, DocumentCopy::State::Done},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Load(before);
+    std::unique_ptr<DocumentCopy> copy = DocumentCopy::Of(view_);
+    DocumentCopy::State state = DocumentCopy::State::Copying;
+    for (int steps = 0; state == DocumentCopy::State::Copying; ++steps) {
+      if (steps == row.reloadAfterSteps) ReloadUnannounced(view_, *row.reloadTo);
+      state = copy->Step();
+    }
+    if (row.recheck) {
+      ASSERT_EQ(state, DocumentCopy::State::Done);
+      if (row.reloadTo != nullptr) ReloadUnannounced(view_, *row.reloadTo);
+      copy->Recheck();
+      while ((state = copy->Step()) == DocumentCopy::State::Copying) {
+      }
+    }
+    EXPECT_EQ(state, row.state);
+    if (state == DocumentCopy::State::Done) {
+      ASSERT_NE(copy->Text(), nullptr);
+      EXPECT_TRUE(copy->Text()->bytes == before);
+    }
   }
 }
 

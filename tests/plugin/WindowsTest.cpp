@@ -8,10 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/frmMyDlg.h"
@@ -551,6 +553,63 @@ TEST_F(FilterWindow, AFailingRunIsReportedNotPropagated) {
   EXPECT_EQ(runner.calls.size(), 1u);
   EXPECT_FALSE(window->StatusText().empty());
   EXPECT_FALSE(window->IsClosed());
+}
+
+TEST_F(FilterWindow, ARunsFailureStaysInSightOverACountStillWaiting) {
+  SetWindowTextW(Item(frmMyDlg::textBox1), L"x");  // its count waits for the quiet period
+  window->DocumentChanged();                        // as a change (or reload) during the run reports
+  runner.answer = siftwell::filter::Compile("(").error;
+  SendMessageW(Item(frmMyDlg::button1), BM_CLICK, 0, 0);
+  const std::wstring failure = window->StatusText();
+  ASSERT_NE(failure.find(L"parenthesis"), std::wstring::npos);
+  const ULONGLONG until = GetTickCount64() + 3 * frmMyDlg::kCountDelayMs;
+  while (GetTickCount64() < until) {
+    Pump(window->Handle());
+    Sleep(10);
+  }
+  EXPECT_EQ(window->StatusText(), failure);
+}
+
+// A message loop inside the write (another plugin's message box) may deliver
+// Escape or the window's closing: the run being written must live on.
+TEST_F(FilterWindow, CancelOrClosingDuringTheWriteLeavesTheRunAlive) {
+  struct WritingRun : siftwell::filter::FilterRun {
+    std::function<void()> meanwhile;
+    bool* survived = nullptr;
+    std::shared_ptr<bool> alive = std::make_shared<bool>(true);
+    ~WritingRun() override { *alive = false; }
+    std::optional<siftwell::filter::RunProblem> Commit() override {
+      const std::shared_ptr<bool> stillAlive = alive;
+      bool* const survivedFlag = survived;
+      meanwhile();
+      *survivedFlag = *stillAlive;  // read through copies: `this` may be gone
+      return std::nullopt;
+    }
+  };
+  for (const bool close : {false, true}) {
+    SCOPED_TRACE(close ? "closed" : "cancelled");
+    bool survived = false;
+    frmMyDlg* self = nullptr;
+    auto writing = frmMyDlg::Create(
+        Module(), host.Handle(),
+        [&](Operation, std::wstring_view, std::wstring_view) -> std::unique_ptr<siftwell::filter::FilterRun> {
+          auto run = std::make_unique<WritingRun>();
+          run->survived = &survived;
+          run->meanwhile = [&self, close, once = true]() mutable {
+            if (!std::exchange(once, false)) return;
+            if (close) DestroyWindow(self->Handle());
+            else self->CancelRun();
+          };
+          return run;
+        },
+        FixedDocument(""));
+    ASSERT_NE(writing, nullptr);
+    self = writing.get();
+    SetWindowTextW(GetDlgItem(writing->Handle(), frmMyDlg::textBox1), L"x");
+    writing->button1_Click();
+    EXPECT_TRUE(survived);
+    EXPECT_FALSE(writing->IsRunning());
+  }
 }
 
 TEST_F(FilterWindow, AnnouncedToTheHostWhileItLivesAndClosingIsNoticed) {

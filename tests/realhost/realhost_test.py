@@ -62,6 +62,14 @@ LOG_LINE = b"2024-05-01 some words of a log line here\r\n"
 LOG_LINES = 100_000
 RUNAWAY_PATTERN = r"(\w+\s?)+:\s*$"
 GAVE_UP = ("Too slow to count", "At least")  # how the window starts to say that a count gave up
+# A log whose Keep runs a few seconds: the lookahead scans to each long line's end from every start
+# position, and no line holds a digit. The same file, changed on disk, is reloaded during the run.
+RELOAD_LINE = ("2026-01-05 worker started queue=main state=idle " * 40).encode()[:1998] + CRLF
+RELOAD_LINES = 1_500
+RELOADED = b"reloaded from disk 1\r\n" * 1_000
+# \G makes the engine search in one call; from every start position (?:a|b)* runs to the text's end.
+G_PATTERN = r"\Gq|(?:a|b)*[0-9]"
+G_TEXT = b"a" * 200_000
 WINE_SERVICES = {"explorer.exe", "services.exe", "winedevice.exe", "plugplay.exe", "svchost.exe", "rpcss.exe",
                  "conhost.exe"}
 
@@ -661,6 +669,134 @@ class Suite:
         expect(re.search(r"^\[SomeSection\]\s*^SomeKey=1\s*$", text, re.M),
                f"the settings file holds {text!r}")
 
+    # ---------------------------------------------------------------- runs meeting the host
+    def cancel_button(self, dlg):
+        """The filter window's Cancel button while a run shows its progress, else None."""
+        return next((k.hwnd for k in self.d.children(dlg) if k.visible and k.cls == "Button"
+                     and k.text.replace("&", "") == "Cancel"), None)
+
+    def open_file(self, path, length):
+        """Opens `path` in the main view and waits until the view holds its `length` bytes."""
+        self.focus_view(self.main_view)
+        self.d.send(self.npp.main, self.n["NPPM_DOOPEN"], 0, (winpath(path) + "\0").encode("utf-16-le"))
+        Driver.wait_until(lambda: self.d.send(self.main_view, self.n["SCI_GETLENGTH"]) == length, 60,
+                          f"{path.name} in the main view")
+
+    def start_long_run(self, dlg, text, button):
+        """Types `text` as the pattern, clicks `button`; returns once the run shows its Cancel button."""
+        pattern = self.controls(dlg)[0]
+        self.set_field(pattern, text)
+        self.d.click(button)
+        try:
+            return Driver.wait_until(lambda: self.cancel_button(dlg), 10, "")
+        except DriveError:
+            raise CheckFailed(f"no run under way after the click (the window says {self.status(dlg)!r})")
+
+    def show_first_document(self):
+        self.d.send(self.npp.main, self.n["NPPM_SWITCHTOFILE"], 0,
+                    (winpath(self.work / "a.txt") + "\0").encode("utf-16-le"))
+
+    def status_control(self, dlg):
+        """The status line (shown or not): one message to read it, for timing."""
+        return next(k.hwnd for k in self.d.children(dlg) if k.cls == "Static" and k.text not in LABELS)
+
+    def answer_questions(self):
+        """Says Yes to a question of the host (\"reload?\"), if one is up; True if it did."""
+        for w in self.d.windows():
+            if w.visible and w.cls == "#32770":
+                yes = next((k.hwnd for k in self.d.children(w.hwnd) if k.cls == "Button"
+                            and k.text.replace("&", "") == "Yes"), None)
+                if yes:
+                    self.d.click(yes)
+                    return True
+        return False
+
+    def start_again(self, path):
+        """Notepad++ again (after clean-exit, or after the one before was ended) with one document."""
+        self.npp = Notepad.start(self.d, self.work / "npp", [path])
+        Driver.wait_until(lambda: self.npp.views(), 20, "the editor view")
+        self.main_view = self.npp.views()[0].hwnd
+        Driver.wait_until(lambda: self.d.send(self.main_view, self.n["SCI_GETLENGTH"]) == path.stat().st_size,
+                          20, f"{path.name} in the view")
+        return self.open_by_shortcut()
+
+    def check_reload_mid_run(self):
+        # A Notepad++ of its own, ended afterwards: Notepad++ 8.9.7 (x86, under Wine) that reloaded a
+        # file changed on disk now and then dies or hangs when it exits (a page fault in notepad++.exe,
+        # also with no run of the plugin), which is none of this check's business.
+        log = self.work / "reload.log"
+        log.write_bytes(RELOAD_LINE * RELOAD_LINES)
+        dlg = self.start_again(log)
+        try:
+            _, _, keep, _ = self.controls(dlg)
+            self.start_long_run(dlg, SLOW_PATTERN, keep)
+            log.write_bytes(RELOADED)  # another program rewrites the file
+            started = time.monotonic()
+            self.npp.command_posted("IDM_FILE_RELOAD")
+            asked = False
+            def reloaded():
+                nonlocal asked
+                asked = self.answer_questions() or asked
+                return self.d.send(self.main_view, self.n["SCI_GETLENGTH"]) == len(RELOADED)
+            Driver.wait_until(reloaded, 20, "the reloaded text in the view")
+            shown = time.monotonic() - started
+            expect(self.d.send(self.npp.main, WM_NULL) == 0, "Notepad++ stopped answering")
+            message = Driver.wait_until(lambda: not self.cancel_button(dlg) and self.status(dlg), 20,
+                                        "the run to end after the reload")
+            ended = time.monotonic() - started
+            say(f"[{self.arch}]   reload during Keep{' (confirmed)' if asked else ''}: new text in the view "
+                f"after {shown:.1f} s, run ended {ended:.1f} s after the reload: {message}")
+            expect("during the run" in message and "Nothing was written" in message,
+                   f"the window says {message!r}, not that the run wrote nothing")
+            expect(self.npp.text(self.main_view) == RELOADED, "the view does not hold the file's new text")
+            expect(self.d.wait_exit(0) is None, "Notepad++ ended")
+        finally:
+            self.d.kill()
+
+    def check_cancel_g_pattern(self):
+        dlg = self.ensure_filter_window()
+        pattern, _, keep, _ = self.controls(dlg)
+        path = self.work / "g.txt"
+        path.write_bytes(G_TEXT)
+        self.open_file(path, len(G_TEXT))
+        try:
+            cancel = self.start_long_run(dlg, G_PATTERN, keep)
+            time.sleep(0.5)  # well into the engine's one call
+            expect(self.cancel_button(dlg), f"the run ended by itself: {self.status(dlg)!r}")
+            status = self.status_control(dlg)
+            started = time.monotonic()
+            self.d.click(cancel)
+            Driver.wait_until(lambda: self.d.text(status).startswith("Stopped"), 10, "the run to end after Cancel")
+            took = time.monotonic() - started
+            message = self.d.text(status)
+            expect(not self.cancel_button(dlg), "Cancel still shows after the run ended")
+            say(f"[{self.arch}]   Cancel of {G_PATTERN} over {len(G_TEXT) // 1000} KB: ended after "
+                f"{took * 1000:.0f} ms: {message}")
+            expect(took < 1.0, f"the run ended {took:.2f} s after Cancel")
+            expect(self.npp.text(self.main_view) == G_TEXT, "the document changed")
+            expect(self.d.send(self.main_view, self.n["SCI_CANUNDO"]) == 0, "Cancel left an undo step")
+        finally:
+            self.set_field(pattern, "")
+            self.npp.command("IDM_FILE_CLOSE")
+            self.show_first_document()
+        self.wait_text(self.main_view, DOC_A, "the first tab after closing the \\G document")
+
+    def check_exit_during_run(self):
+        path = self.work / "exit.txt"
+        path.write_bytes(G_TEXT)
+        dlg = self.start_again(path)
+        _, _, keep, _ = self.controls(dlg)
+        self.start_long_run(dlg, G_PATTERN, keep)
+        time.sleep(0.5)
+        expect(self.cancel_button(dlg), f"the run ended by itself: {self.status(dlg)!r}")
+        started = time.monotonic()
+        self.d.post(self.npp.main, WM_CLOSE)
+        code = self.d.wait_exit(10)
+        took = time.monotonic() - started
+        say(f"[{self.arch}]   closing Notepad++ during a run: exited after {took * 1000:.0f} ms (code {code})")
+        expect(code is not None, "Notepad++ did not exit within 10 s")
+        expect(code == 0, f"Notepad++ ended with code {code:#x}")
+        expect(took < 2.0, f"Notepad++ took {took:.2f} s to exit")
 
 def find_tarball(npp_dir, arch):
     machine = "i686" if arch == "x86" else "x86_64"
@@ -751,8 +887,11 @@ def main():
                 ("typing-during-large-count", suite.check_typing_during_large_count),
                 ("dark-mode-switch-window-open", suite.check_dark_mode_switch),
                 ("reopens-where-closed", suite.check_reopens_where_closed),
+                ("cancel-G-pattern", suite.check_cancel_g_pattern),
                 ("clean-exit", suite.check_clean_exit),
                 ("settings-file", suite.check_settings_file),
+                ("reload-from-disk-mid-run", suite.check_reload_mid_run),
+                ("exit-during-run", suite.check_exit_during_run),
             ]
             for name, check in checks:
                 suite.run(name, check, needs_plugin=name not in ("load", "clean-exit"))
