@@ -696,7 +696,7 @@ class Suite:
         self.d.send(self.npp.main, self.n["NPPM_SWITCHTOFILE"], 0,
                     (winpath(self.work / "a.txt") + "\0").encode("utf-16-le"))
 
-    def status_control(self, dlg):
+    def status_hwnd(self, dlg):
         """The status line (shown or not): one message to read it, for timing."""
         return next(k.hwnd for k in self.d.children(dlg) if k.cls == "Static" and k.text not in LABELS)
 
@@ -763,7 +763,7 @@ class Suite:
             cancel = self.start_long_run(dlg, G_PATTERN, keep)
             time.sleep(0.5)  # well into the engine's one call
             expect(self.cancel_button(dlg), f"the run ended by itself: {self.status(dlg)!r}")
-            status = self.status_control(dlg)
+            status = self.status_hwnd(dlg)
             started = time.monotonic()
             self.d.click(cancel)
             Driver.wait_until(lambda: self.d.text(status).startswith("Stopped"), 10, "the run to end after Cancel")
