@@ -9,19 +9,21 @@
 std::string HostVersion::Text() const {
   if (!Known()) return "unknown";
   std::string minor = std::to_string(value_ & 0xFFFFu);
-  while (minor.size() > 1 && minor.back() == '0') minor.pop_back();
+  if (minor.size() < 3) minor.insert(0, 3 - minor.size(), '0');  // 10 -> "010": x.0.1
+  while (!minor.empty() && minor.back() == '0') minor.pop_back();
   std::string text = std::to_string(value_ >> 16);
-  if (minor != "0") {
-    for (const char digit : minor) (text += '.') += digit;
-  }
+  for (const char digit : minor) (text += '.') += digit;
   return text;
 }
 
 #if defined(_WIN32)
 HostVersion HostVersion::Query(HWND host) {
   if (host == nullptr) return {};
-  return FromAnswer(static_cast<uint32_t>(
-      Win32::SendMessage(host, static_cast<uint32_t>(NppMsg::NPPM_GETNPPVERSION), 1, 0)));
+  const auto ask = [host](intptr_t padded) {
+    return static_cast<uint32_t>(
+        Win32::SendMessage(host, static_cast<uint32_t>(NppMsg::NPPM_GETNPPVERSION), padded, 0));
+  };
+  return FromAnswers(ask(1), ask(0));
 }
 #endif
 

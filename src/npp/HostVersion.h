@@ -16,15 +16,19 @@ class HostVersion {
  public:
   constexpr HostVersion() noexcept = default;
 
-  // From what NPPM_GETNPPVERSION answers with wParam TRUE: major << 16 | the
-  // minor digits padded to three (8.9.7 -> 8, 970). Hosts before the padding
-  // argument ignore wParam and answer the digits as they are (8.3.3 -> 8, 33);
-  // their digits are padded here, so both forms compare alike. 0 (a host that
-  // does not answer) stays unknown and has none of the newer messages.
-  static constexpr HostVersion FromAnswer(uint32_t answer) noexcept {
-    uint32_t minor = answer & 0xFFFFu;
+  // From what NPPM_GETNPPVERSION answers with wParam TRUE and with FALSE: major
+  // << 16 | the minor digits, padded to three with TRUE (8.9.7 -> 8, 970; with
+  // FALSE 8, 97). Hosts before the padding argument ignore wParam and answer
+  // the digits as they are (8.3.3 -> 8, 33 both times); their digits are
+  // padded here, so both forms compare alike. Where the answers differ the
+  // host has padded (9.0.1 -> 10 against 1, which padding by hand would take
+  // for 9.1). 0 (a host that does not answer) stays unknown and has none of
+  // the newer messages.
+  static constexpr HostVersion FromAnswers(uint32_t padded, uint32_t unpadded) noexcept {
+    if (padded != unpadded) return HostVersion(padded);
+    uint32_t minor = padded & 0xFFFFu;
     while (minor != 0 && minor < 100) minor *= 10;
-    return HostVersion((answer & 0xFFFF0000u) | minor);
+    return HostVersion((padded & 0xFFFF0000u) | minor);
   }
   // Asks the host (null: unknown).
   static HostVersion Query(HWND host);

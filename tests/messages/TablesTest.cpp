@@ -137,39 +137,41 @@ TEST(Tables, NewerHostMessagesStandApart) {
   EXPECT_EQ(NppMsgNewerSince::NPPM_DARKMODESUBCLASSANDTHEME, (8u << 16) | 540u);
 }
 
-// What hosts answer to NPPM_GETNPPVERSION(TRUE), and what the plugin makes of it: hosts before
-// the padding argument answer the minor digits unpadded (8.3.3 gives 33, which must not read
-// as below 8.3).
-TEST(Tables, HostVersionFromTheHostsAnswer) {
+// What hosts answer to NPPM_GETNPPVERSION with TRUE and FALSE, and what the plugin makes of it:
+// hosts before the padding argument answer the minor digits unpadded (8.3.3 gives 33, which
+// must not read as below 8.3).
+TEST(Tables, HostVersionFromTheHostsAnswers) {
   struct Row {
-    uint32_t answer;
+    uint32_t padded, unpadded;
     const char* text;
     bool widePositions, darkMode, darkModeQueries, theming;
   };
+  constexpr uint32_t k7 = 7u << 16, k8 = 8u << 16, k9 = 9u << 16;
   const Row rows[] = {
-      {0, "unknown", false, false, false, false},          // no answer
-      {(7u << 16) | 93u, "7.9.3", false, false, false, false},
-      {(8u << 16) | 0u, "8", false, true, false, false},
-      {(8u << 16) | 1u, "8.1", false, true, false, false},   // 8.1, unpadded
-      {(8u << 16) | 3u, "8.3", true, true, false, false},    // 8.3, unpadded
-      {(8u << 16) | 33u, "8.3.3", true, true, false, false}, // 8.3.3 as it answers
-      {(8u << 16) | 330u, "8.3.3", true, true, false, false},
-      {(8u << 16) | 41u, "8.4.1", true, true, true, false},
-      {(8u << 16) | 540u, "8.5.4", true, true, true, true},
-      {(8u << 16) | 970u, "8.9.7", true, true, true, true},
-      {(8u << 16) | 964u, "8.9.6.4", true, true, true, true},
+      {0, 0, "unknown", false, false, false, false},  // no answer
+      {k7 | 93u, k7 | 93u, "7.9.3", false, false, false, false},
+      {k8, k8, "8", false, true, false, false},
+      {k8 | 1u, k8 | 1u, "8.1", false, true, false, false},
+      {k8 | 3u, k8 | 3u, "8.3", true, true, false, false},
+      {k8 | 33u, k8 | 33u, "8.3.3", true, true, false, false},  // 8.3.3 as it answers
+      {k8 | 41u, k8 | 41u, "8.4.1", true, true, true, false},
+      {k8 | 540u, k8 | 54u, "8.5.4", true, true, true, true},
+      {k8 | 970u, k8 | 97u, "8.9.7", true, true, true, true},  // 8.9.7 as it answers
+      {k8 | 964u, k8 | 964u, "8.9.6.4", true, true, true, true},
+      {k9 | 10u, k9 | 1u, "9.0.1", true, true, true, true},
+      {k9, k9, "9", true, true, true, true},
   };
   for (const Row& row : rows) {
-    const HostVersion version = HostVersion::FromAnswer(row.answer);
-    EXPECT_EQ(version.Text(), row.text) << row.answer;
+    const HostVersion version = HostVersion::FromAnswers(row.padded, row.unpadded);
+    EXPECT_EQ(version.Text(), row.text) << row.padded;
     EXPECT_EQ(version.HasWidePositions(), row.widePositions) << row.text;
     EXPECT_EQ(version.HasDarkMode(), row.darkMode) << row.text;
     EXPECT_EQ(version.HasDarkModeToolbarIcon(), row.darkMode) << row.text;
     EXPECT_EQ(version.HasDarkModeQueries(), row.darkModeQueries) << row.text;
     EXPECT_EQ(version.HasDarkModeTheming(), row.theming) << row.text;
   }
-  EXPECT_FALSE(HostVersion::FromAnswer((8u << 16) | 33u).HasIndicatorAllocation());
-  EXPECT_TRUE(HostVersion::FromAnswer((8u << 16) | 970u).HasIndicatorAllocation());
+  EXPECT_FALSE(HostVersion::FromAnswers(k8 | 33u, k8 | 33u).HasIndicatorAllocation());
+  EXPECT_TRUE(HostVersion::FromAnswers(k8 | 970u, k8 | 97u).HasIndicatorAllocation());
 }
 
 // Dark mode from the host's config.xml, for hosts that cannot be asked.
