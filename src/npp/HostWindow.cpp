@@ -69,7 +69,6 @@ HostTheme HostTheme::Query(HWND host) {
     }
   } else if (version.HasDarkMode()) {
     // The host cannot be asked: its settings file tells the mode it started in.
-    theme.fromSettingsFile = true;
     theme.dark = DarkInHostSettingsFile(host);
     if (theme.dark) theme.colors = kHostDarkColors;
   }

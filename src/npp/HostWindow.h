@@ -25,7 +25,6 @@ static_assert(sizeof(DarkModeColors) == 12 * sizeof(COLORREF));
 struct HostTheme {
   bool dark = false;
   std::optional<DarkModeColors> colors;  // only when dark and known
-  bool fromSettingsFile = false;         // read from the host's config.xml
   static HostTheme Query(HWND host);
 };
 
