@@ -16,6 +16,7 @@
 #include "npp/Win32.h"
 #include "app/ToolbarBitmap.h"
 #include "app/UsagePing.h"
+#include "npp/HostVersion.h"
 #include "npp/HostWindow.h"
 #include "app/about.h"
 
@@ -83,11 +84,7 @@ void PlaceFilterWindow(::frmMyDlg& window) {
 // positions), so on x64 the flags stand 4 bytes further than in older hosts;
 // on x86 both layouts agree.
 uint32_t ModificationFlags(const ScNotification& notification) {
-  static const bool widePositions = [] {
-    const auto version = static_cast<uint32_t>(
-        Win32::SendMessage(Host(), static_cast<uint32_t>(NppMsg::NPPM_GETNPPVERSION), TRUE, 0));
-    return version >= ((8u << 16) | 300u);
-  }();
+  static const bool widePositions = HostVersion::Query(Host()).HasWidePositions();
   const std::size_t offset = sizeof(ScNotificationHeader) + (widePositions ? sizeof(intptr_t) : sizeof(int32_t)) +
                              2 * sizeof(int32_t);
   uint32_t flags = 0;
@@ -130,9 +127,7 @@ void Main::SetToolBarIcon() {
   if (idMyDlg < 0 || idMyDlg >= PluginBase::_funcItems.Count()) return;
   const int32_t cmdId = PluginBase::_funcItems.Items()[static_cast<std::size_t>(idMyDlg)]._cmdID;
   const HINSTANCE module = PluginBase::Module();
-  const auto version = static_cast<uint32_t>(
-      Win32::SendMessage(Host(), static_cast<uint32_t>(NppMsg::NPPM_GETNPPVERSION), TRUE, 0));
-  if (version >= NppMsgNewerSince::NPPM_ADDTOOLBARICON_FORDARKMODE) {
+  if (HostVersion::Query(Host()).HasDarkModeToolbarIcon()) {
     toolbarIconsWithDarkMode icons{MakeToolbarBitmap(module), MakeToolbarIcon(module, ToolbarIcon::Standard),
                                    MakeToolbarIcon(module, ToolbarIcon::DarkMode)};
     if (Win32::SendMessage(Host(), static_cast<uint32_t>(NppMsgNewer::NPPM_ADDTOOLBARICON_FORDARKMODE), cmdId,

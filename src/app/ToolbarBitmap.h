@@ -3,11 +3,11 @@
 
 #include "win/NativeTypes.h"
 
-// The resource icon `favicon` of `module` rendered at the system's icon size
-// (SM_CXICON x SM_CYICON, 32 x 32 at 96 dpi) into a new 32-bit bitmap. Pixels
-// outside the disc show the button-face colour (every pixel is opaque), so the
-// image looks right on toolbars that ignore alpha. The caller owns the bitmap.
-// Null if the icon or the bitmap cannot be made.
+// The resource icon `favicon` of `module` at the small icon size (SM_CXSMICON x
+// SM_CYSMICON, 16 x 16 at 96 dpi: the size of the host's standard icon set,
+// which shows this bitmap) in a new 32-bit bitmap with premultiplied alpha:
+// transparent outside the disc, so the toolbar shows through, light or dark.
+// The caller owns the bitmap. Null if the icon or the bitmap cannot be made.
 HBITMAP MakeToolbarBitmap(HINSTANCE module);
 
 // The toolbar icons for the host's icon sets: `Standard` is the resource icon

@@ -1,8 +1,11 @@
 #include "npp/HostWindow.h"
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <utility>
 
+#include "npp/HostVersion.h"
 #include "npp/Tables.h"
 #include "npp/Win32.h"
 
@@ -21,17 +24,53 @@ void RegisterModeless(HWND host, HWND window) { SendModeless(host, window, NppMs
 
 void UnregisterModeless(HWND host, HWND window) { SendModeless(host, window, NppMsg::MODELESSDIALOGREMOVE); }
 
+namespace {
+
+// The host's dark colours (its default, black tone) for hosts that have dark
+// mode but do not give its colours.
+constexpr DarkModeColors kHostDarkColors{
+    RGB(0x20, 0x20, 0x20), RGB(0x40, 0x40, 0x40), RGB(0x40, 0x40, 0x40), RGB(0x20, 0x20, 0x20),
+    RGB(0xB0, 0x00, 0x00), RGB(0xE0, 0xE0, 0xE0), RGB(0xC0, 0xC0, 0xC0), RGB(0x80, 0x80, 0x80),
+    RGB(0xFF, 0xFF, 0x00), RGB(0x64, 0x64, 0x64), RGB(0x9B, 0x9B, 0x9B), RGB(0x48, 0x48, 0x48)};
+
+// Dark mode as the host's settings file has it; light when the file cannot be read.
+bool DarkInHostSettingsFile(HWND host) {
+  Win32::TextBuffer buffer(Win32::MAX_PATH);
+  Win32::SendMessage(host, static_cast<uint32_t>(NppMsg::NPPM_GETPLUGINSCONFIGDIR), Win32::MAX_PATH, buffer);
+  const std::wstring file = HostConfigFile(buffer.Text());
+  if (file.empty()) return false;
+  const std::filesystem::path path(file);
+  std::error_code error;
+  const uintmax_t size = std::filesystem::file_size(path, error);
+  constexpr uintmax_t kMost = 16u << 20;  // a few kilobytes as the host writes it
+  if (error || size > kMost) return false;
+  std::ifstream in(path, std::ios::binary);
+  std::string xml(static_cast<size_t>(size), '\0');
+  in.read(xml.data(), static_cast<std::streamsize>(size));
+  xml.resize(static_cast<size_t>(in.gcount()));
+  return DarkModeInHostConfig(xml).value_or(false);
+}
+
+}  // namespace
+
 HostTheme HostTheme::Query(HWND host) {
   HostTheme theme;
   if (host == nullptr) return theme;
-  theme.dark = Win32::SendMessage(host, static_cast<uint32_t>(NppMsgNewer::NPPM_ISDARKMODEENABLED), 0, 0) != 0;
-  if (theme.dark) {
-    DarkModeColors colors{};
-    if (Win32::SendMessage(host, static_cast<uint32_t>(NppMsgNewer::NPPM_GETDARKMODECOLORS),
-                           static_cast<intptr_t>(sizeof(colors)),
-                           reinterpret_cast<intptr_t>(&colors)) != 0) {
-      theme.colors = colors;
+  const HostVersion version = HostVersion::Query(host);
+  if (version.HasDarkModeQueries()) {
+    theme.dark = Win32::SendMessage(host, static_cast<uint32_t>(NppMsgNewer::NPPM_ISDARKMODEENABLED), 0, 0) != 0;
+    if (theme.dark) {
+      DarkModeColors colors{};
+      if (Win32::SendMessage(host, static_cast<uint32_t>(NppMsgNewer::NPPM_GETDARKMODECOLORS),
+                             static_cast<intptr_t>(sizeof(colors)),
+                             reinterpret_cast<intptr_t>(&colors)) != 0) {
+        theme.colors = colors;
+      }
     }
+  } else if (version.HasDarkMode()) {
+    // The host cannot be asked: its settings file tells the mode it started in.
+    theme.dark = DarkInHostSettingsFile(host);
+    if (theme.dark) theme.colors = kHostDarkColors;
   }
   return theme;
 }
@@ -121,7 +160,7 @@ bool ToolWindow::MoveTo(POINT topLeft) {
 void ToolWindow::ApplyHostTheme(bool change) {
   if (hwnd_ == nullptr) return;
   theme_ = HostTheme::Query(host_);
-  if (host_ != nullptr && (!change || hostThemes_)) {
+  if (host_ != nullptr && (!change || hostThemes_) && HostVersion::Query(host_).HasDarkModeTheming()) {
     const NppMsgNewer flags = change ? NppMsgNewer::dmfHandleChange : NppMsgNewer::dmfInit;
     hostThemes_ = Win32::SendMessage(host_, static_cast<uint32_t>(NppMsgNewer::NPPM_DARKMODESUBCLASSANDTHEME),
                                      static_cast<intptr_t>(flags), reinterpret_cast<intptr_t>(hwnd_)) != 0;

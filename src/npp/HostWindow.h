@@ -19,11 +19,12 @@ struct DarkModeColors {
 };
 static_assert(sizeof(DarkModeColors) == 12 * sizeof(COLORREF));
 
-// What the host says about its mode. A host that predates dark mode answers 0
-// to the questions, which reads as light.
+// What the host says about its mode. A host that predates dark mode (before
+// 8.0) is light; one that has it but cannot be asked (8.0 to 8.4.0) is as its
+// settings file says, in its default dark colours.
 struct HostTheme {
   bool dark = false;
-  std::optional<DarkModeColors> colors;  // only when dark and the host gave them
+  std::optional<DarkModeColors> colors;  // only when dark and known
   static HostTheme Query(HWND host);
 };
 

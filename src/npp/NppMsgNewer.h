@@ -6,6 +6,7 @@
 #undef NPPM_DARKMODESUBCLASSANDTHEME
 #undef dmfInit
 #undef dmfHandleChange
+#undef NPPM_ALLOCATEINDICATOR
 #undef NPPN_DARKMODECHANGED
 
 #ifndef SIFTWELL_MESSAGES_NPPMSGNEWER_H
@@ -20,6 +21,7 @@ enum class NppMsgNewer : uint32_t {
   NPPM_DARKMODESUBCLASSANDTHEME = 2136u,
   dmfInit = 11u,
   dmfHandleChange = 12u,
+  NPPM_ALLOCATEINDICATOR = 2137u,
   NPPN_DARKMODECHANGED = 1027u,
 };
 
@@ -40,6 +42,7 @@ struct NppMsgNewerSince {
   static constexpr uint32_t NPPM_DARKMODESUBCLASSANDTHEME = 0x0008021Cu;  // 8.5.4
   static constexpr uint32_t dmfInit = 0x0008021Cu;  // 8.5.4
   static constexpr uint32_t dmfHandleChange = 0x0008021Cu;  // 8.5.4
+  static constexpr uint32_t NPPM_ALLOCATEINDICATOR = 0x00080230u;  // 8.5.6
   static constexpr uint32_t NPPN_DARKMODECHANGED = 0x0008019Au;  // 8.4.1
 };
 

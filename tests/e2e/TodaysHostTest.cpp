@@ -196,14 +196,45 @@ TEST_F(TodaysHost, SwitchingDarkModeWhileTheWindowsAreOpenReThemesThem) {
 }
 
 TEST_F(TodaysHost, AHostWithoutDarkModeLeavesTheWindowsAsTheyWere) {
-  HostOptions old;
-  old.newerMessages = false;
-  old.darkMode = true;  // the setting exists, the host cannot tell
-  HostStandIn& host = Start(old);
-  HWND filter = OpenFilterWindow();
-  ASSERT_NE(filter, nullptr);
-  EXPECT_TRUE(host.ThemeRequests().empty());
-  EXPECT_EQ(Background(filter), GetSysColor(COLOR_BTNFACE));
+  // A host that cannot tell its mode: light, unless it has dark mode (8.0 on)
+  // and its settings file (config.xml, two folders above the plugins' one)
+  // says dark. 8.3.3 answers its version unpadded: 8, 33.
+  struct Case {
+    const char* what;
+    uint32_t version;
+    const char* config;  // null: no config.xml
+    bool dark;
+  };
+  const Case cases[] = {
+      {"8.9.7 answering 0", (8u << 16) | 970u, nullptr, false},
+      {"8.3.3, config dark", (8u << 16) | 33u, R"(<GUIConfig name="DarkMode" enable="yes" colorTone="0" />)", true},
+      {"8.3.3, config light", (8u << 16) | 33u, R"(<GUIConfig name="DarkMode" enable="no" colorTone="0" />)", false},
+      {"8.3.3, no config", (8u << 16) | 33u, nullptr, false},
+      {"7.9.3, config dark", (7u << 16) | 93u, R"(<GUIConfig name="DarkMode" enable="yes" />)", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::create_directories(root_);
+    fs::remove(root_ / L"config.xml");
+    if (c.config != nullptr) {
+      std::ofstream(root_ / L"config.xml") << "<NotepadPlus><GUIConfigs>" << c.config << "</GUIConfigs></NotepadPlus>";
+    }
+    HostOptions old;
+    old.newerMessages = false;
+    old.darkMode = true;  // the setting exists, the host cannot tell
+    old.nppVersion = c.version;
+    HostStandIn& host = Start(old);
+    HWND filter = OpenFilterWindow();
+    ASSERT_NE(filter, nullptr);
+    EXPECT_TRUE(host.ThemeRequests().empty());
+    EXPECT_EQ(Background(filter), c.dark ? HostStandIn::DarkColors().background : GetSysColor(COLOR_BTNFACE));
+    // Messages newer than the host are not sent.
+    if (c.version < NppMsgNewerSince::NPPM_ISDARKMODEENABLED) {
+      EXPECT_EQ(Count(static_cast<UINT>(NppMsgNewer::NPPM_ISDARKMODEENABLED)), 0);
+      EXPECT_EQ(Count(static_cast<UINT>(NppMsgNewer::NPPM_DARKMODESUBCLASSANDTHEME)), 0);
+    }
+    Close(filter);
+  }
 }
 
 TEST_F(TodaysHost, AHostWithoutTheThemingMessageGetsItsDarkColoursPaintedByThePlugin) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -11,6 +12,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "npp/HostVersion.h"
 #include "npp/Tables.h"
 
 namespace {
@@ -78,7 +80,7 @@ TEST(Tables, EqualTheDataRowForRowInOrder) {
   for (const auto& row : kCompiled)
     if (!std::string_view(row.file).ends_with(":since")) byFile[row.file].push_back(&row);
   const std::map<std::string, size_t> counts = {
-      {"nppmsg_newer.tsv", 7},
+      {"nppmsg_newer.tsv", 8},
       {"nppmsg.tsv", 149},    {"scimsg.tsv", 1011},     {"nppmenucmd.tsv", 343},
       {"langtype.tsv", 61},   {"winver.tsv", 15},       {"dockmgrmsg.tsv", 24},
       {"npptbmsg.tsv", 14},   {"preference.tsv", 264},  {"resource.tsv", 279},
@@ -99,7 +101,7 @@ TEST(Tables, EqualTheDataRowForRowInOrder) {
 }
 
 // "8.5.4" -> what NPPM_GETNPPVERSION answers with wParam TRUE: 8 << 16 | 540.
-int64_t HostVersion(const std::string& text) {
+int64_t VersionAnswer(const std::string& text) {
   const size_t dot = text.find('.');
   const int64_t major = std::stoll(text.substr(0, dot));
   std::string minor = dot == std::string::npos ? "" : text.substr(dot + 1);
@@ -119,7 +121,7 @@ TEST(Tables, NewerHostMessagesStandApart) {
   ASSERT_EQ(since.size(), newer.size());
   for (const auto& row : newer) {
     EXPECT_EQ(published.count(row.name), 0u) << row.name;
-    EXPECT_EQ(since[row.name], HostVersion(row.kind)) << row.name << " since " << row.kind;
+    EXPECT_EQ(since[row.name], VersionAnswer(row.kind)) << row.name << " since " << row.kind;
     EXPECT_GE(since[row.name], int64_t{8} << 16) << row.name;
   }
   // The host's header builds them on its bases.
@@ -127,11 +129,73 @@ TEST(Tables, NewerHostMessagesStandApart) {
   EXPECT_EQ(V(NppMsgNewer::NPPM_ISDARKMODEENABLED), V(NppMsg::NPPMSG) + 107);
   EXPECT_EQ(V(NppMsgNewer::NPPM_GETDARKMODECOLORS), V(NppMsg::NPPMSG) + 108);
   EXPECT_EQ(V(NppMsgNewer::NPPM_DARKMODESUBCLASSANDTHEME), V(NppMsg::NPPMSG) + 112);
+  EXPECT_EQ(V(NppMsgNewer::NPPM_ALLOCATEINDICATOR), V(NppMsg::NPPMSG) + 113);
   EXPECT_EQ(V(NppMsgNewer::NPPN_DARKMODECHANGED), V(NppMsg::NPPN_FIRST) + 27);
   EXPECT_EQ(V(NppMsgNewer::dmfInit), 0x0B);
   EXPECT_EQ(V(NppMsgNewer::dmfHandleChange), 0x0C);
   EXPECT_EQ(NppMsgNewerSince::NPPM_ADDTOOLBARICON_FORDARKMODE, 0x00080000u);
   EXPECT_EQ(NppMsgNewerSince::NPPM_DARKMODESUBCLASSANDTHEME, (8u << 16) | 540u);
+}
+
+// What hosts answer to NPPM_GETNPPVERSION with TRUE and FALSE, and what the plugin makes of it:
+// hosts before the padding argument answer the minor digits unpadded (8.3.3 gives 33, which
+// must not read as below 8.3).
+TEST(Tables, HostVersionFromTheHostsAnswers) {
+  struct Row {
+    uint32_t padded, unpadded;
+    const char* text;
+    bool widePositions, darkMode, darkModeQueries, theming;
+  };
+  constexpr uint32_t k7 = 7u << 16, k8 = 8u << 16, k9 = 9u << 16;
+  const Row rows[] = {
+      {0, 0, "unknown", false, false, false, false},  // no answer
+      {k7 | 93u, k7 | 93u, "7.9.3", false, false, false, false},
+      {k8, k8, "8", false, true, false, false},
+      {k8 | 1u, k8 | 1u, "8.1", false, true, false, false},
+      {k8 | 3u, k8 | 3u, "8.3", true, true, false, false},
+      {k8 | 33u, k8 | 33u, "8.3.3", true, true, false, false},  // 8.3.3 as it answers
+      {k8 | 41u, k8 | 41u, "8.4.1", true, true, true, false},
+      {k8 | 540u, k8 | 54u, "8.5.4", true, true, true, true},
+      {k8 | 970u, k8 | 97u, "8.9.7", true, true, true, true},  // 8.9.7 as it answers
+      {k8 | 964u, k8 | 964u, "8.9.6.4", true, true, true, true},
+      {k9 | 10u, k9 | 1u, "9.0.1", true, true, true, true},
+      {k9, k9, "9", true, true, true, true},
+  };
+  for (const Row& row : rows) {
+    const HostVersion version = HostVersion::FromAnswers(row.padded, row.unpadded);
+    EXPECT_EQ(version.Text(), row.text) << row.padded;
+    EXPECT_EQ(version.HasWidePositions(), row.widePositions) << row.text;
+    EXPECT_EQ(version.HasDarkMode(), row.darkMode) << row.text;
+    EXPECT_EQ(version.HasDarkModeToolbarIcon(), row.darkMode) << row.text;
+    EXPECT_EQ(version.HasDarkModeQueries(), row.darkModeQueries) << row.text;
+    EXPECT_EQ(version.HasDarkModeTheming(), row.theming) << row.text;
+  }
+  EXPECT_FALSE(HostVersion::FromAnswers(k8 | 33u, k8 | 33u).HasIndicatorAllocation());
+  EXPECT_TRUE(HostVersion::FromAnswers(k8 | 970u, k8 | 97u).HasIndicatorAllocation());
+}
+
+// Dark mode from the host's config.xml, for hosts that cannot be asked.
+TEST(Tables, DarkModeFromTheHostsSettingsFile) {
+  struct Row {
+    const char* xml;
+    std::optional<bool> dark;
+  };
+  const Row rows[] = {
+      {R"(<GUIConfigs><GUIConfig name="DarkMode" enable="yes" colorTone="0" /></GUIConfigs>)", true},
+      {R"(<GUIConfigs><GUIConfig name="DarkMode" enable="no" colorTone="0" /></GUIConfigs>)", false},
+      {R"(<GUIConfig name="TabBar" enable="yes" /><GUIConfig enable = 'yes' name='DarkMode'/>)", true},
+      {R"(<GUIConfig name="DarkModeX" enable="yes" /><GUIConfig name="DarkMode" enable="no"/>)", false},
+      {R"(<GUIConfig name="DarkMode" />)", false},
+      {R"(<GUIConfig name="ToolBar" visible="yes">standard</GUIConfig>)", std::nullopt},
+      {R"(<GUIConfig name="DarkMode" enable="yes)", std::nullopt},  // cut short
+      {"", std::nullopt},
+  };
+  for (const Row& row : rows) EXPECT_EQ(DarkModeInHostConfig(row.xml), row.dark) << row.xml;
+  EXPECT_EQ(HostConfigFile(L"C:\\npp\\plugins\\Config"), L"C:\\npp\\config.xml");
+  EXPECT_EQ(HostConfigFile(L"C:\\Users\\é\\AppData\\Roaming\\Notepad++\\plugins\\Config\\"),
+            L"C:\\Users\\é\\AppData\\Roaming\\Notepad++\\config.xml");
+  EXPECT_EQ(HostConfigFile(L"Config"), L"");
+  EXPECT_EQ(HostConfigFile(L""), L"");
 }
 
 TEST(Tables, SciMsgCompositionFollowsTheInterface) {

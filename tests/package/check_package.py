@@ -3,7 +3,8 @@
 
 Usage: check_package.py DIR ARCH     (DIR holds Siftwell-<version>-<ARCH>.zip, .zip.sha256, .json)
 
-- the list entry: the list's JSON shape, every required key, the values' forms;
+- the list entry: the list's JSON shape, every required key, the values' forms; the Notepad++
+  versions it claims start at the oldest one tested;
 - the zip: SHA-256 equal to the entry's id and to the .sha256 file; <folder-name>.dll at its
   root (what Plugins Admin loads after unpacking into plugins\\<folder-name>\\);
 - the DLL: a PE for ARCH whose version resource (fixed and string FileVersion) equals the
@@ -23,6 +24,8 @@ from pathlib import Path
 REQUIRED = ("folder-name", "display-name", "version", "id", "repository", "description", "author", "homepage")
 MACHINES = {"x86": 0x014C, "x64": 0x8664}
 RT_VERSION = 16
+# The oldest Notepad++ the real-host suite runs the plugin in: the entry claims no older one.
+OLDEST_TESTED_NPP = "8.3.3"
 
 
 class Invalid(Exception):
@@ -136,9 +139,11 @@ def check(folder, arch):
     expect(re.fullmatch(r"[0-9a-f]{64}", entry["id"]), "the id is not a SHA-256 in lower-case hex")
     expect(re.fullmatch(r"https://\S+\.zip", entry["repository"]), "the repository is not an https URL of a zip")
     expect(re.fullmatch(r"https://\S+", entry["homepage"]), "the homepage is not an https URL")
-    if "npp-compatible-versions" in entry:
-        expect(re.fullmatch(r"\[(\d+(\.\d+)*)?,(\d+(\.\d+)*)?\]", entry["npp-compatible-versions"]),
-               "npp-compatible-versions is not of the form [min,max]")
+    expect("npp-compatible-versions" in entry, "the entry does not say which Notepad++ versions it works in")
+    claimed = re.fullmatch(r"\[(\d+(?:\.\d+)*)?,(\d+(?:\.\d+)*)?\]", entry["npp-compatible-versions"])
+    expect(claimed, "npp-compatible-versions is not of the form [min,max]")
+    expect(claimed.group(1) == OLDEST_TESTED_NPP,
+           f"npp-compatible-versions starts at {claimed.group(1)}, the oldest Notepad++ tested is {OLDEST_TESTED_NPP}")
 
     name = entry["repository"].rsplit("/", 1)[1]  # what the validator would download
     zip_path = folder / name

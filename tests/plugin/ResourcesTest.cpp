@@ -128,25 +128,28 @@ TEST(Resources, CommonControlsManifestIsTheIsolationAwareOne) {
   EXPECT_NE(text.find("version=\"6.0.0.0\""), std::string::npos);
 }
 
-TEST(ToolbarBitmap, FaviconAtTheSystemIconSizeOnTheButtonFace) {
+// The host's standard icon set shows the bitmap on its toolbar, light or dark:
+// the small icon size, transparent outside the disc.
+TEST(ToolbarBitmap, FaviconAtTheSmallIconSizeTransparentOutsideTheDisc) {
   HBITMAP bitmap = MakeToolbarBitmap(Module());
   ASSERT_NE(bitmap, nullptr);
   DIBSECTION dib{};
   ASSERT_EQ(GetObjectW(bitmap, sizeof(dib), &dib), static_cast<int>(sizeof(dib)));
-  const int32_t width = GetSystemMetrics(SM_CXICON);
-  const int32_t height = GetSystemMetrics(SM_CYICON);
+  const int32_t width = GetSystemMetrics(SM_CXSMICON);
+  const int32_t height = GetSystemMetrics(SM_CYSMICON);
   EXPECT_EQ(dib.dsBm.bmWidth, width);
   EXPECT_EQ(dib.dsBm.bmHeight, height);
   EXPECT_EQ(dib.dsBm.bmBitsPixel, 32);
   ASSERT_NE(dib.dsBm.bmBits, nullptr);
-  // Top-down BGRA rows.
+  // Top-down BGRA rows, alpha premultiplied: no colour exceeds its alpha.
   const auto* pixels = static_cast<const uint32_t*>(dib.dsBm.bmBits);
   auto at = [&](int32_t x, int32_t y) { return pixels[y * width + x]; };
-  const COLORREF face = GetSysColor(COLOR_BTNFACE);
-  const uint32_t faceBgra = 0xFF000000u | uint32_t{GetRValue(face)} << 16 | uint32_t{GetGValue(face)} << 8 |
-                            GetBValue(face);
-  EXPECT_EQ(at(0, 0), faceBgra) << "outside the disc: the button face";
-  EXPECT_EQ(at(width - 1, height - 1), faceBgra);
+  for (int32_t i = 0; i < width * height; ++i) {
+    const uint32_t alpha = pixels[i] >> 24;
+    for (const int32_t shift : {0, 8, 16}) ASSERT_LE((pixels[i] >> shift) & 0xFFu, alpha) << i;
+  }
+  EXPECT_EQ(at(0, 0), 0u) << "outside the disc: transparent";
+  EXPECT_EQ(at(width - 1, height - 1), 0u);
   const uint32_t centre = at(width / 2, height / 2);
   const uint32_t b = centre & 0xFF, g = (centre >> 8) & 0xFF, r = (centre >> 16) & 0xFF;
   EXPECT_GT(b, r);

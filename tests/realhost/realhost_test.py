@@ -6,6 +6,14 @@ Installs the packaged DLL (the zip Plugins Admin would get) into a fresh portabl
 view, one in the second view) and runs the named checks below through siftwell-drive.exe: real
 clicks and keystrokes, windows found by class and title, the editor's text read from its memory.
 
+The suite runs once per Notepad++ version in ../shared/notepad++ for the package's architecture
+(today 8.3.3, the oldest the plugin list entry claims, and 8.9.7), oldest first; each report line
+names both, e.g. "[x64 8.3.3] PASS load". Where a host lacks what a check needs, the check is
+replaced by one of what the plugin does there instead: 8.3.3 cannot tell its dark mode
+(NPPM_ISDARKMODEENABLED came with 8.4.1), so rather than switching the mode in Preferences with the
+window open, the host is started again in dark mode (its config.xml) and the window must open dark.
+SIFTWELL_NPP_VERSIONS (e.g. "8.3.3") limits the run to those versions.
+
 Both architectures run in the project's one Wine prefix (build/wineprefix, 64-bit): it runs the
 32-bit Notepad++ through WoW64 just as well, so no second, 32-bit prefix is made (that would cost
 about 8 s and 600 MB on first use).
@@ -89,8 +97,9 @@ def show(data, limit=80):
 
 
 class Suite:
-    def __init__(self, arch, d, npp, work):
-        self.arch, self.d, self.npp, self.work = arch, d, npp, work
+    def __init__(self, arch, d, npp, work, host=(8, 9, 7)):
+        # `arch` labels the report lines: the architecture and the host's version ("x64 8.3.3").
+        self.arch, self.d, self.npp, self.work, self.host = arch, d, npp, work, host
         self.n = npp.n
         self.results = []
         self.main_view = self.sub_view = None
@@ -228,6 +237,16 @@ class Suite:
         b, r = self.d.rect(bar), max(2, (button.bottom - button.top) // 8)
         cx, cy = b.left + (button.left + button.right) // 2, b.top + (button.top + button.bottom) // 2
         return sum(self.mean_colour(Rect(cx - r, cy - r, cx + r, cy + r), "icon")) / 3
+
+    def icon_corner(self):
+        """Mean colour of the top-left corner of the icon of "Open Siftwell" (outside the disc: the
+        toolbar should show through)."""
+        bar, button = self.npp.toolbar_button_rect(self.n["ID_PLUGINS_CMD"] + 1)
+        expect(button is not None, "the toolbar has no button for \"Open Siftwell\"")
+        b, side = self.d.rect(bar), min(button.right - button.left, button.bottom - button.top)
+        cx, cy = b.left + (button.left + button.right) // 2, b.top + (button.top + button.bottom) // 2
+        half = side * 16 // 23 // 2  # the image in its button, as the host lays it out
+        return self.mean_colour(Rect(cx - half, cy - half, cx - half + 2, cy - half + 2), "icon-corner")
 
     def steady_background(self, window, test, timeout=10):
         """The background once it passes `test` and still does a moment later (painted, not mid-repaint)."""
@@ -409,6 +428,14 @@ class Suite:
         self.wait_status(dlg, "no match", "the count for the second tab")
         self.d.click(*self.npp.tab(0, 0))
         self.wait_status(dlg, "3 matches", "the count for the first tab again")
+        # An edit of the document counts again, and so does its undo.
+        self.focus_view(self.main_view)
+        self.d.keys("ctrl+end")
+        self.d.type("4")
+        self.wait_status(dlg, "4 matches", "the count after typing a digit into the document")
+        self.d.keys("ctrl+z")
+        self.wait_text(self.main_view, DOC_A, "the document after undoing the typed digit")
+        self.wait_status(dlg, "3 matches", "the count after the undo")
         expect(self.texts() == (DOC_A, DOC_C), "the live count changed a document")
 
     def wait_status(self, dlg, expected, what, timeout=20):
@@ -612,6 +639,7 @@ class Suite:
             self.d.click(dark_button)
             dark = self.steady_background(dlg, lambda c: max(c) < 0x50)
             icons.append(self.icon_brightness())
+            corner = self.icon_corner()
             self.d.click(light_button)
             again = self.steady_background(dlg, lambda c: min(c) > 0xB0)
         except DriveError:
@@ -623,7 +651,8 @@ class Suite:
             Driver.wait_until(lambda: self.d.find_window("#32770", "Preferences") is None, 10,
                               "the Preferences dialog to close")
         say(f"[{self.arch}]   window background {light} -> dark {dark} -> light {again}; "
-            f"toolbar icon brightness light {icons[0]:.0f}, dark {icons[1]:.0f}")
+            f"toolbar icon brightness light {icons[0]:.0f}, dark {icons[1]:.0f}, corner in dark {corner}")
+        expect(max(corner) < 0x60, f"the toolbar icon has a light background {corner} on the dark toolbar")
         # The host shows the dark-mode icon (drawn lighter) only when the button was registered with it.
         expect(icons[1] > icons[0] + 10, f"the toolbar icon did not change with the mode ({icons})")
 
@@ -642,7 +671,16 @@ class Suite:
         if self.loaded:
             self.ensure_filter_window()  # the window is open while the host shuts down
         # A document left changed by an earlier failure must not hold the exit up with a question.
-        self.npp.command("IDM_FILE_SAVEALL")
+        # (8.3.3 asks first whether to save all: yes.)
+        self.npp.command_posted("IDM_FILE_SAVEALL")
+        try:
+            ask = Driver.wait_until(lambda: self.d.find_window("#32770", "Save"), 1.5, "")
+            yes = next(k.hwnd for k in self.d.children(ask) if k.cls == "Button" and k.text.replace("&", "") == "Yes")
+            self.d.click(yes)
+            Driver.wait_until(lambda: not self.d.exists(ask), 10, "the question to close")
+        except DriveError:
+            pass
+        self.d.send(self.npp.main, WM_NULL)  # the command has been handled
         self.d.post(self.npp.main, WM_CLOSE)
         deadline = time.monotonic() + 30
         code = None
@@ -798,10 +836,49 @@ class Suite:
         expect(code == 0, f"Notepad++ ended with code {code:#x}")
         expect(took < 2.0, f"Notepad++ took {took:.2f} s to exit")
 
-def find_tarball(npp_dir, arch):
+    def check_dark_mode_from_settings_file(self, build, files):
+        """A host that cannot tell its mode: set to dark in its settings file (written at the clean
+        exit before), started again, it shows the filter window dark and the toolbar icon without a
+        light square; the window opened before in light mode was light (dark-mode-switch has the same
+        checks where the host tells its mode)."""
+        config = self.work / "npp" / "config.xml"
+        expect(config.is_file(), "Notepad++ wrote no config.xml at exit")
+        text = config.read_text(encoding="utf-8")
+        expect('<GUIConfig name="DarkMode" enable="no"' in text, "config.xml has no light DarkMode setting")
+        config.write_text(text.replace('<GUIConfig name="DarkMode" enable="no"', '<GUIConfig name="DarkMode" enable="yes"'),
+                          encoding="utf-8")
+        d, npp, main_view = self.d, self.npp, self.main_view
+        with Driver(build) as self.d:
+            try:
+                self.npp = Notepad.start(self.d, self.work / "npp", files[:1])
+                self.main_view = Driver.wait_until(lambda: self.npp.views(), 20, "the editor view")[0].hwnd
+                dlg = self.open_by_shortcut()
+                try:
+                    dark = self.steady_background(dlg, lambda c: max(c) < 0x50)
+                except DriveError:
+                    raise CheckFailed(f"started in dark mode, the filter window is {self.background(dlg, 'now')}")
+                corner, icon = self.icon_corner(), self.icon_brightness()
+                say(f"[{self.arch}]   started dark: window background {dark}; toolbar icon brightness {icon:.0f}, "
+                    f"corner {corner}")
+                expect(max(corner) < 0x60, f"the toolbar icon has a light background {corner} on the dark toolbar")
+                expect(icon > 0x60, f"the toolbar icon is hardly visible (brightness {icon:.0f})")
+            finally:
+                try:
+                    self.d.kill()
+                except DriveError:
+                    pass
+                self.d, self.npp, self.main_view = d, npp, main_view
+
+
+def version_of(tarball):
+    """(8, 3, 3) from npp-v8.3.3-x86_64.tar.xz."""
+    return tuple(int(v) for v in re.match(r"npp-v([\d.]+?)-", tarball.name).group(1).split("."))
+
+
+def find_tarballs(npp_dir, arch):
+    """Every Notepad++ build for the architecture, oldest first."""
     machine = "i686" if arch == "x86" else "x86_64"
-    found = sorted(npp_dir.glob(f"npp-v*-{machine}.tar.xz"))
-    return found[-1] if found else None
+    return sorted(npp_dir.glob(f"npp-v*-{machine}.tar.xz"), key=version_of)
 
 
 def prepare(work, tarball, package):
@@ -841,21 +918,35 @@ def main():
         print(f"no package in {a.build / 'package'}: build the siftwell_package target first")
         return 1
     arch = "x64" if package.stem.endswith("-x64") else "x86"
-    tarball = find_tarball(npp_dir, arch)
-    if tarball is None:
+    tarballs = find_tarballs(npp_dir, arch)
+    wanted = os.environ.get("SIFTWELL_NPP_VERSIONS")
+    if wanted:
+        tarballs = [t for t in tarballs if ".".join(map(str, version_of(t))) in wanted.split(",")]
+    if not tarballs:
         print(f"no Notepad++ build for {arch} in {npp_dir}")
         return 1
 
-    files = prepare(work, tarball, package)
     global REPORT
+    work.mkdir(parents=True)
     REPORT = work / "report.txt"
+    failed = 0
+    for tarball in tarballs:
+        failed += run_suite(a.build, work / ".".join(map(str, version_of(tarball))), tarball, package, arch)
+    return 0 if failed == 0 else 1
+
+
+def run_suite(build, work, tarball, package, arch):
+    """The checks in one Notepad++ build; the number that failed."""
+    host = version_of(tarball)
+    label = f"{arch} {'.'.join(map(str, host))}"
+    files = prepare(work, tarball, package)
     started = time.monotonic()
-    say(f"[{arch}] {package.name} in {tarball.name}")
-    with Driver(a.build) as d:
+    say(f"[{label}] {package.name} in {tarball.name}")
+    with Driver(build) as d:
         suite = None
         try:
             npp = Notepad.start(d, work / "npp", files)
-            suite = Suite(arch, d, npp, work)
+            suite = Suite(label, d, npp, work, host)
             # The third document goes to the second view; the main view shows the first.
             npp.command("IDM_VIEW_GOTO_ANOTHER_VIEW")
             Driver.wait_until(lambda: len(npp.views()) == 2, 20, "the second view")
@@ -863,6 +954,8 @@ def main():
             d.send(npp.main, npp.n["NPPM_SWITCHTOFILE"], 0, (winpath(files[0]) + "\0").encode("utf-16-le"))
             Driver.wait_until(lambda: suite.texts() == (DOC_A, DOC_C), 20, "the documents in their views")
 
+            # The host tells its dark mode from 8.4.1 on; an older one is followed from its settings file.
+            tells_dark_mode = host >= (8, 4, 1)
             checks = [
                 ("load", suite.check_load),
                 ("plugins-menu-about", suite.check_menu_about),
@@ -885,18 +978,21 @@ def main():
                 ("escape-closes-idle-window", suite.check_escape_closes),
                 ("runaway-count-gives-up", suite.check_runaway_count),
                 ("typing-during-large-count", suite.check_typing_during_large_count),
-                ("dark-mode-switch-window-open", suite.check_dark_mode_switch),
+            ] + ([("dark-mode-switch-window-open", suite.check_dark_mode_switch)] if tells_dark_mode else []) + [
                 ("reopens-where-closed", suite.check_reopens_where_closed),
                 ("cancel-G-pattern", suite.check_cancel_g_pattern),
                 ("clean-exit", suite.check_clean_exit),
                 ("settings-file", suite.check_settings_file),
+            ] + ([] if tells_dark_mode else [
+                ("dark-mode-from-settings-file", lambda: suite.check_dark_mode_from_settings_file(build, files)),
+            ]) + [
                 ("reload-from-disk-mid-run", suite.check_reload_mid_run),
                 ("exit-during-run", suite.check_exit_during_run),
             ]
             for name, check in checks:
                 suite.run(name, check, needs_plugin=name not in ("load", "clean-exit"))
         except (DriveError, CheckFailed) as e:
-            say(f"[{arch}] FAIL setup: {e}")
+            say(f"[{label}] FAIL setup: {e}")
             if suite is None:
                 return 1
             suite.results.append(("setup", False))
@@ -907,8 +1003,8 @@ def main():
                 pass
     passed = sum(ok for _, ok in suite.results)
     failed = len(suite.results) - passed
-    say(f"[{arch}] real Notepad++: {passed} passed, {failed} failed ({time.monotonic() - started:.0f} s)")
-    return 0 if failed == 0 else 1
+    say(f"[{label}] real Notepad++: {passed} passed, {failed} failed ({time.monotonic() - started:.0f} s)")
+    return failed
 
 
 if __name__ == "__main__":
