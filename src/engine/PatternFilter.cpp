@@ -1068,6 +1068,34 @@ std::string Pcre2ErrorText(int32_t code) {
   return std::string(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(n));
 }
 
+std::string PatternProblemText(const FilterError& error) {
+  const std::string where = "at position " + std::to_string(error.position + 1) + " of the pattern";
+  switch (error.kind) {
+    case FilterError::Kind::BadPattern:
+      return Pcre2ErrorText(error.code) + " " + where;
+    case FilterError::Kind::TooComplex:
+      // PCRE2's words would describe the text the item was rewritten to.
+      if (error.rewritten)
+        return "the pattern is too large or too complex for the engine; it gives up " +
+               (error.item.empty() ? std::string() : "at " + error.item + " ") + where;
+      return Pcre2ErrorText(error.code) + " " + where;
+    case FilterError::Kind::Limit:
+      return "the pattern needs too much backtracking or memory (" + Pcre2ErrorText(error.code) +
+             "); simplify it, e.g. avoid nested repeats like (a+)+";
+    case FilterError::Kind::MatchFailed:
+      return "matching failed: " + Pcre2ErrorText(error.code);
+    case FilterError::Kind::BadTemplate:
+      return "the output template's " + error.item + " at position " + std::to_string(error.position + 1) +
+             " names no group of the pattern ($0, $1..$99, ${N}, ${name}; $$ for a dollar sign)";
+    case FilterError::Kind::TemplateWithLines:
+      return "an output template does not apply to whole lines (a line is kept as it stands)";
+    case FilterError::Kind::NoMemory:
+    case FilterError::Kind::Stopped:
+      break;
+  }
+  return {};
+}
+
 Compilation Compile(std::string_view pattern, const CompileOptions& options) {
   Compilation result;
   try {

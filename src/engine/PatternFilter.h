@@ -42,6 +42,13 @@ struct FilterError {
 // PCRE2's own text for one of its error codes ("missing closing parenthesis").
 std::string Pcre2ErrorText(int32_t code);
 
+// What is wrong with the pattern or the template, in their own terms and with
+// places counted from 1 ("missing closing parenthesis at position 2 of the
+// pattern"); for a limit or a matching failure, its cause. The edges add what
+// it meant for their text (written or not, a count or a run, where in the
+// text). Empty for NoMemory and Stopped, which only the edges can word.
+std::string PatternProblemText(const FilterError& error);
+
 struct FilterResult {
   bool ok = false;
   std::string text;    // the new document (ok only)
