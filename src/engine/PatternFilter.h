@@ -154,6 +154,24 @@ struct CompileOptions {
   // part gives nothing; any other $ is refused (Kind::BadTemplate), and so is
   // a template with wholeLines (Kind::TemplateWithLines). Empty: the match itself.
   std::string keepTemplate;
+  // What Keep writes of its outputs (each output being the match, the
+  // template's output or, with whole lines, the line without its line end):
+  // All: each in order. Unique: each distinct output once, in order of first
+  // appearance. Tally: one per distinct output, its count in decimal, a TAB,
+  // then the output; most frequent first, ties in order of first appearance.
+  // Each is followed by the delimiter; with whole lines by the line end of its
+  // first occurrence (a last line without one can only be new as the last
+  // output, in either order), so Unique is Keep without its repeats and Tally
+  // is `sort | uniq -c | sort -rn` in Keep's bytes. Remove and the count
+  // ignore it.
+  enum class KeepMode : uint8_t { All, Unique, Tally };
+  KeepMode keepMode = KeepMode::All;
+  // Keep puts the 1-based number of the line in which each output starts
+  // (lines end at CR LF, LF or a lone CR, as above) and a colon before it, as
+  // grep -n (whole lines) and grep -on (matches) do; with Unique or Tally the
+  // number is that of the first occurrence, after the count. Remove and the
+  // count ignore it.
+  bool lineNumbers = false;
 };
 
 // The default options with the JIT allowed or not.

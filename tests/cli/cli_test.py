@@ -177,7 +177,8 @@ def io_and_usage_errors(c):
     code, out, err = c.run('keep', 'a', '--pattern-file', c.path('missing.txt'), c.path('in.txt'))
     expect(code == 1, f'exit {code} {err}')
     for args in (['frobnicate', 'a'], ['keep'], ['keep', 'a', 'b', 'c'], ['keep', 'a', '--bogus'], ['keep', 'a', '-o'],
-                 ['keep', 'a', '--lines', '--template', '$0'], ['remove', 'a', '--template', '$0']):
+                 ['keep', 'a', '--lines', '--template', '$0'], ['remove', 'a', '--template', '$0'],
+                 ['keep', 'a', '--unique', '--tally'], ['remove', 'a', '--tally'], ['remove', 'a', '-n']):
         code, out, err = c.run(*args)
         expect(code == 1 and 'siftwell' in err, f'{args}: exit {code} {err}')
     code, out, err = c.run('--help')
@@ -476,12 +477,13 @@ def shared_cases(c):
     rows = read_cases()
     expect(len(rows) >= 20, f'only {len(rows)} cases read')
     for r in rows:
-        flags = []
+        flags, keep_only = [], []
         for o in r['options']:
-            expect(o in ('lines', 'ignore-case'), f"line {r['line']}: unknown option {o}")
-            flags.append('--' + o)
+            expect(o in ('lines', 'ignore-case', 'unique', 'tally', 'line-number'),
+                   f"line {r['line']}: unknown option {o}")
+            (keep_only if o in ('unique', 'tally', 'line-number') else flags).append('--' + o)
         c.write('case.txt', r['input'])
-        keep = ['keep', *flags] + (['--template', r['template']] if r['template'] else [])
+        keep = ['keep', *flags, *keep_only] + (['--template', r['template']] if r['template'] else [])
         for args, want in ((keep, r['keep']), (['remove', *flags], r['remove'])):
             code, out, err = c.run(*args, '--', r['pattern'], c.path('case.txt'))
             expect(code == 0 and out == want,

@@ -64,6 +64,13 @@ constexpr std::string_view kHelp =
     "      --template TEXT     keep writes each match as TEXT, then the delimiter: $0 the\n"
     "                          match, $1..$99 or ${N} a group, ${name} a named group,\n"
     "                          $$ a dollar; \\n and \\t as in the delimiter\n"
+    "      --unique            keep writes each distinct output (match, template output\n"
+    "                          or line) once, in order of first appearance\n"
+    "      --tally             keep writes one line per distinct output: its count, a\n"
+    "                          TAB, the output; most frequent first, ties in order of\n"
+    "                          first appearance (sort | uniq -c | sort -rn, stably)\n"
+    "  -n, --line-number       keep puts the number of the line each output starts in and\n"
+    "                          a colon before it (with --unique/--tally: the first one's)\n"
     "      --delimiter-file F  read the delimiter field text from F (UTF-8, as stored)\n"
     "      --pattern-file F    read PATTERN from F (UTF-8, as stored; no PATTERN argument)\n"
     "      --input F           read the text from F (default: FILE, or standard input)\n"
@@ -840,6 +847,9 @@ struct Options {
   bool lines = false;
   bool ignoreCase = false;
   std::optional<std::string> templateField;
+  bool unique = false;
+  bool tally = false;
+  bool lineNumbers = false;
   std::optional<PathString> input;
   std::optional<PathString> output;
   std::optional<double> timeLimit;  // seconds
@@ -868,6 +878,9 @@ std::optional<std::string> Parse(const std::vector<PathString>& args, Options& o
     if (a == "-v" || a == "--verbose") { o.verbose = true; continue; }
     if (a == "--lines") { o.lines = true; continue; }
     if (a == "-i" || a == "--ignore-case") { o.ignoreCase = true; continue; }
+    if (a == "--unique") { o.unique = true; continue; }
+    if (a == "--tally") { o.tally = true; continue; }
+    if (a == "-n" || a == "--line-number") { o.lineNumbers = true; continue; }
     if (a == "--version") { o.version = true; continue; }
     std::string name = a;
     std::optional<PathString> value;
@@ -917,6 +930,9 @@ std::optional<std::string> Parse(const std::vector<PathString>& args, Options& o
   const bool templated = o.templateField && !o.templateField->empty();
   if (templated && o.lines) return "--template cannot be used with --lines (a line is kept as it stands)";
   if (templated && !o.keep) return "--template applies to keep only";
+  if (o.unique && o.tally) return "--unique and --tally cannot be used together (--tally counts each distinct output once)";
+  if (!o.keep && (o.unique || o.tally || o.lineNumbers))
+    return std::string(o.unique ? "--unique" : o.tally ? "--tally" : "--line-number") + " applies to keep only";
   return std::nullopt;
 }
 
@@ -990,6 +1006,10 @@ int RunGuarded(const std::vector<PathString>& args) {
   options.matchCase = !o.ignoreCase;
   options.wholeLines = o.lines;
   if (o.templateField) options.keepTemplate = *o.templateField;
+  options.keepMode = o.tally ? sf::CompileOptions::KeepMode::Tally
+                     : o.unique ? sf::CompileOptions::KeepMode::Unique
+                                : sf::CompileOptions::KeepMode::All;
+  options.lineNumbers = o.lineNumbers;
   const sf::Compilation compiled = sf::Compile(pattern, options);
   if (compiled.error) return Fail(2, siftwell::cli::ErrorText(*compiled.error));
   if (o.verbose) std::fprintf(stderr, "siftwell: %s\n", sf::DescribeSearch(*compiled.pattern).c_str());
