@@ -490,6 +490,39 @@ def shared_cases(c):
                    f"filter_cases.tsv:{r['line']} {args} {r['pattern']!r}: exit {code} {err} {out!r} != {want!r}")
 
 
+@case
+def tally_agrees_with_sort_uniq(c):
+    """--tally against sort | uniq -c on a generated corpus: the same counts, most frequent first, ties in
+    order of first appearance; --unique is the first appearances in order. Enough distinct values to grow
+    the table many times, and a few values longer than the arena's blocks share."""
+    import random
+    rnd = random.Random(7)
+    words = [('w%d' % i).encode() for i in range(30000)] + [b'L' * 70000 + str(i).encode() for i in range(3)]
+    corpus = [rnd.choice(words[:50]) if rnd.random() < 0.5 else rnd.choice(words) for _ in range(120000)]
+    text = b'\n'.join(corpus) + b'\n'
+    c.write('corpus.txt', text)
+    sort = subprocess.run('LC_ALL=C sort | LC_ALL=C uniq -c', shell=True, input=text, stdout=subprocess.PIPE,
+                          check=True).stdout
+    want = {}
+    for row in sort.splitlines():
+        n, value = row.strip().split(b' ', 1)
+        want[value] = int(n)
+    first = list(dict.fromkeys(corpus))
+    for args in (['keep', r'\w+', '-d', '\n'], ['keep', '--lines', '.']):
+        code, out, err = c.run(*args, '--tally', c.path('corpus.txt'))
+        expect(code == 0, f'{args}: exit {code} {err}')
+        rows = [r.split(b'\t', 1) for r in out.split(b'\n')[:-1]]
+        got = {v: int(n) for n, v in rows}
+        expect(got == want and len(rows) == len(want), f'{args}: {len(rows)} rows, {len(want)} from uniq -c')
+        counts = [int(n) for n, _ in rows]
+        expect(counts == sorted(counts, reverse=True), f'{args}: not most frequent first')
+        rank = {v: i for i, v in enumerate(first)}
+        for (n1, v1), (n2, v2) in zip(rows, rows[1:]):
+            expect(n1 != n2 or rank[v1] < rank[v2], f'{args}: tie {v1[:20]!r} {v2[:20]!r} out of order')
+        code, out, err = c.run(*args, '--unique', c.path('corpus.txt'))
+        expect(code == 0 and out == b''.join(v + b'\n' for v in first), f'{args} --unique: exit {code} {err}')
+
+
 # Patterns whose meaning grep -P and ripgrep share with siftwell on the text
 # below (ASCII words, a few accented ones), and whether ripgrep's own engine
 # takes them (else rg -P).
