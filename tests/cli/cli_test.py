@@ -491,6 +491,44 @@ def shared_cases(c):
 
 
 @case
+def presets(c):
+    c.write('presets.ini', b'# saved\r\n[words]\r\npattern = \\w+\r\ntally = yes\r\ndelimiter = "; "\r\n\r\n'
+                           b'[ errors ]\npattern = error\nlines = yes\nmatch-case = no\nline-numbers = on\n'
+                           b'[secret-other]\npattern = x\n')
+    c.write('in.txt', b'a b a\nERROR x\nerror\n')
+    ini, text = c.path('presets.ini'), c.path('in.txt')
+    expect_ok(c.run('--preset', 'words', '--presets', ini, text), b'2\ta; 1\tb; 1\tERROR; 1\tx; 1\terror; ')
+    expect_ok(c.run('keep', '--preset=errors', '--presets=' + ini, text), b'2:ERROR x\n3:error\n')
+    # Options given on the command line win over the preset's.
+    expect_ok(c.run('--preset', 'words', '--presets', ini, '-d', ',', '--template', '<$0>', text),
+              b'2\t<a>,1\t<b>,1\t<ERROR>,1\t<x>,1\t<error>,')
+    expect_ok(c.run('remove', '--preset', 'errors', '--presets', ini, text), b'a b a\n')
+    expect_ok(c.run('--preset', 'words', '--presets', ini, stdin=b'z z'), b'2\tz; ')
+    code, out, err = c.run('--preset', 'nope', '--presets', ini, text)
+    expect(code == 1 and out == b'' and "no preset named 'nope'" in err and 'secret-other' not in err,
+           f'exit {code} {err}')
+    code, out, err = c.run('--preset', 'words', '--presets', c.path('missing.ini'), text)
+    expect(code == 1 and 'missing.ini' in err, f'exit {code} {err}')
+    c.write('bad.ini', b'[a]\npattern = x\nunique = yes\ntally = maybe\n')
+    code, out, err = c.run('--preset', 'a', '--presets', c.path('bad.ini'), text)
+    expect(code == 1 and 'bad.ini:4:' in err and 'tally' in err, f'exit {code} {err}')
+    for args in (['--preset', 'words', '--presets', ini, '--unique', text], ['keep', 'x', '--presets', ini, text],
+                 ['--preset', 'words', '--presets', ini, '--pattern-file', ini, text]):
+        code, out, err = c.run(*args)
+        expect(code == 1 and out == b'', f'{args}: exit {code} {err}')
+    if c.native():
+        # The default file: $XDG_CONFIG_HOME/siftwell/presets.ini, else ~/.config/siftwell/presets.ini.
+        os.makedirs(os.path.join(c.tmp, 'xdg', 'siftwell'))
+        os.makedirs(os.path.join(c.tmp, 'home', '.config', 'siftwell'))
+        c.write('xdg/siftwell/presets.ini', b'[p]\npattern = b\n')
+        c.write('home/.config/siftwell/presets.ini', b'[p]\npattern = a\n')
+        env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(c.tmp, 'xdg'), HOME=os.path.join(c.tmp, 'home'))
+        for e, want in ((env, b'b\r\n'), (dict(env, XDG_CONFIG_HOME=''), b'a\r\na\r\n')):
+            p = subprocess.run([c.cli, '--preset', 'p', text], env=e, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            expect(p.returncode == 0 and p.stdout == want, f'default file: exit {p.returncode} {p.stderr} {p.stdout!r}')
+
+
+@case
 def tally_agrees_with_sort_uniq(c):
     """--tally against sort | uniq -c on a generated corpus: the same counts, most frequent first, ties in
     order of first appearance; --unique is the first appearances in order. Enough distinct values to grow
