@@ -998,11 +998,10 @@ std::string_view LineEndText(uint8_t kind) {
 template <typename Emit>
 std::optional<FilterError> KeepDistinct(std::string_view text, const CompiledPattern& re, std::string_view delimiter,
                                         const MatchLimits& limits, Emit&& emit, ResultSink* watch) {
-  DistinctValues values;
-  std::vector<uint64_t> firstLine;  // line numbers only
+  DistinctValues values(re.lineNumbers);  // noting the line of each first occurrence
   LineCounter lines(text);
-  auto add = [&](std::string_view value, uint8_t tag, std::size_t at) {
-    if (values.Add(value, tag).second && re.lineNumbers) firstLine.push_back(lines.At(at));
+  auto add = [&](std::string_view value, bool lasting, uint8_t tag, std::size_t at) {
+    values.Add(value, lasting, tag, re.lineNumbers ? lines.At(at) : 0);
     return true;
   };
   std::optional<FilterError> err;
@@ -1011,7 +1010,7 @@ std::optional<FilterError> KeepDistinct(std::string_view text, const CompiledPat
         re, text, limits,
         [&](std::size_t start, std::size_t next) {
           const uint8_t end = LineEndKind(text, start, next);
-          return add(text.substr(start, next - start - LineEndText(end).size()), end, start);
+          return add(text.substr(start, next - start - LineEndText(end).size()), true, end, start);
         },
         watch);
   } else {
@@ -1019,18 +1018,19 @@ std::optional<FilterError> KeepDistinct(std::string_view text, const CompiledPat
     err = ForEachMatch(
         re, text, limits,
         [&](std::size_t s, std::size_t e, const Engine& engine) {
-          if (re.keep.empty()) return add(text.substr(s, e - s), 0, s);
+          if (re.keep.empty()) return add(text.substr(s, e - s), true, 0, s);
           scratch.clear();
           EmitOutput(text, re, s, e, engine, [&](std::string_view piece) {
             scratch.append(piece);
             return true;
           });
-          return add(scratch, 0, s);
+          return add(scratch, false, 0, s);
         },
         watch);
   }
   if (err) return err;
 
+  values.Seal();
   std::vector<uint32_t> order;
   const bool tally = re.keepMode == CompileOptions::KeepMode::Tally;
   if (tally) order = values.ByCount();
@@ -1041,7 +1041,7 @@ std::optional<FilterError> KeepDistinct(std::string_view text, const CompiledPat
     const uint32_t i = tally ? order[k] : k;
     const DistinctValues::Value v = values.At(i);
     if (tally && !emit(NumberPrefix(v.count, count, '\t'))) return Stopped();
-    if (re.lineNumbers && !emit(NumberPrefix(firstLine[i], number, ':'))) return Stopped();
+    if (re.lineNumbers && !emit(NumberPrefix(values.NoteOf(i), number, ':'))) return Stopped();
     if (!v.bytes.empty() && !emit(v.bytes)) return Stopped();
     // (A last line without a line end is new only as the last line of the
     // text, so it comes last in either order: it stays without one.)
