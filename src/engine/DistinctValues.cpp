@@ -40,7 +40,18 @@ const char* DistinctValues::Store(std::string_view value) {
 }
 
 namespace {
-uint64_t HashOf(std::string_view v) { return std::hash<std::string_view>{}(v); }
+// Values of up to 16 bytes (most) are mixed inline; longer ones by the library's hash.
+uint64_t HashOf(std::string_view v) {
+  if (v.size() > 16) return std::hash<std::string_view>{}(v);
+  uint64_t a = 0, b = 0;
+  std::memcpy(&a, v.data(), std::min<std::size_t>(v.size(), 8));
+  if (v.size() > 8) std::memcpy(&b, v.data() + 8, v.size() - 8);
+  uint64_t h = (a ^ 0x9E3779B97F4A7C15ull) * 0xBF58476D1CE4E5B9ull;
+  h ^= (b + v.size()) * 0x94D049BB133111EBull;
+  h ^= h >> 31;
+  h *= 0xD6E8FEB86659FD93ull;
+  return h ^ (h >> 32);
+}
 constexpr uint64_t kLengthMask = (uint64_t{1} << 62) - 1;
 }  // namespace
 
