@@ -122,7 +122,11 @@ std::variant<std::string, PresetError> WritePresets(const std::vector<Preset>& p
     // Quoted where reading would otherwise drop blanks or a quote.
     auto value = [](std::string_view v) {
       const bool quote = !v.empty() && (v.front() == '"' || Trimmed(v) != v);
-      return quote ? "\"" + std::string(v) + "\"" : std::string(v);
+      std::string out;
+      if (quote) out += '"';
+      out += v;
+      if (quote) out += '"';
+      return out;
     };
     auto yes = [](bool on) { return on ? "yes" : "no"; };
     out += "\n[" + p.name + "]\n";
