@@ -104,7 +104,8 @@ std::optional<FilterError> RemoveTo(std::string_view text, std::string_view patt
 
 // Where a run's result goes, and the one place where a caller can watch and
 // stop it. The engine calls Begin once, Piece for each part of the result in
-// order (views into the text or the delimiter, valid during the call), Progress
+// order (views into the text, the delimiter or the engine's own memory, valid
+// during the call: Unique, Tally and line numbers write bytes of their own), Progress
 // between steps of the search with the number of text bytes searched so far
 // (often: a caller that stops there is obeyed within a fraction of a second),
 // and Finish once when the whole result has been given. Piece or Progress
