@@ -27,10 +27,11 @@ class DistinctValues {
 
   // `notes`: each value keeps the note given with its first occurrence.
   explicit DistinctValues(bool notes = false);
-  // Counts one occurrence. The value's bytes are copied unless `lasting`
-  // (they stay valid and unchanged until Seal). Values are taken in small
-  // batches, so that the table's memory is fetched for several at once.
-  // Throws std::bad_alloc.
+  // Counts one occurrence (a new value's bytes are copied into the blocks).
+  // Values are counted in small batches, so that the table's memory is
+  // fetched for several at once: until then the value is read where it is
+  // when `lasting` (it stays valid and unchanged until Seal), else from a
+  // copy. Throws std::bad_alloc.
   void Add(std::string_view value, bool lasting, uint8_t tag = 0, uint64_t note = 0);
 
   // Once every value is in: then the values by number (0: the first to appear).
