@@ -122,11 +122,11 @@ std::variant<std::string, PresetError> WritePresets(const std::vector<Preset>& p
     // Quoted where reading would otherwise drop blanks or a quote.
     auto value = [](std::string_view v) {
       const bool quote = !v.empty() && (v.front() == '"' || Trimmed(v) != v);
-      std::string out;
-      if (quote) out += '"';
-      out += v;
-      if (quote) out += '"';
-      return out;
+      std::string written;
+      if (quote) written += '"';
+      written += v;
+      if (quote) written += '"';
+      return written;
     };
     auto yes = [](bool on) { return on ? "yes" : "no"; };
     out += "\n[" + p.name + "]\n";
