@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "engine/PatternFilter.h"
 
@@ -98,5 +99,63 @@ BENCHMARK_CAPTURE(Strides, literal_adaptive, "timeout", 0)->Unit(benchmark::kMil
 BENCHMARK_CAPTURE(Strides, literal_one_call, "timeout", SIZE_MAX)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Strides, nomatch_adaptive, "zq\\w+", 0)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Strides, nomatch_one_call, "zq\\w+", SIZE_MAX)->Unit(benchmark::kMillisecond);
+
+// Tally and Unique against a plain Keep: 10 M matches of 1 M distinct values
+// (each value comes about ten times, spread over the text), streamed to a sink
+// that only counts the bytes, as a caller that writes the result out would.
+const std::string& ValuesCorpus() {
+  static const std::string text = [] {
+    std::string t;
+    t.reserve(10'000'000 * 9);
+    uint64_t seed = 99;
+    for (int32_t i = 0; i < 10'000'000; ++i) {
+      seed = seed * 6364136223846793005u + 1442695040888963407u;
+      t += 'v';
+      t += std::to_string((seed >> 33) % 1'000'000);
+      t += ' ';
+    }
+    return t;
+  }();
+  return text;
+}
+
+class CountingSink : public sf::ResultSink {
+ public:
+  bool Piece(std::string_view piece) override {
+    bytes += piece.size();
+    return true;
+  }
+  std::size_t bytes = 0;
+};
+
+void Distinct(benchmark::State& state, sf::CompileOptions::KeepMode mode, bool lines) {
+  const std::string& text = ValuesCorpus();
+  sf::CompileOptions options;
+  options.keepMode = mode;
+  options.wholeLines = lines;
+  const sf::Compilation c = sf::Compile(lines ? "." : "v\\d+", options);
+  std::string newlines;
+  if (lines) {  // the same values one per line
+    newlines = text;
+    for (char& ch : newlines)
+      if (ch == ' ') ch = '\n';
+  }
+  const std::string& subject = lines ? newlines : text;
+  const std::string delimiter = sf::ExpandDelimiter("\\n");
+  std::size_t out = 0;
+  for (auto _ : state) {
+    CountingSink sink;
+    if (auto err = sf::KeepTo(subject, *c.pattern, delimiter, sf::MatchLimits{}, sink))
+      state.SkipWithError("keep failed");
+    out = sink.bytes;
+  }
+  state.counters["out_MB"] = static_cast<double>(out) / 1e6;
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(subject.size()));
+}
+BENCHMARK_CAPTURE(Distinct, keep_10M_matches, sf::CompileOptions::KeepMode::All, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Distinct, unique_1M_of_10M, sf::CompileOptions::KeepMode::Unique, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Distinct, tally_1M_of_10M, sf::CompileOptions::KeepMode::Tally, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Distinct, keep_lines_10M, sf::CompileOptions::KeepMode::All, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Distinct, tally_lines_1M_of_10M, sf::CompileOptions::KeepMode::Tally, true)->Unit(benchmark::kMillisecond);
 
 }  // namespace

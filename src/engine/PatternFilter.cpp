@@ -2,6 +2,7 @@
 // available). The text is matched in place: invalid UTF-8 never stops a run
 // and is copied through untouched wherever it is not part of a match.
 #include "engine/PatternFilter.h"
+#include "engine/DistinctValues.h"
 #include "engine/LiteralPrefilter.h"
 #include "engine/PatternTranslator.h"
 #include "engine/Utf8.h"
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <charconv>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -147,6 +149,8 @@ class CompiledPattern {
   };
   std::vector<TemplatePart> keep;
   bool keepGroups = false;  // the template takes a group other than the whole match
+  CompileOptions::KeepMode keepMode = CompileOptions::KeepMode::All;
+  bool lineNumbers = false;
 };
 
 namespace {
@@ -259,6 +263,8 @@ std::variant<std::shared_ptr<CompiledPattern>, FilterError> CompileShared(std::s
   auto out = std::make_shared<CompiledPattern>();
   if (options.wholeLines && !options.keepTemplate.empty()) return Error(FilterError::Kind::TemplateWithLines);
   out->wholeLines = options.wholeLines;
+  out->keepMode = options.keepMode;
+  out->lineNumbers = options.lineNumbers;
   if (pattern.empty()) {
     out->empty = true;
     return out;
@@ -922,12 +928,147 @@ std::optional<FilterError> ForEachLine(const CompiledPattern& re, std::string_vi
   return std::nullopt;
 }
 
+// The 1-based number of the line holding each of a series of ascending
+// positions (lines end at LF, CR LF and a lone CR); the text is read once.
+class LineCounter {
+ public:
+  explicit LineCounter(std::string_view text) : text_(text) {}
+  uint64_t At(std::size_t pos) {
+    if (pos > at_) {
+      const char* from = text_.data() + at_;
+      line_ += static_cast<uint64_t>(std::count(from, text_.data() + pos, '\n'));
+      for (const char* cr = from; (cr = static_cast<const char*>(std::memchr(cr, '\r', pos - (cr - text_.data())))) != nullptr;
+           ++cr) {
+        const std::size_t i = static_cast<std::size_t>(cr - text_.data());
+        if (i + 1 >= text_.size() || text_[i + 1] != '\n') ++line_;
+        if (i + 1 >= pos) break;
+      }
+      at_ = pos;
+    }
+    return line_;
+  }
+
+ private:
+  std::string_view text_;
+  std::size_t at_ = 0;
+  uint64_t line_ = 1;
+};
+
+// "12:" for line 12.
+std::string_view NumberPrefix(uint64_t number, char (&buffer)[24], char after) {
+  char* end = std::to_chars(buffer, buffer + 22, number).ptr;
+  *end++ = after;
+  return {buffer, static_cast<std::size_t>(end - buffer)};
+}
+
+// One match as Keep writes it before the delimiter: the match or the template's output.
+template <typename Emit, typename EngineT>
+bool EmitOutput(std::string_view text, const CompiledPattern& re, std::size_t s, std::size_t e, const EngineT& engine,
+                Emit&& emit) {
+  if (re.keep.empty()) return emit(text.substr(s, e - s));
+  for (const CompiledPattern::TemplatePart& part : re.keep) {
+    if (part.groups.empty()) {
+      if (!emit(std::string_view(part.text))) return false;
+      continue;
+    }
+    for (const uint32_t g : part.groups) {
+      std::size_t gs = s, ge = e;
+      if (g == 0 || engine.Group(g, gs, ge)) {
+        if (ge > gs && !emit(text.substr(gs, ge - gs))) return false;
+        break;
+      }
+    }
+  }
+  return true;
+}
+
+// A line's end as DistinctValues keeps it: 0 none, 1 LF, 2 CR, 3 CR LF.
+uint8_t LineEndKind(std::string_view text, std::size_t start, std::size_t next) {
+  if (next == start) return 0;
+  if (text[next - 1] == '\r') return 2;
+  if (text[next - 1] != '\n') return 0;
+  return next - start >= 2 && text[next - 2] == '\r' ? 3 : 1;
+}
+std::string_view LineEndText(uint8_t kind) {
+  static constexpr std::string_view kEnds[] = {"", "\n", "\r", "\r\n"};
+  return kEnds[kind & 3];
+}
+
+// Unique and Tally: the outputs are gathered first, then written.
+template <typename Emit>
+std::optional<FilterError> KeepDistinct(std::string_view text, const CompiledPattern& re, std::string_view delimiter,
+                                        const MatchLimits& limits, Emit&& emit, ResultSink* watch) {
+  DistinctValues values(re.lineNumbers);  // noting the line of each first occurrence
+  LineCounter lines(text);
+  auto add = [&](std::string_view value, bool lasting, uint8_t tag, std::size_t at) {
+    values.Add(value, lasting, tag, re.lineNumbers ? lines.At(at) : 0);
+    return true;
+  };
+  std::optional<FilterError> err;
+  if (re.wholeLines) {
+    err = ForEachLine(
+        re, text, limits,
+        [&](std::size_t start, std::size_t next) {
+          const uint8_t end = LineEndKind(text, start, next);
+          return add(text.substr(start, next - start - LineEndText(end).size()), true, end, start);
+        },
+        watch);
+  } else {
+    std::string scratch;
+    err = ForEachMatch(
+        re, text, limits,
+        [&](std::size_t s, std::size_t e, const Engine& engine) {
+          if (re.keep.empty()) return add(text.substr(s, e - s), true, 0, s);
+          scratch.clear();
+          EmitOutput(text, re, s, e, engine, [&](std::string_view piece) {
+            scratch.append(piece);
+            return true;
+          });
+          return add(scratch, false, 0, s);
+        },
+        watch);
+  }
+  if (err) return err;
+
+  values.Seal();
+  std::vector<uint32_t> order;
+  const bool tally = re.keepMode == CompileOptions::KeepMode::Tally;
+  if (tally) order = values.ByCount();
+  char count[24], number[24];
+  const auto n = static_cast<uint32_t>(values.Size());
+  for (uint32_t k = 0; k < n; ++k) {
+    if ((k & 4095) == 4095 && watch != nullptr && !watch->Progress(text.size())) return Stopped();
+    const uint32_t i = tally ? order[k] : k;
+    const DistinctValues::Value v = values.At(i);
+    if (tally && !emit(NumberPrefix(v.count, count, '\t'))) return Stopped();
+    if (re.lineNumbers && !emit(NumberPrefix(values.NoteOf(i), number, ':'))) return Stopped();
+    if (!v.bytes.empty() && !emit(v.bytes)) return Stopped();
+    // (A last line without a line end is new only as the last line of the
+    // text, so it comes last in either order: it stays without one.)
+    const std::string_view after = re.wholeLines ? LineEndText(v.tag) : delimiter;
+    if (!after.empty() && !emit(after)) return Stopped();
+  }
+  return std::nullopt;
+}
+
 // Keep: every non-empty match (as the template has it) followed by the
 // delimiter, or with whole lines the selected lines as they stand. `emit`
 // takes each piece (false: stop).
 template <typename Emit>
 std::optional<FilterError> KeepCore(std::string_view text, const CompiledPattern& re, std::string_view delimiter,
                                     const MatchLimits& limits, Emit&& emit, ResultSink* watch) {
+  if (re.keepMode != CompileOptions::KeepMode::All) return KeepDistinct(text, re, delimiter, limits, emit, watch);
+  std::optional<LineCounter> lines;
+  if (re.lineNumbers) lines.emplace(text);
+  char number[24];
+  if (re.wholeLines && lines) {
+    return ForEachLine(
+        re, text, limits,
+        [&](std::size_t start, std::size_t next) {
+          return emit(NumberPrefix(lines->At(start), number, ':')) && emit(text.substr(start, next - start));
+        },
+        watch);
+  }
   if (re.wholeLines) {
     // Selected lines that follow each other go out as one piece.
     std::size_t from = 0, to = 0;
@@ -950,23 +1091,8 @@ std::optional<FilterError> KeepCore(std::string_view text, const CompiledPattern
   return ForEachMatch(
       re, text, limits,
       [&](std::size_t s, std::size_t e, const Engine& engine) {
-        if (re.keep.empty()) {
-          if (!emit(text.substr(s, e - s))) return false;
-        }
-        for (const CompiledPattern::TemplatePart& part : re.keep) {
-          if (part.groups.empty()) {
-            if (!emit(std::string_view(part.text))) return false;
-            continue;
-          }
-          for (const uint32_t g : part.groups) {
-            std::size_t gs = s, ge = e;
-            if (g == 0 || engine.Group(g, gs, ge)) {
-              if (ge > gs && !emit(text.substr(gs, ge - gs))) return false;
-              break;
-            }
-          }
-        }
-        return delimiter.empty() || emit(delimiter);
+        if (lines && !emit(NumberPrefix(lines->At(s), number, ':'))) return false;
+        return EmitOutput(text, re, s, e, engine, emit) && (delimiter.empty() || emit(delimiter));
       },
       watch);
 }

@@ -111,7 +111,8 @@ std::optional<FilterError> RemoveTo(std::string_view text, std::string_view patt
 
 // Where a run's result goes, and the one place where a caller can watch and
 // stop it. The engine calls Begin once, Piece for each part of the result in
-// order (views into the text or the delimiter, valid during the call), Progress
+// order (views into the text, the delimiter or the engine's own memory, valid
+// during the call: Unique, Tally and line numbers write bytes of their own), Progress
 // between steps of the search with the number of text bytes searched so far
 // (often: a caller that stops there is obeyed within a fraction of a second),
 // and Finish once when the whole result has been given. Piece or Progress
@@ -161,6 +162,24 @@ struct CompileOptions {
   // part gives nothing; any other $ is refused (Kind::BadTemplate), and so is
   // a template with wholeLines (Kind::TemplateWithLines). Empty: the match itself.
   std::string keepTemplate;
+  // What Keep writes of its outputs (each output being the match, the
+  // template's output or, with whole lines, the line without its line end):
+  // All: each in order. Unique: each distinct output once, in order of first
+  // appearance. Tally: one per distinct output, its count in decimal, a TAB,
+  // then the output; most frequent first, ties in order of first appearance.
+  // Each is followed by the delimiter; with whole lines by the line end of its
+  // first occurrence (a last line without one can only be new as the last
+  // output, in either order), so Unique is Keep without its repeats and Tally
+  // is `sort | uniq -c | sort -rn` in Keep's bytes. Remove and the count
+  // ignore it.
+  enum class KeepMode : uint8_t { All, Unique, Tally };
+  KeepMode keepMode = KeepMode::All;
+  // Keep puts the 1-based number of the line in which each output starts
+  // (lines end at CR LF, LF or a lone CR, as above) and a colon before it, as
+  // grep -n (whole lines) and grep -on (matches) do; with Unique or Tally the
+  // number is that of the first occurrence, after the count. Remove and the
+  // count ignore it.
+  bool lineNumbers = false;
 };
 
 // The default options with the JIT allowed or not.

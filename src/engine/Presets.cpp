@@ -113,8 +113,7 @@ std::variant<std::string, PresetError> WritePresets(const std::vector<Preset>& p
   auto breaks = [](std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; };
   for (std::size_t i = 0; i < presets.size(); ++i) {
     const Preset& p = presets[i];
-    const bool badName = p.name.empty() || breaks(p.name) || Trimmed(p.name) != p.name ||
-                         p.name.front() == '[' || p.name.back() == ']';
+    const bool badName = p.name.empty() || breaks(p.name) || Trimmed(p.name) != p.name;
     if (badName || breaks(p.pattern) || breaks(p.delimiter) || breaks(p.keepTemplate))
       return Problem(PresetError::Kind::NotWritable, 0, p.name);
     if (auto err = Check(p, 0)) return *err;
@@ -123,7 +122,11 @@ std::variant<std::string, PresetError> WritePresets(const std::vector<Preset>& p
     // Quoted where reading would otherwise drop blanks or a quote.
     auto value = [](std::string_view v) {
       const bool quote = !v.empty() && (v.front() == '"' || Trimmed(v) != v);
-      return quote ? "\"" + std::string(v) + "\"" : std::string(v);
+      std::string written;
+      if (quote) written += '"';
+      written += v;
+      if (quote) written += '"';
+      return written;
     };
     auto yes = [](bool on) { return on ? "yes" : "no"; };
     out += "\n[" + p.name + "]\n";

@@ -177,7 +177,8 @@ def io_and_usage_errors(c):
     code, out, err = c.run('keep', 'a', '--pattern-file', c.path('missing.txt'), c.path('in.txt'))
     expect(code == 1, f'exit {code} {err}')
     for args in (['frobnicate', 'a'], ['keep'], ['keep', 'a', 'b', 'c'], ['keep', 'a', '--bogus'], ['keep', 'a', '-o'],
-                 ['keep', 'a', '--lines', '--template', '$0'], ['remove', 'a', '--template', '$0']):
+                 ['keep', 'a', '--lines', '--template', '$0'], ['remove', 'a', '--template', '$0'],
+                 ['keep', 'a', '--unique', '--tally'], ['remove', 'a', '--tally'], ['remove', 'a', '-n']):
         code, out, err = c.run(*args)
         expect(code == 1 and 'siftwell' in err, f'{args}: exit {code} {err}')
     code, out, err = c.run('--help')
@@ -476,16 +477,88 @@ def shared_cases(c):
     rows = read_cases()
     expect(len(rows) >= 20, f'only {len(rows)} cases read')
     for r in rows:
-        flags = []
+        flags, keep_only = [], []
         for o in r['options']:
-            expect(o in ('lines', 'ignore-case'), f"line {r['line']}: unknown option {o}")
-            flags.append('--' + o)
+            expect(o in ('lines', 'ignore-case', 'unique', 'tally', 'line-number'),
+                   f"line {r['line']}: unknown option {o}")
+            (keep_only if o in ('unique', 'tally', 'line-number') else flags).append('--' + o)
         c.write('case.txt', r['input'])
-        keep = ['keep', *flags] + (['--template', r['template']] if r['template'] else [])
+        keep = ['keep', *flags, *keep_only] + (['--template', r['template']] if r['template'] else [])
         for args, want in ((keep, r['keep']), (['remove', *flags], r['remove'])):
             code, out, err = c.run(*args, '--', r['pattern'], c.path('case.txt'))
             expect(code == 0 and out == want,
                    f"filter_cases.tsv:{r['line']} {args} {r['pattern']!r}: exit {code} {err} {out!r} != {want!r}")
+
+
+@case
+def presets(c):
+    c.write('presets.ini', b'# saved\r\n[words]\r\npattern = \\w+\r\ntally = yes\r\ndelimiter = "; "\r\n\r\n'
+                           b'[ errors ]\npattern = error\nlines = yes\nmatch-case = no\nline-numbers = on\n'
+                           b'[secret-other]\npattern = x\n')
+    c.write('in.txt', b'a b a\nERROR x\nerror\n')
+    ini, text = c.path('presets.ini'), c.path('in.txt')
+    expect_ok(c.run('--preset', 'words', '--presets', ini, text), b'2\ta; 1\tb; 1\tERROR; 1\tx; 1\terror; ')
+    expect_ok(c.run('keep', '--preset=errors', '--presets=' + ini, text), b'2:ERROR x\n3:error\n')
+    # Options given on the command line win over the preset's.
+    expect_ok(c.run('--preset', 'words', '--presets', ini, '-d', ',', '--template', '<$0>', text),
+              b'2\t<a>,1\t<b>,1\t<ERROR>,1\t<x>,1\t<error>,')
+    expect_ok(c.run('remove', '--preset', 'errors', '--presets', ini, text), b'a b a\n')
+    expect_ok(c.run('--preset', 'words', '--presets', ini, stdin=b'z z'), b'2\tz; ')
+    code, out, err = c.run('--preset', 'nope', '--presets', ini, text)
+    expect(code == 1 and out == b'' and "no preset named 'nope'" in err and 'secret-other' not in err,
+           f'exit {code} {err}')
+    code, out, err = c.run('--preset', 'words', '--presets', c.path('missing.ini'), text)
+    expect(code == 1 and 'missing.ini' in err, f'exit {code} {err}')
+    c.write('bad.ini', b'[a]\npattern = x\nunique = yes\ntally = maybe\n')
+    code, out, err = c.run('--preset', 'a', '--presets', c.path('bad.ini'), text)
+    expect(code == 1 and 'bad.ini:4:' in err and 'tally' in err, f'exit {code} {err}')
+    for args in (['--preset', 'words', '--presets', ini, '--unique', text], ['keep', 'x', '--presets', ini, text],
+                 ['--preset', 'words', '--presets', ini, '--pattern-file', ini, text]):
+        code, out, err = c.run(*args)
+        expect(code == 1 and out == b'', f'{args}: exit {code} {err}')
+    if c.native():
+        # The default file: $XDG_CONFIG_HOME/siftwell/presets.ini, else ~/.config/siftwell/presets.ini.
+        os.makedirs(os.path.join(c.tmp, 'xdg', 'siftwell'))
+        os.makedirs(os.path.join(c.tmp, 'home', '.config', 'siftwell'))
+        c.write('xdg/siftwell/presets.ini', b'[p]\npattern = b\n')
+        c.write('home/.config/siftwell/presets.ini', b'[p]\npattern = a\n')
+        env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(c.tmp, 'xdg'), HOME=os.path.join(c.tmp, 'home'))
+        for e, want in ((env, b'b\r\n'), (dict(env, XDG_CONFIG_HOME=''), b'a\r\na\r\n')):
+            p = subprocess.run([c.cli, '--preset', 'p', text], env=e, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            expect(p.returncode == 0 and p.stdout == want, f'default file: exit {p.returncode} {p.stderr} {p.stdout!r}')
+
+
+@case
+def tally_agrees_with_sort_uniq(c):
+    """--tally against sort | uniq -c on a generated corpus: the same counts, most frequent first, ties in
+    order of first appearance; --unique is the first appearances in order. Enough distinct values to grow
+    the table many times, and a few values longer than the arena's blocks share."""
+    import random
+    rnd = random.Random(7)
+    words = [('w%d' % i).encode() for i in range(30000)] + [b'L' * 70000 + str(i).encode() for i in range(3)]
+    corpus = [rnd.choice(words[:50]) if rnd.random() < 0.5 else rnd.choice(words) for _ in range(120000)]
+    text = b'\n'.join(corpus) + b'\n'
+    c.write('corpus.txt', text)
+    sort = subprocess.run('LC_ALL=C sort | LC_ALL=C uniq -c', shell=True, input=text, stdout=subprocess.PIPE,
+                          check=True).stdout
+    want = {}
+    for row in sort.splitlines():
+        n, value = row.strip().split(b' ', 1)
+        want[value] = int(n)
+    first = list(dict.fromkeys(corpus))
+    for args in (['keep', r'\w+', '-d', '\n'], ['keep', '--lines', '.']):
+        code, out, err = c.run(*args, '--tally', c.path('corpus.txt'))
+        expect(code == 0, f'{args}: exit {code} {err}')
+        rows = [r.split(b'\t', 1) for r in out.split(b'\n')[:-1]]
+        got = {v: int(n) for n, v in rows}
+        expect(got == want and len(rows) == len(want), f'{args}: {len(rows)} rows, {len(want)} from uniq -c')
+        counts = [int(n) for n, _ in rows]
+        expect(counts == sorted(counts, reverse=True), f'{args}: not most frequent first')
+        rank = {v: i for i, v in enumerate(first)}
+        for (n1, v1), (n2, v2) in zip(rows, rows[1:]):
+            expect(n1 != n2 or rank[v1] < rank[v2], f'{args}: tie {v1[:20]!r} {v2[:20]!r} out of order')
+        code, out, err = c.run(*args, '--unique', c.path('corpus.txt'))
+        expect(code == 0 and out == b''.join(v + b'\n' for v in first), f'{args} --unique: exit {code} {err}')
 
 
 # Patterns whose meaning grep -P and ripgrep share with siftwell on the text

@@ -329,6 +329,11 @@ TEST_P(Filter, SharedCases) {
     options.matchCase = c.options.find("ignore-case") == std::string::npos;
     siftwell::filter::CompileOptions removing = options;
     options.keepTemplate = c.keepTemplate;
+    using KeepMode = siftwell::filter::CompileOptions::KeepMode;
+    options.keepMode = c.options.find("tally") != std::string::npos    ? KeepMode::Tally
+                       : c.options.find("unique") != std::string::npos ? KeepMode::Unique
+                                                                       : KeepMode::All;
+    options.lineNumbers = c.options.find("line-number") != std::string::npos;
     const auto keeping = siftwell::filter::Compile(c.pattern, options);
     const auto remover = siftwell::filter::Compile(c.pattern, removing);
     ASSERT_TRUE(keeping.pattern && remover.pattern) << "line " << c.line;

@@ -24,6 +24,7 @@
 
 #include "ErrorText.h"
 #include "engine/PatternFilter.h"
+#include "engine/Presets.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -48,6 +49,7 @@ namespace sf = siftwell::filter;
 constexpr std::string_view kHelp =
     "Usage: siftwell keep PATTERN [FILE] [options]\n"
     "       siftwell remove PATTERN [FILE] [options]\n"
+    "       siftwell [keep|remove] --preset NAME [FILE] [options]\n"
     "\n"
     "keep    writes every non-empty match of PATTERN, in order, each followed by\n"
     "        the delimiter.\n"
@@ -64,6 +66,17 @@ constexpr std::string_view kHelp =
     "      --template TEXT     keep writes each match as TEXT, then the delimiter: $0 the\n"
     "                          match, $1..$99 or ${N} a group, ${name} a named group,\n"
     "                          $$ a dollar; \\n and \\t as in the delimiter\n"
+    "      --unique            keep writes each distinct output (match, template output\n"
+    "                          or line) once, in order of first appearance\n"
+    "      --tally             keep writes one line per distinct output: its count, a\n"
+    "                          TAB, the output; most frequent first, ties in order of\n"
+    "                          first appearance (sort | uniq -c | sort -rn, stably)\n"
+    "  -n, --line-number       keep puts the number of the line each output starts in and\n"
+    "                          a colon before it (with --unique/--tally: the first one's)\n"
+    "      --preset NAME       run the saved preset NAME: its pattern, delimiter, template\n"
+    "                          and switches (options given here win; remove takes only\n"
+    "                          its pattern, lines and match case)\n"
+    "      --presets F         the presets file (default: see README)\n"
     "      --delimiter-file F  read the delimiter field text from F (UTF-8, as stored)\n"
     "      --pattern-file F    read PATTERN from F (UTF-8, as stored; no PATTERN argument)\n"
     "      --input F           read the text from F (default: FILE, or standard input)\n"
@@ -835,11 +848,16 @@ struct Options {
   bool keep = true;
   std::optional<std::string> pattern;
   std::optional<PathString> patternFile;
-  std::string delimiterField = "\\n";
+  std::optional<std::string> delimiterField;  // default \n
   std::optional<PathString> delimiterFile;
   bool lines = false;
   bool ignoreCase = false;
   std::optional<std::string> templateField;
+  bool unique = false;
+  bool tally = false;
+  bool lineNumbers = false;
+  std::optional<std::string> preset;
+  std::optional<PathString> presetsFile;
   std::optional<PathString> input;
   std::optional<PathString> output;
   std::optional<double> timeLimit;  // seconds
@@ -868,6 +886,9 @@ std::optional<std::string> Parse(const std::vector<PathString>& args, Options& o
     if (a == "-v" || a == "--verbose") { o.verbose = true; continue; }
     if (a == "--lines") { o.lines = true; continue; }
     if (a == "-i" || a == "--ignore-case") { o.ignoreCase = true; continue; }
+    if (a == "--unique") { o.unique = true; continue; }
+    if (a == "--tally") { o.tally = true; continue; }
+    if (a == "-n" || a == "--line-number") { o.lineNumbers = true; continue; }
     if (a == "--version") { o.version = true; continue; }
     std::string name = a;
     std::optional<PathString> value;
@@ -877,7 +898,8 @@ std::optional<std::string> Parse(const std::vector<PathString>& args, Options& o
     }
     const bool takesValue = name == "-d" || name == "--delimiter" || name == "--delimiter-file" ||
                             name == "--pattern-file" || name == "--input" || name == "-o" || name == "--output" ||
-                            name == "--time-limit" || name == "--template";
+                            name == "--time-limit" || name == "--template" || name == "--preset" ||
+                            name == "--presets";
     if (!takesValue) return "unknown option " + a;
     if (!value) {
       if (i + 1 >= args.size()) return "option " + a + " needs a value";
@@ -888,6 +910,8 @@ std::optional<std::string> Parse(const std::vector<PathString>& args, Options& o
     else if (name == "--pattern-file") o.patternFile = *value;
     else if (name == "--input") o.input = *value;
     else if (name == "--template") o.templateField = Shown(*value);
+    else if (name == "--preset") o.preset = Shown(*value);
+    else if (name == "--presets") o.presetsFile = *value;
     else if (name == "--time-limit") {
       const std::string v = Shown(*value);
       char* end = nullptr;
@@ -898,13 +922,25 @@ std::optional<std::string> Parse(const std::vector<PathString>& args, Options& o
     } else o.output = *value;
   }
   if (o.help || o.version) return std::nullopt;
-  if (positional.empty()) return "missing command (keep or remove)";
-  const std::string command = Shown(positional[0]);
-  if (command == "keep") o.keep = true;
-  else if (command == "remove") o.keep = false;
-  else return "unknown command " + command + " (keep or remove)";
-  std::size_t next = 1;
-  if (!o.patternFile) {
+  std::size_t next = 0;
+  if (o.preset) {
+    // The command may be left out (keep); the pattern is the preset's.
+    const std::string command = positional.empty() ? std::string() : Shown(positional[0]);
+    if (command == "keep" || command == "remove") {
+      o.keep = command == "keep";
+      next = 1;
+    }
+    if (o.patternFile) return "--pattern-file cannot be used with --preset (the preset holds the pattern)";
+  } else {
+    if (o.presetsFile) return "--presets names the file for --preset";
+    if (positional.empty()) return "missing command (keep or remove)";
+    const std::string command = Shown(positional[0]);
+    if (command == "keep") o.keep = true;
+    else if (command == "remove") o.keep = false;
+    else return "unknown command " + command + " (keep or remove)";
+    next = 1;
+  }
+  if (!o.patternFile && !o.preset) {
     if (positional.size() <= next) return "missing PATTERN";
     o.pattern = Shown(positional[next++]);
   }
@@ -913,14 +949,81 @@ std::optional<std::string> Parse(const std::vector<PathString>& args, Options& o
     o.input = positional[next++];
   }
   if (positional.size() > next) return "too many arguments";
+  return std::nullopt;
+}
+
+// Options that cannot go together, once a preset's are in.
+std::optional<std::string> Conflicts(const Options& o) {
   // (An empty template is the match itself: no template.)
   const bool templated = o.templateField && !o.templateField->empty();
   if (templated && o.lines) return "--template cannot be used with --lines (a line is kept as it stands)";
   if (templated && !o.keep) return "--template applies to keep only";
+  if (o.unique && o.tally) return "unique and tally cannot be used together (a tally counts each distinct output once)";
+  if (!o.keep && (o.unique || o.tally || o.lineNumbers))
+    return std::string(o.unique ? "--unique" : o.tally ? "--tally" : "--line-number") + " applies to keep only";
   return std::nullopt;
 }
 
 int RunGuarded(const std::vector<PathString>& args);
+
+// Where presets are kept when --presets does not say: on Windows the plugin's
+// config folder in a standard Notepad++ install, elsewhere the XDG config
+// folder. Empty when the environment names no such place.
+PathString DefaultPresetsFile() {
+#ifdef _WIN32
+  const wchar_t* appData = _wgetenv(L"APPDATA");
+  if (!appData || !*appData) return {};
+  return std::wstring(appData) + L"\\Notepad++\\plugins\\config\\Siftwell-presets.ini";
+#else
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  if (xdg && xdg[0] == '/') return std::string(xdg) + "/siftwell/presets.ini";
+  const char* home = std::getenv("HOME");
+  if (!home || !*home) return {};
+  return std::string(home) + "/.config/siftwell/presets.ini";
+#endif
+}
+
+std::string Words(const sf::PresetError& e) {
+  using K = sf::PresetError::Kind;
+  switch (e.kind) {
+    case K::Syntax: return "not a [name], key = value or # comment line";
+    case K::OutsidePreset: return e.item + " before the first [name]";
+    case K::UnknownKey:
+      return "unknown key '" + e.item +
+             "' (pattern, delimiter, template, lines, match-case, unique, tally, line-numbers)";
+    case K::BadSwitch: return e.item + " takes yes or no";
+    case K::Repeated: return "'" + e.item + "' given twice";
+    case K::NoPattern: return "the preset '" + e.item + "' has no pattern";
+    case K::UniqueAndTally: return "the preset '" + e.item + "' has both unique and tally";
+    case K::NotWritable: return "the preset '" + e.item + "' cannot be written";
+  }
+  return "unreadable";
+}
+
+// Puts the named preset's settings under the command line's: options given
+// there win, switches given there are added. Remove takes only the pattern,
+// lines and match case. An error message, or nothing.
+std::optional<std::string> ApplyPreset(Options& o) {
+  const PathString path = o.presetsFile ? *o.presetsFile : DefaultPresetsFile();
+  if (path.empty()) return std::string("no presets file: give --presets FILE");
+  std::string text;
+  if (auto err = ReadSmallFile(path, text)) return Words(*err);
+  const sf::PresetsRead read = sf::ReadPresets(text);
+  if (read.error) return Shown(path) + ":" + std::to_string(read.error->line) + ": " + Words(*read.error);
+  const sf::Preset* p = sf::FindPreset(read.presets, *o.preset);
+  if (!p) return "no preset named '" + *o.preset + "' in " + Shown(path);
+  o.pattern = p->pattern;
+  o.lines = o.lines || p->lines;
+  o.ignoreCase = o.ignoreCase || !p->matchCase;
+  if (o.keep) {
+    if (!o.delimiterField && !o.delimiterFile) o.delimiterField = p->delimiter;
+    if (!o.templateField) o.templateField = p->keepTemplate;
+    o.unique = o.unique || p->unique;
+    o.tally = o.tally || p->tally;
+    o.lineNumbers = o.lineNumbers || p->lineNumbers;
+  }
+  return std::nullopt;
+}
 
 std::string NoMemoryWords() {
   return std::string("not enough memory for this text (") + std::strerror(ENOMEM) + "); nothing was written";
@@ -946,6 +1049,10 @@ int RunGuarded(const std::vector<PathString>& args) {
     std::printf("siftwell %s (PCRE2 %s)\n", SIFTWELL_VERSION_TEXT, sf::EngineVersion().c_str());
     return 0;
   }
+  if (o.preset) {
+    if (auto problem = ApplyPreset(o)) return Fail(1, *problem);
+  }
+  if (auto usage = Conflicts(o)) return Fail(1, *usage + " (see siftwell --help)");
   std::string pattern;
   if (o.patternFile) {
     if (auto err = ReadSmallFile(*o.patternFile, pattern)) return Fail(1, Words(*err));
@@ -953,9 +1060,11 @@ int RunGuarded(const std::vector<PathString>& args) {
     pattern = *o.pattern;
   }
   if (o.keep && o.delimiterFile) {  // remove takes no delimiter: the file is not read
-    if (auto err = ReadSmallFile(*o.delimiterFile, o.delimiterField)) return Fail(1, Words(*err));
+    std::string field;
+    if (auto err = ReadSmallFile(*o.delimiterFile, field)) return Fail(1, Words(*err));
+    o.delimiterField = std::move(field);
   }
-  const std::string delimiter = sf::ExpandDelimiter(o.delimiterField);
+  const std::string delimiter = sf::ExpandDelimiter(o.delimiterField.value_or("\\n"));
 
   const std::string inputName = o.input ? Shown(*o.input) : "standard input";
   File inputFile;
@@ -990,6 +1099,10 @@ int RunGuarded(const std::vector<PathString>& args) {
   options.matchCase = !o.ignoreCase;
   options.wholeLines = o.lines;
   if (o.templateField) options.keepTemplate = *o.templateField;
+  options.keepMode = o.tally ? sf::CompileOptions::KeepMode::Tally
+                     : o.unique ? sf::CompileOptions::KeepMode::Unique
+                                : sf::CompileOptions::KeepMode::All;
+  options.lineNumbers = o.lineNumbers;
   const sf::Compilation compiled = sf::Compile(pattern, options);
   if (compiled.error) return Fail(2, siftwell::cli::ErrorText(*compiled.error));
   if (o.verbose) std::fprintf(stderr, "siftwell: %s\n", sf::DescribeSearch(*compiled.pattern).c_str());

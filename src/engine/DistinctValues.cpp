@@ -1,0 +1,151 @@
+#include "engine/DistinctValues.h"
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <new>
+
+namespace siftwell::filter {
+
+namespace {
+constexpr std::size_t kBlock = std::size_t{4} << 20;
+constexpr std::size_t kOwnBlock = std::size_t{64} << 10;  // values this long get a block of their own
+}  // namespace
+
+DistinctValues::DistinctValues(bool notes) : withNotes_(notes) { table_.resize(std::size_t{1} << bits_); }
+
+// The slot where a value's search starts: the hash's top bits after a
+// Fibonacci multiply, so that neighbouring hashes spread over the table.
+std::size_t DistinctValues::Home(uint64_t hash, std::size_t bits) {
+  return static_cast<std::size_t>((hash * 0x9E3779B97F4A7C15ull) >> (64 - bits));
+}
+
+const char* DistinctValues::Store(std::string_view value) {
+  if (value.empty()) return nullptr;
+  if (value.size() >= kOwnBlock) {
+    auto own = std::make_unique_for_overwrite<char[]>(value.size());
+    std::memcpy(own.get(), value.data(), value.size());
+    ownBlocks_.push_back(std::move(own));
+    return ownBlocks_.back().get();
+  }
+  if (blocks_.empty() || blockSize_ - blockUsed_ < value.size()) {
+    blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlock));
+    blockSize_ = kBlock;
+    blockUsed_ = 0;
+  }
+  char* to = blocks_.back().get() + blockUsed_;
+  std::memcpy(to, value.data(), value.size());
+  blockUsed_ += value.size();
+  return to;
+}
+
+namespace {
+// Values of up to 16 bytes (most) are mixed inline; longer ones by the library's hash.
+uint64_t HashOf(std::string_view v) {
+  if (v.size() > 16) return std::hash<std::string_view>{}(v);
+  uint64_t a = 0, b = 0;
+  std::memcpy(&a, v.data(), std::min<std::size_t>(v.size(), 8));
+  if (v.size() > 8) std::memcpy(&b, v.data() + 8, v.size() - 8);
+  uint64_t h = (a ^ 0x9E3779B97F4A7C15ull) * 0xBF58476D1CE4E5B9ull;
+  h ^= (b + v.size()) * 0x94D049BB133111EBull;
+  h ^= h >> 31;
+  h *= 0xD6E8FEB86659FD93ull;
+  return h ^ (h >> 32);
+}
+constexpr uint64_t kLengthMask = (uint64_t{1} << 62) - 1;
+}  // namespace
+
+void DistinctValues::Grow() {
+  const std::size_t bits = bits_ + 1;
+  std::vector<Slot> bigger(std::size_t{1} << bits);
+  const std::size_t mask = bigger.size() - 1;
+  for (const Slot& s : table_) {
+    if (s.entry == 0) continue;
+    const Entry& e = entries_[s.entry - 1];
+    std::size_t i = Home(HashOf(std::string_view(e.data, static_cast<std::size_t>(e.lengthAndTag & kLengthMask))), bits);
+    while (bigger[i].entry != 0) i = (i + 1) & mask;
+    bigger[i] = s;
+  }
+  table_ = std::move(bigger);
+  bits_ = bits;
+}
+
+void DistinctValues::Add(std::string_view value, bool lasting, uint8_t tag, uint64_t note) {
+  Pending& p = pending_[pendingCount_++];
+  if (lasting) {
+    p.value = value;
+  } else {
+    p.copy.assign(value);
+    p.value = p.copy;
+  }
+  p.hash = HashOf(value);
+  p.tag = tag;
+  p.note = note;
+#if defined(__GNUC__) || defined(__clang__)
+  __builtin_prefetch(&table_[Home(p.hash, bits_)]);
+#endif
+  if (pendingCount_ == kBatch) {
+    for (const Pending& q : pending_) Count(q);
+    pendingCount_ = 0;
+  }
+}
+
+void DistinctValues::Count(const Pending& p) {
+  const std::string_view value = p.value;
+  const uint64_t h = p.hash;
+  const auto hashTag = static_cast<uint32_t>(h);
+  const auto length = value.size() >= UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(value.size());
+  // The value's head as a slot holds it (zeros after a shorter value), compared whole.
+  char head[kHead] = {};
+  std::memcpy(head, value.data(), std::min(value.size(), kHead));
+  const std::size_t mask = table_.size() - 1;
+  std::size_t i = Home(h, bits_);
+  for (;; i = (i + 1) & mask) {
+    Slot& s = table_[i];
+    if (s.entry == 0) break;
+    if (s.hashTag != hashTag || s.length != length || std::memcmp(s.head, head, kHead) != 0) continue;
+    if (value.size() > kHead) {
+      const Entry& e = entries_[s.entry - 1];
+      if ((e.lengthAndTag & kLengthMask) != value.size() ||
+          std::memcmp(e.data + kHead, value.data() + kHead, value.size() - kHead) != 0)
+        continue;
+    }
+    ++s.count;
+    return;
+  }
+  if (entries_.size() >= UINT32_MAX - 1 || uint64_t{value.size()} > kLengthMask) throw std::bad_alloc();
+  entries_.push_back(Entry{Store(value), uint64_t{value.size()} | (uint64_t{p.tag & 3u} << kTagShift)});
+  if (withNotes_) notes_.push_back(p.note);
+  Slot& s = table_[i];
+  s.count = 1;
+  s.entry = static_cast<uint32_t>(entries_.size());
+  s.hashTag = hashTag;
+  s.length = length;
+  std::memcpy(s.head, head, kHead);
+  if (entries_.size() * 10 >= table_.size() * 7) Grow();  // at most 70 % full
+}
+
+void DistinctValues::Seal() {
+  for (std::size_t k = 0; k < pendingCount_; ++k) Count(pending_[k]);
+  pendingCount_ = 0;
+  counts_.assign(entries_.size(), 0);
+  for (const Slot& s : table_)
+    if (s.entry != 0) counts_[s.entry - 1] = s.count;
+}
+
+DistinctValues::Value DistinctValues::At(uint32_t index) const {
+  const Entry& e = entries_[index];
+  return Value{std::string_view(e.data, static_cast<std::size_t>(e.lengthAndTag & kLengthMask)), counts_[index],
+               static_cast<uint8_t>(e.lengthAndTag >> kTagShift)};
+}
+
+std::vector<uint32_t> DistinctValues::ByCount() const {
+  std::vector<uint32_t> order(entries_.size());
+  for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+    return counts_[a] != counts_[b] ? counts_[a] > counts_[b] : a < b;
+  });
+  return order;
+}
+
+}  // namespace siftwell::filter
