@@ -344,7 +344,9 @@ class Analyzer {
       case 'N':
         if (j < p_.size() && p_[j] == '{') break;
         return done(info);
-      case 's': case 'D': case 'W': case 'H': case 'v': case 'V': case 'R': case 'X':
+      case 'v':  // the vertical tab U+000B alone, as the translation writes it
+        return done(Char(std::string_view("\x0B", 1), flags));
+      case 's': case 'D': case 'W': case 'H': case 'V': case 'R': case 'X':
         info.consumesLf = true;
         return done(info);
       case 'b': case 'B': case 'A': case 'z': case 'Z':
@@ -462,6 +464,9 @@ class Analyzer {
           } else if (j + 1 < p_.size() && std::ispunct(static_cast<unsigned char>(p_[j + 1]))) {
             hi = static_cast<unsigned char>(p_[j + 1]);
             j += 2;
+          } else if (j + 1 < p_.size() && p_[j + 1] == 'v') {
+            hi = 0x0B;
+            j += 2;
           } else {
             Decline("a class range not analysed");
             return std::nullopt;
@@ -486,7 +491,8 @@ class Analyzer {
         prev = 0;
         switch (e) {
           case 'd': case 'w': case 'S': case 'h': break;
-          case 's': case 'n': case 'v': hasLf = true; break;
+          case 's': case 'n': hasLf = true; break;
+          case 'v': prev = 0x0B; break;  // U+000B alone (not PCRE2's vertical space)
           case 'D': case 'W': case 'H': case 'V': case 'P': case 'N': case 'R': case 'X': maybeLf = true; break;
           case 't': prev = '\t'; break;
           case 'r': prev = '\r'; break;

@@ -113,6 +113,7 @@ TEST(Search, PrefilterPlans) {
   EXPECT_EQ(lits("(?i)TIMEOUT"), "i:TIMEOUT,");
   EXPECT_EQ(lits("[\\w.+-]+@[\\w-]+\\.[\\w.-]+"), "@,");
   EXPECT_EQ(lits("(?<=user=)\\w+"), "");   // the literal is outside the match
+  EXPECT_EQ(lits("ERROR\\v:"), "ERROR\x0B:,");  // \v is the vertical tab alone
   EXPECT_TRUE(sf::PlanLiterals("(?m)^.*ERROR.*$").wholeLine);
   EXPECT_TRUE(sf::PlanLiterals("(?mi)^.*(?:WARN|ERROR).*$").wholeLine);
   for (const char* p : {"(?m)^.*\\bERROR.*$", "(?m)^.*ERRORS?.*$", "(?m)^.*ERROR\\.*$", "^.*ERROR.*$",
@@ -122,7 +123,8 @@ TEST(Search, PrefilterPlans) {
   // construct is not analysed.
   for (const char* p : {"(?s)ERROR.*", "ERROR\\s+x", "ERROR\\n", "(?:ERROR)?x", "ERROR|x*", "(?x)ERROR",
                         "(\\w+)ERROR\\1", "(*COMMIT)ERROR", "[^a]ERROR", "\\GERROR", "(?i)ks", "(?i)été",
-                        "\\KERROR", "\\p{Cc}ERROR", "ERROR\\D"}) {
+                        "\\KERROR", "\\p{Cc}ERROR", "ERROR\\D", "[^\\v]ERROR", "[^\\v-\\x{D}]ERROR",
+                        "[\\t-\\v]ERROR"}) {
     const sf::LiteralPlan plan = sf::PlanLiterals(p);
     EXPECT_TRUE(plan.literals.empty()) << p;
     EXPECT_FALSE(plan.declined.empty()) << p;
