@@ -321,13 +321,16 @@ class Engine {
   }
 
  private:
+  // The interpreter, also for a code that has JIT code too (pcre2_match would
+  // run that): the paths that call this are those whose answer must not
+  // depend on the JIT.
   int Interpret(const pcre2_code* code, PCRE2_SPTR subject, std::size_t length, std::size_t from,
                 std::size_t limit, uint32_t options) {
     if (limit != offsetLimit_) {
       pcre2_set_offset_limit(mctx_.get(), limit);
       offsetLimit_ = limit;
     }
-    return pcre2_match(code, subject, length, from, options, md_.get(), mctx_.get());
+    return pcre2_match(code, subject, length, from, options | PCRE2_NO_JIT, md_.get(), mctx_.get());
   }
 
   int JitAgain(std::size_t from) {
