@@ -419,7 +419,8 @@ class Analyzer {
     bool hasLf = false;     // some item surely includes LF
     bool maybeLf = false;   // some item may include LF
     bool first = true;
-    uint32_t prev = 0;      // last single character (for ranges), 0 = none
+    constexpr uint32_t kNoChar = UINT32_MAX;
+    uint32_t prev = kNoChar;  // last single character (for ranges); NUL is one too
     while (true) {
       if (j >= p_.size()) {
         Decline("an unterminated class");
@@ -444,10 +445,10 @@ class Analyzer {
                  name != "word" && name != "xdigit" && name != "punct")
           maybeLf = true;
         j = end + 2;
-        prev = 0;
+        prev = kNoChar;
         continue;
       }
-      if (c == '-' && prev != 0 && j + 1 < p_.size() && p_[j + 1] != ']') {
+      if (c == '-' && prev != kNoChar && j + 1 < p_.size() && p_[j + 1] != ']') {
         // a range prev-hi
         ++j;
         uint32_t hi = 0;
@@ -482,13 +483,13 @@ class Analyzer {
           j += n;
         }
         if (prev <= '\n' && hi >= '\n') maybeLf = true;
-        prev = 0;
+        prev = kNoChar;
         continue;
       }
       if (c == '\\' && j + 1 < p_.size()) {
         const char e = p_[j + 1];
         j += 2;
-        prev = 0;
+        prev = kNoChar;
         switch (e) {
           case 'd': case 'w': case 'S': case 'h': break;
           case 's': case 'n': hasLf = true; break;

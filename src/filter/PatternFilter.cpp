@@ -88,8 +88,10 @@ struct Compiled {
   bool searchStart = false;
   // Whether PCRE2's JIT and its interpreter answer differently for this
   // pattern in a text that is not valid UTF-8: a lookbehind of variable
-  // length (the JIT fails (?<=x?) right after an invalid byte) or (*COMMIT)
-  // (the JIT ends the whole search there, the interpreter that valid run).
+  // length (the JIT fails (?<=x?) right after an invalid byte), (*COMMIT)
+  // (the JIT ends the whole search there, the interpreter that valid run) or
+  // \X (a bounded repeat of it that meets an invalid byte gives the JIT a
+  // match end outside the text: \X{0,2} over "a\x8E").
   // Such a text is then searched by the interpreter, so that no result
   // depends on whether the JIT is available.
   bool interpretInvalidText = false;
@@ -202,7 +204,7 @@ std::optional<FilterError> Compile(std::string_view pattern, bool jit, std::stri
   out.jit = jit && pcre2_jit_compile(out.code.get(), PCRE2_JIT_COMPLETE) == 0 &&
             pcre2_pattern_info(out.code.get(), PCRE2_INFO_JITSIZE, &jitSize) == 0 && jitSize > 0;
   auto mentions = [&](std::string_view s) { return translated.find(s) != std::string::npos; };
-  out.interpretInvalidText |= mentions("(*COMMIT");
+  out.interpretInvalidText |= mentions("(*COMMIT") || mentions("\\X");
   if (!out.jit || out.interpretInvalidText) {
     // Without JIT, PCRE2 re-checks the subject from the start offset on every
     // call when invalid UTF is allowed: quadratic over many matches. Valid
@@ -551,6 +553,15 @@ std::optional<FilterError> ForEachMatch(const Compiled& re, std::string_view tex
       return FilterError{limitHit ? FilterError::Kind::Limit : FilterError::Kind::BadPattern,
                          why + ". Searching from byte " + std::to_string(from) +
                              " of the text; the document is unchanged",
+                         0};
+    }
+    if (end > n || end < from) {
+      // Only an engine fault gives such an end (PCRE2's JIT did for \X{0,2}
+      // at an invalid byte): no result rather than a wrong one, and the
+      // search never steps backwards.
+      return FilterError{FilterError::Kind::BadPattern,
+                         "matching failed: the engine reported a match ending outside the text. Searching from byte " +
+                             std::to_string(from) + " of the text; the document is unchanged",
                          0};
     }
     if (start > end) start = end;    // \K in an assertion; treat as empty

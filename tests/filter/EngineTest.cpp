@@ -98,6 +98,12 @@ TEST_P(Semantics, CommitEndsTheSearchOfOneValidRun) {
          {"]|(*COMMIT)\\z", "\xC2]", "]|"}});
 }
 
+TEST_P(Semantics, AGraphemeClusterStopsAtAnInvalidByte) {
+  // A bounded repeat of \X that met an invalid byte gave PCRE2's JIT a match
+  // end outside the text (Keep kept the rest of it, Remove removed it).
+  Check({{"a\\X{0,2}", "a\x8E" "b", "a|"}, {"\\X{0,2}", "a\x8E" "b", "a|b|"}, {"\\X{1,2}", "\x8E" "ab", "ab|"}});
+}
+
 TEST_P(Semantics, AnOptionalItemBeforeLiteralsAndARepeatedTypeDoesNotHideMatches) {
   // PCRE2's JIT (10.45 on) built the prefix it skips to from a path that
   // took the optional item out, with the repeat count of the item that ended

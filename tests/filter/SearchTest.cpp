@@ -129,6 +129,8 @@ TEST(Search, PrefilterPlans) {
     EXPECT_TRUE(plan.literals.empty()) << p;
     EXPECT_FALSE(plan.declined.empty()) << p;
   }
+  // A NUL character starts a range like any other: [NUL-(] holds LF.
+  EXPECT_TRUE(sf::PlanLiterals(std::string_view("[\0-(]ERROR", 10)).literals.empty());
 }
 
 TEST(Search, CaselessAsciiLettersHaveNoOtherPartners) {
