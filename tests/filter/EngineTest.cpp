@@ -85,7 +85,13 @@ TEST_P(Semantics, ASearchThatStartsAtAnInvalidByteMayMatchEmptyThere) {
 
 TEST_P(Semantics, ALookbehindOfVariableLengthStopsAtAnInvalidByte) {
   // It may then match nothing, as x? here; PCRE2's JIT failed it instead.
-  Check({{"(?<=x?).", "\xF9" "m", "m|"}, {"(?<!x?).", "\xF9" "m", ""}, {"(?<=\\w{0,2})m", "a\xF9" "m", "m|"}});
+  Check({{"(?<=x?).", "\xF9" "m", "m|"},
+         {"(?<!x?).", "\xF9" "m", ""},
+         {"(?<=\\w{0,2})m", "a\xF9" "m", "m|"},
+         // The same where the text is searched whole (\z): PCRE2's interpreter
+         // stepped back over the invalid byte and read past its Unicode tables.
+         {"(?<=\\p{L}m?)a\\z", "b\xF8" "a", ""},
+         {"(?<=\\p{L}m?)a\\z", "\xF8" "ba", "a|"}});
 }
 
 TEST_P(Semantics, CommitEndsTheSearchOfOneValidRun) {

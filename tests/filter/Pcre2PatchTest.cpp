@@ -103,4 +103,25 @@ TEST(Pcre2Patches, JitPrefixScanResumesAnOptionalPathWithoutAStaleRepeat) {
   EXPECT_EQ(checked, 8 * 4 * 20 * 2);
 }
 
+// 0002-vreverse-stops-at-check-subject.patch: with PCRE2_MATCH_INVALID_UTF,
+// the interpreter moved a lookbehind of variable length back over the
+// invalid byte before the fragment it matched, and a property item read the
+// byte 0xF8 as a code point far outside the Unicode tables (SIGSEGV).
+TEST(Pcre2Patches, VariableLookbehindStopsAtTheStartOfAValidFragment) {
+  struct Row {
+    std::string_view pattern, text;
+    std::vector<std::pair<std::size_t, std::size_t>> matches;
+  };
+  const Row rows[] = {{"(?<=\\p{L}m?)", "\xF8", {}},
+                      {"(?<=\\p{L}m?)a", "b\xF8" "a", {}},
+                      {"(?<=\\p{L}m?)a", "\xF8" "ba", {{2, 3}}},
+                      {"(?<=\\w{1,2})x", "ab\xFF" "x", {}},
+                      {"(?<=\\d|\\p{Lu}\\p{Ll})x", "A\xFE" "bx1x", {{5, 6}}}};
+  const uint32_t options = PCRE2_UTF | PCRE2_UCP | PCRE2_MATCH_INVALID_UTF;
+  // (Not compared with the JIT: it fails such a lookbehind when it reaches
+  // back to an invalid byte, even where a shorter one fits, so the engine
+  // searches a text that is not valid UTF-8 by the interpreter for them.)
+  for (const Row& r : rows) EXPECT_EQ(Matches(r.pattern, r.text, options, false), r.matches) << r.pattern;
+}
+
 }  // namespace
