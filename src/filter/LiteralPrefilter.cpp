@@ -452,6 +452,12 @@ class Analyzer {
         // a range prev-hi
         ++j;
         uint32_t hi = 0;
+        if (p_[j] == '[' && j + 1 < p_.size() && (p_[j + 1] == ':' || p_[j + 1] == '.' || p_[j + 1] == '=')) {
+          // [.-[:^word:]]: the translation takes the POSIX class out; what
+          // the hyphen then is, is not analysed here.
+          Decline("a hyphen before a POSIX class");
+          return std::nullopt;
+        }
         if (p_[j] == '\\') {
           if (j + 1 < p_.size() && p_[j + 1] == 'x') {
             std::size_t k = j + 2;

@@ -94,6 +94,12 @@ TEST_P(Semantics, ALookbehindOfVariableLengthStopsAtAnInvalidByte) {
          {"(?<=\\p{L}m?)a\\z", "\xF8" "ba", "a|"}});
 }
 
+TEST_P(Semantics, AnItemInAVariableLookbehindSeesTheWholeText) {
+  // PCRE2's JIT ended the text at the lookbehind's end for \Z, $, \b and
+  // lookaheads inside a lookbehind of variable length.
+  Check({{"(?<=\\Zm?).", "ab", ""}, {"(?<=\\bm?).", "ab", "a|"}, {"(?<=a(?=b)m?)b", "ab", "b|"}});
+}
+
 TEST_P(Semantics, CommitEndsTheSearchOfOneValidRun) {
   // An invalid byte ends a run of valid text as it ends a match: after the
   // first attempt fails past (*COMMIT), the search goes on in the next run.

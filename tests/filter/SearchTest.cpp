@@ -124,7 +124,7 @@ TEST(Search, PrefilterPlans) {
   for (const char* p : {"(?s)ERROR.*", "ERROR\\s+x", "ERROR\\n", "(?:ERROR)?x", "ERROR|x*", "(?x)ERROR",
                         "(\\w+)ERROR\\1", "(*COMMIT)ERROR", "[^a]ERROR", "\\GERROR", "(?i)ks", "(?i)été",
                         "\\KERROR", "\\p{Cc}ERROR", "ERROR\\D", "[^\\v]ERROR", "[^\\v-\\x{D}]ERROR",
-                        "[\\t-\\v]ERROR"}) {
+                        "[\\t-\\v]ERROR", "[.-[:^word:]]ERROR"}) {
     const sf::LiteralPlan plan = sf::PlanLiterals(p);
     EXPECT_TRUE(plan.literals.empty()) << p;
     EXPECT_FALSE(plan.declined.empty()) << p;
