@@ -174,8 +174,12 @@ std::optional<FilterError> Compile(std::string_view pattern, bool jit, std::stri
   // A leading .* makes PCRE2 try a match only at line starts (or only at
   // the start), but in a text with invalid UTF-8 the .* also stops before an
   // invalid byte, so matches that start after one would be missed. Only
-  // then, and only for such a text, the optimisation is switched off.
-  if (translated.find(".*") != std::string::npos) {
+  // then, and only for such a text, the optimisation is switched off. The
+  // compiled pattern tells (\N*, .{0,} and (?s:.*) are such a .* too).
+  uint32_t firstType = 0, allOptions = 0;
+  pcre2_pattern_info(out.code.get(), PCRE2_INFO_FIRSTCODETYPE, &firstType);
+  pcre2_pattern_info(out.code.get(), PCRE2_INFO_ALLOPTIONS, &allOptions);
+  if (firstType == 2 || (allOptions & PCRE2_ANCHORED) != 0) {
     Pcre2Ptr<pcre2_code> plain = compile(utf | PCRE2_MATCH_INVALID_UTF | PCRE2_NO_DOTSTAR_ANCHOR);
     auto starts = [](const pcre2_code* code) {
       uint32_t first = 0, options = 0;

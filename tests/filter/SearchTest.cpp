@@ -203,6 +203,14 @@ TEST(Search, ProgressReachesTheEndOfAnOrdinaryRun) {
   EXPECT_TRUE(sink.monotonic_);
 }
 
+TEST(Search, ALeadingRepeatOfAnyCharacterFindsMatchesAfterAnInvalidByte) {
+  // PCRE2 tries such a pattern only at line starts; in one call over a text
+  // with an invalid byte that missed the match after it.
+  for (bool jit : {true, false})
+    for (const char* p : {".*=", "\\N*=", ".{0,}=", "\\N{0,}=", "(?s:.*)="})
+      EXPECT_EQ(Shown(sf::Keep("\xF9=", p, "|", Plain(jit))), "=|") << p << (jit ? " JIT" : " interpreter");
+}
+
 TEST(Search, NoJitPatternsUseTheInterpreter) {
   EXPECT_EQ(Shown(sf::Keep("a1b22", "(*NO_JIT)\\d+", ",")), "1,22,");
   EXPECT_EQ(Shown(sf::Remove("a1b22\xff", "(*NO_JIT)\\d+")), "ab\xff");
