@@ -385,7 +385,9 @@ class Analyzer {
       case 'N':
         if (j < p_.size() && p_[j] == '{') break;
         return done(info);
-      case 's': case 'D': case 'W': case 'H': case 'v': case 'V': case 'R': case 'X':
+      case 'v':  // the vertical tab U+000B alone, as the translation writes it
+        return done(Char(std::string_view("\x0B", 1), flags));
+      case 's': case 'D': case 'W': case 'H': case 'V': case 'R': case 'X':
         info.consumesLf = true;
         return done(info);
       case 'b': case 'B': case 'A': case 'z': case 'Z':
@@ -458,7 +460,8 @@ class Analyzer {
     bool hasLf = false;     // some item surely includes LF
     bool maybeLf = false;   // some item may include LF
     bool first = true;
-    uint32_t prev = 0;      // last single character (for ranges), 0 = none
+    constexpr uint32_t kNoChar = UINT32_MAX;
+    uint32_t prev = kNoChar;  // last single character (for ranges); NUL is one too
     while (true) {
       if (j >= p_.size()) {
         Decline("an unterminated class");
@@ -483,13 +486,19 @@ class Analyzer {
                  name != "word" && name != "xdigit" && name != "punct")
           maybeLf = true;
         j = end + 2;
-        prev = 0;
+        prev = kNoChar;
         continue;
       }
-      if (c == '-' && prev != 0 && j + 1 < p_.size() && p_[j + 1] != ']') {
+      if (c == '-' && prev != kNoChar && j + 1 < p_.size() && p_[j + 1] != ']') {
         // a range prev-hi
         ++j;
         uint32_t hi = 0;
+        if (p_[j] == '[' && j + 1 < p_.size() && (p_[j + 1] == ':' || p_[j + 1] == '.' || p_[j + 1] == '=')) {
+          // [.-[:^word:]]: the translation takes the POSIX class out; what
+          // the hyphen then is, is not analysed here.
+          Decline("a hyphen before a POSIX class");
+          return std::nullopt;
+        }
         if (p_[j] == '\\') {
           if (j + 1 < p_.size() && p_[j + 1] == 'x') {
             std::size_t k = j + 2;
@@ -502,6 +511,9 @@ class Analyzer {
             j = k;
           } else if (j + 1 < p_.size() && std::ispunct(static_cast<unsigned char>(p_[j + 1]))) {
             hi = static_cast<unsigned char>(p_[j + 1]);
+            j += 2;
+          } else if (j + 1 < p_.size() && p_[j + 1] == 'v') {
+            hi = 0x0B;
             j += 2;
           } else {
             Decline("a class range not analysed");
@@ -518,16 +530,17 @@ class Analyzer {
           j += n;
         }
         if (prev <= '\n' && hi >= '\n') maybeLf = true;
-        prev = 0;
+        prev = kNoChar;
         continue;
       }
       if (c == '\\' && j + 1 < p_.size()) {
         const char e = p_[j + 1];
         j += 2;
-        prev = 0;
+        prev = kNoChar;
         switch (e) {
           case 'd': case 'w': case 'S': case 'h': break;
-          case 's': case 'n': case 'v': hasLf = true; break;
+          case 's': case 'n': hasLf = true; break;
+          case 'v': prev = 0x0B; break;  // U+000B alone (not PCRE2's vertical space)
           case 'D': case 'W': case 'H': case 'V': case 'P': case 'N': case 'R': case 'X': maybeLf = true; break;
           case 't': prev = '\t'; break;
           case 'r': prev = '\r'; break;

@@ -134,8 +134,10 @@ class CompiledPattern {
   bool searchStart = false;
   // Whether PCRE2's JIT and its interpreter answer differently for this
   // pattern in a text that is not valid UTF-8: a lookbehind of variable
-  // length (the JIT fails (?<=x?) right after an invalid byte) or (*COMMIT)
-  // (the JIT ends the whole search there, the interpreter that valid run).
+  // length (the JIT fails (?<=x?) right after an invalid byte), (*COMMIT)
+  // (the JIT ends the whole search there, the interpreter that valid run) or
+  // \X (a bounded repeat of it that meets an invalid byte gives the JIT a
+  // match end outside the text: \X{0,2} over "a\x8E").
   // Such a text is then searched by the interpreter, so that no result
   // depends on whether the JIT is available.
   bool interpretInvalidText = false;
@@ -300,7 +302,15 @@ std::variant<std::shared_ptr<CompiledPattern>, FilterError> CompileShared(std::s
     }
   }
   const std::string& source = out->source;
-  if (translated.find(".*") != std::string::npos) {
+  // A leading .* makes PCRE2 try a match only at line starts (or only at the
+  // start), but in a text with invalid UTF-8 the .* also stops before an
+  // invalid byte, so matches that start after one would be missed. The
+  // compiled pattern tells (\N*, .{0,} and (?s:.*) are such a .* too).
+  uint32_t firstType = 0, allOptions = 0;
+  pcre2_pattern_info(code.get(), PCRE2_INFO_FIRSTCODETYPE, &firstType);
+  pcre2_pattern_info(code.get(), PCRE2_INFO_ALLOPTIONS, &allOptions);
+  bool jit = options.jit;
+  if (firstType == 2 || (allOptions & PCRE2_ANCHORED) != 0) {
     Pcre2Ptr<pcre2_code> plain = CompileText(source, utf | PCRE2_MATCH_INVALID_UTF | PCRE2_NO_DOTSTAR_ANCHOR, err,
                                              errOffset);
     auto starts = [](const pcre2_code* c) {
@@ -322,11 +332,23 @@ std::variant<std::shared_ptr<CompiledPattern>, FilterError> CompileShared(std::s
     const Pcre2Ptr<pcre2_code> fixed =
         CompileText(translated, utf | PCRE2_MATCH_INVALID_UTF, probeErr, probeOffset, /*maxVarLookbehind=*/0);
     out->interpretInvalidText = fixed == nullptr;
+    // Inside a lookbehind of variable length PCRE2's JIT takes the
+    // lookbehind's end for the end of the text, so an item there that looks
+    // at the end or past it (\Z \z $, a lookahead, \b as translated) gives
+    // another answer than the interpreter: (?<=\Zm?). matched in "ab".
+    // Such patterns (rare) are matched by the interpreter in every text.
+    const bool endSensitive = translated.find("\\Z") != std::string::npos ||
+                              translated.find("\\z") != std::string::npos ||
+                              translated.find('$') != std::string::npos ||
+                              translated.find("(?=") != std::string::npos ||
+                              translated.find("(?!") != std::string::npos ||
+                              translated.find("(*") != std::string::npos;
+    if (out->interpretInvalidText && endSensitive) jit = false;
   }
-  out->interpretInvalidText |= translation.commit;
+  out->interpretInvalidText |= translation.commit || translated.find("\\X") != std::string::npos;
   out->main.code = std::move(code);
   out->main.options = utf;
-  out->main.jit = options.jit && JitCompile(out->main.code.get());
+  out->main.jit = jit && JitCompile(out->main.code.get());
   out->plan = PlanLiterals(pattern, PlanOptions{.caseless = !options.matchCase, .lines = options.wholeLines});
   const pcre2_code* compiled = out->main.code.get();
   if (!options.keepTemplate.empty()) {
@@ -550,7 +572,10 @@ class Engine {
       offsetLimit_ = limit;
     }
     base_ = static_cast<std::size_t>(subject - subject_);
-    const int rc = pcre2_match(code, subject, length, from, options, md_.get(), mctx_.get());
+    // The interpreter, also for a code that has JIT code too (pcre2_match
+    // would run that): the paths that call this are those whose answer must
+    // not depend on the JIT.
+    const int rc = pcre2_match(code, subject, length, from, options | PCRE2_NO_JIT, md_.get(), mctx_.get());
     base_ = 0;
     return rc;
   }
@@ -822,6 +847,12 @@ std::optional<FilterError> ForEachMatch(const CompiledPattern& re, std::string_v
       continue;
     }
     if (rc < 0) return SearchFailed(engine, rc, from);
+    if (end > n || end < from) {
+      // Only an engine fault gives such an end (PCRE2's JIT did for \X{0,2}
+      // at an invalid byte): no result rather than a wrong one, and the
+      // search never steps backwards.
+      return SearchFailed(engine, PCRE2_ERROR_INTERNAL, from);
+    }
     if (start > end) start = end;    // \K in an assertion; treat as empty
     if (start < from) start = from;  // never hand back text before the search start
     if (end > start) {

@@ -137,6 +137,7 @@ TEST(Search, PrefilterPlans) {
   EXPECT_EQ(lits("(?i)TIMEOUT"), "i:TIMEOUT,");
   EXPECT_EQ(lits("[\\w.+-]+@[\\w-]+\\.[\\w.-]+"), "@,");
   EXPECT_EQ(lits("(?<=user=)\\w+"), "");   // the literal is outside the match
+  EXPECT_EQ(lits("ERROR\\v:"), "ERROR\x0B:,");  // \v is the vertical tab alone
   EXPECT_TRUE(sf::PlanLiterals("(?m)^.*ERROR.*$").wholeLine);
   EXPECT_TRUE(sf::PlanLiterals("(?mi)^.*(?:WARN|ERROR).*$").wholeLine);
   for (const char* p : {"(?m)^.*\\bERROR.*$", "(?m)^.*ERRORS?.*$", "(?m)^.*ERROR\\.*$", "^.*ERROR.*$",
@@ -146,11 +147,14 @@ TEST(Search, PrefilterPlans) {
   // construct is not analysed.
   for (const char* p : {"(?s)ERROR.*", "ERROR\\s+x", "ERROR\\n", "(?:ERROR)?x", "ERROR|x*", "(?x)ERROR",
                         "(\\w+)ERROR\\1", "(*COMMIT)ERROR", "[^a]ERROR", "\\GERROR", "(?i)ks", "(?i)été",
-                        "\\KERROR", "\\p{Cc}ERROR", "ERROR\\D"}) {
+                        "\\KERROR", "\\p{Cc}ERROR", "ERROR\\D", "[^\\v]ERROR", "[^\\v-\\x{D}]ERROR",
+                        "[\\t-\\v]ERROR", "[.-[:^word:]]ERROR"}) {
     const sf::LiteralPlan plan = sf::PlanLiterals(p);
     EXPECT_TRUE(plan.literals.empty()) << p;
     EXPECT_FALSE(plan.declined.empty()) << p;
   }
+  // A NUL character starts a range like any other: [NUL-(] holds LF.
+  EXPECT_TRUE(sf::PlanLiterals(std::string_view("[\0-(]ERROR", 10)).literals.empty());
 }
 
 TEST(Search, CaselessAsciiLettersHaveNoOtherPartners) {
@@ -263,6 +267,14 @@ TEST(Search, ProgressReachesTheEndOfAnOrdinaryRun) {
     EXPECT_GE(sink.calls_, 2);
     EXPECT_TRUE(sink.monotonic_);
   }
+}
+
+TEST(Search, ALeadingRepeatOfAnyCharacterFindsMatchesAfterAnInvalidByte) {
+  // PCRE2 tries such a pattern only at line starts; in one call over a text
+  // with an invalid byte that missed the match after it.
+  for (bool jit : {true, false})
+    for (const char* p : {".*=", "\\N*=", ".{0,}=", "\\N{0,}=", "(?s:.*)="})
+      EXPECT_EQ(Shown(sf::Keep("\xF9=", p, "|", Plain(jit))), "=|") << p << (jit ? " JIT" : " interpreter");
 }
 
 TEST(Search, NoJitPatternsUseTheInterpreter) {

@@ -1,0 +1,127 @@
+// The fixes this project applies to the PCRE2 source (cmake/pcre2-patches/),
+// each checked through PCRE2's own API, without the engine around it: with
+// a PCRE2 release that has the fix, the patch goes and its test stays.
+#include <gtest/gtest.h>
+
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <pcre2.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+// Every match (start, end) of the pattern in the text, as the engine walks
+// them (an empty match moves one character on), by the JIT or the interpreter.
+std::vector<std::pair<std::size_t, std::size_t>> Matches(std::string_view pattern, std::string_view text,
+                                                          uint32_t options, bool jit) {
+  int err = 0;
+  PCRE2_SIZE errOffset = 0;
+  pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(), options, &err,
+                                   &errOffset, nullptr);
+  EXPECT_NE(code, nullptr) << pattern;
+  if (code == nullptr) return {};
+  if (jit) {
+    EXPECT_EQ(pcre2_jit_compile(code, PCRE2_JIT_COMPLETE), 0) << pattern;
+  }
+  pcre2_match_data* md = pcre2_match_data_create_from_pattern(code, nullptr);
+  std::vector<std::pair<std::size_t, std::size_t>> found;
+  for (std::size_t at = 0; at <= text.size();) {
+    const int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), at,
+                               jit ? 0 : PCRE2_NO_JIT, md, nullptr);
+    if (rc < 0) {
+      EXPECT_EQ(rc, PCRE2_ERROR_NOMATCH) << pattern;
+      break;
+    }
+    const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(md);
+    found.emplace_back(ov[0], ov[1]);
+    at = ov[1] > ov[0] ? ov[1] : ov[1] + 1;
+    while ((options & PCRE2_UTF) && at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) ++at;
+  }
+  pcre2_match_data_free(md);
+  pcre2_code_free(code);
+  return found;
+}
+
+// 0001-jit-scan-prefix-stale-repeat.patch: an optional item or an
+// alternation, then literals, then an item the prefix scan stops at, with a
+// repeat count (.{2}, \W{2}, [ab]{0,2}, ...): the JIT found nothing.
+TEST(Pcre2Patches, JitPrefixScanResumesAnOptionalPathWithoutAStaleRepeat) {
+  struct Row {
+    std::string_view pattern, text;
+    std::size_t start;  // of the first match
+  };
+  const Row rows[] = {{"x?f.{2}", "zfab", 1},          {"x?f.{3}", "zfoab", 1},     {"x?f.{2,}", "zfab", 1},
+                      {"x??f.{2}", "zfab", 1},         {"[xy]?f.{2}", "zfab", 1},   {"x{0,1}f.{2}", "zfab", 1},
+                      {"x?f\\N{2}", "zfab", 1},        {"a?b.{2}", "bcd", 0},       {"x?f.{2}z", "fabz", 0},
+                      {"x?f\\W{2}", "zf--", 1},        {"x?f\\D{2}", "zfab", 1},    {"x?f\\H{2}", "zfab", 1},
+                      {"x?f\\w{2}", "zfab", 1},        {"x?f\\p{L}{2}", "zfab", 1}, {"Б?é\\s{3}", "é\n\n\n", 0},
+                      {"z?1\\p{Zp}{2,}", "1\u2029\u2029", 0}, {"(?:ab|c)d.{2}", "cdxy", 0},
+                      {"x?f[ab]{0,2}", "zfoo", 1},     {"(?i)x?fſ{2}", "zfSS", 1}};
+  for (const Row& r : rows) {
+    const auto interpreted = Matches(r.pattern, r.text, PCRE2_UTF | PCRE2_UCP, false);
+    ASSERT_FALSE(interpreted.empty()) << r.pattern;
+    EXPECT_EQ(interpreted.front().first, r.start) << r.pattern;
+    EXPECT_EQ(Matches(r.pattern, r.text, PCRE2_UTF | PCRE2_UCP, true), interpreted) << r.pattern;
+  }
+  // A class {0,n} ends the scan without UTF too.
+  EXPECT_EQ(Matches("x?f[ab]{0,2}", "zfoo", 0, true), Matches("x?f[ab]{0,2}", "zfoo", 0, false));
+  EXPECT_EQ(Matches("x?f[ab]{0,2}", "zfoo", 0, true).size(), 1u);
+
+  // Every combination of a way in, literals and a repeated item, with a
+  // text that holds a match without the optional part.
+  struct Way {
+    std::string_view item, text;  // the way in, and what the text has of it
+  };
+  const Way ways[] = {{"x?", ""},        {"x??", ""},       {"[xy]?", ""}, {"[xy]*", ""},
+                      {"(?:ab|c)", "c"}, {"(?:c|ab)", "c"}, {"x?y?", ""},  {"(?:x|yz)?", ""}};
+  const std::string_view literals[] = {"f", "fo", "é", "Бf"};
+  struct Repeat {
+    std::string_view item, fill;
+  };
+  const Repeat repeats[] = {{".{2}", "ab"},      {".{3,}", "abc"},    {"\\N{2}", "ab"},    {"\\W{2}", "--"},
+                            {"\\D{2}", "ab"},    {"\\H{2}", "ab"},    {"\\s{2}", "\n "},   {"\\S{2}", "ab"},
+                            {"\\w{2}", "ab"},    {"\\p{L}{2}", "ab"}, {"\\P{N}{2}", "ab"}, {"[ab]{0,2}", "ab"},
+                            {"[^a]{2}", "bc"},   {"\\V{2}", "ab"},    {"\\h{2}", "  "},    {"\\v{2}", "\n\n"},
+                            {"(?s:.){2}", "ab"}, {"a{2}", "aa"},      {"\\d{2}", "12"},    {"[^\\n]{2}", "ab"}};
+  int checked = 0;
+  for (const Way& way : ways)
+    for (std::string_view literal : literals)
+      for (const Repeat& rep : repeats) {
+        std::string pattern(way.item), text("z");
+        pattern.append(literal).append(rep.item);
+        text.append(way.text).append(literal).append(rep.fill);
+        for (uint32_t options : {PCRE2_UTF | PCRE2_UCP, 0u}) {
+          const auto interpreted = Matches(pattern, text, options, false);
+          ASSERT_FALSE(interpreted.empty()) << pattern << " over " << text;
+          ASSERT_EQ(Matches(pattern, text, options, true), interpreted)
+              << pattern << " over " << text << (options ? " (UTF)" : "");
+          ++checked;
+        }
+      }
+  EXPECT_EQ(checked, 8 * 4 * 20 * 2);
+}
+
+// 0002-vreverse-stops-at-check-subject.patch: with PCRE2_MATCH_INVALID_UTF,
+// the interpreter moved a lookbehind of variable length back over the
+// invalid byte before the fragment it matched, and a property item read the
+// byte 0xF8 as a code point far outside the Unicode tables (SIGSEGV).
+TEST(Pcre2Patches, VariableLookbehindStopsAtTheStartOfAValidFragment) {
+  struct Row {
+    std::string_view pattern, text;
+    std::vector<std::pair<std::size_t, std::size_t>> matches;
+  };
+  const Row rows[] = {{"(?<=\\p{L}m?)", "\xF8", {}},
+                      {"(?<=\\p{L}m?)a", "b\xF8" "a", {}},
+                      {"(?<=\\p{L}m?)a", "\xF8" "ba", {{2, 3}}},
+                      {"(?<=\\w{1,2})x", "ab\xFF" "x", {}},
+                      {"(?<=\\d|\\p{Lu}\\p{Ll})x", "A\xFE" "bx1x", {{5, 6}}}};
+  const uint32_t options = PCRE2_UTF | PCRE2_UCP | PCRE2_MATCH_INVALID_UTF;
+  // (Not compared with the JIT: it fails such a lookbehind when it reaches
+  // back to an invalid byte, even where a shorter one fits, so the engine
+  // searches a text that is not valid UTF-8 by the interpreter for them.)
+  for (const Row& r : rows) EXPECT_EQ(Matches(r.pattern, r.text, options, false), r.matches) << r.pattern;
+}
+
+}  // namespace
