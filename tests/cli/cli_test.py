@@ -7,6 +7,7 @@ Usage: cli_test.py --cli PATH [--emulator CMD] CASE
 import argparse
 import os
 import resource
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -41,10 +42,16 @@ class Cli:
         return os.path.exists(os.path.join(self.tmp, name))
 
     def run(self, *args, stdin=b'', stdout=None, preexec_fn=None, as_nobody=False):
-        cmd = ([self.emulator] if self.emulator else []) + [self.cli] + list(args)
+        cli = self.cli
         kw = {'stdin': stdin} if hasattr(stdin, 'fileno') else {'input': stdin}
         if as_nobody:
             kw.update(user='nobody', group='nogroup', extra_groups=[])
+            # The build tree may lie where nobody cannot reach (a checkout in /root): a copy it can run.
+            cli = os.path.join(self.tmp, 'cli-for-nobody')
+            if not os.path.exists(cli):
+                shutil.copy2(self.cli, cli)
+                os.chmod(cli, 0o755)
+        cmd = ([self.emulator] if self.emulator else []) + [cli] + list(args)
         p = subprocess.run(cmd, stdout=stdout or subprocess.PIPE, stderr=subprocess.PIPE, timeout=60,
                            preexec_fn=preexec_fn, **kw)
         return p.returncode, p.stdout, p.stderr.decode('utf-8', 'replace')
@@ -580,7 +587,6 @@ PEER_TEXT = (b'ERROR first\nINFO ok id=7\n\n   \n# comment\n  # indented\nWARN d
 def lines_agree_with_grep_and_rg(c):
     if not c.native():
         return  # the peers run natively; the engine is the same in every build
-    import shutil
     peers = {}
     if shutil.which('grep'):
         peers['grep -P'] = lambda p, invert, own: ['grep', '-P'] + (['-v'] if invert else []) + ['--', p]
