@@ -52,7 +52,7 @@ class Cli:
                 shutil.copy2(self.cli, cli)
                 os.chmod(cli, 0o755)
         cmd = ([self.emulator] if self.emulator else []) + [cli] + list(args)
-        p = subprocess.run(cmd, stdout=stdout or subprocess.PIPE, stderr=subprocess.PIPE, timeout=60,
+        p = subprocess.run(cmd, stdout=stdout or subprocess.PIPE, stderr=subprocess.PIPE, timeout=120,
                            preexec_fn=preexec_fn, **kw)
         return p.returncode, p.stdout, p.stderr.decode('utf-8', 'replace')
 
