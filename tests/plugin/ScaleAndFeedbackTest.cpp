@@ -32,7 +32,7 @@ frmMyDlg::CountSource FixedDocument(std::string bytes, uint32_t codePage = 65001
 }
 
 frmMyDlg::Runner NoRun() {
-  return [](siftwell::filter::Operation, std::wstring_view, std::wstring_view) {
+  return [](siftwell::filter::Operation, std::wstring_view, std::wstring_view, const siftwell::filter::RunOptions&) {
     return std::unique_ptr<siftwell::filter::FilterRun>();
   };
 }

@@ -138,8 +138,8 @@ struct RecordingRunner {
   bool fail = false;
 
   frmMyDlg::Runner Runner() {
-    return [this](Operation op, std::wstring_view pattern,
-                  std::wstring_view delimiter) -> std::unique_ptr<siftwell::filter::FilterRun> {
+    return [this](Operation op, std::wstring_view pattern, std::wstring_view delimiter,
+                  const siftwell::filter::RunOptions&) -> std::unique_ptr<siftwell::filter::FilterRun> {
       calls.push_back({op, std::wstring(pattern), std::wstring(delimiter)});
       if (fail) throw std::runtime_error("engine failure");
       return std::make_unique<AnsweringRun>(answer, outcome);
