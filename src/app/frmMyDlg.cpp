@@ -154,8 +154,8 @@ frmMyDlg::Layout ComputeLayout(const DialogFont& f, std::wstring_view status) {
   const int32_t row3 = std::max<int32_t>(f.Y(85), std::max(row2Button + buttonH, row2Field + fieldH) + f.Y(6));
   const int32_t row4 = std::max<int32_t>(f.Y(106), row3 + checkH + f.Y(4));
   const int32_t resultX = buttonX + result.cx + f.X(6);
-  const int32_t resultW = std::max<int32_t>(buttonX + buttonW - resultX, longestTarget + AtDpi(28, dpi));
-  const int32_t statusY = std::max<int32_t>(f.Y(128), row4 + std::max(fieldH, buttonH) + f.Y(2));
+  const int32_t resultW = std::max<int32_t>(buttonX + buttonW - resultX, longestTarget + AtDpi(24, dpi));
+  const int32_t statusY = std::max<int32_t>(f.Y(128), row4 + fieldH + f.Y(2));
   const int32_t rightEdge = std::max(buttonX + buttonW, resultX + resultW);
   const int32_t statusW = rightEdge - left;
   const int32_t statusH = std::max({f.Y(13), line, WrappedHeight(f, status, statusW)});
@@ -382,6 +382,7 @@ class frmMyDlg::Impl : public ToolWindow {
       HWND control = Control(c.id);
       SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(Font().Handle()), FALSE);
       // A drop-down list's window height includes its list: room for every choice.
+      // (Closed, its height is its own, from the font: about the field's.)
       const int32_t list = c.id == resultBox ? static_cast<int32_t>(std::size(kTargets) + 1) * (c.bottom - c.top) : 0;
       MoveWindow(control, c.left, c.top, c.right - c.left, c.bottom - c.top + list, TRUE);
     }
