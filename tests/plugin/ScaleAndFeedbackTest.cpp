@@ -287,6 +287,16 @@ TEST_F(LiveCount, AQuietPatternShowsItsCountAndARejectedOneTheEnginesMessage) {
   SetPattern(L"x");
   ASSERT_TRUE(StatusBecomes(L"no match"));
   EXPECT_FALSE(window->StatusIsError());
+
+  // Ticking Whole lines or clearing Match case counts again, lines for lines.
+  SetPattern(L"D");
+  ASSERT_TRUE(StatusBecomes(L"no match")) << Narrow(window->StatusText());
+  SendMessageW(GetDlgItem(window->Handle(), frmMyDlg::wholeLinesBox), BM_CLICK, 0, 0);
+  ASSERT_TRUE(StatusBecomes(L"no line")) << Narrow(window->StatusText());
+  SendMessageW(GetDlgItem(window->Handle(), frmMyDlg::matchCaseBox), BM_CLICK, 0, 0);
+  ASSERT_TRUE(StatusBecomes(L"1 line")) << Narrow(window->StatusText());
+  SetPattern(L"\\d");
+  ASSERT_TRUE(StatusBecomes(L"2 lines")) << Narrow(window->StatusText());
   SetPattern(L"");
   ASSERT_TRUE(StatusBecomes(L""));
   EXPECT_FALSE(IsWindowVisible(GetDlgItem(window->Handle(), frmMyDlg::statusLabel)));
