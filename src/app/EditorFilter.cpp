@@ -602,6 +602,14 @@ class EditorRun final : public FilterRun {
       problem.editorOutOfMemory = true;
       return problem;
     }
+    try {  // and the undo history's copies of the old and the new text
+      auto removed = std::make_unique_for_overwrite<char[]>(to - from + 1);
+      auto inserted = std::make_unique_for_overwrite<char[]>(result.size() + 1);
+    } catch (const std::bad_alloc&) {
+      problem.kind = RunProblem::Kind::EditorCannotHold;
+      problem.editorOutOfMemory = true;
+      return problem;
+    }
     const bool wasModified = Sci(view_, SciMsg::SCI_GETMODIFY) != 0;
     Sci(view_, SciMsg::SCI_BEGINUNDOACTION);
     Sci(view_, SciMsg::SCI_SETTARGETRANGE, static_cast<intptr_t>(from), static_cast<intptr_t>(to));
@@ -677,6 +685,8 @@ class EditorRun final : public FilterRun {
       text.resize(static_cast<std::size_t>(n));
       MultiByteToWideChar(codePage, 0, result.data(), static_cast<int>(result.size()), text.data(), n);
     }
+    // Clipboard text ends at its first NUL: what follows would be lost without a word.
+    if (text.find(L'\0') != std::wstring::npos) return Make(RunProblem::Kind::ClipboardNul);
     struct GlobalRelease {
       void operator()(void* memory) const noexcept { GlobalFree(memory); }
     };

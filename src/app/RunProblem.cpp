@@ -74,6 +74,9 @@ std::wstring Words(const RunProblem& p) {
     case Kind::ClipboardFailed:
       return L"The result could not be put on the clipboard (another program may hold it). The document is "
              L"unchanged.";
+    case Kind::ClipboardNul:
+      return L"The result holds NUL characters, which text on the clipboard cannot carry (it would end at the "
+             L"first one). Nothing was copied; the document is unchanged.";
     case Kind::BrokenDelimiter:
       return L"The delimiter holds a broken character (a lone surrogate). Nothing was changed.";
     case Kind::NoView:

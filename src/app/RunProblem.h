@@ -25,6 +25,7 @@ struct RunProblem {
     SelectionNotPlain,    // In selection, and the selection is rectangular or multiple
     NoNewTab,             // the host opened no new document for the result (or there is no host)
     ClipboardFailed,      // the clipboard could not be opened or given the text
+    ClipboardNul,         // the result holds a NUL, which clipboard text cannot carry
     Conversion,           // `conversion` of the document (or, `ofResult`, the result) in `codePage`
     Engine,               // the engine's `engine` error (rejected pattern, limit, ...)
     NoMemory,             // the plugin had no memory for the run

@@ -349,6 +349,18 @@ TEST_F(EditorFilter, ClipboardGetsTheResultAndTheDocumentStays) {
   if (data != nullptr) GlobalUnlock(data);
   CloseClipboard();
   EXPECT_EQ(text, L"caf\u00e9 1\r\nna\u00efve 2\r\n");
+
+  // A NUL would cut the clipboard's text short: refused, the clipboard kept as it was.
+  Load(std::string("a\0b", 3));
+  const std::optional<std::wstring> words = RunOnView(view_, Operation::Remove, L"x", L"\\n", options);
+  ASSERT_TRUE(words.has_value());
+  EXPECT_NE(words->find(L"NUL"), std::wstring::npos);
+  ASSERT_TRUE(OpenClipboard(nullptr));
+  data = GetClipboardData(CF_UNICODETEXT);
+  const std::wstring kept = data != nullptr ? std::wstring(static_cast<const wchar_t*>(GlobalLock(data))) : L"";
+  if (data != nullptr) GlobalUnlock(data);
+  CloseClipboard();
+  EXPECT_EQ(kept, text);
 }
 
 // The live count's computation gives up when its time is spent, with the
