@@ -367,6 +367,8 @@ class frmMyDlg::Impl : public ToolWindow {
 
   void DocumentChanged() {
     documentChanged_ = true;
+    // The tab a run's own commit opened (New tab): its outcome stays in the status line.
+    if (committing_) return;
     UpdateEnabled();
     if (Handle() != nullptr && !Text(textBox1).empty()) SetTimer(Handle(), kCountTimer, kCountDelayMs, nullptr);
   }

@@ -582,6 +582,7 @@ void HostStandIn::FileNew() {
   Sci(v, SciMsg::SCI_SETDOCPOINTER, 0, fresh);
   Sci(v, SciMsg::SCI_RELEASEDOCUMENT, 0, fresh);  // the view's reference keeps it
   buffers_[activeView_ == 0 ? 0 : 1] = Buffer{1000 + fileNews_, L"new " + std::to_wstring(fileNews_)};
+  Notify(Msg(NppMsg::NPPN_BUFFERACTIVATED));
 }
 
 std::string HostStandIn::OpenDocumentText(size_t index) {
