@@ -102,13 +102,16 @@ class ChunkedText {
 // Lines as whole lines count them: each ends at CR LF, LF or a lone CR; text
 // after the last line end is a line when it is not empty.
 uint64_t CountLines(std::string_view text) {
+  if (text.empty()) return 0;
+  const bool tail = text.back() != '\n' && text.back() != '\r';
+  if (std::memchr(text.data(), '\r', text.size()) == nullptr)
+    return static_cast<uint64_t>(std::count(text.begin(), text.end(), '\n')) + (tail ? 1 : 0);
   uint64_t lines = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '\n') ++lines;
     else if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')) ++lines;
   }
-  if (!text.empty() && text.back() != '\n' && text.back() != '\r') ++lines;
-  return lines;
+  return lines + (tail ? 1 : 0);
 }
 
 // Where the engine's matches go during Compute: counted, and for Keep and
@@ -152,10 +155,14 @@ class CollectingSink final : public ResultSink {
   }
   uint64_t Matches() const noexcept { return matches_; }
   bool EndsInCr() const noexcept { return endsInCr_; }
+  // The lines of the result, as whole lines count them (asked for before the run).
+  void CountResultLines() noexcept { countLines_ = true; }
+  uint64_t Lines() const noexcept { return lines_; }
 
  private:
   void Append(std::string_view piece) {
     if (piece.empty()) return;
+    if (countLines_) lines_ += CountLines(piece);
     if (chunks_ != nullptr) chunks_->Append(piece);
     else flat_->append(piece);
   }
@@ -169,6 +176,8 @@ class CollectingSink final : public ResultSink {
   std::size_t kept_ = 0;  // Remove: the text up to here is dealt with
   uint64_t matches_ = 0;
   bool endsInCr_ = false;
+  uint64_t lines_ = 0;
+  bool countLines_ = false;
 };
 
 // Replaces the whole document with `bytes` (followed by a NUL in memory) in
@@ -332,8 +341,9 @@ void Computation::Run(JobControl& control) {
   std::string flat;
   ChunkedText chunks;
   // With whole lines or a template the result's pieces are no longer the
-  // matches themselves: the lines or matches are counted in a pass of their
-  // own, then the result is built as the engine gives it.
+  // matches themselves. Whole lines are counted in the result (its pieces
+  // are runs of whole lines: kept, or left between the removed ones);
+  // templated matches in a pass of their own before the result is built.
   const bool ownCount = options.wholeLines || !options.keepTemplate.empty();
   if (options.wholeLines) lines_ = CountLines(text);
   CollectingSink sink(control, stop, ownCount && !counting ? Operation::Keep : op_, text,
@@ -343,14 +353,17 @@ void Computation::Run(JobControl& control) {
     // No match: the text stays as it is (StartOnView runs nothing for it).
     if (!counting && utf8) chunks.Append(text);
     else if (!counting) flat.assign(text);
-  } else if (ownCount) {
+  } else if (ownCount && (counting || !options.wholeLines)) {
     uint64_t counted = 0;
     error = CountTo(text, *compiled.pattern, MatchLimits{}, sink, counted);
     count_ = counted;
-    if (!error && !counting) {
-      error = op_ == Operation::Keep ? KeepTo(text, *compiled.pattern, delimiter_, MatchLimits{}, sink)
-                                     : RemoveTo(text, *compiled.pattern, MatchLimits{}, sink);
-    }
+    if (!error && !counting) error = KeepTo(text, *compiled.pattern, delimiter_, MatchLimits{}, sink);
+  } else if (ownCount) {
+    sink.CountResultLines();
+    error = op_ == Operation::Keep ? KeepTo(text, *compiled.pattern, delimiter_, MatchLimits{}, sink)
+                                   : RemoveTo(text, *compiled.pattern, MatchLimits{}, sink);
+    const uint64_t resultLines = sink.Lines();
+    count_ = op_ == Operation::Keep ? resultLines : lines_ - std::min(lines_, resultLines);
   } else {
     // Remove too searches as Keep does, so that its matches are counted (see CollectingSink).
     error = KeepTo(text, *compiled.pattern, op_ == Operation::Keep ? std::string_view(delimiter_) : std::string_view(),
