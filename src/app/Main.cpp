@@ -234,6 +234,8 @@ void Main::OnNotification(const ScNotification& notification) {
     if (aboutf && !aboutf->IsClosed()) aboutf->HostThemeChanged();
   } else if (code == static_cast<uint32_t>(NppMsg::NPPN_BUFFERACTIVATED)) {
     if (filterOpen) frmMyDlg->DocumentChanged();
+  } else if (code == static_cast<uint32_t>(SciMsg::SCN_UPDATEUI) && filterOpen) {
+    frmMyDlg->SelectionChanged();  // (cheap: one question to the active view)
   } else if (code == static_cast<uint32_t>(SciMsg::SCN_MODIFIED) && filterOpen &&
              (notification.Header.hwndFrom == PluginBase::nppData._scintillaMainHandle ||
               notification.Header.hwndFrom == PluginBase::nppData._scintillaSecondHandle)) {

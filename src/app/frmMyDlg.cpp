@@ -848,5 +848,6 @@ bool frmMyDlg::IsRunning() const noexcept { return impl_->Running(); }
 void frmMyDlg::CancelRun() { impl_->Cancel(); }
 void frmMyDlg::CheckRun() { impl_->CheckRun(); }
 void frmMyDlg::DocumentEdited(HWND view) { impl_->DocumentEdited(view); }
+void frmMyDlg::SelectionChanged() { impl_->UpdateEnabled(); }
 void frmMyDlg::HostThemeChanged() { impl_->ApplyHostTheme(true); }
 void frmMyDlg::DocumentChanged() { impl_->DocumentChanged(); }

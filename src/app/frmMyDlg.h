@@ -136,6 +136,9 @@ class frmMyDlg {
   // and writes nothing; the count follows.
   void DocumentEdited(HWND view);
 
+  // The active view's selection may have changed (In selection follows it).
+  void SelectionChanged();
+
   // The host switched between light and dark mode.
   void HostThemeChanged();
   // The document changed, or another one became active: count again.

@@ -299,6 +299,12 @@ TEST_F(PluginInHost, ANewTabGetsTheResultAndTheChoicesOutliveARestart) {
   HWND window = WaitForFilterWindow();
   ASSERT_NE(window, nullptr);
   Type(window, kPattern, L"error");
+  // In selection follows the active view's selection while the window is open.
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window, kInSelection)));
+  SendMessageW(host.View(0), static_cast<UINT>(SciMsg::SCI_SETSEL), 2, 5);
+  EXPECT_TRUE(host.PumpUntil([&] { return IsWindowEnabled(GetDlgItem(window, kInSelection)) != FALSE; }, 2000));
+  SendMessageW(host.View(0), static_cast<UINT>(SciMsg::SCI_SETSEL), 2, 2);
+  EXPECT_TRUE(host.PumpUntil([&] { return IsWindowEnabled(GetDlgItem(window, kInSelection)) == FALSE; }, 2000));
   Type(window, kOutput, L" <$1> ");
   Click(window, kWholeLines);
   Click(window, kMatchCase);
