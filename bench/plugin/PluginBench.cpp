@@ -1,8 +1,9 @@
 // Time to result and peak memory of one Keep or Remove in the host stand-in,
 // one configuration per process (peak figures cannot be reset):
 //
-//   plugin_bench.exe keep|remove PATTERN SIZE_MB (PLUGIN.dll | --editor-only)
+//   plugin_bench.exe keep|remove[-lines] PATTERN SIZE_MB (PLUGIN.dll | --editor-only)
 //
+// (-lines: the window's "Whole lines" ticked; with the plugin only.)
 // The document is a generated log of SIZE_MB MiB, loaded into the main view
 // without undo history and without a second copy. With a plugin, its filter
 // window runs the operation (clicked like a user would) and the time runs from
@@ -69,7 +70,7 @@ double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
 }
 
 int Usage() {
-  std::fputs("usage: plugin_bench keep|remove PATTERN SIZE_MB (PLUGIN.dll | --editor-only)\n", stderr);
+  std::fputs("usage: plugin_bench keep|remove[-lines] PATTERN SIZE_MB (PLUGIN.dll | --editor-only)\n", stderr);
   return 1;
 }
 
@@ -77,13 +78,16 @@ int Usage() {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 5) return Usage();
-  const std::wstring op = argv[1];
+  std::wstring op = argv[1];
+  const bool lines = op.size() > 6 && op.ends_with(L"-lines");
+  if (lines) op.resize(op.size() - 6);
   const std::wstring pattern = argv[2];
   const std::size_t megabytes = static_cast<std::size_t>(_wtoi(argv[3]));
   const std::wstring plugin = argv[4];
   const bool keep = op == L"keep";
   if ((!keep && op != L"remove") || megabytes == 0) return Usage();
   const bool editorOnly = plugin == L"--editor-only";
+  if (lines && editorOnly) return Usage();
 
   siftwell::host::HostStandIn host;
   if (!editorOnly) {
@@ -118,6 +122,11 @@ int wmain(int argc, wchar_t** argv) {
     keepButton = siftwell::host::FindButton(windows.front(), L"Keep Pattern");
     removeButton = siftwell::host::FindButton(windows.front(), L"Everything BUT pattern");
     if (keepButton == nullptr || removeButton == nullptr) return 3;
+    if (lines) {
+      HWND box = siftwell::host::FindButton(windows.front(), L"Whole lines");
+      if (box == nullptr) return 3;
+      SendMessageW(box, BM_CLICK, 0, 0);
+    }
   }
   host.Pump();
   const PROCESS_MEMORY_COUNTERS before = Memory();

@@ -99,6 +99,21 @@ class ChunkedText {
   std::size_t size_ = 0;
 };
 
+// Lines as whole lines count them: each ends at CR LF, LF or a lone CR; text
+// after the last line end is a line when it is not empty.
+uint64_t CountLines(std::string_view text) {
+  if (text.empty()) return 0;
+  const bool tail = text.back() != '\n' && text.back() != '\r';
+  if (std::memchr(text.data(), '\r', text.size()) == nullptr)
+    return static_cast<uint64_t>(std::count(text.begin(), text.end(), '\n')) + (tail ? 1 : 0);
+  uint64_t lines = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n') ++lines;
+    else if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')) ++lines;
+  }
+  return lines + (tail ? 1 : 0);
+}
+
 // Where the engine's matches go during Compute: counted, and for Keep and
 // Remove the result appended, with progress reported and a stop obeyed at
 // every step. Every run searches as Keep does (each match is one piece, a view
@@ -117,6 +132,10 @@ class CollectingSink final : public ResultSink {
     const auto at = reinterpret_cast<uintptr_t>(piece.data()) - reinterpret_cast<uintptr_t>(text_.data());
     const bool match = at < text_.size();
     if (match) ++matches_;
+    // A match that stops between the CR and the LF of a line end.
+    if (match && !piece.empty() && piece.back() == '\r' && at + piece.size() < text_.size() &&
+        text_[at + piece.size()] == '\n')
+      endsInCr_ = true;
     if (op_ == Operation::Remove) {
       if (match) {
         Append(text_.substr(kept_, at - kept_));
@@ -135,10 +154,15 @@ class CollectingSink final : public ResultSink {
     if (op_ == Operation::Remove) Append(text_.substr(kept_));
   }
   uint64_t Matches() const noexcept { return matches_; }
+  bool EndsInCr() const noexcept { return endsInCr_; }
+  // The lines of the result, as whole lines count them (asked for before the run).
+  void CountResultLines() noexcept { countLines_ = true; }
+  uint64_t Lines() const noexcept { return lines_; }
 
  private:
   void Append(std::string_view piece) {
     if (piece.empty()) return;
+    if (countLines_) lines_ += CountLines(piece);
     if (chunks_ != nullptr) chunks_->Append(piece);
     else flat_->append(piece);
   }
@@ -151,6 +175,9 @@ class CollectingSink final : public ResultSink {
   std::size_t total_ = 0;
   std::size_t kept_ = 0;  // Remove: the text up to here is dealt with
   uint64_t matches_ = 0;
+  bool endsInCr_ = false;
+  uint64_t lines_ = 0;
+  bool countLines_ = false;
 };
 
 // Replaces the whole document with `bytes` (followed by a NUL in memory) in
@@ -223,8 +250,20 @@ std::wstring KeepInFile(std::string_view original) {
 // ---- The worker thread's part ---------------------------------------------------
 
 Computation::Computation(std::shared_ptr<const DocumentText> document, Operation op, std::string pattern,
-                         std::string delimiter)
-    : document_(std::move(document)), op_(op), pattern_(std::move(pattern)), delimiter_(std::move(delimiter)) {}
+                         std::string delimiter, CompileOptions options, std::size_t from, std::size_t to)
+    : document_(std::move(document)),
+      op_(op),
+      pattern_(std::move(pattern)),
+      delimiter_(std::move(delimiter)),
+      options_(std::move(options)),
+      from_(from),
+      to_(to) {}
+
+std::string_view Computation::Searched() const noexcept {
+  const std::string_view bytes = document_->bytes;
+  const std::size_t from = std::min(from_, bytes.size());
+  return bytes.substr(from, std::min(to_, bytes.size()) - std::min(from, std::min(to_, bytes.size())));
+}
 
 void Computation::Compute(JobControl& control) {
   try {
@@ -253,7 +292,7 @@ void Computation::Run(JobControl& control) {
     problem.budgetMs = static_cast<uint32_t>(budget_.count());
     return problem;
   };
-  const std::string_view bytes = document_->bytes;
+  const std::string_view bytes = Searched();
   const bool utf8 = document_->IsUtf8();
   const uint32_t codePage = utf8 ? CP_UTF8 : (document_->codePage == 0 ? GetACP() : document_->codePage);
   const bool counting = op_ == Operation::Count;
@@ -291,25 +330,47 @@ void Computation::Run(JobControl& control) {
     }
     text = converted;
   }
-  Compilation compiled = Compile(pattern_);
+  // The template is Keep's alone; the count and Remove never refuse a pattern for it.
+  CompileOptions options = options_;
+  if (op_ != Operation::Keep) options.keepTemplate.clear();
+  Compilation compiled = Compile(pattern_, options);
   if (compiled.error) {
     problem_ = engineProblem(std::move(*compiled.error));
     return;
   }
   std::string flat;
   ChunkedText chunks;
-  CollectingSink sink(control, stop, op_, text, utf8 ? &chunks : nullptr, &flat);
+  // With whole lines or a template the result's pieces are no longer the
+  // matches themselves. Whole lines are counted in the result (its pieces
+  // are runs of whole lines: kept, or left between the removed ones);
+  // templated matches in a pass of their own before the result is built.
+  const bool ownCount = options.wholeLines || !options.keepTemplate.empty();
+  if (options.wholeLines) lines_ = CountLines(text);
+  CollectingSink sink(control, stop, ownCount && !counting ? Operation::Keep : op_, text,
+                      utf8 ? &chunks : nullptr, &flat);
   std::optional<FilterError> error;
   if (IsEmpty(*compiled.pattern)) {
     // No match: the text stays as it is (StartOnView runs nothing for it).
     if (!counting && utf8) chunks.Append(text);
     else if (!counting) flat.assign(text);
+  } else if (ownCount && (counting || !options.wholeLines)) {
+    uint64_t counted = 0;
+    error = CountTo(text, *compiled.pattern, MatchLimits{}, sink, counted);
+    count_ = counted;
+    if (!error && !counting) error = KeepTo(text, *compiled.pattern, delimiter_, MatchLimits{}, sink);
+  } else if (ownCount) {
+    sink.CountResultLines();
+    error = op_ == Operation::Keep ? KeepTo(text, *compiled.pattern, delimiter_, MatchLimits{}, sink)
+                                   : RemoveTo(text, *compiled.pattern, MatchLimits{}, sink);
+    const uint64_t resultLines = sink.Lines();
+    count_ = op_ == Operation::Keep ? resultLines : lines_ - std::min(lines_, resultLines);
   } else {
     // Remove too searches as Keep does, so that its matches are counted (see CollectingSink).
     error = KeepTo(text, *compiled.pattern, op_ == Operation::Keep ? std::string_view(delimiter_) : std::string_view(),
                    MatchLimits{}, sink);
   }
-  count_ = sink.Matches();
+  if (!ownCount) count_ = sink.Matches();
+  endsInCr_ = op_ == Operation::Keep && !ownCount && sink.EndsInCr();
   if (error && error->kind == FilterError::Kind::Stopped && outOfTime && !control.StopRequested()) {
     problem_ = tooSlow(count_);
     return;
@@ -356,14 +417,52 @@ class AnswerRun final : public FilterRun {
 
 class EditorRun final : public FilterRun {
  public:
-  EditorRun(HWND view, Operation op, std::string pattern, std::string delimiter)
-      : view_(view), op_(op), pattern_(std::move(pattern)), delimiter_(std::move(delimiter)) {}
+  EditorRun(HWND view, Operation op, std::string pattern, std::string delimiter, CompileOptions engine,
+            const RunOptions& options, HWND host)
+      : view_(view),
+        op_(op),
+        pattern_(std::move(pattern)),
+        delimiter_(std::move(delimiter)),
+        engine_(std::move(engine)),
+        wholeLines_(engine_.wholeLines),
+        target_(options.target),
+        inSelection_(options.inSelection),
+        host_(host) {}
 
   // Starts the copy. The reason the run cannot start, if so.
   std::optional<RunProblem> Take() {
     document_ = IsWindow(view_) ? Sci(view_, SciMsg::SCI_GETDOCPOINTER) : 0;
     if (document_ == 0) return Make(RunProblem::Kind::NoView);
-    if (Sci(view_, SciMsg::SCI_GETREADONLY) != 0) return Make(RunProblem::Kind::ReadOnly);
+    // Only a result written into the document needs it to take changes.
+    if (target_ == Target::Document && Sci(view_, SciMsg::SCI_GETREADONLY) != 0)
+      return Make(RunProblem::Kind::ReadOnly);
+    if (target_ == Target::NewTab && host_ == nullptr) return Make(RunProblem::Kind::NoNewTab);
+    if (inSelection_) {
+      const intptr_t mode = Sci(view_, SciMsg::SCI_GETSELECTIONMODE);
+      if (Sci(view_, SciMsg::SCI_GETSELECTIONS) > 1 ||
+          (mode != static_cast<intptr_t>(SciMsg::SC_SEL_STREAM) && mode != static_cast<intptr_t>(SciMsg::SC_SEL_LINES)))
+        return Make(RunProblem::Kind::SelectionNotPlain);
+      const intptr_t start = Sci(view_, SciMsg::SCI_GETSELECTIONSTART), end = Sci(view_, SciMsg::SCI_GETSELECTIONEND);
+      if (start < 0 || end <= start) return Make(RunProblem::Kind::NoSelection);
+      from_ = static_cast<std::size_t>(start);
+      to_ = static_cast<std::size_t>(end);
+    }
+    // A template naming no group is refused before anything is copied.
+    if (op_ == Operation::Keep && !engine_.keepTemplate.empty()) {
+      CompileOptions check = engine_;
+      check.jit = false;
+      Compilation compiled = Compile(pattern_, check);
+      if (compiled.error && (compiled.error->kind == FilterError::Kind::BadTemplate ||
+                             compiled.error->kind == FilterError::Kind::TemplateWithLines)) {
+        RunProblem problem = Make(RunProblem::Kind::Engine);
+        problem.engine = std::move(*compiled.error);
+        return problem;
+      }
+    }
+    if (target_ == Target::NewTab) {
+      sourceBuffer_ = Win32::SendMessage(host_, static_cast<uint32_t>(NppMsg::NPPM_GETCURRENTBUFFERID), 0, 0);
+      eolMode_ = Sci(view_, SciMsg::SCI_GETEOLMODE);
+    }
     const auto codePage = static_cast<uint32_t>(Sci(view_, SciMsg::SCI_GETCODEPAGE));
     if (codePage != static_cast<uint32_t>(SciMsg::SC_CP_UTF8) && op_ == Operation::Keep) {
       const uint32_t actual = codePage == 0 ? GetACP() : codePage;
@@ -398,7 +497,8 @@ class EditorRun final : public FilterRun {
 
   std::shared_ptr<Computation> TakeComputation() override {
     if (problem_ || copy_->Current() != DocumentCopy::State::Done) return nullptr;
-    computation_ = std::make_shared<Computation>(copy_->Text(), op_, std::move(pattern_), std::move(delimiter_));
+    computation_ = std::make_shared<Computation>(copy_->Text(), op_, std::move(pattern_), std::move(delimiter_),
+                                                 std::move(engine_), from_, to_);
     return computation_;
   }
 
@@ -438,8 +538,24 @@ class EditorRun final : public FilterRun {
       problem.documentBytes = original.size();
       return problem;
     }
-    std::optional<RunProblem> problem = Write(original, computation_->Result());
-    if (!problem) written_ = RunOutcome{op_ == Operation::Keep, computation_->Count(), computation_->Result().empty()};
+    const std::string_view result = computation_->Result();
+    std::optional<RunProblem> problem = target_ == Target::Clipboard ? ToClipboard(result)
+                                        : target_ == Target::NewTab  ? ToNewTab(result)
+                                        : inSelection_               ? WriteSelection(original, result)
+                                                                     : Write(original, result);
+    if (!problem) {
+      RunOutcome outcome;
+      outcome.keep = op_ == Operation::Keep;
+      outcome.matches = computation_->Count();
+      outcome.documentEmpty = result.empty();
+      outcome.lines = wholeLines_;
+      outcome.totalLines = computation_->Lines();
+      outcome.target = static_cast<int32_t>(target_);
+      outcome.resultBytes = result.size();
+      outcome.inSelection = inSelection_;
+      outcome.endsInCr = computation_->MatchEndsInCr();
+      written_ = outcome;
+    }
     return problem;
   }
 
@@ -490,10 +606,145 @@ class EditorRun final : public FilterRun {
     return problem;
   }
 
+  // The result put in place of the selection [from_, to_), which `original`
+  // holds now, as one undo step, and selected; else as Write.
+  std::optional<RunProblem> WriteSelection(std::string_view original, std::string_view result) {
+    const std::size_t from = std::min(from_, original.size()), to = std::min(to_, original.size());
+    const std::size_t newLength = original.size() - (to - from) + result.size();
+    RunProblem problem;
+    problem.documentBytes = original.size();
+    problem.resultBytes = result.size();
+    Sci(view_, SciMsg::SCI_SETSTATUS, 0);
+    Sci(view_, SciMsg::SCI_ALLOCATE, static_cast<intptr_t>(newLength) + 1);
+    if (Sci(view_, SciMsg::SCI_GETSTATUS) != 0) {
+      Sci(view_, SciMsg::SCI_SETSTATUS, 0);
+      problem.kind = RunProblem::Kind::EditorCannotHold;
+      problem.editorOutOfMemory = true;
+      return problem;
+    }
+    try {  // and the undo history's copies of the old and the new text
+      auto removed = std::make_unique_for_overwrite<char[]>(to - from + 1);
+      auto inserted = std::make_unique_for_overwrite<char[]>(result.size() + 1);
+    } catch (const std::bad_alloc&) {
+      problem.kind = RunProblem::Kind::EditorCannotHold;
+      problem.editorOutOfMemory = true;
+      return problem;
+    }
+    const bool wasModified = Sci(view_, SciMsg::SCI_GETMODIFY) != 0;
+    Sci(view_, SciMsg::SCI_BEGINUNDOACTION);
+    Sci(view_, SciMsg::SCI_SETTARGETRANGE, static_cast<intptr_t>(from), static_cast<intptr_t>(to));
+    Sci(view_, SciMsg::SCI_REPLACETARGET, static_cast<intptr_t>(result.size()),
+        Address(result.empty() ? "" : result.data()));
+    Sci(view_, SciMsg::SCI_ENDUNDOACTION);
+    const intptr_t status = Sci(view_, SciMsg::SCI_GETSTATUS);
+    // Before, the result and after: the text outside the selection as it was.
+    const auto* now = reinterpret_cast<const char*>(Sci(view_, SciMsg::SCI_GETCHARACTERPOINTER));
+    const bool held = status == 0 && Sci(view_, SciMsg::SCI_GETLENGTH) == static_cast<intptr_t>(newLength) &&
+                      (newLength == 0 ||
+                       (now != nullptr && std::memcmp(now, original.data(), from) == 0 &&
+                        std::memcmp(now + from, result.data(), result.size()) == 0 &&
+                        std::memcmp(now + from + result.size(), original.data() + to, original.size() - to) == 0));
+    if (held) {
+      Sci(view_, SciMsg::SCI_SETSEL, static_cast<intptr_t>(from), static_cast<intptr_t>(from + result.size()));
+      return std::nullopt;
+    }
+    problem.editorOutOfMemory = status == static_cast<intptr_t>(SciMsg::SC_STATUS_BADALLOC);
+    if (Restore(view_, original, wasModified)) {
+      problem.kind = RunProblem::Kind::WriteFailedRestored;
+      return problem;
+    }
+    problem.kind = RunProblem::Kind::WriteFailedNotRestored;
+    problem.recoveryFile = KeepInFile(original);
+    return problem;
+  }
+
+  // The result in a new document of the host, with the source's encoding,
+  // code page and line-end mode; the source is not touched.
+  std::optional<RunProblem> ToNewTab(std::string_view result) {
+    const uint32_t codePage = computation_->Document().codePage;
+    // -1: the host does not know the buffer (or the message); the code page alone then.
+    const intptr_t encoding =
+        sourceBuffer_ != 0
+            ? Win32::SendMessage(host_, static_cast<uint32_t>(NppMsg::NPPM_GETBUFFERENCODING), sourceBuffer_, 0)
+            : -1;
+    Win32::SendMessage(host_, static_cast<uint32_t>(NppMsg::NPPM_MENUCOMMAND), 0,
+                       static_cast<intptr_t>(NppMenuCmd::IDM_FILE_NEW));
+    HWND view = PluginBase::GetCurrentScintilla();
+    const intptr_t buffer = Win32::SendMessage(host_, static_cast<uint32_t>(NppMsg::NPPM_GETCURRENTBUFFERID), 0, 0);
+    if (view == nullptr || Sci(view, SciMsg::SCI_GETDOCPOINTER) == document_ || buffer == sourceBuffer_ ||
+        Sci(view, SciMsg::SCI_GETLENGTH) != 0 || Sci(view, SciMsg::SCI_GETREADONLY) != 0)
+      return Make(RunProblem::Kind::NoNewTab);
+    if (encoding >= 0 && buffer != 0)
+      Win32::SendMessage(host_, static_cast<uint32_t>(NppMsg::NPPM_SETBUFFERENCODING), buffer, encoding);
+    Sci(view, SciMsg::SCI_SETCODEPAGE, static_cast<intptr_t>(codePage));
+    Sci(view, SciMsg::SCI_SETEOLMODE, eolMode_);
+    Sci(view, SciMsg::SCI_SETSTATUS, 0);
+    WriteDocument(view, result);
+    const intptr_t status = Sci(view, SciMsg::SCI_GETSTATUS);
+    Sci(view, SciMsg::SCI_SETSTATUS, 0);
+    if (status != 0 || !Holds(view, result)) {
+      RunProblem problem = Make(RunProblem::Kind::EditorCannotHold);
+      problem.resultBytes = result.size();
+      problem.editorOutOfMemory = status == static_cast<intptr_t>(SciMsg::SC_STATUS_BADALLOC);
+      return problem;
+    }
+    return std::nullopt;
+  }
+
+  // The result as Unicode text on the clipboard; the document is not touched.
+  std::optional<RunProblem> ToClipboard(std::string_view result) {
+    const DocumentText& document = computation_->Document();
+    std::wstring text;
+    if (document.IsUtf8()) {
+      text = Utf8ToWide(result);
+    } else if (!result.empty()) {
+      const UINT codePage = document.codePage == 0 ? GetACP() : document.codePage;
+      if (result.size() > static_cast<std::size_t>(INT32_MAX)) return Make(RunProblem::Kind::ClipboardFailed);
+      const int n = MultiByteToWideChar(codePage, 0, result.data(), static_cast<int>(result.size()), nullptr, 0);
+      if (n <= 0) return Make(RunProblem::Kind::ClipboardFailed);
+      text.resize(static_cast<std::size_t>(n));
+      MultiByteToWideChar(codePage, 0, result.data(), static_cast<int>(result.size()), text.data(), n);
+    }
+    // Clipboard text ends at its first NUL: what follows would be lost without a word.
+    if (text.find(L'\0') != std::wstring::npos) return Make(RunProblem::Kind::ClipboardNul);
+    struct GlobalRelease {
+      void operator()(void* memory) const noexcept { GlobalFree(memory); }
+    };
+    std::unique_ptr<void, GlobalRelease> memory(GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t)));
+    if (!memory) return Make(RunProblem::Kind::NoMemory);
+    if (void* at = GlobalLock(memory.get())) {
+      std::memcpy(at, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+      GlobalUnlock(memory.get());
+    } else {
+      return Make(RunProblem::Kind::ClipboardFailed);
+    }
+    // Another program may hold the clipboard for a moment.
+    bool open = false;
+    for (int32_t attempt = 0; attempt < 10 && !(open = OpenClipboard(host_ != nullptr ? host_ : view_) != 0);
+         ++attempt)
+      Sleep(20);
+    if (!open) return Make(RunProblem::Kind::ClipboardFailed);
+    struct Closer {
+      ~Closer() { CloseClipboard(); }
+    } closer;
+    if (!EmptyClipboard() || SetClipboardData(CF_UNICODETEXT, memory.get()) == nullptr)
+      return Make(RunProblem::Kind::ClipboardFailed);
+    memory.release();  // the clipboard owns it now
+    return std::nullopt;
+  }
+
   HWND view_;
   Operation op_;
   std::string pattern_;    // until the computation takes it
   std::string delimiter_;  // expanded; until the computation takes it
+  CompileOptions engine_;  // until the computation takes it
+  bool wholeLines_ = false;
+  Target target_ = Target::Document;
+  bool inSelection_ = false;
+  HWND host_ = nullptr;
+  std::size_t from_ = 0, to_ = SIZE_MAX;  // the selection searched (In selection)
+  intptr_t sourceBuffer_ = 0;  // New tab: the host's buffer of the source
+  intptr_t eolMode_ = 0;      // New tab: the source's line-end mode
   intptr_t document_ = 0;
   std::unique_ptr<DocumentCopy> copy_;
   // Handed to the worker; read here only after it came back (Commit).
@@ -515,26 +766,35 @@ std::string GetDocumentTextBytes(HWND curScintilla) {
 }
 
 std::unique_ptr<FilterRun> StartOnView(HWND view, Operation op, std::wstring_view pattern,
-                                       std::wstring_view delimiterField) {
+                                       std::wstring_view delimiterField, const RunOptions& options, HWND host) {
   if (pattern.empty() || op == Operation::Count) return std::make_unique<AnswerRun>(std::nullopt);
   std::string patternUtf8, delimiterUtf8;
   if (!WideToUtf8(pattern, patternUtf8)) return std::make_unique<AnswerRun>(Make(RunProblem::Kind::BrokenPattern));
+  // The delimiter and the template do not apply to whole lines (the window disables them).
+  if (options.wholeLines) delimiterField = {};
   if (!WideToUtf8(delimiterField, delimiterUtf8))
     return std::make_unique<AnswerRun>(Make(RunProblem::Kind::BrokenDelimiter));
-  auto run = std::make_unique<EditorRun>(view, op, std::move(patternUtf8), ExpandDelimiter(delimiterUtf8));
+  CompileOptions engine;
+  engine.matchCase = options.matchCase;
+  engine.wholeLines = options.wholeLines;
+  if (op == Operation::Keep && !options.wholeLines && !WideToUtf8(options.outputTemplate, engine.keepTemplate))
+    return std::make_unique<AnswerRun>(Make(RunProblem::Kind::BrokenTemplate));
+  auto run = std::make_unique<EditorRun>(view, op, std::move(patternUtf8), ExpandDelimiter(delimiterUtf8),
+                                         std::move(engine), options, host);
   if (auto problem = run->Take()) return std::make_unique<AnswerRun>(std::move(problem));
   return run;
 }
 
 std::unique_ptr<FilterRun> StartOnCurrentView(Operation op, std::wstring_view pattern,
-                                              std::wstring_view delimiterField) {
+                                              std::wstring_view delimiterField, const RunOptions& options) {
   if (pattern.empty()) return std::make_unique<AnswerRun>(std::nullopt);
-  return StartOnView(PluginBase::GetCurrentScintilla(), op, pattern, delimiterField);
+  return StartOnView(PluginBase::GetCurrentScintilla(), op, pattern, delimiterField, options,
+                     PluginBase::nppData._nppHandle);
 }
 
 std::optional<std::wstring> RunOnView(HWND view, Operation op, std::wstring_view pattern,
-                                      std::wstring_view delimiterField) {
-  std::unique_ptr<FilterRun> run = StartOnView(view, op, pattern, delimiterField);
+                                      std::wstring_view delimiterField, const RunOptions& options, HWND host) {
+  std::unique_ptr<FilterRun> run = StartOnView(view, op, pattern, delimiterField, options, host);
   while (!run->CopyStep()) {
   }
   if (std::shared_ptr<Computation> computation = run->TakeComputation()) {

@@ -24,6 +24,7 @@
 
 #include "app/DocumentSnapshot.h"
 #include "app/RunProblem.h"
+#include "engine/PatternFilter.h"
 #include "win/NativeTypes.h"
 
 namespace siftwell::filter {
@@ -31,12 +32,27 @@ namespace siftwell::filter {
 enum class Operation { Keep, Remove, Count };
 class JobControl;
 
+// Where a Keep's or Remove's result goes.
+enum class Target : int32_t { Document = 0, NewTab = 1, Clipboard = 2 };
+
+// The window's choices beside the pattern and the delimiter.
+struct RunOptions {
+  bool wholeLines = false;  // the engine's whole lines (the delimiter and the template do not apply)
+  bool matchCase = true;
+  bool inSelection = false;  // only the active view's (single, stream) selection
+  Target target = Target::Document;
+  std::wstring outputTemplate;  // Keep only, as typed ("\n", "\t" as in the delimiter); empty: the match
+};
+
 // The worker thread's part of a run: the matching over a copy it owns.
 class Computation {
  public:
   // `document` and the pattern are the computation's own; `delimiter` is expanded.
+  // `options` as the engine takes them; [from, to) of the document is the
+  // text searched (the whole document by default), the result replaces it.
   Computation(std::shared_ptr<const DocumentText> document, Operation op, std::string pattern,
-              std::string delimiter);
+              std::string delimiter, CompileOptions options = {}, std::size_t from = 0,
+              std::size_t to = SIZE_MAX);
   virtual ~Computation() = default;
   Computation(const Computation&) = delete;
   Computation& operator=(const Computation&) = delete;
@@ -50,7 +66,11 @@ class Computation {
   // After Compute (on the thread that gets the computation back).
   const std::optional<RunProblem>& Problem() const noexcept { return problem_; }
   std::string_view Result() const noexcept { return {result_.get(), resultSize_}; }  // Keep and Remove
-  uint64_t Count() const noexcept { return count_; }  // matches counted, kept or removed
+  uint64_t Count() const noexcept { return count_; }  // matches (whole lines: lines) counted, kept or removed
+  uint64_t Lines() const noexcept { return lines_; }   // whole lines: the lines of the text searched
+  // Keep: a kept match ends in the CR of a CR LF (its line end cut in two).
+  bool MatchEndsInCr() const noexcept { return endsInCr_; }
+  std::string_view Searched() const noexcept;  // the part of the document searched
   const DocumentText& Document() const noexcept { return *document_; }
 
  protected:
@@ -63,6 +83,10 @@ class Computation {
   Operation op_ = Operation::Keep;
   std::string pattern_;
   std::string delimiter_;
+  CompileOptions options_;
+  std::size_t from_ = 0, to_ = SIZE_MAX;
+  uint64_t lines_ = 0;
+  bool endsInCr_ = false;
   std::unique_ptr<char[]> result_;  // followed by a NUL
   std::size_t resultSize_ = 0;
   uint64_t count_ = 0;
@@ -97,19 +121,23 @@ class FilterRun {
 std::string GetDocumentTextBytes(HWND curScintilla);
 
 // A run of `op` (Keep or Remove) on `view` with the window's pattern and
-// delimiter field texts. Never null; a run that cannot start (empty pattern,
-// read-only document, a delimiter the document's code page cannot hold)
-// computes nothing and its Commit gives the reason (none for an empty pattern).
+// delimiter field texts and its options. Never null; a run that cannot start
+// (empty pattern, read-only document, a delimiter the document's code page
+// cannot hold, a template naming no group, no usable selection) computes
+// nothing and its Commit gives the reason (none for an empty pattern).
+// `host` is the editor's main window: a result for a new tab needs it.
 std::unique_ptr<FilterRun> StartOnView(HWND view, Operation op, std::wstring_view pattern,
-                                       std::wstring_view delimiterField);
+                                       std::wstring_view delimiterField, const RunOptions& options = {},
+                                       HWND host = nullptr);
 // The same on the host's active view (asked anew at each call).
 std::unique_ptr<FilterRun> StartOnCurrentView(Operation op, std::wstring_view pattern,
-                                              std::wstring_view delimiterField);
+                                              std::wstring_view delimiterField, const RunOptions& options);
 
 // All steps on the calling thread, for tools and tests (the filter window
 // never computes on the UI thread). The words for the problem, if the run
 // wrote nothing.
 std::optional<std::wstring> RunOnView(HWND view, Operation op, std::wstring_view pattern,
-                                    std::wstring_view delimiterField);
+                                    std::wstring_view delimiterField, const RunOptions& options = {},
+                                    HWND host = nullptr);
 
 }  // namespace siftwell::filter

@@ -26,6 +26,7 @@ int32_t Main::idMyDlg = -1;
 std::unique_ptr<::frmMyDlg> Main::frmMyDlg;
 std::unique_ptr<::about> Main::aboutf;
 std::optional<std::pair<int32_t, int32_t>> Main::filterWindowPosition;
+siftwell::filter::RunOptions Main::filterOptions;
 
 namespace {
 constexpr wchar_t kSection[] = L"SomeSection";
@@ -33,6 +34,12 @@ constexpr wchar_t kKey[] = L"SomeKey";
 constexpr wchar_t kWindowSection[] = L"FilterWindow";
 constexpr wchar_t kLeftKey[] = L"Left";
 constexpr wchar_t kTopKey[] = L"Top";
+constexpr wchar_t kOptionsSection[] = L"Options";
+constexpr wchar_t kWholeLinesKey[] = L"WholeLines";
+constexpr wchar_t kMatchCaseKey[] = L"MatchCase";
+constexpr wchar_t kInSelectionKey[] = L"InSelection";
+constexpr wchar_t kResultKey[] = L"Result";
+constexpr wchar_t kOutputKey[] = L"Output";
 constexpr uint8_t kKeyX = 88;
 
 // The host reads the toolbar records during the message only.
@@ -95,6 +102,40 @@ uint32_t ModificationFlags(const ScNotification& notification) {
 void RememberFilterWindow() {
   if (!Main::frmMyDlg) return;
   Main::filterWindowPosition = Main::frmMyDlg->LastPosition();
+  Main::filterOptions = Main::frmMyDlg->Options();
+}
+
+// A flag as 0 or 1; anything else keeps the default.
+bool ReadFlag(const wchar_t* key, bool fallback) {
+  const auto value = ReadInt(kOptionsSection, key);
+  return value && (*value == 0 || *value == 1) ? *value == 1 : fallback;
+}
+
+void ReadOptions() {
+  siftwell::filter::RunOptions& options = Main::filterOptions;
+  options.wholeLines = ReadFlag(kWholeLinesKey, false);
+  options.matchCase = ReadFlag(kMatchCaseKey, true);
+  options.inSelection = ReadFlag(kInSelectionKey, false);
+  const auto target = ReadInt(kOptionsSection, kResultKey);
+  options.target = target && *target >= 0 && *target <= 2 ? static_cast<siftwell::filter::Target>(*target)
+                                                         : siftwell::filter::Target::Document;
+  // Written between quotes, which the profile functions take off: spaces at
+  // either end stay.
+  std::wstring text(1024, L'\0');
+  const DWORD n = GetPrivateProfileStringW(kOptionsSection, kOutputKey, L"", text.data(),
+                                           static_cast<DWORD>(text.size()), Main::iniFilePath.c_str());
+  text.resize(n);
+  options.outputTemplate = std::move(text);
+}
+
+void WriteOptions() {
+  const siftwell::filter::RunOptions& options = Main::filterOptions;
+  WriteInt(kOptionsSection, kWholeLinesKey, options.wholeLines ? 1 : 0);
+  WriteInt(kOptionsSection, kMatchCaseKey, options.matchCase ? 1 : 0);
+  WriteInt(kOptionsSection, kInSelectionKey, options.inSelection ? 1 : 0);
+  WriteInt(kOptionsSection, kResultKey, static_cast<int32_t>(options.target));
+  Win32::WritePrivateProfileStringW(kOptionsSection, kOutputKey, L"\"" + options.outputTemplate + L"\"",
+                                    Main::iniFilePath);
 }
 }  // namespace
 
@@ -113,6 +154,7 @@ void Main::CommandMenuInit() {
     someSetting = Win32::GetPrivateProfileIntW(kSection, kKey, 0, iniFilePath) != 0;
     const auto left = ReadInt(kWindowSection, kLeftKey), top = ReadInt(kWindowSection, kTopKey);
     if (left && top) filterWindowPosition = {*left, *top};
+    ReadOptions();
   }
 
   PluginBase::SetCommand(0, u"About", &myMenuFunction);
@@ -151,6 +193,7 @@ void Main::PluginCleanUp() {
       WriteInt(kWindowSection, kLeftKey, filterWindowPosition->first);
       WriteInt(kWindowSection, kTopKey, filterWindowPosition->second);
     }
+    WriteOptions();
   }
   // The host unloads us next: no window or request of ours may outlive the code.
   frmMyDlg.reset();
@@ -186,6 +229,8 @@ void Main::OnNotification(const ScNotification& notification) {
     if (aboutf && !aboutf->IsClosed()) aboutf->HostThemeChanged();
   } else if (code == static_cast<uint32_t>(NppMsg::NPPN_BUFFERACTIVATED)) {
     if (filterOpen) frmMyDlg->DocumentChanged();
+  } else if (code == static_cast<uint32_t>(SciMsg::SCN_UPDATEUI) && filterOpen) {
+    frmMyDlg->SelectionChanged();  // (cheap: one question to the active view)
   } else if (code == static_cast<uint32_t>(SciMsg::SCN_MODIFIED) && filterOpen &&
              (notification.Header.hwndFrom == PluginBase::nppData._scintillaMainHandle ||
               notification.Header.hwndFrom == PluginBase::nppData._scintillaSecondHandle)) {
@@ -214,6 +259,7 @@ void Main::myDockableDialog() {
                                     ::frmMyDlg::CurrentViewRunner(), ::frmMyDlg::CurrentViewSource(),
                                     ::frmMyDlg::CurrentView());
       if (!frmMyDlg) return;
+      frmMyDlg->SetOptions(filterOptions);
       frmMyDlg->SetTitle(std::wstring(PluginName) + (first ? suffix : std::wstring()));
       PlaceFilterWindow(*frmMyDlg);
     }

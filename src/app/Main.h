@@ -8,6 +8,8 @@
 #include <utility>
 #include <string_view>
 
+#include "app/EditorFilter.h"
+
 struct ScNotification;
 class frmMyDlg;
 class about;
@@ -22,6 +24,9 @@ struct Main {
   // Where the user last left the filter window (top-left, screen pixels);
   // none before the first time. Kept in the settings file.
   static std::optional<std::pair<int32_t, int32_t>> filterWindowPosition;
+  // The filter window's choices (whole lines, match case, ...), kept in the
+  // settings file's [Options] section.
+  static siftwell::filter::RunOptions filterOptions;
 
   // From setInfo: settings file, then the two commands.
   static void CommandMenuInit();

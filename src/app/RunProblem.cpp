@@ -21,7 +21,12 @@ std::wstring Grouped(uint64_t n) {
 
 std::wstring Matches(uint64_t n) { return Grouped(n) + (n == 1 ? L" match" : L" matches"); }
 
+// 3.2 MB, 14 KB, 12 bytes.
 std::wstring Size(uint64_t bytes) {
+  if (bytes >= (uint64_t{1} << 20) && bytes < (uint64_t{10} << 20)) {
+    const uint64_t tenths = (bytes * 10 + (uint64_t{1} << 19)) >> 20;
+    return Number(tenths / 10) + L"." + Number(tenths % 10) + L" MB";
+  }
   if (bytes >= (uint64_t{10} << 20)) return Number(bytes >> 20) + L" MB";
   if (bytes >= (uint64_t{10} << 10)) return Number(bytes >> 10) + L" KB";
   return Number(bytes) + L" bytes";
@@ -57,6 +62,21 @@ std::wstring Words(const RunProblem& p) {
   switch (p.kind) {
     case Kind::BrokenPattern:
       return L"The pattern holds a broken character (a lone surrogate). Nothing was changed.";
+    case Kind::BrokenTemplate:
+      return L"The output template holds a broken character (a lone surrogate). Nothing was changed.";
+    case Kind::NoSelection:
+      return L"In selection is ticked but nothing is selected. Select the text to filter, or clear In selection; "
+             L"nothing was changed.";
+    case Kind::SelectionNotPlain:
+      return L"In selection works on one ordinary selection, not a rectangular or multiple one. Nothing was changed.";
+    case Kind::NoNewTab:
+      return L"Notepad++ did not open a new tab for the result. Nothing was changed.";
+    case Kind::ClipboardFailed:
+      return L"The result could not be put on the clipboard (another program may hold it). The document is "
+             L"unchanged.";
+    case Kind::ClipboardNul:
+      return L"The result holds NUL characters, which text on the clipboard cannot carry (it would end at the "
+             L"first one). Nothing was copied; the document is unchanged.";
     case Kind::BrokenDelimiter:
       return L"The delimiter holds a broken character (a lone surrogate). Nothing was changed.";
     case Kind::NoView:
@@ -122,13 +142,34 @@ std::wstring Words(const RunProblem& p) {
   return L"The operation failed. The document is unchanged.";
 }
 
+std::wstring DescribeLines(uint64_t lines) {
+  if (lines == 0) return L"no line";
+  return Grouped(lines) + (lines == 1 ? L" line" : L" lines");
+}
+
 std::wstring Words(const RunOutcome& o) {
-  if (!o.keep) {
-    if (o.matches == 0) return L"no match";  // the document is as it was
-    return L"Removed " + Matches(o.matches) + L" \u2014 Ctrl+Z to undo";
+  const std::wstring what = o.lines ? Grouped(o.matches) + (o.matches == 1 ? L" line" : L" lines") : Matches(o.matches);
+  const std::wstring of = o.lines ? L" of " + Grouped(o.totalLines) : std::wstring();
+  const std::wstring where = o.inSelection ? L" in the selection" : L"";
+  std::wstring words;
+  if (o.target == 2) {
+    words = L"Copied " + Size(o.resultBytes) + L" to the clipboard (" + (o.keep ? L"kept " : L"removed ") + what +
+            of + where + L"); the document is unchanged.";
+  } else if (o.target == 1) {
+    words = (o.keep ? L"Kept " : L"Removed ") + what + of + where + L" into a new tab; the document is unchanged.";
+  } else if (!o.keep && o.matches == 0) {
+    return L"no match";  // the document is as it was
+  } else if (!o.keep) {
+    words = L"Removed " + what + of + where + L" \u2014 Ctrl+Z to undo";
+  } else if (o.documentEmpty && !o.inSelection) {
+    words = L"Kept 0 " + std::wstring(o.lines ? L"lines" : L"matches") + of + L": the document is now empty \u2014 Ctrl+Z to undo";
+  } else {
+    words = L"Kept " + what + of + where + L" \u2014 Ctrl+Z to undo";
   }
-  if (o.documentEmpty) return L"Kept 0 matches: the document is now empty \u2014 Ctrl+Z to undo";
-  return L"Kept " + Matches(o.matches) + L" \u2014 Ctrl+Z to undo";
+  if (o.endsInCr)
+    words += L". The matches end in the CR of the document's CR LF line ends; tick Whole lines to keep lines "
+             L"with their ends.";
+  return words;
 }
 
 }  // namespace siftwell::filter

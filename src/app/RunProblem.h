@@ -20,6 +20,12 @@ struct RunProblem {
     NoView,               // no editor view to filter
     ReadOnly,             // the document is read-only (at the start)
     DelimiterNotInCodePage,  // `characters` cannot be held by `codePage`
+    BrokenTemplate,       // a lone surrogate in the output template field
+    NoSelection,          // In selection, and the view has no selected text
+    SelectionNotPlain,    // In selection, and the selection is rectangular or multiple
+    NoNewTab,             // the host opened no new document for the result (or there is no host)
+    ClipboardFailed,      // the clipboard could not be opened or given the text
+    ClipboardNul,         // the result holds a NUL, which clipboard text cannot carry
     Conversion,           // `conversion` of the document (or, `ofResult`, the result) in `codePage`
     Engine,               // the engine's `engine` error (rejected pattern, limit, ...)
     NoMemory,             // the plugin had no memory for the run
@@ -56,12 +62,20 @@ struct RunProblem {
 // What a Keep or Remove that wrote its result did.
 struct RunOutcome {
   bool keep = true;        // Keep; else Remove
-  uint64_t matches = 0;    // kept or removed
-  bool documentEmpty = false;
+  uint64_t matches = 0;    // kept or removed (whole lines: lines)
+  bool documentEmpty = false;  // the result is empty
+  bool lines = false;      // whole lines: `matches` are lines, of `totalLines`
+  uint64_t totalLines = 0;
+  int32_t target = 0;      // Target: 0 the document, 1 a new tab, 2 the clipboard
+  uint64_t resultBytes = 0;
+  bool inSelection = false;
+  bool endsInCr = false;   // Keep: matches ended in the CR of a CR LF
 };
 
 // What the user is told.
 std::wstring Words(const RunProblem& problem);
+// The live count of whole lines: "no line", "1 line", "1 234 lines".
+std::wstring DescribeLines(uint64_t lines);
 std::wstring Words(const RunOutcome& outcome);
 
 // What the user is told when a document (or, `ofResult`, a result) could not

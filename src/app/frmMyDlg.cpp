@@ -30,7 +30,7 @@ using siftwell::ui::ToolWindow;
 namespace {
 
 constexpr wchar_t kClassName[] = L"frmMyDlg";
-constexpr SIZE kDesignClient{359, 96};
+constexpr SIZE kDesignClient{359, 142};
 constexpr UINT_PTR kCountTimer = 1;  // the pattern has been quiet for kCountDelayMs
 constexpr UINT_PTR kBusyTimer = 2;   // a count takes long enough to say so
 constexpr UINT kBusyDelayMs = 400;
@@ -46,21 +46,36 @@ constexpr wchar_t kDelimiterLabel[] = L"Delimiter:";
 constexpr wchar_t kKeepText[] = L"Keep Pattern";
 constexpr wchar_t kRemoveText[] = L"Everything BUT pattern";
 constexpr wchar_t kCancelText[] = L"Cancel";
+constexpr wchar_t kWholeLinesText[] = L"Whole lines";
+constexpr wchar_t kMatchCaseText[] = L"Match case";
+constexpr wchar_t kInSelectionText[] = L"In selection";
+constexpr wchar_t kOutputLabel[] = L"Output:";
+constexpr wchar_t kResultLabel[] = L"Result:";
+// The result box's choices, in the order of siftwell::filter::Target.
+constexpr const wchar_t* kTargets[] = {L"This document", L"New tab", L"Clipboard"};
 
 // Dialog-key order: pattern, delimiter, Keep, Remove (labels take no focus),
 // then Cancel while it shows.
-constexpr frmMyDlg::ControlId kTabOrder[] = {frmMyDlg::textBox1, frmMyDlg::textBox2, frmMyDlg::button1,
-                                             frmMyDlg::button2, frmMyDlg::cancelButton};
+constexpr frmMyDlg::ControlId kTabOrder[] = {
+    frmMyDlg::textBox1,     frmMyDlg::textBox2,       frmMyDlg::button1,  frmMyDlg::button2,
+    frmMyDlg::wholeLinesBox, frmMyDlg::matchCaseBox,  frmMyDlg::inSelectionBox, frmMyDlg::textBox3,
+    frmMyDlg::resultBox,    frmMyDlg::cancelButton};
 
 const wchar_t* ClassOf(frmMyDlg::ControlId id) {
   switch (id) {
     case frmMyDlg::textBox1:
     case frmMyDlg::textBox2:
+    case frmMyDlg::textBox3:
       return L"Edit";
     case frmMyDlg::button1:
     case frmMyDlg::button2:
     case frmMyDlg::cancelButton:
+    case frmMyDlg::wholeLinesBox:
+    case frmMyDlg::matchCaseBox:
+    case frmMyDlg::inSelectionBox:
       return L"Button";
+    case frmMyDlg::resultBox:
+      return L"ComboBox";
     case frmMyDlg::progressBar:
       return PROGRESS_CLASSW;
     default:
@@ -71,7 +86,10 @@ const wchar_t* ClassOf(frmMyDlg::ControlId id) {
 DWORD StyleOf(frmMyDlg::ControlId id) {
   const std::wstring_view kind = ClassOf(id);
   if (kind == L"Edit") return WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL;
+  if (id == frmMyDlg::wholeLinesBox || id == frmMyDlg::matchCaseBox || id == frmMyDlg::inSelectionBox)
+    return WS_TABSTOP | BS_AUTOCHECKBOX;
   if (kind == L"Button") return WS_TABSTOP | BS_PUSHBUTTON;
+  if (kind == L"ComboBox") return WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST;
   if (kind == PROGRESS_CLASSW) return PBS_SMOOTH;
   // The status line draws itself: its colours follow the host's theme.
   if (id == frmMyDlg::statusLabel) return SS_OWNERDRAW | SS_NOPREFIX;
@@ -111,9 +129,15 @@ frmMyDlg::Layout ComputeLayout(const DialogFont& f, std::wstring_view status) {
   const SIZE pattern = f.TextExtent(kPatternLabel), delimiter = f.TextExtent(kDelimiterLabel);
   const SIZE keep = f.TextExtent(kKeepText), remove = f.TextExtent(kRemoveText);
   const SIZE cancel = f.TextExtent(kCancelText);
+  const SIZE wholeLines = f.TextExtent(kWholeLinesText), matchCase = f.TextExtent(kMatchCaseText);
+  const SIZE inSelection = f.TextExtent(kInSelectionText);
+  const SIZE output = f.TextExtent(kOutputLabel), result = f.TextExtent(kResultLabel);
+  int32_t longestTarget = 0;
+  for (const wchar_t* target : kTargets) longestTarget = std::max<int32_t>(longestTarget, f.TextExtent(target).cx);
 
   const int32_t left = f.X(5);
-  const int32_t fieldX = std::max<int32_t>(f.X(94), left + std::max(pattern.cx, delimiter.cx) + f.X(6));
+  const int32_t fieldX =
+      std::max<int32_t>(f.X(94), left + std::max({pattern.cx, delimiter.cx, output.cx}) + f.X(6));
   const int32_t fieldW = f.X(100);
   const int32_t fieldH = std::max<int32_t>(f.Y(20), line + AtDpi(6, dpi));  // text, edge and margin
   const int32_t buttonX = std::max<int32_t>(f.X(210), fieldX + fieldW + f.X(16));
@@ -123,11 +147,20 @@ frmMyDlg::Layout ComputeLayout(const DialogFont& f, std::wstring_view status) {
   const int32_t row2Button = std::max<int32_t>(f.Y(56), row1 + std::max(buttonH, fieldH) + f.Y(12));
   const int32_t row2Field = row2Button + f.Y(58) - f.Y(56);
   const int32_t labelRoom = fieldX - f.X(2) - left;  // a label never reaches into its field
-  const int32_t statusY = std::max<int32_t>(f.Y(82), std::max(row2Button + buttonH, row2Field + fieldH) + f.Y(2));
-  const int32_t statusW = buttonX + buttonW - left;
+  // The options below the fields and buttons: a row of check boxes (the box
+  // and its text), then the template field and the result choice.
+  const int32_t checkH = std::max<int32_t>(f.Y(17), line + AtDpi(4, dpi));
+  const int32_t checkBox = GetSystemMetrics(SM_CXMENUCHECK) * static_cast<int32_t>(dpi) / 96 + AtDpi(8, dpi);
+  const int32_t row3 = std::max<int32_t>(f.Y(85), std::max(row2Button + buttonH, row2Field + fieldH) + f.Y(6));
+  const int32_t row4 = std::max<int32_t>(f.Y(106), row3 + checkH + f.Y(4));
+  const int32_t resultX = buttonX + result.cx + f.X(6);
+  const int32_t resultW = std::max<int32_t>(buttonX + buttonW - resultX, longestTarget + AtDpi(24, dpi));
+  const int32_t statusY = std::max<int32_t>(f.Y(128), row4 + fieldH + f.Y(2));
+  const int32_t rightEdge = std::max(buttonX + buttonW, resultX + resultW);
+  const int32_t statusW = rightEdge - left;
   const int32_t statusH = std::max({f.Y(13), line, WrappedHeight(f, status, statusW)});
   const int32_t cancelW = std::max<int32_t>(f.X(75), cancel.cx + AtDpi(16, dpi));
-  const int32_t cancelX = buttonX + buttonW - cancelW;
+  const int32_t cancelX = rightEdge - cancelW;
   const int32_t cancelY = statusY + statusH + f.Y(2);
   const int32_t barH = std::max<int32_t>(f.Y(15), AtDpi(10, dpi));
 
@@ -145,7 +178,16 @@ frmMyDlg::Layout ComputeLayout(const DialogFont& f, std::wstring_view status) {
   add(frmMyDlg::statusLabel, L"", left, statusY, statusW, statusH);
   add(frmMyDlg::progressBar, L"", left, cancelY + (buttonH - barH) / 2, cancelX - f.X(10) - left, barH);
   add(frmMyDlg::cancelButton, kCancelText, cancelX, cancelY, cancelW, buttonH);
-  layout.width = std::max<int32_t>(f.X(kDesignClient.cx), buttonX + buttonW + f.X(14));
+  add(frmMyDlg::wholeLinesBox, kWholeLinesText, left, row3, std::min<int32_t>(wholeLines.cx + checkBox, fieldX - f.X(4) - left),
+      checkH);
+  add(frmMyDlg::matchCaseBox, kMatchCaseText, fieldX, row3, std::min<int32_t>(matchCase.cx + checkBox, buttonX - f.X(4) - fieldX),
+      checkH);
+  add(frmMyDlg::inSelectionBox, kInSelectionText, buttonX, row3, inSelection.cx + checkBox, checkH);
+  add(frmMyDlg::label3, kOutputLabel, left, row4, std::min<int32_t>(output.cx, labelRoom), output.cy);
+  add(frmMyDlg::textBox3, L"", fieldX, row4, fieldW, fieldH);
+  add(frmMyDlg::label4, kResultLabel, buttonX, row4, result.cx, result.cy);
+  add(frmMyDlg::resultBox, L"", resultX, row4, resultW, fieldH);
+  layout.width = std::max<int32_t>(f.X(kDesignClient.cx), rightEdge + f.X(14));
   layout.height = std::max<int32_t>(f.Y(kDesignClient.cy), statusY + statusH + f.Y(1));
   layout.runningHeight = cancelY + buttonH + f.Y(6);
   return layout;
@@ -191,6 +233,9 @@ class frmMyDlg::Impl : public ToolWindow {
     for (ControlId id : kTabOrder) SetWindowSubclass(Control(id), &KeyProc, static_cast<UINT_PTR>(id),
                                                      reinterpret_cast<DWORD_PTR>(this));
     SendMessageW(Control(progressBar), PBM_SETRANGE32, 0, kProgressRange);
+    for (const wchar_t* target : kTargets)
+      SendMessageW(Control(resultBox), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(target));
+    SetOptions(siftwell::filter::RunOptions{});
     LayoutControls();
     // Without a worker a run is refused (it never computes on this thread);
     // without the counting one there is no live count.
@@ -208,6 +253,50 @@ class frmMyDlg::Impl : public ToolWindow {
   }
 
   HWND Control(ControlId id) const { return Handle() ? GetDlgItem(Handle(), id) : nullptr; }
+
+  bool Checked(ControlId id) const { return SendMessageW(Control(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+  siftwell::filter::RunOptions Options() const {
+    if (Handle() == nullptr) return closedOptions_;  // as they were when the window closed
+    siftwell::filter::RunOptions options;
+    options.wholeLines = Checked(wholeLinesBox);
+    options.matchCase = Checked(matchCaseBox);
+    options.inSelection = Checked(inSelectionBox);
+    const LRESULT target = SendMessageW(Control(resultBox), CB_GETCURSEL, 0, 0);
+    options.target = target == 1   ? siftwell::filter::Target::NewTab
+                     : target == 2 ? siftwell::filter::Target::Clipboard
+                                   : siftwell::filter::Target::Document;
+    options.outputTemplate = Text(textBox3);
+    return options;
+  }
+
+  void SetOptions(const siftwell::filter::RunOptions& options) {
+    if (Handle() == nullptr) return;
+    SendMessageW(Control(wholeLinesBox), BM_SETCHECK, options.wholeLines ? BST_CHECKED : BST_UNCHECKED, 0);
+    SendMessageW(Control(matchCaseBox), BM_SETCHECK, options.matchCase ? BST_CHECKED : BST_UNCHECKED, 0);
+    SendMessageW(Control(inSelectionBox), BM_SETCHECK, options.inSelection ? BST_CHECKED : BST_UNCHECKED, 0);
+    const auto target = static_cast<int32_t>(options.target);
+    SendMessageW(Control(resultBox), CB_SETCURSEL, target >= 0 && target <= 2 ? target : 0, 0);
+    SetWindowTextW(Control(textBox3), options.outputTemplate.c_str());
+    UpdateEnabled();
+  }
+
+  // What does not apply is disabled rather than guessed at: with whole lines
+  // a line is kept as it stands (no delimiter, no template); In selection
+  // needs a selection in the active view (a ticked box stays enabled, so that
+  // it can be cleared; a run then says there is nothing selected).
+  void UpdateEnabled() {
+    if (Handle() == nullptr) return;
+    const bool lines = Checked(wholeLinesBox);
+    for (ControlId id : {label2, textBox2, label3, textBox3}) EnableWindow(Control(id), !lines);
+    bool selection = true;
+    if (view_) {
+      HWND view = view_();
+      selection = view != nullptr &&
+                  SendMessageW(view, static_cast<UINT>(SciMsg::SCI_GETSELECTIONEMPTY), 0, 0) == 0;
+    }
+    EnableWindow(Control(inSelectionBox), selection || Checked(inSelectionBox));
+  }
   std::wstring Text(ControlId id) const { return WindowText(Control(id)); }
   bool StatusIsError() const noexcept { return statusError_; }
   bool Running() const noexcept { return current_ != nullptr; }
@@ -220,6 +309,7 @@ class frmMyDlg::Impl : public ToolWindow {
     SetFocus(field);
     SendMessageW(field, EM_SETSEL, 0, -1);
     lastFocus_ = field;
+    UpdateEnabled();
   }
 
   void Run(Operation op) {
@@ -237,7 +327,7 @@ class frmMyDlg::Impl : public ToolWindow {
     std::unique_ptr<FilterRun> run;
     RunProblem::Kind failure = RunProblem::Kind::Failed;
     try {
-      run = run_(op, pattern, delimiter);
+      run = run_(op, pattern, delimiter, Options());
     } catch (const std::bad_alloc&) {
       failure = RunProblem::Kind::NoMemory;
     } catch (const std::exception&) {
@@ -280,6 +370,9 @@ class frmMyDlg::Impl : public ToolWindow {
 
   void DocumentChanged() {
     documentChanged_ = true;
+    // The tab a run's own commit opened (New tab): its outcome stays in the status line.
+    if (committing_) return;
+    UpdateEnabled();
     if (Handle() != nullptr && !Text(textBox1).empty()) SetTimer(Handle(), kCountTimer, kCountDelayMs, nullptr);
   }
 
@@ -293,7 +386,10 @@ class frmMyDlg::Impl : public ToolWindow {
     for (const Placement& c : ComputeLayout(Font(), Text(statusLabel)).controls) {
       HWND control = Control(c.id);
       SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(Font().Handle()), FALSE);
-      MoveWindow(control, c.left, c.top, c.right - c.left, c.bottom - c.top, TRUE);
+      // A drop-down list's window height includes its list: room for every choice.
+      // (Closed, its height is its own, from the font: about the field's.)
+      const int32_t list = c.id == resultBox ? static_cast<int32_t>(std::size(kTargets) + 1) * (c.bottom - c.top) : 0;
+      MoveWindow(control, c.left, c.top, c.right - c.left, c.bottom - c.top + list, TRUE);
     }
   }
 
@@ -306,7 +402,8 @@ class frmMyDlg::Impl : public ToolWindow {
         if (LOWORD(wParam) == IDCANCEL && HIWORD(wParam) == BN_CLICKED) {
           if (Running()) Cancel();
           else PostMessageW(hwnd, WM_CLOSE, 0, 0);
-        } else if (HIWORD(wParam) == BN_CLICKED && lParam != 0) {
+        } else if (HIWORD(wParam) == BN_CLICKED && lParam != 0 &&
+                   (LOWORD(wParam) == button1 || LOWORD(wParam) == button2 || LOWORD(wParam) == cancelButton)) {
           const auto source = reinterpret_cast<HWND>(lParam);
           if (source == Control(button1)) Run(Operation::Keep);
           else if (source == Control(button2)) Run(Operation::Remove);
@@ -314,8 +411,15 @@ class frmMyDlg::Impl : public ToolWindow {
         } else if (HIWORD(wParam) == EN_CHANGE && LOWORD(wParam) == textBox1) {
           documentUndoFirst_ = false;
           PatternChanged();
-        } else if (HIWORD(wParam) == EN_CHANGE && LOWORD(wParam) == textBox2) {
+        } else if (HIWORD(wParam) == EN_CHANGE && (LOWORD(wParam) == textBox2 || LOWORD(wParam) == textBox3)) {
           documentUndoFirst_ = false;
+        } else if (HIWORD(wParam) == BN_CLICKED &&
+                   (LOWORD(wParam) == wholeLinesBox || LOWORD(wParam) == matchCaseBox)) {
+          UpdateEnabled();
+          documentUndoFirst_ = false;
+          if (!Text(textBox1).empty()) PatternChanged();  // counted again with the new choice
+        } else if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == inSelectionBox) {
+          UpdateEnabled();
         }
         return 0;
       case kRunCopyStep:
@@ -342,6 +446,7 @@ class frmMyDlg::Impl : public ToolWindow {
         break;
       }
       case WM_DESTROY:
+        closedOptions_ = Options();
         Cancel();  // closing the window ends its run; the document stays as it was
         StopCount();
         break;
@@ -349,6 +454,8 @@ class frmMyDlg::Impl : public ToolWindow {
         if (LOWORD(wParam) == WA_INACTIVE) {
           HWND focus = GetFocus();
           if (focus != nullptr && IsChild(hwnd, focus)) lastFocus_ = focus;
+        } else {
+          UpdateEnabled();  // the selection may have changed in the editor meanwhile
         }
         break;
       case WM_SETFOCUS: {
@@ -615,8 +722,11 @@ class frmMyDlg::Impl : public ToolWindow {
     }
     std::shared_ptr<Computation> computation;
     try {
-      computation =
-          std::make_shared<Computation>(countCopy_->Text(), Operation::Count, countPattern_, std::string());
+      siftwell::filter::CompileOptions options;
+      options.matchCase = Checked(matchCaseBox);
+      options.wholeLines = countLines_ = Checked(wholeLinesBox);
+      computation = std::make_shared<Computation>(countCopy_->Text(), Operation::Count, countPattern_, std::string(),
+                                                  std::move(options));
     } catch (const std::bad_alloc&) {
       return;
     }
@@ -641,7 +751,10 @@ class frmMyDlg::Impl : public ToolWindow {
       return;
     }
     if (!count.Problem()) {
-      ShowCountStatus(generation, siftwell::filter::DescribeCount(count.Count()), false);
+      ShowCountStatus(generation,
+                      countLines_ ? siftwell::filter::DescribeLines(count.Count())
+                                  : siftwell::filter::DescribeCount(count.Count()),
+                      false);
     } else if (count.Problem()->kind == RunProblem::Kind::CountTooSlow) {
       // Not an error: the pattern is fine, only too slow to follow the typing.
       ShowCountStatus(generation, siftwell::filter::Words(*count.Problem()), false);
@@ -700,6 +813,8 @@ class frmMyDlg::Impl : public ToolWindow {
   bool documentChanged_ = true;
   uint64_t generation_ = 0;  // of the count the status line waits for
   std::string countPattern_;                // UTF-8, of the count being prepared
+  bool countLines_ = false;                  // it counts whole lines
+  siftwell::filter::RunOptions closedOptions_;
   std::shared_ptr<DocumentCopy> countCopy_;  // being taken for it
   std::shared_ptr<DocumentCopy> countedCopy_;  // what the count under way reads
   bool committing_ = false;                  // the run's own write is under way
@@ -739,6 +854,8 @@ std::pair<int32_t, int32_t> frmMyDlg::LastPosition() const noexcept {
 }
 std::wstring frmMyDlg::PatternText() const { return impl_->Text(textBox1); }
 std::wstring frmMyDlg::DelimiterText() const { return impl_->Text(textBox2); }
+siftwell::filter::RunOptions frmMyDlg::Options() const { return impl_->Options(); }
+void frmMyDlg::SetOptions(const siftwell::filter::RunOptions& options) { impl_->SetOptions(options); }
 std::wstring frmMyDlg::StatusText() const { return impl_->Text(statusLabel); }
 bool frmMyDlg::StatusIsError() const noexcept { return impl_->StatusIsError(); }
 void frmMyDlg::button1_Click() { impl_->Run(Operation::Keep); }
@@ -747,5 +864,6 @@ bool frmMyDlg::IsRunning() const noexcept { return impl_->Running(); }
 void frmMyDlg::CancelRun() { impl_->Cancel(); }
 void frmMyDlg::CheckRun() { impl_->CheckRun(); }
 void frmMyDlg::DocumentEdited(HWND view) { impl_->DocumentEdited(view); }
+void frmMyDlg::SelectionChanged() { impl_->UpdateEnabled(); }
 void frmMyDlg::HostThemeChanged() { impl_->ApplyHostTheme(true); }
 void frmMyDlg::DocumentChanged() { impl_->DocumentChanged(); }

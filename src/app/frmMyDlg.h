@@ -31,7 +31,8 @@ class frmMyDlg {
   // Starts one operation with the field texts (on the UI thread); the window
   // computes it on its worker and commits it back on the UI thread.
   using Runner = std::function<std::unique_ptr<siftwell::filter::FilterRun>(
-      siftwell::filter::Operation op, std::wstring_view pattern, std::wstring_view delimiterField)>;
+      siftwell::filter::Operation op, std::wstring_view pattern, std::wstring_view delimiterField,
+      const siftwell::filter::RunOptions& options)>;
   // The copy of the document the live count runs over (complete, or still
   // to be taken step by step on the UI thread); `documentChanged` says a copy
   // kept from before is out of date.
@@ -58,6 +59,13 @@ class frmMyDlg {
     statusLabel,      // live count, or why the last run failed; hidden while empty
     progressBar,      // share of the document scanned; shown during a long run
     cancelButton,     // "Cancel"; shown during a long run
+    wholeLinesBox,    // "Whole lines"
+    matchCaseBox,     // "Match case"
+    inSelectionBox,   // "In selection"; enabled while the active view has a selection (or it is ticked)
+    label3,           // "Output:"
+    textBox3,         // Keep's output template; disabled with whole lines
+    label4,           // "Result:"
+    resultBox,        // where the result goes: This document, New tab, Clipboard
   };
 
   // siftwell::filter::StartOnCurrentView.
@@ -107,6 +115,9 @@ class frmMyDlg {
 
   std::wstring PatternText() const;
   std::wstring DelimiterText() const;
+  // The choices beside the fields (check boxes, template, result target).
+  siftwell::filter::RunOptions Options() const;
+  void SetOptions(const siftwell::filter::RunOptions& options);
   std::wstring StatusText() const;  // the live count, what a run did, a failure, or empty
   bool StatusIsError() const noexcept;
 
@@ -124,6 +135,9 @@ class frmMyDlg {
   // `view` reported an insertion or deletion: a run on its document stops
   // and writes nothing; the count follows.
   void DocumentEdited(HWND view);
+
+  // The active view's selection may have changed (In selection follows it).
+  void SelectionChanged();
 
   // The host switched between light and dark mode.
   void HostThemeChanged();

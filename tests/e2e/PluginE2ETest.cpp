@@ -31,7 +31,8 @@ using siftwell::host::HostStandIn;
 namespace {
 
 constexpr int kPattern = 1001, kKeep = 1002, kRemove = 1003, kDelimiter = 1006, kStatus = 1007, kProgress = 1008,
-              kCancel = 1009;
+              kCancel = 1009, kWholeLines = 1010, kMatchCase = 1011, kInSelection = 1012, kOutput = 1014,
+              kResult = 1016;
 
 
 std::wstring WindowText(HWND hwnd) {
@@ -291,6 +292,56 @@ std::string ReadFile(const fs::path& path) {
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+// New tab: the host opens a document for the result, with the source's line
+// ends; the source keeps its bytes. The choices are kept across a restart.
+TEST_F(PluginInHost, ANewTabGetsTheResultAndTheChoicesOutliveARestart) {
+  HostStandIn& host = Start();
+  host.SetText(0, "a ERROR\r\nb\r\nERROR c\r\n");
+  SendMessageW(host.View(0), static_cast<UINT>(SciMsg::SCI_SETEOLMODE), static_cast<WPARAM>(SciMsg::SC_EOL_LF), 0);
+  ASSERT_TRUE(host.ClickMenuItem(L"Open Siftwell"));
+  HWND window = WaitForFilterWindow();
+  ASSERT_NE(window, nullptr);
+  Type(window, kPattern, L"error");
+  // In selection follows the active view's selection while the window is open.
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window, kInSelection)));
+  SendMessageW(host.View(0), static_cast<UINT>(SciMsg::SCI_SETSEL), 2, 5);
+  EXPECT_TRUE(host.PumpUntil([&] { return IsWindowEnabled(GetDlgItem(window, kInSelection)) != FALSE; }, 2000));
+  SendMessageW(host.View(0), static_cast<UINT>(SciMsg::SCI_SETSEL), 2, 2);
+  EXPECT_TRUE(host.PumpUntil([&] { return IsWindowEnabled(GetDlgItem(window, kInSelection)) == FALSE; }, 2000));
+  Type(window, kOutput, L" <$1> ");
+  Click(window, kWholeLines);
+  Click(window, kMatchCase);
+  SendMessageW(GetDlgItem(window, kResult), CB_SETCURSEL, 1, 0);
+  Click(window, kKeep);
+  EXPECT_EQ(host.FileNewCount(), 1);
+  EXPECT_EQ(host.Text(0), "a ERROR\r\nERROR c\r\n");
+  EXPECT_EQ(host.OpenDocumentText(0), "a ERROR\r\nb\r\nERROR c\r\n") << "the source as it was";
+  EXPECT_EQ(SendMessageW(host.View(0), static_cast<UINT>(SciMsg::SCI_GETEOLMODE), 0, 0),
+            static_cast<LRESULT>(SciMsg::SC_EOL_LF));
+  // What was done stays in sight: the new tab the run opened is no reason to count again.
+  EXPECT_EQ(Field(window, kStatus), L"Kept 2 lines of 3 into a new tab; the document is unchanged.");
+  EXPECT_FALSE(host.PumpUntil(
+      [&] { return Field(window, kStatus) != L"Kept 2 lines of 3 into a new tab; the document is unchanged."; }, 1500))
+      << "the status line became something else";
+  Close(window);
+  host.Shutdown();
+  const std::string ini = ReadFile(configDir_ / L"Siftwell.ini");
+  EXPECT_NE(ini.find("[Options]"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("[SomeSection]"), std::string::npos) << ini;
+
+  HostStandIn& again = Start();
+  ASSERT_TRUE(again.ClickMenuItem(L"Open Siftwell"));
+  window = WaitForFilterWindow();
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(SendMessageW(GetDlgItem(window, kWholeLines), BM_GETCHECK, 0, 0), BST_CHECKED);
+  EXPECT_EQ(SendMessageW(GetDlgItem(window, kMatchCase), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+  EXPECT_EQ(SendMessageW(GetDlgItem(window, kInSelection), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+  EXPECT_EQ(SendMessageW(GetDlgItem(window, kResult), CB_GETCURSEL, 0, 0), 1);
+  EXPECT_EQ(Field(window, kOutput), L" <$1> ") << "spaces at either end kept";
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window, kOutput))) << "no template with whole lines";
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window, kDelimiter)));
 }
 
 TEST_F(PluginInHost, SettingsFileIsCreatedWithZeroOnFirstRun) {

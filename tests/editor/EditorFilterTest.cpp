@@ -24,6 +24,7 @@ constexpr UINT kFirstPrivateMessage = WM_USER;
 
 #include "app/DocumentSnapshot.h"
 #include "win/Worker.h"
+#include "cases/SharedCases.h"
 
 #include "win/CodePage.h"
 #include "npp/Tables.h"
@@ -177,6 +178,17 @@ TEST_F(EditorFilter, KeepWithNoMatchEmptiesTheDocument) {
 // What a written run reports back: how many matches it kept or removed, counted
 // in the run's own pass (adjacent matches, NULs and ANSI text included).
 TEST_F(EditorFilter, AWrittenRunReportsTheMatchesItKeptOrRemoved) {
+  using siftwell::filter::RunOptions;
+  RunOptions lines;
+  lines.wholeLines = true;
+  RunOptions anyCase;
+  anyCase.matchCase = false;
+  RunOptions swapped;
+  swapped.outputTemplate = L"$2-$1";
+  RunOptions selected;
+  selected.inSelection = true;
+  RunOptions selectedLines = lines;
+  selectedLines.inSelection = true;
   struct Row {
     std::string document;
     Operation op;
@@ -184,6 +196,10 @@ TEST_F(EditorFilter, AWrittenRunReportsTheMatchesItKeptOrRemoved) {
     uint32_t codePage;
     std::string after;
     uint64_t matches;
+    RunOptions options = {};
+    intptr_t from = 0, to = 0;  // the selection (In selection)
+    uint64_t totalLines = 0;     // whole lines
+    bool endsInCr = false;
   };
   const Row rows[] = {
       {"a1b22c333", Operation::Keep, L"\\d+", 65001, "1\r\n22\r\n333\r\n", 3},
@@ -193,12 +209,26 @@ TEST_F(EditorFilter, AWrittenRunReportsTheMatchesItKeptOrRemoved) {
       {"abc", Operation::Remove, L"x", 65001, "abc", 0},
       {std::string("x\0" "1\0" "22", 6), Operation::Remove, L"\\d+", 65001, std::string("x\0\0", 3), 2},
       {"1 a 2 b", Operation::Remove, L"\\d ", 0, "a b", 2},
+      // Whole lines, with their own ends; the delimiter does not apply.
+      {"a ERROR\r\nb\r\nERROR c\r\n", Operation::Keep, L"ERROR", 65001, "a ERROR\r\nERROR c\r\n", 2, lines, 0, 0, 3},
+      {"a\r\n\r\nb\r\n\r\n", Operation::Remove, L"^$", 65001, "a\r\nb\r\n", 2, lines, 0, 0, 4},
+      {"x ERROR\r\ny\r\n", Operation::Keep, L"(?m)^.*ERROR.*$", 65001, "x ERROR\r\r\n", 1, {}, 0, 0, 0, true},
+      {"ERROR error", Operation::Keep, L"error", 65001, "ERROR\r\nerror\r\n", 2, anyCase},
+      {"10/20 3/4", Operation::Keep, L"(\\d+)/(\\d+)", 65001, "20-10\r\n4-3\r\n", 2, swapped},
+      {"10/20", Operation::Remove, L"(\\d+)/", 65001, "20", 1, swapped},  // Remove has no template
+      // In selection: the pattern sees the selection as its whole text.
+      {"a1\nb2\nc3\n", Operation::Remove, L"\\d", 65001, "a1\nb\nc3\n", 1, selected, 3, 6},
+      {"aaa", Operation::Remove, L"^a", 65001, "aa", 1, selected, 1, 3},
+      {"abab", Operation::Keep, L"b\\z", 65001, "b\r\nab", 1, selected, 0, 2},
+      {"x\nkeep 1\nno\nkeep 2\nx\n", Operation::Keep, L"keep", 65001, "x\nkeep 1\nkeep 2\nx\n", 2, selectedLines, 2,
+       18, 3},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.document);
+    SCOPED_TRACE(row.document + " " + std::to_string(&row - rows));
     Send(SciMsg::SCI_SETCODEPAGE, row.codePage);
     Load(row.document);
-    auto run = siftwell::filter::StartOnView(view_, row.op, row.pattern, L"\\n");
+    if (row.options.inSelection) Send(SciMsg::SCI_SETSEL, row.from, row.to);
+    auto run = siftwell::filter::StartOnView(view_, row.op, row.pattern, L"\\n", row.options);
     while (!run->CopyStep()) {
     }
     std::shared_ptr<siftwell::filter::Computation> computation = run->TakeComputation();
@@ -212,7 +242,127 @@ TEST_F(EditorFilter, AWrittenRunReportsTheMatchesItKeptOrRemoved) {
     EXPECT_EQ(outcome->keep, row.op == Operation::Keep);
     EXPECT_EQ(outcome->matches, row.matches);
     EXPECT_EQ(outcome->documentEmpty, row.after.empty());
+    EXPECT_EQ(outcome->lines, row.options.wholeLines);
+    EXPECT_EQ(outcome->totalLines, row.totalLines);
+    EXPECT_EQ(outcome->endsInCr, row.endsInCr);
+    if (row.options.inSelection) {  // the result is selected
+      EXPECT_EQ(Send(SciMsg::SCI_GETSELECTIONSTART), row.from);
+      EXPECT_EQ(Send(SciMsg::SCI_GETSELECTIONEND),
+                row.from + static_cast<intptr_t>(row.after.size() + (row.to - row.from) - row.document.size()));
+    }
+    UndoOnce();
+    EXPECT_EQ(Document(), row.document) << "one undo";
   }
+}
+
+// The shared cases through the window's run on a real view: the same bytes
+// as the engine and the CLI, each undone in one step.
+TEST_F(EditorFilter, TheSharedCasesGiveTheSameBytesAsTheCli) {
+  static constexpr std::string_view kFile =
+#include "FilterCases.inc"
+      ;
+  const auto cases = siftwell::cases::ParseSharedCases(kFile);
+  EXPECT_GE(cases.size(), 20u);
+  for (const auto& c : cases) {
+    ASSERT_GT(c.line, 0) << "filter_cases.tsv:" << -c.line << " has not six fields";
+    SCOPED_TRACE("filter_cases.tsv:" + std::to_string(c.line));
+    siftwell::filter::RunOptions options;
+    options.wholeLines = c.Lines();
+    options.matchCase = c.MatchCase();
+    options.outputTemplate = siftwell::filter::Utf8ToWide(c.keepTemplate);
+    const std::wstring pattern = siftwell::filter::Utf8ToWide(c.pattern);
+    for (Operation op : {Operation::Keep, Operation::Remove}) {
+      Load(c.input);
+      EXPECT_EQ(RunOnView(view_, op, pattern, L"\\n", options), std::nullopt);
+      EXPECT_EQ(Document(), op == Operation::Keep ? c.keep : c.remove);
+      UndoOnce();
+      EXPECT_EQ(Document(), c.input);
+    }
+  }
+}
+
+// What cannot be done is refused before anything is copied, and the document
+// stays as it was: a template naming no group, a selection that is not one
+// plain range, no selection at all.
+TEST_F(EditorFilter, ARunThatCannotApplyIsRefusedUntouched) {
+  struct Row {
+    siftwell::filter::RunOptions options;
+    std::function<void()> select;
+    const wchar_t* words;
+  };
+  siftwell::filter::RunOptions badTemplate;
+  badTemplate.outputTemplate = L"$3";
+  siftwell::filter::RunOptions selection;
+  selection.inSelection = true;
+  const Row rows[] = {
+      {badTemplate, nullptr, L"the output template's $3 at position 1 names no group"},
+      {selection, [] {}, L"nothing is selected"},
+      {selection,
+       [this] {
+         Send(SciMsg::SCI_SETSELECTIONMODE, static_cast<intptr_t>(SciMsg::SC_SEL_RECTANGLE));
+         Send(SciMsg::SCI_SETRECTANGULARSELECTIONANCHOR, 0);
+         Send(SciMsg::SCI_SETRECTANGULARSELECTIONCARET, 6);
+       },
+       L"not a rectangular or multiple one"},
+      {selection,
+       [this] {
+         Send(SciMsg::SCI_SETMULTIPLESELECTION, 1);
+         Send(SciMsg::SCI_SETSELECTION, 0, 1);
+         Send(SciMsg::SCI_ADDSELECTION, 4, 5);
+       },
+       L"not a rectangular or multiple one"},
+  };
+  for (const Row& row : rows) {
+    Load("a1\nb2\nc3\n");
+    if (row.select) row.select();
+    const std::optional<std::wstring> words = RunOnView(view_, Operation::Keep, L"(\\d)", L"\\n", row.options);
+    ASSERT_TRUE(words.has_value());
+    EXPECT_NE(words->find(row.words), std::wstring::npos) << std::string(words->begin(), words->end());
+    EXPECT_EQ(Document(), "a1\nb2\nc3\n");
+    Send(SciMsg::SCI_SETSELECTIONMODE, static_cast<intptr_t>(SciMsg::SC_SEL_STREAM));
+    Send(SciMsg::SCI_CLEARSELECTIONS);
+  }
+}
+
+// The clipboard gets the result as Unicode text from the document's code
+// page; the document stays as it was.
+TEST_F(EditorFilter, ClipboardGetsTheResultAndTheDocumentStays) {
+  const bool ansi = GetACP() == 1252;
+  const std::string document = ansi ? "caf\xe9 1 na\xefve 2" : "caf\xc3\xa9 1 na\xc3\xafve 2";
+  Send(SciMsg::SCI_SETCODEPAGE, ansi ? 0 : 65001);
+  Load(document);
+  siftwell::filter::RunOptions options;
+  options.target = siftwell::filter::Target::Clipboard;
+  auto run = siftwell::filter::StartOnView(view_, Operation::Keep, L"\\w+ \\d", L"\\n", options);
+  while (!run->CopyStep()) {
+  }
+  auto computation = run->TakeComputation();
+  ASSERT_NE(computation, nullptr);
+  siftwell::filter::JobControl control;
+  computation->Compute(control);
+  ASSERT_EQ(run->Commit(), std::nullopt);
+  EXPECT_EQ(Document(), document);
+  EXPECT_EQ(Send(SciMsg::SCI_CANUNDO), 0);
+  ASSERT_TRUE(run->Outcome().has_value());
+  EXPECT_EQ(run->Outcome()->target, 2);
+  ASSERT_TRUE(OpenClipboard(nullptr));
+  HANDLE data = GetClipboardData(CF_UNICODETEXT);
+  const std::wstring text = data != nullptr ? std::wstring(static_cast<const wchar_t*>(GlobalLock(data))) : L"";
+  if (data != nullptr) GlobalUnlock(data);
+  CloseClipboard();
+  EXPECT_EQ(text, L"caf\u00e9 1\r\nna\u00efve 2\r\n");
+
+  // A NUL would cut the clipboard's text short: refused, the clipboard kept as it was.
+  Load(std::string("a\0b", 3));
+  const std::optional<std::wstring> words = RunOnView(view_, Operation::Remove, L"x", L"\\n", options);
+  ASSERT_TRUE(words.has_value());
+  EXPECT_NE(words->find(L"NUL"), std::wstring::npos);
+  ASSERT_TRUE(OpenClipboard(nullptr));
+  data = GetClipboardData(CF_UNICODETEXT);
+  const std::wstring kept = data != nullptr ? std::wstring(static_cast<const wchar_t*>(GlobalLock(data))) : L"";
+  if (data != nullptr) GlobalUnlock(data);
+  CloseClipboard();
+  EXPECT_EQ(kept, text);
 }
 
 // The live count's computation gives up when its time is spent, with the

@@ -32,7 +32,7 @@ frmMyDlg::CountSource FixedDocument(std::string bytes, uint32_t codePage = 65001
 }
 
 frmMyDlg::Runner NoRun() {
-  return [](siftwell::filter::Operation, std::wstring_view, std::wstring_view) {
+  return [](siftwell::filter::Operation, std::wstring_view, std::wstring_view, const siftwell::filter::RunOptions&) {
     return std::unique_ptr<siftwell::filter::FilterRun>();
   };
 }
@@ -91,7 +91,7 @@ TEST(FilterWindowScale, NothingClippedOrOverlappingAt100To200Percent) {
     EXPECT_NEAR(font.CharHeight(), base * static_cast<double>(dpi) / 96, 0.2 * base * dpi / 96);
     const frmMyDlg::Layout layout = frmMyDlg::LayoutAt(dpi, status);
     if (!status.empty()) EXPECT_GT(layout.height, frmMyDlg::LayoutAt(dpi).height) << "grown for the message";
-    ASSERT_EQ(layout.controls.size(), 9u);
+    ASSERT_EQ(layout.controls.size(), 16u);
     EXPECT_GT(layout.runningHeight, layout.height);
     for (size_t i = 0; i < layout.controls.size(); ++i) {
       const auto& c = layout.controls[i];
@@ -115,6 +115,8 @@ TEST(FilterWindowScale, NothingClippedOrOverlappingAt100To200Percent) {
       switch (c.id) {
         case frmMyDlg::label1:
         case frmMyDlg::label2:
+        case frmMyDlg::label3:
+        case frmMyDlg::label4:
           EXPECT_GE(width, text.cx);
           EXPECT_GE(height, text.cy);
           break;
@@ -124,8 +126,20 @@ TEST(FilterWindowScale, NothingClippedOrOverlappingAt100To200Percent) {
           EXPECT_GE(width, text.cx + AtDpi(12, dpi)) << "caption and the button's edges";
           EXPECT_GE(height, font.CharHeight() + AtDpi(6, dpi));
           break;
+        case frmMyDlg::wholeLinesBox:
+        case frmMyDlg::matchCaseBox:
+        case frmMyDlg::inSelectionBox:
+          EXPECT_GE(width, text.cx + GetSystemMetrics(SM_CXMENUCHECK) * static_cast<int32_t>(dpi) / 96)
+              << "the box and its caption";
+          EXPECT_GE(height, font.CharHeight());
+          break;
+        case frmMyDlg::resultBox:
+          EXPECT_GE(width, font.TextExtent(L"This document").cx + AtDpi(20, dpi)) << "the longest choice and the arrow";
+          EXPECT_GE(height, font.CharHeight() + AtDpi(6, dpi));
+          break;
         case frmMyDlg::textBox1:
         case frmMyDlg::textBox2:
+        case frmMyDlg::textBox3:
           EXPECT_GE(height, font.CharHeight() + AtDpi(6, dpi)) << "text, sunken edge and margin";
           EXPECT_GE(width, font.TextExtent(L"\\d+\\s*[a-z]+").cx);
           break;
@@ -169,7 +183,13 @@ TEST(FilterWindowScale, AMoveToAMonitorOfAnotherDpiLaysTheWindowOutAgain) {
       EXPECT_EQ(r.left, c.left) << c.id;
       EXPECT_EQ(r.top, c.top) << c.id;
       EXPECT_EQ(r.right, c.right) << c.id;
-      EXPECT_EQ(r.bottom, c.bottom) << c.id;
+      if (c.id == frmMyDlg::resultBox) {
+        // A closed drop-down list takes its height from its font.
+        EXPECT_NEAR(r.bottom, c.bottom, AtDpi(3, dpi));
+        EXPECT_LT(r.bottom, layout.controls[6].top) << "clear of the status line";
+      } else {
+        EXPECT_EQ(r.bottom, c.bottom) << c.id;
+      }
       auto font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
       ASSERT_NE(font, nullptr);
       GetObjectW(font, sizeof(used), &used);
@@ -267,6 +287,16 @@ TEST_F(LiveCount, AQuietPatternShowsItsCountAndARejectedOneTheEnginesMessage) {
   SetPattern(L"x");
   ASSERT_TRUE(StatusBecomes(L"no match"));
   EXPECT_FALSE(window->StatusIsError());
+
+  // Ticking Whole lines or clearing Match case counts again, lines for lines.
+  SetPattern(L"D");
+  ASSERT_TRUE(StatusBecomes(L"no match")) << Narrow(window->StatusText());
+  SendMessageW(GetDlgItem(window->Handle(), frmMyDlg::wholeLinesBox), BM_CLICK, 0, 0);
+  ASSERT_TRUE(StatusBecomes(L"no line")) << Narrow(window->StatusText());
+  SendMessageW(GetDlgItem(window->Handle(), frmMyDlg::matchCaseBox), BM_CLICK, 0, 0);
+  ASSERT_TRUE(StatusBecomes(L"1 line")) << Narrow(window->StatusText());
+  SetPattern(L"\\d");
+  ASSERT_TRUE(StatusBecomes(L"2 lines")) << Narrow(window->StatusText());
   SetPattern(L"");
   ASSERT_TRUE(StatusBecomes(L""));
   EXPECT_FALSE(IsWindowVisible(GetDlgItem(window->Handle(), frmMyDlg::statusLabel)));

@@ -133,6 +133,7 @@ struct RecordingRunner {
     Operation op;
     std::wstring pattern;
     std::wstring delimiter;
+    siftwell::filter::RunOptions options;
   };
   std::vector<Call> calls;
   std::optional<siftwell::filter::FilterError> answer;
@@ -140,9 +141,9 @@ struct RecordingRunner {
   bool fail = false;
 
   frmMyDlg::Runner Runner() {
-    return [this](Operation op, std::wstring_view pattern,
-                  std::wstring_view delimiter) -> std::unique_ptr<siftwell::filter::FilterRun> {
-      calls.push_back({op, std::wstring(pattern), std::wstring(delimiter)});
+    return [this](Operation op, std::wstring_view pattern, std::wstring_view delimiter,
+                  const siftwell::filter::RunOptions& options) -> std::unique_ptr<siftwell::filter::FilterRun> {
+      calls.push_back({op, std::wstring(pattern), std::wstring(delimiter), options});
       if (fail) throw std::runtime_error("engine failure");
       return std::make_unique<AnsweringRun>(answer, outcome);
     };
@@ -283,7 +284,7 @@ TEST_F(FilterWindow, ClientAreaIs359By96AtTheDesignScaleOfTheDialogFont) {
   const Scale& s = Measured();
   const SIZE client = ClientSize(window->Handle());
   EXPECT_EQ(client.cx, s.X(359));
-  EXPECT_EQ(client.cy, s.Y(96));
+  EXPECT_EQ(client.cy, s.Y(142)) << "96, and the rows of options below";
   ExpectFixedToolWindow(window->Handle());
   EXPECT_EQ(Text(window->Handle()), L"frmMyDlg");
   EXPECT_EQ(ClassOf(window->Handle()), L"frmMyDlg");
@@ -305,12 +306,26 @@ TEST_F(FilterWindow, ControlsHaveTheirTextsPlacesAndFont) {
       {frmMyDlg::label1, L"Static", L"Regex Pattern:", 5, 21, 78, 13, true},
       {frmMyDlg::label2, L"Static", L"Delimiter:", 5, 58, 50, 13, true},
       {frmMyDlg::textBox2, L"Edit", L"\\n", 94, 58, 100, 20, false},
+      {frmMyDlg::label3, L"Static", L"Output:", 5, 106, 0, 0, true},
+      {frmMyDlg::textBox3, L"Edit", L"", 94, 106, 100, 20, false},
+      {frmMyDlg::label4, L"Static", L"Result:", 210, 106, 0, 0, true},
   };
   std::vector<HWND> visible;
   for (HWND c : Children(window->Handle())) {
     if (GetWindowLongPtrW(c, GWL_STYLE) & WS_VISIBLE) visible.push_back(c);
   }
-  EXPECT_EQ(visible.size(), std::size(expected)) << "nothing but the six controls shows";
+  // Below them the check boxes and the result choice (their sizes follow their texts).
+  const std::pair<int32_t, const wchar_t*> options[] = {{frmMyDlg::wholeLinesBox, L"Whole lines"},
+                                                        {frmMyDlg::matchCaseBox, L"Match case"},
+                                                        {frmMyDlg::inSelectionBox, L"In selection"},
+                                                        {frmMyDlg::resultBox, L"This document"}};
+  for (const auto& [id, text] : options) {
+    EXPECT_EQ(Text(Item(id)), text);
+    EXPECT_EQ(ChildRect(Item(id)).top, s.Y(id == frmMyDlg::resultBox ? 106 : 85)) << text;
+  }
+  EXPECT_EQ(SendMessageW(Item(frmMyDlg::matchCaseBox), BM_GETCHECK, 0, 0), BST_CHECKED) << "today's behaviour";
+  EXPECT_EQ(SendMessageW(Item(frmMyDlg::wholeLinesBox), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+  EXPECT_EQ(visible.size(), std::size(expected) + std::size(options)) << "nothing but these controls shows";
   for (const Expected& e : expected) {
     SCOPED_TRACE(e.id);
     HWND c = Item(e.id);
@@ -363,8 +378,9 @@ TEST_F(FilterWindow, ButtonsUseTheThemedCommonControls) {
 
 TEST_F(FilterWindow, TabGoesPatternDelimiterKeepRemove) {
   HWND dialog = window->Handle();
-  const HWND order[] = {Item(frmMyDlg::textBox1), Item(frmMyDlg::textBox2), Item(frmMyDlg::button1),
-                        Item(frmMyDlg::button2)};
+  const HWND order[] = {Item(frmMyDlg::textBox1),      Item(frmMyDlg::textBox2),     Item(frmMyDlg::button1),
+                        Item(frmMyDlg::button2),       Item(frmMyDlg::wholeLinesBox), Item(frmMyDlg::matchCaseBox),
+                        Item(frmMyDlg::inSelectionBox), Item(frmMyDlg::textBox3),     Item(frmMyDlg::resultBox)};
   for (size_t i = 0; i < std::size(order); ++i) {
     EXPECT_EQ(GetNextDlgTabItem(dialog, order[i], FALSE), order[(i + 1) % std::size(order)]) << i;
     EXPECT_EQ(GetNextDlgTabItem(dialog, order[(i + 1) % std::size(order)], TRUE), order[i]) << i;
@@ -517,6 +533,34 @@ TEST_F(FilterWindow, ButtonsRunTheirOperationWithTheFieldTexts) {
   // Fields keep their text between presses.
   EXPECT_EQ(window->PatternText(), L"(\\d+)-x");
   EXPECT_EQ(window->DelimiterText(), L"; \\t");
+  EXPECT_TRUE(runner.calls[0].options.matchCase);
+  EXPECT_EQ(runner.calls[0].options.target, siftwell::filter::Target::Document);
+
+  // The options as clicked reach the run; what does not apply with whole
+  // lines (the delimiter, the template) is disabled, and enabled again.
+  SetWindowTextW(Item(frmMyDlg::textBox3), L"$1");
+  SendMessageW(Item(frmMyDlg::resultBox), CB_SETCURSEL, 2, 0);
+  for (int32_t id : {frmMyDlg::matchCaseBox, frmMyDlg::wholeLinesBox, frmMyDlg::inSelectionBox})
+    SendMessageW(Item(id), BM_CLICK, 0, 0);
+  for (int32_t id : {frmMyDlg::textBox2, frmMyDlg::label2, frmMyDlg::textBox3, frmMyDlg::label3})
+    EXPECT_FALSE(IsWindowEnabled(Item(id))) << id;
+  SendMessageW(Item(frmMyDlg::button1), BM_CLICK, 0, 0);
+  ASSERT_EQ(runner.calls.size(), 3u);
+  const siftwell::filter::RunOptions& o = runner.calls[2].options;
+  EXPECT_FALSE(o.matchCase);
+  EXPECT_TRUE(o.wholeLines);
+  EXPECT_TRUE(o.inSelection);
+  EXPECT_EQ(o.target, siftwell::filter::Target::Clipboard);
+  EXPECT_EQ(o.outputTemplate, L"$1");
+  SendMessageW(Item(frmMyDlg::wholeLinesBox), BM_CLICK, 0, 0);
+  for (int32_t id : {frmMyDlg::textBox2, frmMyDlg::textBox3}) EXPECT_TRUE(IsWindowEnabled(Item(id))) << id;
+  // What the window shows is what it gives back (kept in the settings file).
+  siftwell::filter::RunOptions saved = window->Options();
+  saved.target = siftwell::filter::Target::NewTab;
+  window->SetOptions(saved);
+  EXPECT_EQ(window->Options().target, siftwell::filter::Target::NewTab);
+  EXPECT_EQ(window->Options().outputTemplate, L"$1");
+  EXPECT_FALSE(window->Options().matchCase);
 }
 
 TEST_F(FilterWindow, EmptyPatternRunsNothingAndShowsNothing) {

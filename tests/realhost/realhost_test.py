@@ -59,7 +59,9 @@ DOC_C = "naïve 12 résumé 3 ok\r\n".encode()                         # second 
 KEEP_A = b"1\r\n22\r\n333\r\n"                                      # keep \d+
 KEEP_B = b"two\r\nthree\r\n"                                        # keep t\w+
 REMOVE_C = "naïve résumé ok\r\n".encode()                           # remove \s\d+
-LABELS = {"Regex Pattern:", "Delimiter:"}
+LABELS = {"Regex Pattern:", "Delimiter:", "Output:", "Result:"}
+BM_GETCHECK, CB_SETCURSEL = 0x00F0, 0x014E
+RESULT_DOCUMENT, RESULT_NEW_TAB, RESULT_CLIPBOARD = 0, 1, 2
 # A document large enough that counting a pattern with a lookahead over each line takes seconds:
 # no digit anywhere, so `(?=.*\d{3})` scans to every line's end from every start position.
 BIG_LINE = ("lorem ipsum dolor sit amet consectetur adipiscing elit sed do eiusmod tempor " * 5).encode() + CRLF
@@ -675,6 +677,168 @@ class Suite:
         r = self.d.rect(again)
         expect((r.left, r.top) == place, f"the window reopened at {r.left},{r.top}, it was closed at {place}")
 
+    # ------------------------------------------------ whole lines, case, templates, targets, selection
+    def option(self, dlg, caption):
+        """The check box, the result choice or the template field captioned `caption`."""
+        kids = [k for k in self.d.children(dlg) if k.visible]
+        if caption == "Result:":
+            found = next((k.hwnd for k in kids if k.cls == "ComboBox"), None)
+        elif caption == "Output:":
+            edits = sorted((k for k in kids if k.cls == "Edit"), key=lambda k: self.d.rect(k.hwnd).top)
+            found = edits[2].hwnd if len(edits) > 2 else None
+        else:
+            found = next((k.hwnd for k in kids if k.cls == "Button" and k.text.replace("&", "") == caption), None)
+        expect(found is not None, f"no \"{caption}\" in the filter window")
+        return found
+
+    def tick(self, dlg, caption, on):
+        box = self.option(dlg, caption)
+        if (self.d.send(box, BM_GETCHECK) == 1) != on:
+            self.d.click(box)
+            Driver.wait_until(lambda: (self.d.send(box, BM_GETCHECK) == 1) == on, 10, f"\"{caption}\" to change")
+
+    def options(self, dlg, lines=False, case=True, selection=False, result=RESULT_DOCUMENT, output=""):
+        """Sets every choice; the defaults are the window's own."""
+        self.tick(dlg, "Whole lines", False)  # (the template field takes typing only without whole lines)
+        self.set_field(self.option(dlg, "Output:"), output)
+        self.tick(dlg, "Whole lines", lines)
+        self.tick(dlg, "Match case", case)
+        if selection or self.d.send(self.option(dlg, "In selection"), BM_GETCHECK) == 1:
+            self.tick(dlg, "In selection", selection)
+        self.d.send(self.option(dlg, "Result:"), CB_SETCURSEL, result)
+
+    def scratch(self, text):
+        """A new document in the main view holding `text`, nothing to undo, unmodified."""
+        self.focus_view(self.main_view)
+        self.npp.command("IDM_FILE_NEW")
+        view = self.main_view
+        self.d.send(view, self.n["SCI_SETTEXT"], 0, text + b"\0")
+        self.d.send(view, self.n["SCI_EMPTYUNDOBUFFER"])
+        self.d.send(view, self.n["SCI_SETSAVEPOINT"])
+        self.wait_text(view, text, "the new document")
+        return view
+
+    def close_scratch(self):
+        self.d.send(self.main_view, self.n["SCI_SETSAVEPOINT"])  # closes without asking
+        self.npp.command("IDM_FILE_CLOSE")
+        self.d.send(self.npp.main, self.n["NPPM_SWITCHTOFILE"], 0, (winpath(self.work / "a.txt") + "\0").encode("utf-16-le"))
+        self.wait_text(self.main_view, DOC_A, "the first tab again")
+
+    def run_on_scratch(self, text, pattern_text, button, expected, status=None, **choices):
+        dlg = self.ensure_filter_window()
+        pattern, _, keep, remove = self.controls(dlg)
+        view = self.scratch(text)
+        try:
+            self.options(dlg, **choices)
+            self.set_field(pattern, pattern_text)
+            self.d.click(keep if button == "keep" else remove)
+            self.wait_text(view, expected, f"{button} {pattern_text!r} with {choices}")
+            if status is not None:
+                self.wait_status(dlg, status, "the status line")
+            self.check_undo(view, text)
+        finally:
+            self.options(dlg)
+            self.close_scratch()
+
+    def check_lines_remove_blank(self):
+        self.run_on_scratch(b"a\r\n\r\nb\r\n\r\nc\r\n", "^$", "remove", b"a\r\nb\r\nc\r\n",
+                            "Removed 2 lines of 5 \u2014 Ctrl+Z to undo", lines=True)
+
+    def check_lines_keep_crlf_and_lf(self):
+        for eol in (b"\r\n", b"\n"):
+            text = b"x ERROR 1" + eol + b"ok" + eol + b"ERROR 2" + eol
+            self.run_on_scratch(text, "ERROR", "keep", b"x ERROR 1" + eol + b"ERROR 2" + eol,
+                                "Kept 2 lines of 3 \u2014 Ctrl+Z to undo", lines=True)
+
+    def check_template(self):
+        self.run_on_scratch(b"10/20 x 3/4\r\n", r"(\d+)/(\d+)", "keep", b"20-10\r\n4-3\r\n", output="$2-$1")
+        dlg = self.ensure_filter_window()
+        pattern, _, keep, _ = self.controls(dlg)
+        self.focus_view(self.main_view)
+        try:
+            self.options(dlg, output="$3")
+            self.set_field(pattern, r"(\d+)/(\d+)")
+            self.d.click(keep)
+            message = Driver.wait_until(lambda: "names no group" in self.status(dlg) and self.status(dlg), 10,
+                                        "the refusal of $3")
+            say(f"[{self.arch}]   Output: $3: {message}")
+            expect(self.texts() == (DOC_A, DOC_C), "a refused template changed a document")
+        finally:
+            self.options(dlg)
+
+    def check_match_case_off(self):
+        self.run_on_scratch(b"an ERROR\r\nan error\r\nno\r\n", "error", "keep", b"ERROR\r\nerror\r\n",
+                            "Kept 2 matches \u2014 Ctrl+Z to undo", case=False)
+
+    def check_in_selection(self):
+        dlg = self.ensure_filter_window()
+        pattern, _, _, remove = self.controls(dlg)
+        text = b"a1\r\nb2\r\nc3\r\n"
+        view = self.scratch(text)
+        try:
+            self.d.send(view, self.n["SCI_SETSEL"], 4, 8)  # the second line
+            self.set_field(pattern, r"\d")  # (into the window: it looks at the selection again)
+            self.options(dlg, selection=True)
+            self.d.click(remove)
+            self.wait_text(view, b"a1\r\nb\r\nc3\r\n", "Remove in the selection")
+            start, end = self.d.send(view, self.n["SCI_GETSELECTIONSTART"]), self.d.send(view, self.n["SCI_GETSELECTIONEND"])
+            expect((start, end) == (4, 7), f"the selection afterwards is {start}..{end}, not the result 4..7")
+            self.check_undo(view, text)
+        finally:
+            self.options(dlg)
+            self.close_scratch()
+
+    def check_new_tab(self):
+        dlg = self.ensure_filter_window()
+        pattern, _, keep, _ = self.controls(dlg)
+        self.focus_view(self.main_view)
+        source = self.d.send(self.npp.main, self.n["NPPM_GETCURRENTBUFFERID"])
+        encoding = self.d.send(self.npp.main, self.n["NPPM_GETBUFFERENCODING"], source)
+        try:
+            self.options(dlg, result=RESULT_NEW_TAB)
+            self.set_field(pattern, r"\d+")
+            self.d.click(keep)
+            self.wait_text(self.main_view, KEEP_A, "the new tab holding the result")
+            tab = self.d.send(self.npp.main, self.n["NPPM_GETCURRENTBUFFERID"])
+            expect(tab != source, "the result went into the source's own tab")
+            got = self.d.send(self.npp.main, self.n["NPPM_GETBUFFERENCODING"], tab)
+            expect(got == encoding, f"the new tab's encoding is {got}, the source's {encoding}")
+            self.wait_status(dlg, "Kept 3 matches into a new tab; the document is unchanged.", "the status line")
+        finally:
+            self.options(dlg)
+            if self.npp.text(self.main_view) == KEEP_A:
+                self.close_scratch()
+        self.wait_text(self.main_view, DOC_A, "the source tab")
+        expect(self.d.send(self.main_view, self.n["SCI_CANUNDO"]) == 0, "the source has a change to undo")
+
+    def check_clipboard(self):
+        dlg = self.ensure_filter_window()
+        pattern, _, keep, _ = self.controls(dlg)
+        self.focus_view(self.main_view)
+        try:
+            self.options(dlg, result=RESULT_CLIPBOARD)
+            self.set_field(pattern, r"\d+")
+            self.d.click(keep)
+            message = Driver.wait_until(lambda: self.status(dlg).startswith("Copied") and self.status(dlg), 10,
+                                        "the window to say what was copied")
+            say(f"[{self.arch}]   Clipboard: {message}")
+        finally:
+            self.options(dlg)
+        expect(self.texts() == (DOC_A, DOC_C), "Clipboard changed a document")
+        expect(self.d.send(self.main_view, self.n["SCI_CANUNDO"]) == 0, "Clipboard left a change to undo")
+        view = self.scratch(b"")
+        try:
+            self.d.send(view, self.n["SCI_PASTE"])
+            self.wait_text(view, KEEP_A, "the clipboard pasted into a new document")
+        finally:
+            self.close_scratch()
+
+    def check_options_in_settings_file(self):
+        ini = self.work / "npp" / "plugins" / "Config" / "Siftwell.ini"
+        text = ini.read_text(encoding="utf-8", errors="replace") if ini.is_file() else ""
+        for line in ("[Options]", "WholeLines=0", "MatchCase=1", "InSelection=0", "Result=0"):
+            expect(re.search(rf"^{re.escape(line)}\s*$", text, re.M), f"no {line!r} in the settings file: {text!r}")
+
     def check_clean_exit(self):
         if self.loaded:
             self.ensure_filter_window()  # the window is open while the host shuts down
@@ -989,8 +1153,16 @@ def run_suite(build, work, tarball, package, arch):
             ] + ([("dark-mode-switch-window-open", suite.check_dark_mode_switch)] if tells_dark_mode else []) + [
                 ("reopens-where-closed", suite.check_reopens_where_closed),
                 ("cancel-G-pattern", suite.check_cancel_g_pattern),
+                ("whole-lines-remove-blank-lines", suite.check_lines_remove_blank),
+                ("whole-lines-keep-error-crlf-and-lf", suite.check_lines_keep_crlf_and_lf),
+                ("output-template", suite.check_template),
+                ("match-case-off", suite.check_match_case_off),
+                ("in-selection", suite.check_in_selection),
+                ("result-new-tab", suite.check_new_tab),
+                ("result-clipboard", suite.check_clipboard),
                 ("clean-exit", suite.check_clean_exit),
                 ("settings-file", suite.check_settings_file),
+                ("options-in-settings-file", suite.check_options_in_settings_file),
             ] + ([] if tells_dark_mode else [
                 ("dark-mode-from-settings-file", lambda: suite.check_dark_mode_from_settings_file(build, files)),
             ]) + [

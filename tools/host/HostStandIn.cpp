@@ -155,6 +155,8 @@ HostStandIn::HostStandIn(HostOptions options) : options_(std::move(options)) {
 }
 
 HostStandIn::~HostStandIn() {
+  if (IsWindow(View(0)))
+    for (intptr_t document : openDocuments_) Sci(View(0), SciMsg::SCI_RELEASEDOCUMENT, 0, document);
   Shutdown();
   if (images_ != nullptr) ImageList_Destroy(images_);
   if (darkBrush_ != nullptr) DeleteObject(darkBrush_);
@@ -568,9 +570,31 @@ bool HostStandIn::RunCommand(int32_t cmdId) {
   return true;
 }
 
+// As the host does: a new, empty document in the active view with a buffer
+// of its own; the document shown before stays open (DocumentOf reads it).
 void HostStandIn::FileNew() {
   ++fileNews_;
-  SetText(activeView_, {});
+  HWND v = View(activeView_);
+  const auto shown = static_cast<intptr_t>(Sci(v, SciMsg::SCI_GETDOCPOINTER));
+  Sci(v, SciMsg::SCI_ADDREFDOCUMENT, 0, shown);
+  openDocuments_.push_back(shown);
+  const LRESULT fresh = Sci(v, SciMsg::SCI_CREATEDOCUMENT, 0, 0);
+  Sci(v, SciMsg::SCI_SETDOCPOINTER, 0, fresh);
+  Sci(v, SciMsg::SCI_RELEASEDOCUMENT, 0, fresh);  // the view's reference keeps it
+  buffers_[activeView_ == 0 ? 0 : 1] = Buffer{1000 + fileNews_, L"new " + std::to_wstring(fileNews_)};
+  Notify(Msg(NppMsg::NPPN_BUFFERACTIVATED));
+}
+
+std::string HostStandIn::OpenDocumentText(size_t index) {
+  if (index >= openDocuments_.size()) return {};
+  HWND v = View(activeView_);
+  const LRESULT shown = Sci(v, SciMsg::SCI_GETDOCPOINTER);
+  Sci(v, SciMsg::SCI_ADDREFDOCUMENT, 0, shown);
+  Sci(v, SciMsg::SCI_SETDOCPOINTER, 0, openDocuments_[index]);
+  std::string text = Text(activeView_);
+  Sci(v, SciMsg::SCI_SETDOCPOINTER, 0, shown);
+  Sci(v, SciMsg::SCI_RELEASEDOCUMENT, 0, shown);
+  return text;
 }
 
 void HostStandIn::Route(MSG& msg) {

@@ -120,6 +120,8 @@ class HostStandIn {
 
   // What the host did on behalf of plugin requests.
   int32_t FileNewCount() const { return fileNews_; }
+  // The text of a document that a File New replaced in its view (in order).
+  std::string OpenDocumentText(size_t index);
   std::optional<int32_t> LangTypeOf(int32_t view) const;
   int32_t ClearIndicatorCount() const { return clearIndicators_; }
 
@@ -185,6 +187,7 @@ class HostStandIn {
   std::vector<HWND> modeless_;
   std::vector<LoggedMessage> log_;
   std::optional<Buffer> buffers_[2];
+  std::vector<intptr_t> openDocuments_;  // shown before a File New; one reference each
   std::map<int32_t, int32_t> langTypes_;
   std::vector<ThemeRequest> themeRequests_;
   std::map<int32_t, ToolbarImage> toolbarImages_;
