@@ -636,7 +636,8 @@ TEST_F(FilterWindow, CancelOrClosingDuringTheWriteLeavesTheRunAlive) {
     frmMyDlg* self = nullptr;
     auto writing = frmMyDlg::Create(
         Module(), host.Handle(),
-        [&](Operation, std::wstring_view, std::wstring_view) -> std::unique_ptr<siftwell::filter::FilterRun> {
+        [&](Operation, std::wstring_view, std::wstring_view,
+            const siftwell::filter::RunOptions&) -> std::unique_ptr<siftwell::filter::FilterRun> {
           auto run = std::make_unique<WritingRun>();
           run->survived = &survived;
           run->meanwhile = [&self, close, once = true]() mutable {
