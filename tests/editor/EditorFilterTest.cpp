@@ -266,6 +266,10 @@ TEST_F(EditorFilter, TheSharedCasesGiveTheSameBytesAsTheCli) {
   for (const auto& c : cases) {
     ASSERT_GT(c.line, 0) << "filter_cases.tsv:" << -c.line << " has not six fields";
     SCOPED_TRACE("filter_cases.tsv:" + std::to_string(c.line));
+    // Unique, Tally and line numbers are the CLI's alone so far.
+    if (c.options.find("unique") != std::string::npos || c.options.find("tally") != std::string::npos ||
+        c.options.find("line-number") != std::string::npos)
+      continue;
     siftwell::filter::RunOptions options;
     options.wholeLines = c.Lines();
     options.matchCase = c.MatchCase();
