@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "cases/SharedCases.h"
 #include "engine/PatternFilter.h"
 
 namespace {
@@ -269,53 +270,16 @@ TEST_P(Filter, RejectedPatterns) {
 }
 
 // The shared cases (tests/cases/filter_cases.tsv): what the CLI and the window must both give.
-struct SharedCase {
-  int line = 0;
-  std::string pattern, options, keepTemplate, input, keep, remove;
-};
+using siftwell::cases::SharedCase;
 
 std::vector<SharedCase> SharedCases() {
   static constexpr std::string_view kFile =
 #include "FilterCases.inc"
       ;
-  auto unescape = [](std::string_view f) {
-    std::string out;
-    for (std::size_t i = 0; i < f.size(); ++i) {
-      if (f[i] != '\\' || i + 1 >= f.size()) {
-        out += f[i];
-        continue;
-      }
-      const char e = f[++i];
-      if (e == 'r') out += '\r';
-      else if (e == 'n') out += '\n';
-      else if (e == 't') out += '\t';
-      else if (e == '\\') out += '\\';
-      else if (e == 'x' && i + 2 < f.size()) out += static_cast<char>(std::stoi(std::string(f.substr(i + 1, 2)), nullptr, 16)), i += 2;
-      else out += '\\', out += e;
-    }
-    return out;
-  };
-  std::vector<SharedCase> cases;
-  int number = 0;
-  for (std::size_t at = 0; at < kFile.size();) {
-    std::size_t end = kFile.find('\n', at);
-    if (end == std::string_view::npos) end = kFile.size();
-    const std::string_view line = kFile.substr(at, end - at);
-    at = end + 1;
-    ++number;
-    if (line.empty() || line[0] == '#') continue;
-    std::vector<std::string_view> f;
-    for (std::size_t from = 0;;) {
-      const std::size_t tab = line.find('\t', from);
-      f.push_back(line.substr(from, tab == std::string_view::npos ? std::string_view::npos : tab - from));
-      if (tab == std::string_view::npos) break;
-      from = tab + 1;
-    }
-    if (f.size() != 6) ADD_FAILURE() << "filter_cases.tsv:" << number << ": " << f.size() << " fields";
-    if (f.size() != 6) continue;
-    cases.push_back({number, std::string(f[0]), std::string(f[1]), std::string(f[2]), unescape(f[3]), unescape(f[4]),
-                     unescape(f[5])});
-  }
+  std::vector<SharedCase> cases = siftwell::cases::ParseSharedCases(kFile);
+  for (const SharedCase& c : cases)
+    if (c.line < 0) ADD_FAILURE() << "filter_cases.tsv:" << -c.line << " has not six fields";
+  std::erase_if(cases, [](const SharedCase& c) { return c.line < 0; });
   return cases;
 }
 
