@@ -593,17 +593,7 @@ class EditorRun final : public FilterRun {
     const intptr_t status = Sci(view_, SciMsg::SCI_GETSTATUS);
     if (status == 0 && Holds(view_, result)) return std::nullopt;
 
-    problem.editorOutOfMemory = status == static_cast<intptr_t>(SciMsg::SC_STATUS_BADALLOC);
-    if (Restore(view_, original, wasModified)) {
-      problem.kind = RunProblem::Kind::WriteFailedRestored;
-      return problem;
-    }
-    // Scintilla refuses every later change to a document whose change failed
-    // halfway through an allocation (undo included): the text is kept safe in
-    // a file instead, and the user is told where.
-    problem.kind = RunProblem::Kind::WriteFailedNotRestored;
-    problem.recoveryFile = KeepInFile(original);
-    return problem;
+    return WriteFailed(std::move(problem), status, original, wasModified);
   }
 
   // The result put in place of the selection [from_, to_), which `original`
@@ -648,6 +638,14 @@ class EditorRun final : public FilterRun {
       Sci(view_, SciMsg::SCI_SETSEL, static_cast<intptr_t>(from), static_cast<intptr_t>(from + result.size()));
       return std::nullopt;
     }
+    return WriteFailed(std::move(problem), status, original, wasModified);
+  }
+
+  // After a write that did not leave the result: the original put back, or,
+  // since Scintilla refuses every later change to a document whose change
+  // failed halfway through an allocation (undo included), kept safe in a file
+  // whose name the user is told.
+  RunProblem WriteFailed(RunProblem problem, intptr_t status, std::string_view original, bool wasModified) {
     problem.editorOutOfMemory = status == static_cast<intptr_t>(SciMsg::SC_STATUS_BADALLOC);
     if (Restore(view_, original, wasModified)) {
       problem.kind = RunProblem::Kind::WriteFailedRestored;

@@ -757,6 +757,17 @@ FilterError SearchFailed(Engine& engine, int rc, std::size_t at) {
   return e;
 }
 
+// The next adaptive stride: aimed at ~10 ms of work from how long the last
+// one took over `covered` start positions, growing at most fourfold.
+std::size_t NextStride(std::size_t stride, std::size_t covered, std::chrono::steady_clock::time_point started) {
+  constexpr std::size_t kMaxStride = 64 * 1024;
+  constexpr double kStrideSeconds = 0.01;
+  const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  double next = took > 0 ? static_cast<double>(covered) * (kStrideSeconds / took) : static_cast<double>(stride) * 4;
+  next = std::min({next, static_cast<double>(stride) * 4, static_cast<double>(kMaxStride)});
+  return static_cast<std::size_t>(std::max(next, 1.0));
+}
+
 // Calls onMatch(start, end, engine) for every match, left to right, without
 // overlap (the engine tells the match's groups, except for whole lines the
 // prefilter answered itself: see CompiledPattern::keepGroups).
@@ -781,8 +792,6 @@ std::optional<FilterError> ForEachMatch(const CompiledPattern& re, std::string_v
   const bool wholeLines = finder && re.plan.wholeLine && !re.keepGroups;
 
   using Clock = std::chrono::steady_clock;
-  constexpr std::size_t kMaxStride = 64 * 1024;
-  constexpr double kStrideSeconds = 0.01;
   const bool adaptive = limits.strideBytes == 0;
   const bool strided = re.strides && limits.strideBytes != SIZE_MAX;
   std::size_t stride = adaptive ? 1 : limits.strideBytes;  // a pathological pattern may cost ms per byte
@@ -795,14 +804,7 @@ std::optional<FilterError> ForEachMatch(const CompiledPattern& re, std::string_v
   std::size_t pos = 0;
   while (pos <= n) {
     if (!open || pos > strideEnd) {
-      if (open && adaptive) {
-        // Aim each stride at ~10 ms of work: grow at most fourfold.
-        const double took = std::chrono::duration<double>(Clock::now() - strideStart).count();
-        const double covered = static_cast<double>(pos - strideFrom);
-        double next = took > 0 ? covered * (kStrideSeconds / took) : static_cast<double>(stride) * 4;
-        next = std::min({next, static_cast<double>(stride) * 4, static_cast<double>(kMaxStride)});
-        stride = static_cast<std::size_t>(std::max(next, 1.0));
-      }
+      if (open && adaptive) stride = NextStride(stride, pos - strideFrom, strideStart);
       if (watch != nullptr && !watch->Progress(pos)) return Stopped();
       strideFrom = pos;
       strideEnd = strided && stride < n - pos ? Boundary(text, pos + stride) - 1 : n;
@@ -884,8 +886,6 @@ std::optional<FilterError> ForEachLine(const CompiledPattern& re, std::string_vi
   LineBreaks breaks(text);
 
   using Clock = std::chrono::steady_clock;
-  constexpr std::size_t kMaxStride = 64 * 1024;
-  constexpr double kStrideSeconds = 0.01;
   const bool adaptive = limits.strideBytes == 0;
   const bool strided = re.strides && limits.strideBytes != SIZE_MAX;
   std::size_t stride = adaptive ? 1 : limits.strideBytes;
@@ -895,13 +895,7 @@ std::optional<FilterError> ForEachLine(const CompiledPattern& re, std::string_vi
   // Makes the current stride cover start position `pos` of the text; false: stop.
   auto cover = [&](std::size_t pos) {
     if (open && pos <= strideEnd) return true;
-    if (open && adaptive) {
-      const double took = std::chrono::duration<double>(Clock::now() - strideStart).count();
-      const double covered = static_cast<double>(pos - strideFrom);
-      double next = took > 0 ? covered * (kStrideSeconds / took) : static_cast<double>(stride) * 4;
-      next = std::min({next, static_cast<double>(stride) * 4, static_cast<double>(kMaxStride)});
-      stride = static_cast<std::size_t>(std::max(next, 1.0));
-    }
+    if (open && adaptive) stride = NextStride(stride, pos - strideFrom, strideStart);
     if (watch != nullptr && !watch->Progress(pos)) return false;
     strideFrom = pos;
     strideEnd = strided && stride < n - pos ? Boundary(text, pos + stride) - 1 : n;
