@@ -42,6 +42,9 @@ struct RunOptions {
   bool inSelection = false;  // only the active view's (single, stream) selection
   Target target = Target::Document;
   std::wstring outputTemplate;  // Keep only, as typed ("\n", "\t" as in the delimiter); empty: the match
+  bool unique = false;          // Keep only: each distinct output once (not with tally)
+  bool tally = false;           // Keep only: count, TAB, output per distinct output, most frequent first
+  bool lineNumbers = false;     // with whole lines: each kept line after its number and a colon
 };
 
 // The worker thread's part of a run: the matching over a copy it owns.
