@@ -1,6 +1,6 @@
 // Pattern analysis for the literal prefilter, and the literal scan itself.
 #include "engine/LiteralPrefilter.h"
-#include "engine/Utf8.h"
+#include "text/Utf8.h"
 
 #include <algorithm>
 #include <bit>

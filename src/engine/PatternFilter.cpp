@@ -5,7 +5,7 @@
 #include "engine/DistinctValues.h"
 #include "engine/LiteralPrefilter.h"
 #include "engine/PatternTranslator.h"
-#include "engine/Utf8.h"
+#include "text/Utf8.h"
 
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>

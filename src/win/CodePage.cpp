@@ -7,27 +7,18 @@
 #include <new>
 #include <stdexcept>
 
+#include "text/Utf8.h"
+
 namespace siftwell::filter {
 namespace {
 
 constexpr std::size_t kMaxPiece = INT_MAX / 4;  // room for any expansion of one piece
 
-bool IsUtf8Continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
-
-// The longest prefix of UTF-8 `text`, at most `limit` bytes, that ends on a
-// character boundary (or `limit` when no boundary is near: invalid text).
-std::size_t Utf8Cut(std::string_view text, std::size_t limit) {
-  if (text.size() <= limit) return text.size();
-  std::size_t cut = limit;
-  for (int back = 0; back < 4 && cut > 0 && IsUtf8Continuation(static_cast<unsigned char>(text[cut])); ++back) --cut;
-  return cut > 0 && !IsUtf8Continuation(static_cast<unsigned char>(text[cut])) ? cut : limit;
-}
-
 // The same for text in `codePage`: scans characters from the start of the
 // piece, which is a boundary. 0 when the code page cannot be cut safely.
 std::size_t CodePageCut(std::string_view bytes, uint32_t codePage, std::size_t limit) {
   if (bytes.size() <= limit) return bytes.size();
-  if (codePage == CP_UTF8) return Utf8Cut(bytes, limit);
+  if (codePage == CP_UTF8) return utf8::BoundaryBefore(bytes, limit);
   CPINFO info{};
   if (!GetCPInfo(codePage, &info)) return 0;
   if (info.MaxCharSize == 1) return limit;
@@ -109,7 +100,7 @@ ConversionFailure Utf8ToCodePage(std::string_view text, uint32_t codePage, std::
   std::string bytes;
   while (!text.empty()) {
     if (stop && stop()) return ConversionFailure::Stopped;
-    const std::size_t cut = Utf8Cut(text, piece);
+    const std::size_t cut = utf8::BoundaryBefore(text, piece);
     if (!ToWide(CP_UTF8, text.substr(0, cut), wide)) return ConversionFailure::Failed;
     if (!FromWide(codePage, wide, bytes, true)) {
       // Tell a missing character from a refusal of the platform.
@@ -138,7 +129,7 @@ bool WideToUtf8(std::wstring_view text, std::string& out) {
 std::wstring Utf8ToWide(std::string_view text) {
   std::wstring out, part;
   while (!text.empty()) {
-    const std::size_t cut = Utf8Cut(text, kMaxPiece);
+    const std::size_t cut = utf8::BoundaryBefore(text, kMaxPiece);
     if (!ToWide(CP_UTF8, text.substr(0, cut), part)) break;
     out += part;
     text.remove_prefix(cut);

@@ -165,6 +165,10 @@ TEST(TextCodec, Utf8RoundTripAndReplacement) {
   EXPECT_EQ(TextCodec::FromUtf8("a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"), u"a\u00e9\u20ac\U0001F600");
   EXPECT_EQ(TextCodec::ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
   EXPECT_EQ(TextCodec::FromUtf8("\xFF"), u"\uFFFD");
+  // Each maximal ill-formed part is one U+FFFD: a lead byte whose second byte is out of its range,
+  // a sequence cut short (also at the end), a lone continuation byte.
+  EXPECT_EQ(TextCodec::FromUtf8("\xE0\x80x\xE2\x82y\xF0\x9F\x98\x80\xF0\x9F\x98"), u"\uFFFD\uFFFDx\uFFFDy\U0001F600\uFFFD");
+  EXPECT_EQ(TextCodec::FromUtf8("\xED\xA0\x80\xC1\xBF"), u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD");
   EXPECT_EQ(TextCodec::FromUtf8("a\xE2\x82"), u"a\uFFFD");          // truncated sequence: one replacement
   EXPECT_EQ(TextCodec::FromUtf8("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");  // encoded surrogate
   EXPECT_EQ(TextCodec::FromUtf8("\xC0\xAF"), u"\uFFFD\uFFFD");       // overlong

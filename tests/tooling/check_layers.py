@@ -2,10 +2,11 @@
 """Keeps the layers of src/ in order: a file includes only from its own layer
 and from the layers it stands on.
 
-  engine  (nothing: portable)
-  win     (nothing: the platform)
-  npp     win
-  app     npp, win, engine
+  text    (nothing: portable text rules)
+  engine  text
+  win     text
+  npp     win, text
+  app     npp, win, engine, text
 
 Usage: check_layers.py SRC_DIR          exits 1 and names each include that breaks the order
        check_layers.py --self-test SRC_DIR
@@ -19,10 +20,11 @@ import tempfile
 from pathlib import Path
 
 ALLOWED = {
-    "engine": {"engine"},
-    "win": {"win"},
-    "npp": {"npp", "win"},
-    "app": {"app", "npp", "win", "engine"},
+    "text": {"text"},
+    "engine": {"engine", "text"},
+    "win": {"win", "text"},
+    "npp": {"npp", "win", "text"},
+    "app": {"app", "npp", "win", "engine", "text"},
 }
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"/]+)/[^"]+"', re.M)
 
@@ -50,7 +52,8 @@ def self_test(src: Path) -> list:
         shutil.copytree(src, copy, ignore=shutil.ignore_patterns("*.png", "*.ico", "*.bmp"))
         for victim, planted in (("npp/Win32.cpp", "app/Main.h"),          # up a layer
                                 ("engine/PatternFilter.cpp", "win/Worker.h"),  # across to a sibling
-                                ("win/Worker.cpp", "npp/Tables.h")):       # up from the platform
+                                ("win/Worker.cpp", "npp/Tables.h"),        # up from the platform
+                                ("text/Utf8.h", "engine/PatternFilter.h")):     # up from the bottom
             path = copy / victim
             original = path.read_text(encoding="utf-8")
             path.write_text(f'#include "{planted}"\n' + original, encoding="utf-8")

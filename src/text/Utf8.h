@@ -1,5 +1,6 @@
-// UTF-8 as the engine reads it: well-formed sequences only (no overlong
-// forms, no surrogates, nothing above U+10FFFF). Portable: no platform headers.
+// UTF-8, one set of rules for the whole program (the engine, the CLI and the
+// Windows toolkit): well-formed sequences only (no overlong forms, no
+// surrogates, nothing above U+10FFFF). Portable: no platform headers.
 #pragma once
 
 #include <bit>
@@ -9,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace siftwell::filter::utf8 {
+namespace siftwell::utf8 {
 
 // Length of the well-formed character at p (left > 0 bytes remain), or 0
 // when the bytes there do not start one.
@@ -28,6 +29,48 @@ inline std::size_t ValidLength(const unsigned char* p, std::size_t left) {
       (c == 0xF4 && p[1] >= 0x90))
     return 0;
   return n;
+}
+
+inline bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// Bytes taken by the character at p (left > 0), with its code point in `cp`;
+// for ill-formed bytes, the length of the maximal ill-formed subsequence there
+// (Unicode's "substitution of maximal subparts", at least 1) and U+FFFD.
+inline std::size_t Decode(const unsigned char* p, std::size_t left, char32_t& cp) {
+  const std::size_t n = ValidLength(p, left);
+  if (n == 1) {
+    cp = p[0];
+  } else if (n > 1) {
+    cp = p[0] & (0xFF >> (n + 1));
+    for (std::size_t i = 1; i < n; ++i) cp = (cp << 6) | (p[i] & 0x3F);
+  } else {
+    cp = 0xFFFD;
+    // The longest prefix that could still have begun a character.
+    const unsigned c = p[0];
+    const std::size_t want = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 1;
+    std::size_t k = 1;
+    for (; k < want && k < left; ++k) {
+      const unsigned b = p[k];
+      const bool ok = k > 1 ? IsContinuation(static_cast<unsigned char>(b))
+                            : (c == 0xE0   ? b >= 0xA0 && b <= 0xBF
+                               : c == 0xED ? b >= 0x80 && b <= 0x9F
+                               : c == 0xF0 ? b >= 0x90 && b <= 0xBF
+                               : c == 0xF4 ? b >= 0x80 && b <= 0x8F
+                                           : IsContinuation(static_cast<unsigned char>(b)));
+      if (!ok) break;
+    }
+    return k;
+  }
+  return n;
+}
+
+// The longest prefix of `text`, at most `limit` bytes, that ends on a
+// character boundary (or `limit` when no boundary is near: ill-formed text).
+inline std::size_t BoundaryBefore(std::string_view text, std::size_t limit) {
+  if (text.size() <= limit) return text.size();
+  std::size_t cut = limit;
+  for (int back = 0; back < 4 && cut > 0 && IsContinuation(static_cast<unsigned char>(text[cut])); ++back) --cut;
+  return cut > 0 && !IsContinuation(static_cast<unsigned char>(text[cut])) ? cut : limit;
 }
 
 // The same, but 1 for a byte that does not start a character (an invalid
@@ -91,4 +134,4 @@ inline void Append(std::string& s, uint32_t c) {
   }
 }
 
-}  // namespace siftwell::filter::utf8
+}  // namespace siftwell::utf8
