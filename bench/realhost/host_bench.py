@@ -7,6 +7,7 @@ loaded, the editor's peak-memory mark is reset and one operation runs:
 
   keep        Siftwell "Keep Pattern"            (the filter window, Ctrl+Shift+X)
   remove      Siftwell "Everything BUT pattern"
+  keep-lines, remove-lines   the same with "Whole lines" ticked (the lines that hold a match)
   replaceall  Notepad++ Search > Replace, regular expression, empty replacement, "Replace All"
 
 Time: from the click to the document holding its new length (the driver asks the editor for
@@ -22,6 +23,7 @@ Needs ../shared/notepad++ (or SIFTWELL_NPP_DIR), an X display and the build's pa
 import argparse
 import os
 import re
+import subprocess
 import sys
 import tarfile
 import time
@@ -35,7 +37,8 @@ from compare import make_corpus  # noqa: E402
 from driver import Driver, DriveError, Notepad, winpath  # noqa: E402,F401 (DriveError: for typing_bench)
 
 PATTERN = r"[\w.+-]+@[\w-]+\.[\w.-]+"   # e-mail addresses, in about 10 % of the lines
-METHODS = ("keep", "remove", "replaceall")
+METHODS = ("keep", "remove", "replaceall", "keep-lines", "remove-lines")
+BM_GETCHECK = 0x00F0
 BOM = b"\xef\xbb\xbf"
 
 
@@ -94,7 +97,10 @@ def run_once(d, folder, corpus, doc_length, method, timeout):
             kids = [k for k in d.children(dlg) if k.visible]
             field = min((k for k in kids if k.cls == "Edit"), key=lambda k: d.rect(k.hwnd).top).hwnd
             set_field(d, field, PATTERN)
-            caption = "Keep Pattern" if method == "keep" else "Everything BUT pattern"
+            lines = next(k.hwnd for k in kids if k.cls == "Button" and k.text.replace("&", "") == "Whole lines")
+            if d.send(lines, BM_GETCHECK) != method.endswith("-lines"):  # the window keeps it from the last run
+                d.click(lines)
+            caption = "Keep Pattern" if method.startswith("keep") else "Everything BUT pattern"
             button = next(k.hwnd for k in kids if k.cls == "Button" and k.text.replace("&", "") == caption)
         time.sleep(0.5)  # let the editor settle before the mark is reset
         if pid:
@@ -142,6 +148,9 @@ def main():
     p.add_argument("--sizes", type=int, nargs="+", default=[10, 100], help="document sizes, MB")
     p.add_argument("--rounds", type=int, default=2)
     p.add_argument("--timeout", type=float, default=900)
+    p.add_argument("--methods", nargs="+", choices=METHODS, default=list(METHODS))
+    p.add_argument("--cli", type=Path, default=ROOT / "build" / "linux" / "tools" / "siftwell" / "siftwell",
+                   help="the native CLI, which gives the expected length of the whole-line results")
     a = p.parse_args()
     arch, work, folder = prepare_host(a.build)
 
@@ -155,12 +164,20 @@ def main():
             expected = {"keep": len(("\r\n".join(matches) + "\r\n").encode()),
                         "remove": len(re.sub(PATTERN, "", text).encode())}
             expected["replaceall"] = expected["remove"]
+            if any(m.endswith("-lines") for m in a.methods):
+                plain = work / f"corpus-{size}mb.nobom.txt"
+                plain.write_bytes(text.encode())
+                for op in ("keep", "remove"):
+                    out = subprocess.run([str(a.cli), op, "--lines", PATTERN, str(plain)], check=True,
+                                         stdout=subprocess.PIPE).stdout
+                    expected[f"{op}-lines"] = len(out)
+                plain.unlink()
             doc_length = len(text.encode())
-            results = {m: [] for m in METHODS}
+            results = {m: [] for m in a.methods}
             for _ in range(a.rounds):
-                for method in METHODS:
+                for method in a.methods:
                     results[method].append(run_once(d, folder, corpus, doc_length, method, a.timeout))
-            for method in METHODS:
+            for method in a.methods:
                 runs = results[method]
                 best = min(runs)
                 note = "" if best[1] == expected[method] else f" (expected {expected[method]})"
