@@ -6,6 +6,7 @@ Usage: cli_test.py --cli PATH [--emulator CMD] CASE
 """
 import argparse
 import os
+import re
 import resource
 import shutil
 import subprocess
@@ -41,7 +42,7 @@ class Cli:
     def exists(self, name):
         return os.path.exists(os.path.join(self.tmp, name))
 
-    def run(self, *args, stdin=b'', stdout=None, preexec_fn=None, as_nobody=False):
+    def run(self, *args, stdin=b'', stdout=None, preexec_fn=None, as_nobody=False, env=None):
         cli = self.cli
         kw = {'stdin': stdin} if hasattr(stdin, 'fileno') else {'input': stdin}
         if as_nobody:
@@ -53,7 +54,7 @@ class Cli:
                 os.chmod(cli, 0o755)
         cmd = ([self.emulator] if self.emulator else []) + [cli] + list(args)
         p = subprocess.run(cmd, stdout=stdout or subprocess.PIPE, stderr=subprocess.PIPE, timeout=120,
-                           preexec_fn=preexec_fn, **kw)
+                           preexec_fn=preexec_fn, env=dict(os.environ, **env) if env else None, **kw)
         return p.returncode, p.stdout, p.stderr.decode('utf-8', 'replace')
 
     def native(self):
@@ -145,6 +146,16 @@ def long_and_short_pieces(c):
     expect_ok(c.run('keep', '(?s).+', '-d', '', c.path('big.txt')), data)
     expect_ok(c.run('keep', 'needle|ab', '-d', '', c.path('big.txt')),
               b'needle' * 4 + b'abneedle' * 1999 + b'ab')
+    # A result moved to a scratch file as it grows (after every piece, or after one block of
+    # copied pieces) reaches standard output and -o unchanged.
+    for blocks in ('0', '1'):
+        spill = {'SIFTWELL_TEST_SPILL_BLOCKS': blocks}
+        for args, want in ((('remove', 'needle'), data.replace(b'needle', b'')),
+                           (('keep', '[a-z]+', '-d', ','), b','.join(re.findall(rb'[a-z]+', data)) + b',')):
+            expect_ok(c.run(*args, c.path('big.txt'), env=spill), want)
+            expect_ok(c.run(*args, c.path('big.txt'), '-o', c.path('spilled.txt'), env=spill))
+            expect(c.read('spilled.txt') == want, f'{args} with a spilled result wrote something else to -o')
+        expect(c.leftovers() == [], f'scratch files left behind: {c.leftovers()}')
 
 
 @case

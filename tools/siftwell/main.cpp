@@ -36,6 +36,7 @@
 #include <climits>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/xattr.h>
@@ -333,8 +334,12 @@ class Mapping {
                     static_cast<uint64_t>(in.st_size) < SIZE_MAX / 2;
     if (ok) {
       const std::size_t size = static_cast<std::size_t>(in.st_size);
-      void* p = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+      // Read ahead at once only for sizes that fit in memory comfortably; a
+      // larger file comes in as the search reaches it.
+      const int populate = size <= (std::size_t{256} << 20) ? MAP_POPULATE : 0;
+      void* p = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | populate, fd, 0);
       if (p != MAP_FAILED) {
+        if (!populate) madvise(p, size, MADV_SEQUENTIAL);
         data_ = p;
         size_ = size;
         size_g_ = size;
@@ -374,45 +379,121 @@ struct Mapping {
 };
 #endif
 
+#ifndef _WIN32
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd() { Reset(); }
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+  void Reset() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+std::string DirectoryOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// An unnamed file to hold the result while the target is written in place:
+// in the target's folder if this user may write there, else in TMPDIR.
+UniqueFd Scratch(const std::string& folder) {
+  const char* tmp = std::getenv("TMPDIR");
+  for (const std::string& dir : {folder, std::string(tmp && *tmp ? tmp : "/tmp")}) {
+    if (dir.empty()) continue;
+    UniqueFd fd(open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+    if (fd) return fd;
+    std::string path = dir + "/.siftwell-XXXXXX";  // (no O_TMPFILE here)
+    fd = UniqueFd(mkostemp(path.data(), O_CLOEXEC));
+    if (fd) {
+      unlink(path.c_str());
+      return fd;
+    }
+  }
+  return {};
+}
+
+#endif
+
 // The result as a list of segments: long pieces of the input are referred to
 // in place (the input outlives the output), short ones are copied into fixed
-// blocks. No reallocation copies and no over-allocation, so peak memory stays
-// near the input plus the short pieces of the output.
+// blocks. No reallocation copies and no over-allocation. Once the copied
+// pieces pass 64 MB (or the list grows long), everything so far moves to an
+// unnamed scratch file (POSIX): the memory a run holds stays bounded whatever
+// the sizes of input and result, and the result still reaches its target only
+// once it is complete.
 class Output {
  public:
-  explicit Output(std::string_view input) : input_(input) {}
+  // `spillFolder`: where the scratch file goes (TMPDIR when that folder refuses).
+  explicit Output(std::string_view input, std::string spillFolder = {})
+      : input_(input), spillFolder_(std::move(spillFolder)) {
+    // Tests make the result spill early (a few blocks) to compare it with one kept in memory.
+    if (const char* at = std::getenv("SIFTWELL_TEST_SPILL_BLOCKS")) spillAt_ = std::strtoull(at, nullptr, 10) * kBlock;
+  }
 
   void Append(std::string_view s) {
     if (s.size() >= kInPlace && s.data() >= input_.data() && s.data() + s.size() <= input_.data() + input_.size()) {
       segments_.push_back(s);
-      return;
-    }
-    while (!s.empty()) {
-      if (blocks_.empty() || used_ == kBlock) {
-        blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlock));
-        used_ = 0;
+    } else {
+      while (!s.empty()) {
+        if (blocks_.empty() || used_ == kBlock) {
+          if (!blocks_.empty() && blocks_.size() * kBlock >= spillAt_) Spill();
+          if (blocks_.empty() || used_ == kBlock) blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlock));
+          used_ = 0;
+        }
+        char* to = blocks_.back().get() + used_;
+        const std::size_t n = std::min(s.size(), kBlock - used_);
+        std::memcpy(to, s.data(), n);
+        used_ += n;
+        s.remove_prefix(n);
+        if (!segments_.empty() && segments_.back().data() + segments_.back().size() == to)
+          segments_.back() = std::string_view(segments_.back().data(), segments_.back().size() + n);
+        else
+          segments_.emplace_back(to, n);
       }
-      char* to = blocks_.back().get() + used_;
-      const std::size_t n = std::min(s.size(), kBlock - used_);
-      std::memcpy(to, s.data(), n);
-      used_ += n;
-      s.remove_prefix(n);
-      if (!segments_.empty() && segments_.back().data() + segments_.back().size() == to)
-        segments_.back() = std::string_view(segments_.back().data(), segments_.back().size() + n);
-      else
-        segments_.emplace_back(to, n);
     }
+    if (segments_.size() >= kMaxSegments || (spillAt_ < kBlock && !segments_.empty())) Spill();
   }
+
+  // The errno of a failed move to the scratch file (the run then stops), or 0.
+  int Error() const { return error_; }
+  uint64_t Spilled() const { return spilled_; }
 
   // False with errno set when a write fails.
   bool WriteTo(std::FILE* f) const {
+#ifndef _WIN32
+    if (spilled_ > 0) {
+      if (std::fflush(f) != 0) return false;
+      if (const int err = CopySpill(fileno(f))) {
+        errno = err;
+        return false;
+      }
+    }
+#endif
     for (std::string_view seg : segments_)
       if (std::fwrite(seg.data(), 1, seg.size(), f) != seg.size()) return false;
     return std::fflush(f) == 0;
   }
 
   uint64_t Size() const {
-    uint64_t n = 0;
+    uint64_t n = spilled_;
     for (std::string_view seg : segments_) n += seg.size();
     return n;
   }
@@ -420,6 +501,14 @@ class Output {
 #ifndef _WIN32
   // Errno (0: written) of writing everything to `fd` from its current offset.
   int WriteAll(int fd) const {
+    if (const int err = CopySpill(fd)) return err;
+    return WriteSegments(fd);
+  }
+#endif
+
+ private:
+#ifndef _WIN32
+  int WriteSegments(int fd) const {
     for (std::string_view seg : segments_) {
       while (!seg.empty()) {
         const ssize_t n = write(fd, seg.data(), std::min<std::size_t>(seg.size(), std::size_t{1} << 30));
@@ -430,15 +519,68 @@ class Output {
     }
     return 0;
   }
+
+  // The scratch file's bytes to `fd` from its current offset.
+  int CopySpill(int fd) const {
+    std::vector<char> buffer;
+    for (uint64_t at = 0; at < spilled_;) {
+      const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(spilled_ - at, std::size_t{1} << 30));
+      off_t from = static_cast<off_t>(at);
+      ssize_t n = buffer.empty() ? sendfile(fd, spill_.get(), &from, want) : -1;
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EINVAL || errno == ENOSYS || !buffer.empty())) {  // a target sendfile cannot write
+        buffer.resize(std::size_t{1} << 20);
+        n = pread(spill_.get(), buffer.data(), std::min(want, buffer.size()), static_cast<off_t>(at));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return n < 0 ? errno : EIO;
+        for (ssize_t done = 0; done < n;) {
+          const ssize_t w = write(fd, buffer.data() + done, static_cast<std::size_t>(n - done));
+          if (w < 0 && errno == EINTR) continue;
+          if (w <= 0) return w < 0 ? errno : EIO;
+          done += w;
+        }
+      } else if (n <= 0) {
+        return n < 0 ? errno : EIO;
+      }
+      at += static_cast<uint64_t>(n);
+    }
+    return 0;
+  }
 #endif
 
- private:
+  void Spill() {
+#ifndef _WIN32
+    if (error_ != 0) return;
+    if (!spill_) {
+      errno = 0;
+      spill_ = Scratch(spillFolder_);
+      if (!spill_) {
+        error_ = errno ? errno : EIO;
+        return;
+      }
+    }
+    if ((error_ = WriteSegments(spill_.get())) != 0) return;
+    spilled_ = Size();
+    segments_.clear();
+    if (blocks_.size() > 1) blocks_.resize(1);  // the first block is used again
+    used_ = 0;
+#endif
+  }
+
   static constexpr std::size_t kInPlace = 4096;
   static constexpr std::size_t kBlock = std::size_t{4} << 20;
+  std::size_t spillAt_ = std::size_t{64} << 20;  // bytes of copied pieces
+  static constexpr std::size_t kMaxSegments = std::size_t{1} << 20;
   std::string_view input_;
+  std::string spillFolder_;
   std::vector<std::string_view> segments_;
   std::vector<std::unique_ptr<char[]>> blocks_;
   std::size_t used_ = 0;
+#ifndef _WIN32
+  UniqueFd spill_;
+#endif
+  uint64_t spilled_ = 0;
+  int error_ = 0;
 };
 
 // The CLI's side of a run: pieces go to the output; a time limit, if any,
@@ -453,7 +595,7 @@ class ResultTo : public sf::ResultSink {
   }
   bool Piece(std::string_view piece) override {
     out_.Append(piece);
-    return true;
+    return out_.Error() == 0;
   }
   bool Progress(std::size_t scanned) override {
     // The engine may still look back a little (lookbehind): keep a margin.
@@ -644,38 +786,6 @@ std::optional<IoError> WriteFile(const PathString& path, const Output& result, c
   return std::nullopt;
 }
 #else
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() { Reset(); }
-  int get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-  void Reset() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_ = -1;
-};
-
-std::string DirectoryOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // The file a path names once symbolic links are followed, also when the last
 // link points at a file that does not exist yet (writing creates it there).
 std::string FollowLinks(std::string path) {
@@ -721,23 +831,6 @@ class TempFile {
   std::string path_;
   UniqueFd fd_;
 };
-
-// An unnamed file to hold the result while the target is written in place:
-// in the target's folder if this user may write there, else in TMPDIR.
-UniqueFd Scratch(const std::string& folder) {
-  const char* tmp = std::getenv("TMPDIR");
-  for (const std::string& dir : {folder, std::string(tmp && *tmp ? tmp : "/tmp")}) {
-    UniqueFd fd(open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
-    if (fd) return fd;
-    std::string path = dir + "/.siftwell-XXXXXX";  // (no O_TMPFILE here)
-    fd = UniqueFd(mkostemp(path.data(), O_CLOEXEC));
-    if (fd) {
-      unlink(path.c_str());
-      return fd;
-    }
-  }
-  return {};
-}
 
 // Copies `size` bytes from the start of `from` to the start of `to`; errno or 0.
 int CopyInto(int from, int to, uint64_t size) {
@@ -1108,12 +1201,19 @@ int RunGuarded(const std::vector<PathString>& args) {
   if (o.verbose) std::fprintf(stderr, "siftwell: %s\n", sf::DescribeSearch(*compiled.pattern).c_str());
 
   // The engine reports its own failures; a full output buffer throws out to Run.
+#ifndef _WIN32
+  Output result(text, o.output ? DirectoryOf(FollowLinks(*o.output)) : std::string());
+#else
   Output result(text);
+#endif
   ResultTo sink(result, mapping, started, o.timeLimit);
   const std::optional<sf::FilterError> error =
       o.keep ? sf::KeepTo(text, *compiled.pattern, delimiter, sf::MatchLimits{}, sink)
              : sf::RemoveTo(text, *compiled.pattern, sf::MatchLimits{}, sink);
   if (auto err = inputIntact()) return Fail(1, Words(*err));
+  if (result.Error() != 0)
+    return Fail(1, std::string("a scratch file for the result: ") + std::strerror(result.Error()) +
+                       "; nothing was written");
   if (error) {
     if (error->kind == sf::FilterError::Kind::Stopped && sink.TimedOut())
       return Fail(2, "time limit of " + FormatSeconds(*o.timeLimit) + " s reached; nothing was written");
