@@ -97,8 +97,9 @@ def run_once(d, folder, corpus, doc_length, method, timeout):
             kids = [k for k in d.children(dlg) if k.visible]
             field = min((k for k in kids if k.cls == "Edit"), key=lambda k: d.rect(k.hwnd).top).hwnd
             set_field(d, field, PATTERN)
-            lines = next(k.hwnd for k in kids if k.cls == "Button" and k.text.replace("&", "") == "Whole lines")
-            if d.send(lines, BM_GETCHECK) != method.endswith("-lines"):  # the window keeps it from the last run
+            lines = next((k.hwnd for k in kids if k.cls == "Button" and k.text.replace("&", "") == "Whole lines"),
+                         None)  # (builds before it had none)
+            if lines and d.send(lines, BM_GETCHECK) != method.endswith("-lines"):  # kept from the last run
                 d.click(lines)
             caption = "Keep Pattern" if method.startswith("keep") else "Everything BUT pattern"
             button = next(k.hwnd for k in kids if k.cls == "Button" and k.text.replace("&", "") == caption)
