@@ -150,9 +150,9 @@ std::wstring PresetCommandName(int32_t slot) {
   std::wstring name = L"Preset " + std::to_wstring(slot + 1);
   const std::vector<siftwell::filter::Preset>* presets = Main::patterns ? &Main::patterns->Presets() : nullptr;
   if (presets == nullptr || static_cast<std::size_t>(slot) >= presets->size()) return name + L" (empty)";
+  name += L": ";
   for (wchar_t c : siftwell::filter::Utf8ToWide((*presets)[static_cast<std::size_t>(slot)].name))
     if (c != L'&') name += c < L' ' ? L' ' : c;  // (a menu would underline the next letter)
-  name.insert(name.find(L' ', 7), L":");
   if (name.size() > NativeFuncItem::kNameUnits - 1) {
     name.resize(NativeFuncItem::kNameUnits - 2);
     if (!name.empty() && name.back() >= 0xD800 && name.back() < 0xDC00) name.pop_back();
@@ -203,7 +203,12 @@ void Main::CommandMenuInit() {
   PluginBase::SetCommand(2, u"", nullptr);
   firstPresetSlot = 3;
   for (int32_t slot = 0; slot < kPresetSlots; ++slot) {
-    const std::wstring name = PresetCommandName(slot);
+    std::wstring name;
+    try {
+      name = PresetCommandName(slot);
+    } catch (...) {
+      name = L"Preset " + std::to_wstring(slot + 1);
+    }
     PluginBase::SetCommand(firstPresetSlot + slot, std::u16string(name.begin(), name.end()),
                            kPresetSlotFunctions[static_cast<std::size_t>(slot)]);
   }
