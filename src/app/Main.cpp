@@ -241,7 +241,11 @@ void Main::RunPreset(int32_t slot) {
     if (static_cast<std::size_t>(slot) >= presets.size()) {
       frmMyDlg->ShowMessage(
           patterns->PresetsProblem()
-              ? L"The presets file cannot be read: " + patterns->PresetsFile() + L"."
+              ? L"The presets file cannot be read" +
+                    (patterns->PresetsProblem()->line != 0
+                         ? L" (line " + std::to_wstring(patterns->PresetsProblem()->line) + L")"
+                         : std::wstring()) +
+                    L": " + patterns->PresetsFile() + L"."
               : L"There is no preset " + std::to_wstring(slot + 1) +
                     L". Save one from the list beside the pattern field (Alt+Down): Presets, Save current as\u2026",
           true);
