@@ -24,6 +24,7 @@
 #include "win/Worker.h"
 #include "app/ErrorText.h"
 #include "app/about.h"
+#include "app/NamePrompt.h"
 #include "npp/HostWindow.h"
 #include "npp/Tables.h"
 
@@ -877,6 +878,42 @@ TEST(WindowClasses, UnregisteredAtShutdownAndRegisteredAgainOnNextUse) {
   auto again = frmMyDlg::Create(Module(), nullptr, runner.Runner(), FixedDocument(""));
   ASSERT_NE(again, nullptr);
   EXPECT_NE(again->Handle(), nullptr);
+}
+
+// What the "user" does once the name prompt is up: the keys go to its
+// focused field (the close to the prompt), as the message loop would get them.
+std::vector<std::pair<UINT, WPARAM>> promptScript;
+void CALLBACK AnswerPrompt(HWND, UINT, UINT_PTR id, DWORD) {
+  HWND prompt = FindWindowW(L"SiftwellName", nullptr);
+  if (prompt == nullptr || !IsWindowVisible(prompt)) return;
+  KillTimer(nullptr, id);
+  HWND field = GetFocus();
+  SendMessageW(field, EM_SETSEL, static_cast<WPARAM>(-1), -1);  // typing goes after the name
+  for (const auto& [msg, key] : promptScript)
+    PostMessageW(msg == WM_CLOSE ? prompt : field, msg, key, msg == WM_KEYDOWN ? 1 : 0);
+}
+
+// The name prompt answers by keys: Enter gives what was typed, Escape and
+// closing give nothing; either way its owner can be used again afterwards.
+TEST(NamePromptWindow, EnterEscapeAndCloseAnswerAndTheOwnerComesBack) {
+  TestHost host;
+  struct Row {
+    std::vector<std::pair<UINT, WPARAM>> keys;
+    std::optional<std::wstring> answer;
+  };
+  const Row rows[] = {
+      {{{WM_CHAR, 'x'}, {WM_CHAR, 'y'}, {WM_KEYDOWN, VK_RETURN}}, L"old namexy"},
+      {{{WM_CHAR, 'x'}, {WM_KEYDOWN, VK_ESCAPE}}, std::nullopt},
+      {{{WM_CLOSE, 0}}, std::nullopt},
+  };
+  for (const Row& row : rows) {
+    promptScript = row.keys;
+    ASSERT_NE(SetTimer(nullptr, 0, 50, &AnswerPrompt), 0u);
+    const auto answer = PromptName(Module(), nullptr, host.Handle(), L"Rename preset", L"old name");
+    EXPECT_EQ(answer, row.answer);
+    EXPECT_TRUE(IsWindowEnabled(host.Handle())) << "the owner is usable again";
+    EXPECT_EQ(FindWindowW(L"SiftwellName", nullptr), nullptr) << "the prompt is gone";
+  }
 }
 
 TEST(AboutWindow, LayoutStylesAndLifetime) {
