@@ -3,6 +3,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <array>
+#include <utility>
+#include <vector>
 #include <cstddef>
 #include <cstring>
 #include <cwchar>
@@ -19,6 +22,7 @@
 #include "npp/HostVersion.h"
 #include "npp/HostWindow.h"
 #include "app/about.h"
+#include "win/CodePage.h"
 
 std::wstring Main::iniFilePath;
 bool Main::someSetting = false;
@@ -27,6 +31,8 @@ std::unique_ptr<::frmMyDlg> Main::frmMyDlg;
 std::unique_ptr<::about> Main::aboutf;
 std::optional<std::pair<int32_t, int32_t>> Main::filterWindowPosition;
 siftwell::filter::RunOptions Main::filterOptions;
+std::shared_ptr<siftwell::filter::PatternStore> Main::patterns;
+int32_t Main::firstPresetSlot = -1;
 
 namespace {
 constexpr wchar_t kSection[] = L"SomeSection";
@@ -128,6 +134,33 @@ void ReadOptions() {
   options.outputTemplate = std::move(text);
 }
 
+// The preset commands: one function per slot (the host calls plain functions).
+template <int32_t Slot>
+void RunPresetSlot() {
+  Main::RunPreset(Slot);
+}
+template <std::size_t... Slot>
+constexpr std::array<NppFuncItemDelegate, sizeof...(Slot)> PresetSlotFunctions(std::index_sequence<Slot...>) {
+  return {&RunPresetSlot<static_cast<int32_t>(Slot)>...};
+}
+constexpr auto kPresetSlotFunctions = PresetSlotFunctions(std::make_index_sequence<Main::kPresetSlots>());
+
+// "Preset 3: Errors in order", or "Preset 3 (empty)", in the host's 63 characters.
+std::wstring PresetCommandName(int32_t slot) {
+  std::wstring name = L"Preset " + std::to_wstring(slot + 1);
+  const std::vector<siftwell::filter::Preset>* presets = Main::patterns ? &Main::patterns->Presets() : nullptr;
+  if (presets == nullptr || static_cast<std::size_t>(slot) >= presets->size()) return name + L" (empty)";
+  name += L": ";
+  for (wchar_t c : siftwell::filter::Utf8ToWide((*presets)[static_cast<std::size_t>(slot)].name))
+    if (c != L'&') name += c < L' ' ? L' ' : c;  // (a menu would underline the next letter)
+  if (name.size() > NativeFuncItem::kNameUnits - 1) {
+    name.resize(NativeFuncItem::kNameUnits - 2);
+    if (!name.empty() && name.back() >= 0xD800 && name.back() < 0xDC00) name.pop_back();
+    name += L"\u2026";
+  }
+  return name;
+}
+
 void WriteOptions() {
   const siftwell::filter::RunOptions& options = Main::filterOptions;
   WriteInt(kOptionsSection, kWholeLinesKey, options.wholeLines ? 1 : 0);
@@ -156,10 +189,73 @@ void Main::CommandMenuInit() {
     if (left && top) filterWindowPosition = {*left, *top};
     ReadOptions();
   }
+  try {
+    patterns = std::make_shared<siftwell::filter::PatternStore>(configDir);
+    patterns->presetsChanged = &RenamePresetCommands;
+  } catch (...) {
+    patterns.reset();  // no history and no presets rather than no plugin
+  }
 
   PluginBase::SetCommand(0, u"About", &myMenuFunction);
   PluginBase::SetCommand(1, u"Open Siftwell", &myDockableDialog, ShortcutKey(true, false, true, kKeyX));
   idMyDlg = 1;
+  // A separator (no name, no function), then the preset slots.
+  PluginBase::SetCommand(2, u"", nullptr);
+  firstPresetSlot = 3;
+  for (int32_t slot = 0; slot < kPresetSlots; ++slot) {
+    std::wstring name;
+    try {
+      name = PresetCommandName(slot);
+    } catch (...) {
+      name = L"Preset " + std::to_wstring(slot + 1);
+    }
+    PluginBase::SetCommand(firstPresetSlot + slot, std::u16string(name.begin(), name.end()),
+                           kPresetSlotFunctions[static_cast<std::size_t>(slot)]);
+  }
+}
+
+void Main::RenamePresetCommands() {
+  if (firstPresetSlot < 0) return;
+  auto menu = reinterpret_cast<HMENU>(Win32::SendMessage(Host(), static_cast<uint32_t>(NppMsg::NPPM_GETMENUHANDLE),
+                                                         static_cast<intptr_t>(NppMsg::NPPPLUGINMENU), 0));
+  if (menu == nullptr) return;
+  for (int32_t slot = 0; slot < kPresetSlots && firstPresetSlot + slot < PluginBase::_funcItems.Count(); ++slot) {
+    const auto id = static_cast<UINT>(
+        PluginBase::_funcItems.Items()[static_cast<std::size_t>(firstPresetSlot + slot)]._cmdID);
+    wchar_t old[256] = {};
+    if (GetMenuStringW(menu, id, old, 256, Win32::MF_BYCOMMAND) <= 0) continue;
+    // The host shows a bound key after a TAB: it stays.
+    const wchar_t* tab = std::wcschr(old, L'\t');
+    const std::wstring name = PresetCommandName(slot) + (tab != nullptr ? std::wstring(tab) : std::wstring());
+    ModifyMenuW(menu, id, static_cast<UINT>(Win32::MF_BYCOMMAND) | MF_STRING, id, name.c_str());
+  }
+}
+
+void Main::RunPreset(int32_t slot) {
+  try {
+    if (!patterns) return;
+    patterns->ReloadPresets();  // the names in the menu follow a changed file
+    myDockableDialog();
+    if (!frmMyDlg || frmMyDlg->IsClosed() || frmMyDlg->IsRunning()) return;  // one run at a time
+    const std::vector<siftwell::filter::Preset>& presets = patterns->Presets();
+    if (static_cast<std::size_t>(slot) >= presets.size()) {
+      frmMyDlg->ShowMessage(
+          patterns->PresetsProblem()
+              ? L"The presets file cannot be read" +
+                    (patterns->PresetsProblem()->line != 0
+                         ? L" (line " + std::to_wstring(patterns->PresetsProblem()->line) + L")"
+                         : std::wstring()) +
+                    L": " + patterns->PresetsFile() + L"."
+              : L"There is no preset " + std::to_wstring(slot + 1) +
+                    L". Save one from the list beside the pattern field (Alt+Down): Presets, Save current as\u2026",
+          true);
+      return;
+    }
+    frmMyDlg->SetFields(siftwell::filter::FieldsOf(presets[static_cast<std::size_t>(slot)], frmMyDlg->Options()));
+    frmMyDlg->button1_Click();
+  } catch (...) {
+    // A command must never take the host down.
+  }
 }
 
 // A host that knows the dark-mode toolbar message gets the bitmap and both
@@ -260,6 +356,7 @@ void Main::myDockableDialog() {
                                     ::frmMyDlg::CurrentView());
       if (!frmMyDlg) return;
       frmMyDlg->SetOptions(filterOptions);
+      frmMyDlg->SetPatternStore(patterns);
       frmMyDlg->SetTitle(std::wstring(PluginName) + (first ? suffix : std::wstring()));
       PlaceFilterWindow(*frmMyDlg);
     }

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "app/EditorFilter.h"
+#include "app/PatternStore.h"
 
 struct ScNotification;
 class frmMyDlg;
@@ -27,6 +28,15 @@ struct Main {
   // The filter window's choices (whole lines, match case, ...), kept in the
   // settings file's [Options] section.
   static siftwell::filter::RunOptions filterOptions;
+  // Recent patterns and presets (Siftwell-history.ini, Siftwell-presets.ini
+  // beside the settings file).
+  static std::shared_ptr<siftwell::filter::PatternStore> patterns;
+  // Commands for the presets, in the file's order, after the separator that
+  // follows the fixed commands: reserved at start-up so that the host's
+  // Shortcut Mapper can bind keys to them; named after the presets, and
+  // renamed in the menu when the presets change.
+  static constexpr int32_t kPresetSlots = 10;
+  static int32_t firstPresetSlot;
 
   // From setInfo: settings file, then the two commands.
   static void CommandMenuInit();
@@ -39,4 +49,9 @@ struct Main {
 
   static void myMenuFunction();     // "About"
   static void myDockableDialog();   // "Open Siftwell"
+  // A preset command: the filter window opens with the `slot`th preset
+  // (0-based) and runs Keep with it on the active document.
+  static void RunPreset(int32_t slot);
+  // The preset commands' names in the host's menu, after the presets now.
+  static void RenamePresetCommands();
 };

@@ -11,7 +11,9 @@
 #include <utility>
 
 #include "app/EditorFilter.h"
+#include "app/NamePrompt.h"
 #include "engine/MatchCount.h"
+#include "win/CodePage.h"
 #include "win/Worker.h"
 #include "npp/HostWindow.h"
 #include "npp/SciMsg.h"
@@ -73,6 +75,7 @@ const wchar_t* ClassOf(frmMyDlg::ControlId id) {
     case frmMyDlg::wholeLinesBox:
     case frmMyDlg::matchCaseBox:
     case frmMyDlg::inSelectionBox:
+    case frmMyDlg::historyButton:
       return L"Button";
     case frmMyDlg::resultBox:
       return L"ComboBox";
@@ -88,6 +91,8 @@ DWORD StyleOf(frmMyDlg::ControlId id) {
   if (kind == L"Edit") return WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL;
   if (id == frmMyDlg::wholeLinesBox || id == frmMyDlg::matchCaseBox || id == frmMyDlg::inSelectionBox)
     return WS_TABSTOP | BS_AUTOCHECKBOX;
+  // The arrow draws itself; the keyboard reaches its list by Alt+Down in the pattern field.
+  if (id == frmMyDlg::historyButton) return BS_OWNERDRAW;
   if (kind == L"Button") return WS_TABSTOP | BS_PUSHBUTTON;
   if (kind == L"ComboBox") return WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST;
   if (kind == PROGRESS_CLASSW) return PBS_SMOOTH;
@@ -187,6 +192,8 @@ frmMyDlg::Layout ComputeLayout(const DialogFont& f, std::wstring_view status) {
   add(frmMyDlg::textBox3, L"", fieldX, row4, fieldW, fieldH);
   add(frmMyDlg::label4, kResultLabel, buttonX, row4, result.cx, result.cy);
   add(frmMyDlg::resultBox, L"", resultX, row4, resultW, fieldH);
+  // The arrow in the gap between the pattern field and Keep (on the design grid where the field is).
+  add(frmMyDlg::historyButton, L"", f.X(196) + (fieldX - f.X(94)), row1, f.X(12), fieldH);
   layout.width = std::max<int32_t>(f.X(kDesignClient.cx), rightEdge + f.X(14));
   layout.height = std::max<int32_t>(f.Y(kDesignClient.cy), statusY + statusH + f.Y(1));
   layout.runningHeight = cancelY + buttonH + f.Y(6);
@@ -267,6 +274,9 @@ class frmMyDlg::Impl : public ToolWindow {
                      : target == 2 ? siftwell::filter::Target::Clipboard
                                    : siftwell::filter::Target::Document;
     options.outputTemplate = Text(textBox3);
+    options.unique = unique_;
+    options.tally = tally_;
+    options.lineNumbers = lineNumbers_;
     return options;
   }
 
@@ -278,6 +288,9 @@ class frmMyDlg::Impl : public ToolWindow {
     const auto target = static_cast<int32_t>(options.target);
     SendMessageW(Control(resultBox), CB_SETCURSEL, target >= 0 && target <= 2 ? target : 0, 0);
     SetWindowTextW(Control(textBox3), options.outputTemplate.c_str());
+    unique_ = options.unique;
+    tally_ = options.tally;
+    lineNumbers_ = options.lineNumbers;
     UpdateEnabled();
   }
 
@@ -324,6 +337,7 @@ class frmMyDlg::Impl : public ToolWindow {
     KillTimer(Handle(), kCountTimer);
     patternChangedInRun_ = false;
     const std::wstring delimiter = Text(textBox2);
+    RememberRun(pattern, delimiter);
     std::unique_ptr<FilterRun> run;
     RunProblem::Kind failure = RunProblem::Kind::Failed;
     try {
@@ -368,6 +382,276 @@ class frmMyDlg::Impl : public ToolWindow {
     DocumentChanged();
   }
 
+  // ---- recent patterns and presets ----
+
+  // A message from outside (a preset command): it stays until the next change.
+  void ShowMessage(const std::wstring& text, bool error) {
+    StopCount();
+    if (Handle() != nullptr) KillTimer(Handle(), kCountTimer);
+    SetStatus(text, error);
+  }
+
+  void SetStore(std::shared_ptr<siftwell::filter::PatternStore> store) {
+    store_ = std::move(store);
+    historyAt_ = -1;
+  }
+
+  siftwell::filter::FieldSet Fields() const { return {Text(textBox1), Text(textBox2), Options()}; }
+
+  void SetFields(const siftwell::filter::FieldSet& fields) {
+    if (Handle() == nullptr) return;
+    filling_ = true;
+    SetWindowTextW(Control(textBox1), fields.pattern.c_str());
+    SetWindowTextW(Control(textBox2), fields.delimiter.c_str());
+    SetOptions(fields.options);
+    filling_ = false;
+    historyAt_ = -1;
+    SendMessageW(Control(textBox1), EM_SETSEL, 0, -1);
+    documentUndoFirst_ = false;
+    PatternChanged();  // counted with what was filled in, options included
+  }
+
+  // Up (older = 1) and Down (-1) in the pattern field: -1 is what was typed.
+  void StepHistory(int32_t older) {
+    if (!store_) return;
+    const std::vector<siftwell::filter::HistoryEntry>& history = store_->History();
+    const int32_t to = historyAt_ + older;
+    if (to < -1 || to >= static_cast<int32_t>(history.size())) return;
+    ShowHistoryEntry(to);
+  }
+
+  void ShowHistoryEntry(int32_t at) {
+    if (historyAt_ == -1) typed_ = Fields();
+    if (at == -1) SetFields(typed_);
+    else SetFields(siftwell::filter::FieldsOf(store_->History()[static_cast<std::size_t>(at)], Options()));
+    historyAt_ = at;
+  }
+
+  void RememberRun(const std::wstring& pattern, const std::wstring& delimiter) {
+    historyAt_ = -1;
+    if (!store_) return;
+    try {
+      if (auto entry = siftwell::filter::EntryOf({pattern, delimiter, Options()})) store_->Remember(*entry);
+    } catch (const std::bad_alloc&) {
+      // A run the history could not take still runs.
+    }
+  }
+
+  // Menu command identifiers: a range each.
+  static constexpr UINT kHistoryItem = 1, kClearHistory = 1000, kPresetItem = 2000, kSavePreset = 3000,
+                        kRenameItem = 4000, kDeleteItem = 5000, kRangeSize = 900;
+  // The list shows this many recent patterns (Up reaches them all).
+  static constexpr std::size_t kListedEntries = 30;
+
+  void ShowRecallMenu() {
+    if (Handle() == nullptr || !store_) return;
+    struct MenuDestroy {
+      void operator()(HMENU menu) const noexcept { DestroyMenu(menu); }
+    };
+    using Menu = std::unique_ptr<std::remove_pointer_t<HMENU>, MenuDestroy>;
+    store_->ReloadPresets();  // the CLI or an editor may have changed the file
+    const std::vector<siftwell::filter::HistoryEntry> history = store_->History();
+    const std::vector<siftwell::filter::Preset> presets = store_->Presets();
+    const bool presetsReadable = !store_->PresetsProblem();
+    Menu menu(CreatePopupMenu());
+    Menu presetsMenu(CreatePopupMenu()), renameMenu(CreatePopupMenu()), deleteMenu(CreatePopupMenu());
+    if (!menu || !presetsMenu || !renameMenu || !deleteMenu) return;
+    if (history.empty()) AppendMenuW(menu.get(), MF_STRING | MF_GRAYED, 0, L"(no recent patterns)");
+    for (std::size_t i = 0; i < history.size() && i < kListedEntries; ++i)
+      AppendMenuW(menu.get(), MF_STRING, kHistoryItem + i, EntryText(history[i]).c_str());
+    AppendMenuW(menu.get(), MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu.get(), MF_STRING | (history.empty() ? MF_GRAYED : 0), kClearHistory, L"Clear history");
+    AppendMenuW(menu.get(), MF_SEPARATOR, 0, nullptr);
+    if (!presetsReadable) AppendMenuW(presetsMenu.get(), MF_STRING | MF_GRAYED, 0, L"(the presets file cannot be read)");
+    else if (presets.empty()) AppendMenuW(presetsMenu.get(), MF_STRING | MF_GRAYED, 0, L"(no presets)");
+    for (std::size_t i = 0; i < presets.size() && i < kRangeSize; ++i) {
+      const std::wstring name = MenuEscaped(siftwell::filter::Utf8ToWide(presets[i].name));
+      AppendMenuW(presetsMenu.get(), MF_STRING, kPresetItem + i, (name + L"\t" + EntryText(presets[i], false)).c_str());
+      AppendMenuW(renameMenu.get(), MF_STRING, kRenameItem + i, name.c_str());
+      AppendMenuW(deleteMenu.get(), MF_STRING, kDeleteItem + i, name.c_str());
+    }
+    AppendMenuW(presetsMenu.get(), MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(presetsMenu.get(), MF_STRING | (presetsReadable ? 0 : MF_GRAYED), kSavePreset,
+                L"&Save current as\u2026");
+    const UINT some = presets.empty() ? MF_GRAYED : 0;
+    // A menu appended as a submenu belongs to its parent from then on.
+    if (AppendMenuW(presetsMenu.get(), MF_POPUP | some, reinterpret_cast<UINT_PTR>(renameMenu.get()), L"&Rename"))
+      renameMenu.release();
+    if (AppendMenuW(presetsMenu.get(), MF_POPUP | some, reinterpret_cast<UINT_PTR>(deleteMenu.get()), L"&Delete"))
+      deleteMenu.release();
+    if (AppendMenuW(menu.get(), MF_POPUP, reinterpret_cast<UINT_PTR>(presetsMenu.get()), L"&Presets"))
+      presetsMenu.release();
+    RECT field{};
+    GetWindowRect(Control(textBox1), &field);
+    TPMPARAMS exclude{sizeof(exclude), field};
+    const UINT chosen = static_cast<UINT>(TrackPopupMenuEx(menu.get(), TPM_RETURNCMD | TPM_LEFTALIGN | TPM_TOPALIGN |
+                                                                           TPM_VERTICAL,
+                                                           field.left, field.bottom, Handle(), &exclude));
+    menu.reset();
+    if (Handle() == nullptr || !store_) return;  // closed meanwhile
+    SetFocus(Control(textBox1));
+    if (chosen >= kHistoryItem && chosen < kHistoryItem + kListedEntries && chosen - kHistoryItem < history.size()) {
+      // Where the history stands may have changed; find the entry again.
+      const auto& now = store_->History();
+      for (std::size_t i = 0; i < now.size(); ++i)
+        if (siftwell::filter::SameRun(now[i], history[chosen - kHistoryItem])) ShowHistoryEntry(static_cast<int32_t>(i));
+    } else if (chosen == kClearHistory) {
+      store_->ClearHistory();
+      historyAt_ = -1;
+      SetStatus(L"The history of patterns is cleared.", false);
+    } else if (chosen >= kPresetItem && chosen - kPresetItem < presets.size()) {
+      SetFields(siftwell::filter::FieldsOf(presets[chosen - kPresetItem], Options()));
+    } else if (chosen == kSavePreset) {
+      SavePresetAs();
+    } else if (chosen >= kRenameItem && chosen - kRenameItem < presets.size()) {
+      RenamePreset(presets[chosen - kRenameItem].name);
+    } else if (chosen >= kDeleteItem && chosen - kDeleteItem < presets.size()) {
+      DeletePreset(presets[chosen - kDeleteItem].name);
+    }
+  }
+
+  static std::wstring MenuEscaped(std::wstring_view text) {
+    std::wstring out;
+    for (wchar_t c : text) {
+      if (c == L'&') out += L'&';
+      out += c < L' ' ? L' ' : c;
+    }
+    return out;
+  }
+
+  // A menu line for an entry: the pattern (shortened), then what it runs with.
+  static std::wstring EntryText(const siftwell::filter::Preset& entry, bool withPattern = true) {
+    constexpr std::size_t kLongest = 60;
+    std::wstring pattern = siftwell::filter::Utf8ToWide(entry.pattern);
+    if (pattern.size() > kLongest) pattern = pattern.substr(0, kLongest) + L"\u2026";
+    std::wstring options;
+    auto add = [&options](std::wstring_view what) { options += (options.empty() ? L"" : L", ") + std::wstring(what); };
+    if (!withPattern) add(pattern);
+    if (entry.lines) add(L"whole lines");
+    if (!entry.matchCase) add(L"any case");
+    if (!entry.lines && entry.delimiter != "\\n") add(L"delimiter " + siftwell::filter::Utf8ToWide(entry.delimiter));
+    if (!entry.lines && !entry.keepTemplate.empty()) add(L"output " + siftwell::filter::Utf8ToWide(entry.keepTemplate));
+    if (entry.unique) add(L"unique");
+    if (entry.tally) add(L"tally");
+    if (entry.lineNumbers) add(L"line numbers");
+    if (!withPattern) return MenuEscaped(options);
+    return MenuEscaped(pattern) + (options.empty() ? L"" : L"\t" + MenuEscaped(options));
+  }
+
+  static std::wstring Quoted(std::string_view name) {
+    return L"\u201C" + siftwell::filter::Utf8ToWide(name) + L"\u201D";
+  }
+
+  bool Confirm(const std::wstring& question) {
+    return MessageBoxW(Handle(), question.c_str(), L"Siftwell", MB_YESNO | MB_ICONQUESTION) == IDYES;
+  }
+
+  // A name as typed, blanks at either end dropped; none when there is none left.
+  static std::optional<std::string> TypedName(const std::wstring& typed) {
+    const std::size_t from = typed.find_first_not_of(L" \t");
+    if (from == std::wstring::npos) return std::nullopt;
+    std::string name;
+    if (!siftwell::filter::WideToUtf8(typed.substr(from, typed.find_last_not_of(L" \t") - from + 1), name))
+      return std::nullopt;
+    return name;
+  }
+
+  void ReportChange(siftwell::filter::PatternStore::Change change, std::string_view name, const wchar_t* done) {
+    using Change = siftwell::filter::PatternStore::Change;
+    switch (change) {
+      case Change::Done:
+        SetStatus(done + Quoted(name) + L".", false);
+        return;
+      case Change::Exists:
+      case Change::NoSuchPreset:
+        return;  // declined, or gone meanwhile: nothing to say
+      case Change::BadName:
+        SetStatus(L"A preset's name cannot hold a line break.", true);
+        return;
+      case Change::Unreadable: {
+        const auto& problem = store_->PresetsProblem();
+        std::wstring where = problem && problem->line != 0 ? L" (line " + std::to_wstring(problem->line) + L")" : L"";
+        SetStatus(L"The presets file cannot be read" + where + L"; nothing was changed. Mend or remove " +
+                      store_->PresetsFile() + L".",
+                  true);
+        return;
+      }
+      case Change::NotWritten:
+        SetStatus(L"The presets file could not be written: " + store_->PresetsFile() + L".", true);
+        return;
+    }
+  }
+
+  void SavePresetAs() {
+    auto entry = siftwell::filter::EntryOf(Fields());
+    if (!entry || entry->pattern.empty()) {
+      SetStatus(entry ? L"Type a pattern to save it as a preset." : L"The pattern holds a broken character (a lone surrogate).",
+                true);
+      return;
+    }
+    const auto typed = PromptName(Module(), Host(), Handle(), L"Save preset", L"");
+    const auto name = typed ? TypedName(*typed) : std::nullopt;
+    if (!name) return;
+    entry->name = *name;
+    auto change = store_->SavePreset(*entry, false);
+    if (change == siftwell::filter::PatternStore::Change::Exists &&
+        Confirm(L"A preset named " + Quoted(*name) + L" exists. Replace it?")) {
+      change = store_->SavePreset(*entry, true);
+    }
+    ReportChange(change, *name, L"Saved the preset ");
+  }
+
+  void RenamePreset(const std::string& from) {
+    const auto typed = PromptName(Module(), Host(), Handle(), L"Rename preset", siftwell::filter::Utf8ToWide(from));
+    const auto name = typed ? TypedName(*typed) : std::nullopt;
+    if (!name || *name == from) return;
+    auto change = store_->RenamePreset(from, *name, false);
+    if (change == siftwell::filter::PatternStore::Change::Exists &&
+        Confirm(L"A preset named " + Quoted(*name) + L" exists. Replace it?")) {
+      change = store_->RenamePreset(from, *name, true);
+    }
+    ReportChange(change, *name, L"Renamed the preset to ");
+  }
+
+  void DeletePreset(const std::string& name) {
+    if (!Confirm(L"Delete the preset " + Quoted(name) + L"?")) return;
+    ReportChange(store_->DeletePreset(name), name, L"Deleted the preset ");
+  }
+
+  // The arrow beside the pattern field, in the window's colours.
+  void DrawArrowButton(const DRAWITEMSTRUCT& item) {
+    HDC dc = item.hDC;
+    auto brush = reinterpret_cast<HBRUSH>(SendMessageW(Handle(), WM_CTLCOLORBTN, reinterpret_cast<WPARAM>(dc),
+                                                       reinterpret_cast<LPARAM>(item.hwndItem)));
+    if (brush == nullptr) {
+      brush = GetSysColorBrush(COLOR_BTNFACE);
+      SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+      SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+    }
+    RECT r = item.rcItem;
+    FillRect(dc, &r, brush);
+    const COLORREF text = (item.itemState & ODS_DISABLED) != 0 ? GetSysColor(COLOR_GRAYTEXT) : GetTextColor(dc);
+    const COLORREF back = GetBkColor(dc);
+    // The frame halfway between text and background: visible in either mode.
+    const COLORREF frame = RGB((GetRValue(text) + GetRValue(back)) / 2, (GetGValue(text) + GetGValue(back)) / 2,
+                               (GetBValue(text) + GetBValue(back)) / 2);
+    struct BrushDelete {
+      void operator()(HBRUSH b) const noexcept { DeleteObject(b); }
+    };
+    std::unique_ptr<std::remove_pointer_t<HBRUSH>, BrushDelete> frameBrush(CreateSolidBrush(frame)),
+        arrowBrush(CreateSolidBrush(text));
+    if (!frameBrush || !arrowBrush) return;
+    FrameRect(dc, &r, frameBrush.get());
+    const int32_t half = std::max<int32_t>(2, (r.right - r.left) / 4);
+    const int32_t pressed = (item.itemState & ODS_SELECTED) != 0 ? 1 : 0;
+    const int32_t cx = (r.left + r.right) / 2 + pressed, cy = (r.top + r.bottom) / 2 + pressed;
+    // One row per step: a filled triangle pointing down, crisp at any scale.
+    for (int32_t row = 0; row <= half; ++row) {
+      RECT line{cx - half + row, cy - half / 2 + row, cx + half - row + 1, cy - half / 2 + row + 1};
+      FillRect(dc, &line, arrowBrush.get());
+    }
+  }
+
   void DocumentChanged() {
     documentChanged_ = true;
     // The tab a run's own commit opened (New tab): its outcome stays in the status line.
@@ -408,8 +692,11 @@ class frmMyDlg::Impl : public ToolWindow {
           if (source == Control(button1)) Run(Operation::Keep);
           else if (source == Control(button2)) Run(Operation::Remove);
           else if (source == Control(cancelButton)) Cancel();
+        } else if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == historyButton) {
+          ShowRecallMenu();
         } else if (HIWORD(wParam) == EN_CHANGE && LOWORD(wParam) == textBox1) {
           documentUndoFirst_ = false;
+          if (!filling_) historyAt_ = -1;  // typed: Up starts again at the newest
           PatternChanged();
         } else if (HIWORD(wParam) == EN_CHANGE && (LOWORD(wParam) == textBox2 || LOWORD(wParam) == textBox3)) {
           documentUndoFirst_ = false;
@@ -441,6 +728,10 @@ class frmMyDlg::Impl : public ToolWindow {
         const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
         if (item != nullptr && item->CtlID == statusLabel) {
           DrawStatus(*item);
+          return TRUE;
+        }
+        if (item != nullptr && item->CtlID == historyButton) {
+          DrawArrowButton(*item);
           return TRUE;
         }
         break;
@@ -477,6 +768,10 @@ class frmMyDlg::Impl : public ToolWindow {
     auto* self = reinterpret_cast<Impl*>(data);
     switch (msg) {
       case WM_KEYDOWN:
+        if (id == textBox1 && (wParam == VK_UP || wParam == VK_DOWN) && GetKeyState(VK_CONTROL) >= 0) {
+          self->StepHistory(wParam == VK_UP ? 1 : -1);
+          return 0;
+        }
         if ((wParam == 'Z' || wParam == 'Y') && GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_MENU) >= 0) {
           const bool shift = GetKeyState(VK_SHIFT) < 0;
           if (wParam == 'Y' && shift) break;
@@ -491,6 +786,13 @@ class frmMyDlg::Impl : public ToolWindow {
         break;
       case WM_NCDESTROY:
         RemoveWindowSubclass(control, &KeyProc, id);
+        break;
+      case WM_SYSKEYDOWN:
+        // Alt+Down (or Alt+Up) in the pattern field: the list of recent patterns.
+        if (id == textBox1 && (wParam == VK_DOWN || wParam == VK_UP) && (lParam & (1 << 29)) != 0) {
+          self->ShowRecallMenu();
+          return 0;
+        }
         break;
       default:
         break;
@@ -824,6 +1126,13 @@ class frmMyDlg::Impl : public ToolWindow {
   std::unique_ptr<Worker> counter_;
   ControlId startedBy_ = button1;
   bool progressShown_ = false;
+  // Keep's choices that have no control here yet: carried from the options set
+  // (a history entry, a preset) into the runs.
+  bool unique_ = false, tally_ = false, lineNumbers_ = false;
+  std::shared_ptr<siftwell::filter::PatternStore> store_;
+  int32_t historyAt_ = -1;                  // the entry shown by Up / Down; -1: what was typed
+  siftwell::filter::FieldSet typed_;        // what was typed, when Up left it
+  bool filling_ = false;                    // the fields are being filled, not typed in
 };
 
 frmMyDlg::frmMyDlg(Key, std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -867,3 +1176,9 @@ void frmMyDlg::DocumentEdited(HWND view) { impl_->DocumentEdited(view); }
 void frmMyDlg::SelectionChanged() { impl_->UpdateEnabled(); }
 void frmMyDlg::HostThemeChanged() { impl_->ApplyHostTheme(true); }
 void frmMyDlg::DocumentChanged() { impl_->DocumentChanged(); }
+void frmMyDlg::SetPatternStore(std::shared_ptr<siftwell::filter::PatternStore> store) {
+  impl_->SetStore(std::move(store));
+}
+void frmMyDlg::SetFields(const siftwell::filter::FieldSet& fields) { impl_->SetFields(fields); }
+void frmMyDlg::ShowRecallMenu() { impl_->ShowRecallMenu(); }
+void frmMyDlg::ShowMessage(const std::wstring& text, bool error) { impl_->ShowMessage(text, error); }

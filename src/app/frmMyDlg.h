@@ -24,6 +24,7 @@
 
 #include "app/DocumentSnapshot.h"
 #include "app/EditorFilter.h"
+#include "app/PatternStore.h"
 #include "win/NativeTypes.h"
 
 class frmMyDlg {
@@ -66,6 +67,7 @@ class frmMyDlg {
     textBox3,         // Keep's output template; disabled with whole lines
     label4,           // "Result:"
     resultBox,        // where the result goes: This document, New tab, Clipboard
+    historyButton,    // the arrow at the right of the pattern field: recent patterns and presets
   };
 
   // siftwell::filter::StartOnCurrentView.
@@ -118,6 +120,18 @@ class frmMyDlg {
   // The choices beside the fields (check boxes, template, result target).
   siftwell::filter::RunOptions Options() const;
   void SetOptions(const siftwell::filter::RunOptions& options);
+  // Recent patterns and presets: every run goes to the store's history; Up
+  // and Down in the pattern field step through it (Up: older; Down past the
+  // newest gives back what was typed, with its delimiter and options); Alt+Down
+  // there, or the arrow beside the field, lists it with the presets (choose,
+  // save, rename, delete). Without a store, none of this is offered.
+  void SetPatternStore(std::shared_ptr<siftwell::filter::PatternStore> store);
+  // Fills the pattern and delimiter fields and the options.
+  void SetFields(const siftwell::filter::FieldSet& fields);
+  // Opens the list of recent patterns and presets under the pattern field.
+  void ShowRecallMenu();
+  // Puts a message in the status line (in the error colour when `error`).
+  void ShowMessage(const std::wstring& text, bool error);
   std::wstring StatusText() const;  // the live count, what a run did, a failure, or empty
   bool StatusIsError() const noexcept;
 

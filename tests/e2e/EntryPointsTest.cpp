@@ -80,7 +80,12 @@ TEST_F(EntryPoints, CommandsToolbarAndShutdownThroughTheExports) {
   setInfo_(NppData{host.MainWindow(), host.View(0), host.View(1)});
   int count = 0;
   FuncItem* items = getFuncsArray_(&count);
-  ASSERT_EQ(count, 2);
+  // About, Open Siftwell, a separator (no name, no function) and the ten preset slots.
+  ASSERT_EQ(count, 13);
+  EXPECT_STREQ(items[2]._itemName, L"");
+  EXPECT_EQ(items[2]._pFunc, nullptr);
+  EXPECT_STREQ(items[3]._itemName, L"Preset 1 (empty)");
+  EXPECT_STREQ(items[12]._itemName, L"Preset 10 (empty)");
   EXPECT_STREQ(items[0]._itemName, L"About");
   EXPECT_EQ(items[0]._pShKey, nullptr);
   EXPECT_STREQ(items[1]._itemName, L"Open Siftwell");

@@ -719,3 +719,46 @@ TEST_F(LongRun, OneEndlessEngineCallShowsProgressAndStopsOnCancel) {
 }
 
 }  // namespace
+
+namespace {
+
+// The preset commands: ten slots after a separator, named after the presets
+// file at start-up; a slot runs its preset's Keep on the active document at
+// once (the window opens with it); an empty slot says so in the window; a
+// preset added to the file meanwhile (by the CLI, say) is run and named.
+TEST_F(PluginInHost, PresetCommandsRunTheirPresetAndFollowTheFile) {
+  fs::create_directories(configDir_);
+  const fs::path presets = configDir_ / L"Siftwell-presets.ini";
+  std::ofstream(presets, std::ios::binary) << "[Numbers]\npattern = \\d+\ndelimiter = ,\n\n"
+                                              "[Lines & x]\npattern = x\nlines = yes\n";
+  HostStandIn& host = Start();
+  std::vector<std::wstring> names;
+  for (const auto& item : host.MenuItems())
+    if (item.plugin == L"Siftwell") names.push_back(item.separator ? L"-" : item.name);
+  std::vector<std::wstring> expected = {L"About", L"Open Siftwell", L"-", L"Preset 1: Numbers", L"Preset 2: Lines  x"};
+  for (int slot = 3; slot <= 10; ++slot) expected.push_back(L"Preset " + std::to_wstring(slot) + L" (empty)");
+  EXPECT_EQ(names, expected);
+
+  host.SetText(0, "a1b22c333");
+  ASSERT_TRUE(host.ClickMenuItem(L"Preset 1: Numbers"));
+  HWND window = WaitForFilterWindow();
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(host.PumpUntil([&] { return host.Text(0) == "1,22,333,"; })) << host.Text(0);
+  EXPECT_EQ(Field(window, kPattern), L"\\d+");
+  EXPECT_EQ(Field(window, kDelimiter), L",");
+
+  ASSERT_TRUE(host.ClickMenuItem(L"Preset 3 (empty)"));
+  host.Pump();
+  EXPECT_NE(Field(window, kStatus).find(L"There is no preset 3"), std::wstring::npos) << Field(window, kStatus).size();
+  EXPECT_EQ(host.Text(0), "1,22,333,");
+
+  std::ofstream(presets, std::ios::binary | std::ios::app) << "[Words]\npattern = [a-z]+\n";
+  host.SetText(0, "ab12cd");
+  ASSERT_TRUE(host.ClickMenuItem(L"Preset 3 (empty)"));
+  EXPECT_TRUE(host.PumpUntil([&] { return host.Text(0) == "ab\r\ncd\r\n"; })) << host.Text(0);
+  bool renamed = false;
+  for (const auto& item : host.MenuItems()) renamed = renamed || item.name == L"Preset 3: Words";
+  EXPECT_TRUE(renamed);
+}
+
+}  // namespace

@@ -91,7 +91,7 @@ TEST(FilterWindowScale, NothingClippedOrOverlappingAt100To200Percent) {
     EXPECT_NEAR(font.CharHeight(), base * static_cast<double>(dpi) / 96, 0.2 * base * dpi / 96);
     const frmMyDlg::Layout layout = frmMyDlg::LayoutAt(dpi, status);
     if (!status.empty()) EXPECT_GT(layout.height, frmMyDlg::LayoutAt(dpi).height) << "grown for the message";
-    ASSERT_EQ(layout.controls.size(), 16u);
+    ASSERT_EQ(layout.controls.size(), 17u);
     EXPECT_GT(layout.runningHeight, layout.height);
     for (size_t i = 0; i < layout.controls.size(); ++i) {
       const auto& c = layout.controls[i];
@@ -145,6 +145,10 @@ TEST(FilterWindowScale, NothingClippedOrOverlappingAt100To200Percent) {
           break;
         case frmMyDlg::progressBar:
           EXPECT_GE(height, AtDpi(10, dpi));
+          break;
+        case frmMyDlg::historyButton:
+          EXPECT_GE(width, AtDpi(10, dpi)) << "room for the arrow";
+          EXPECT_GE(height, font.CharHeight() + AtDpi(6, dpi)) << "as tall as the field beside it";
           break;
         case frmMyDlg::statusLabel:
           EXPECT_GE(height, font.CharHeight());

@@ -8,6 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string_view>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -20,6 +24,7 @@
 #include "win/Worker.h"
 #include "app/ErrorText.h"
 #include "app/about.h"
+#include "app/NamePrompt.h"
 #include "npp/HostWindow.h"
 #include "npp/Tables.h"
 
@@ -309,6 +314,7 @@ TEST_F(FilterWindow, ControlsHaveTheirTextsPlacesAndFont) {
       {frmMyDlg::label3, L"Static", L"Output:", 5, 106, 0, 0, true},
       {frmMyDlg::textBox3, L"Edit", L"", 94, 106, 100, 20, false},
       {frmMyDlg::label4, L"Static", L"Result:", 210, 106, 0, 0, true},
+      {frmMyDlg::historyButton, L"Button", L"", 196, 21, 12, 20, false},
   };
   std::vector<HWND> visible;
   for (HWND c : Children(window->Handle())) {
@@ -563,6 +569,152 @@ TEST_F(FilterWindow, ButtonsRunTheirOperationWithTheFieldTexts) {
   EXPECT_FALSE(window->Options().matchCase);
 }
 
+// A folder of its own for the files a test writes, emptied first.
+std::filesystem::path EmptyFolder(const wchar_t* name) {
+  const auto folder = std::filesystem::temp_directory_path() /
+                      (std::wstring(name) + L"-" + std::to_wstring(GetCurrentProcessId()));
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  return folder;
+}
+
+void WriteBytes(const std::filesystem::path& file, std::string_view bytes) {
+  std::ofstream(file, std::ios::binary) << bytes;
+}
+
+// Every run goes to the history, once; Up and Down in the pattern field step
+// through it with each run's delimiter and options; Down past the newest gives
+// back what was being typed; the list (Alt+Down) fills the fields too; the
+// history is there again for the next session, a damaged file included.
+TEST_F(FilterWindow, UpAndDownStepThroughTheHistoryAndBackToWhatWasTyped) {
+  using siftwell::filter::PatternStore;
+  const auto folder = EmptyFolder(L"siftwell-history");
+  window->SetPatternStore(std::make_shared<PatternStore>(folder.wstring()));
+  HWND dialog = window->Handle(), pattern = Item(frmMyDlg::textBox1);
+  auto checked = [&](int32_t id) { return SendMessageW(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; };
+  auto fill = [&](const wchar_t* p, const wchar_t* d, bool lines, bool matchCase) {
+    SetWindowTextW(pattern, p);
+    SetWindowTextW(Item(frmMyDlg::textBox2), d);
+    if (checked(frmMyDlg::wholeLinesBox) != lines) SendMessageW(Item(frmMyDlg::wholeLinesBox), BM_CLICK, 0, 0);
+    if (checked(frmMyDlg::matchCaseBox) != matchCase) SendMessageW(Item(frmMyDlg::matchCaseBox), BM_CLICK, 0, 0);
+  };
+  auto run = [&](const wchar_t* p, const wchar_t* d, bool lines) {
+    fill(p, d, lines, true);
+    SendMessageW(Item(frmMyDlg::button1), BM_CLICK, 0, 0);
+    Pump(dialog);
+  };
+  auto shows = [&](const wchar_t* p, const wchar_t* d, bool lines, bool matchCase) {
+    EXPECT_EQ(window->PatternText(), p);
+    EXPECT_EQ(window->DelimiterText(), d);
+    EXPECT_EQ(checked(frmMyDlg::wholeLinesBox), lines) << ::testing::PrintToString(std::wstring(p));
+    EXPECT_EQ(checked(frmMyDlg::matchCaseBox), matchCase) << ::testing::PrintToString(std::wstring(p));
+  };
+  run(L"one", L",", false);
+  run(L"two", L"\\n", true);
+  run(L"one", L",", false);  // again: to the front, not twice
+  ASSERT_EQ(runner.calls.size(), 3u);
+  fill(L"typed", L";", false, false);
+  PressKey(dialog, pattern, VK_UP);
+  shows(L"one", L",", false, true);
+  PressKey(dialog, pattern, VK_UP);
+  shows(L"two", L"\\n", true, true);
+  PressKey(dialog, pattern, VK_UP);  // the oldest stays
+  shows(L"two", L"\\n", true, true);
+  PressKey(dialog, pattern, VK_DOWN);
+  shows(L"one", L",", false, true);
+  PressKey(dialog, pattern, VK_DOWN);
+  shows(L"typed", L";", false, false);
+  PressKey(dialog, pattern, VK_DOWN);
+  shows(L"typed", L";", false, false);
+  EXPECT_EQ(runner.calls.size(), 3u) << "stepping runs nothing";
+  // Typing over an entry starts again from the newest.
+  PressKey(dialog, pattern, VK_UP);
+  SetWindowTextW(pattern, L"edited");
+  PressKey(dialog, pattern, VK_UP);
+  shows(L"one", L",", false, true);
+  PressKey(dialog, pattern, VK_DOWN);
+  EXPECT_EQ(window->PatternText(), L"edited");
+
+  // Alt+Down lists them: Down, Down, Enter takes the second.
+  PostMessageW(pattern, WM_SYSKEYDOWN, VK_DOWN, 1 << 29);
+  for (WPARAM key : {VK_DOWN, VK_DOWN, VK_RETURN}) PostMessageW(pattern, WM_KEYDOWN, key, 1);
+  Pump(dialog);
+  shows(L"two", L"\\n", true, true);
+
+  // The next session has them, in order.
+  const PatternStore again(folder.wstring());
+  ASSERT_EQ(again.History().size(), 2u);
+  EXPECT_EQ(again.History()[0].pattern, "one");
+  EXPECT_EQ(again.History()[0].delimiter, ",");
+  EXPECT_TRUE(again.History()[1].lines);
+  // A damaged file costs only its damaged entries, and is written whole again.
+  WriteBytes(folder / PatternStore::kHistoryFileName, "[1]\npattern = kept\n[2\npattern = lost\n\xFF\xFE");
+  PatternStore damaged(folder.wstring());
+  ASSERT_EQ(damaged.History().size(), 1u);
+  EXPECT_EQ(damaged.History()[0].pattern, "kept");
+  damaged.Remember(damaged.History()[0]);
+  EXPECT_EQ(PatternStore(folder.wstring()).History().size(), 1u);
+  std::filesystem::remove_all(folder);
+}
+
+// Saving, replacing, renaming and deleting presets, in the file the CLI
+// reads; a file that does not read is never written over.
+TEST(PresetsFile, ChangesReachTheFileAndAnUnreadableFileIsKept) {
+  using siftwell::filter::PatternStore;
+  using Change = PatternStore::Change;
+  const auto folder = EmptyFolder(L"siftwell-presets");
+  PatternStore store(folder.wstring());
+  int32_t heard = 0;
+  store.presetsChanged = [&heard] { ++heard; };
+  auto preset = [](const char* name, const char* pattern) {
+    siftwell::filter::Preset p;
+    p.name = name;
+    p.pattern = pattern;
+    return p;
+  };
+  auto names = [&] {
+    std::string out;
+    const PatternStore fresh(folder.wstring());  // what the file says
+    for (const auto& p : fresh.Presets()) out += p.name + "=" + p.pattern + " ";
+    return out;
+  };
+  struct Step {
+    std::function<Change()> change;
+    Change expected;
+    const char* file;
+  };
+  const Step steps[] = {
+      {[&] { return store.SavePreset(preset("Errors", "ERROR"), false); }, Change::Done, "Errors=ERROR "},
+      {[&] { return store.SavePreset(preset("Words", "\\w+"), false); }, Change::Done, "Errors=ERROR Words=\\w+ "},
+      {[&] { return store.SavePreset(preset("Errors", "E"), false); }, Change::Exists, "Errors=ERROR Words=\\w+ "},
+      {[&] { return store.SavePreset(preset("Errors", "E"), true); }, Change::Done, "Errors=E Words=\\w+ "},
+      {[&] { return store.SavePreset(preset(" padded", "x"), false); }, Change::BadName, "Errors=E Words=\\w+ "},
+      {[&] { return store.RenamePreset("Errors", "Words", false); }, Change::Exists, "Errors=E Words=\\w+ "},
+      {[&] { return store.RenamePreset("Errors", "Errs", false); }, Change::Done, "Errs=E Words=\\w+ "},
+      {[&] { return store.RenamePreset("Errs", "Words", true); }, Change::Done, "Words=E "},
+      {[&] { return store.RenamePreset("gone", "x", false); }, Change::NoSuchPreset, "Words=E "},
+      {[&] { return store.DeletePreset("Words"); }, Change::Done, ""},
+      {[&] { return store.DeletePreset("Words"); }, Change::NoSuchPreset, ""},
+  };
+  for (const Step& step : steps) {
+    EXPECT_EQ(step.change(), step.expected) << step.file;
+    EXPECT_EQ(names(), step.file);
+  }
+  EXPECT_EQ(heard, 6);
+  // Another program's change is seen; a broken file stays as it is.
+  const std::string broken = "[a]\npattern = x\nbogus = 1\n";
+  WriteBytes(folder / PatternStore::kPresetsFileName, broken);
+  EXPECT_EQ(store.SavePreset(preset("b", "y"), false), Change::Unreadable);
+  ASSERT_TRUE(store.PresetsProblem());
+  EXPECT_EQ(store.PresetsProblem()->line, 3u);
+  EXPECT_TRUE(store.Presets().empty());
+  {
+    std::ifstream in(folder / PatternStore::kPresetsFileName, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), broken);
+  }
+  std::filesystem::remove_all(folder);
+}
+
 TEST_F(FilterWindow, EmptyPatternRunsNothingAndShowsNothing) {
   SendMessageW(Item(frmMyDlg::button1), BM_CLICK, 0, 0);
   window->button2_Click();
@@ -726,6 +878,42 @@ TEST(WindowClasses, UnregisteredAtShutdownAndRegisteredAgainOnNextUse) {
   auto again = frmMyDlg::Create(Module(), nullptr, runner.Runner(), FixedDocument(""));
   ASSERT_NE(again, nullptr);
   EXPECT_NE(again->Handle(), nullptr);
+}
+
+// What the "user" does once the name prompt is up: the keys go to its
+// focused field (the close to the prompt), as the message loop would get them.
+std::vector<std::pair<UINT, WPARAM>> promptScript;
+void CALLBACK AnswerPrompt(HWND, UINT, UINT_PTR id, DWORD) {
+  HWND prompt = FindWindowW(L"SiftwellName", nullptr);
+  if (prompt == nullptr || !IsWindowVisible(prompt)) return;
+  KillTimer(nullptr, id);
+  HWND field = GetFocus();
+  SendMessageW(field, EM_SETSEL, static_cast<WPARAM>(-1), -1);  // typing goes after the name
+  for (const auto& [msg, key] : promptScript)
+    PostMessageW(msg == WM_CLOSE ? prompt : field, msg, key, msg == WM_KEYDOWN ? 1 : 0);
+}
+
+// The name prompt answers by keys: Enter gives what was typed, Escape and
+// closing give nothing; either way its owner can be used again afterwards.
+TEST(NamePromptWindow, EnterEscapeAndCloseAnswerAndTheOwnerComesBack) {
+  TestHost host;
+  struct Row {
+    std::vector<std::pair<UINT, WPARAM>> keys;
+    std::optional<std::wstring> answer;
+  };
+  const Row rows[] = {
+      {{{WM_CHAR, 'x'}, {WM_CHAR, 'y'}, {WM_KEYDOWN, VK_RETURN}}, L"old namexy"},
+      {{{WM_CHAR, 'x'}, {WM_KEYDOWN, VK_ESCAPE}}, std::nullopt},
+      {{{WM_CLOSE, 0}}, std::nullopt},
+  };
+  for (const Row& row : rows) {
+    promptScript = row.keys;
+    ASSERT_NE(SetTimer(nullptr, 0, 50, &AnswerPrompt), 0u);
+    const auto answer = PromptName(Module(), nullptr, host.Handle(), L"Rename preset", L"old name");
+    EXPECT_EQ(answer, row.answer);
+    EXPECT_TRUE(IsWindowEnabled(host.Handle())) << "the owner is usable again";
+    EXPECT_EQ(FindWindowW(L"SiftwellName", nullptr), nullptr) << "the prompt is gone";
+  }
 }
 
 TEST(AboutWindow, LayoutStylesAndLifetime) {

@@ -1042,6 +1042,65 @@ class Suite:
                 self.d, self.npp, self.main_view = d, npp, main_view
 
 
+    # ---------------------------------------------------------------- history and presets across restarts
+    def restart(self, path):
+        """Ends this Notepad++ (the history and presets files are written when they change, not at
+        exit) and starts it again with `path`; the filter window open."""
+        self.d.kill()
+        return self.start_again(path)
+
+    def check_history_after_restart(self):
+        path = self.work / "history.txt"
+        path.write_bytes(b"histA x histB\r\n")
+        dlg = self.start_again(path)
+        pattern, delimiter, keep, _ = self.controls(dlg)
+        self.set_field(pattern, r"hist\w")
+        self.set_field(delimiter, ";")
+        self.d.click(keep)
+        self.wait_text(self.main_view, b"histA;histB;", "Keep before the restart")
+        dlg = self.restart(path)
+        pattern, delimiter, _, _ = self.controls(dlg)
+        expect(self.d.text(pattern) == "", f"a new window's pattern field holds {self.d.text(pattern)!r}")
+        self.d.click(pattern)
+        self.d.keys("up")
+        self.wait_field(pattern, r"hist\w")
+        expect(self.d.text(delimiter) == ";", f"Up brought the delimiter {self.d.text(delimiter)!r} back, not ';'")
+        self.d.keys("down")
+        self.wait_field(pattern, "")
+
+    def check_preset_from_menu_after_restart(self):
+        path = self.work / "preset.txt"
+        path.write_bytes(b"a1b22c333\r\n")
+        dlg = self.restart(path)
+        pattern, delimiter, _, _ = self.controls(dlg)
+        self.set_field(pattern, r"\d+")
+        self.set_field(delimiter, ",")
+        # The list beside the pattern field (Alt+Down), Presets, Save current as...: a name, Enter.
+        self.d.click(pattern)
+        self.d.keys("alt+down")
+        menus = lambda: [w for w in self.d.windows() if w.cls == "#32768" and w.visible]
+        Driver.wait_until(lambda: len(menus()) == 1, 10, "the list of recent patterns to open")
+        self.d.keys("p")
+        Driver.wait_until(lambda: len(menus()) == 2, 10, "the Presets submenu to open")
+        self.d.keys("s")
+        prompt = self.d.wait_window("SiftwellName", "Save preset")
+        self.d.type("Digits")
+        self.d.keys("enter")
+        Driver.wait_until(lambda: not self.d.exists(prompt), 10, "the name prompt to close")
+        presets = self.work / "npp" / "plugins" / "Config" / "Siftwell-presets.ini"
+        expect(presets.is_file(), "no Siftwell-presets.ini after saving a preset")
+        text = presets.read_text(encoding="utf-8")
+        expect("[Digits]" in text and "pattern = \\d+" in text and "delimiter = ," in text,
+               f"the presets file holds {text!r}")
+        self.restart(path)
+        self.close_filter_window()
+        self.focus_view(self.main_view)
+        self.plugin_submenu(2)  # About, Open Siftwell, (a separator), Preset 1: Digits
+        self.filter_window()
+        self.wait_text(self.main_view, b"1,22,333,", "the preset's command from the Plugins menu")
+        self.d.kill()
+
+
 def version_of(tarball):
     """(8, 3, 3) from npp-v8.3.3-x86_64.tar.xz."""
     return tuple(int(v) for v in re.match(r"npp-v([\d.]+?)-", tarball.name).group(1).split("."))
@@ -1168,6 +1227,9 @@ def run_suite(build, work, tarball, package, arch):
             ]) + [
                 ("reload-from-disk-mid-run", suite.check_reload_mid_run),
                 ("exit-during-run", suite.check_exit_during_run),
+                ("history-up-after-restart", suite.check_history_after_restart),
+                ("preset-saved-in-window-runs-from-plugins-menu-after-restart",
+                 suite.check_preset_from_menu_after_restart),
             ]
             for name, check in checks:
                 suite.run(name, check, needs_plugin=name not in ("load", "clean-exit"))

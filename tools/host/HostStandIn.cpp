@@ -396,6 +396,9 @@ LRESULT HostStandIn::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
       return ModelessDialog(wParam, reinterpret_cast<HWND>(lParam));
     case NppMsg::NPPM_MENUCOMMAND:
       return RunCommand(static_cast<int32_t>(lParam)) ? TRUE : FALSE;
+    case NppMsg::NPPM_GETMENUHANDLE:
+      // The plugins' menu, as Notepad++ answers NPPPLUGINMENU (its main menu is not modelled).
+      return wParam == static_cast<WPARAM>(NppMsg::NPPPLUGINMENU) ? reinterpret_cast<LRESULT>(pluginsMenu_) : 0;
     case NppMsg::NPPM_GETFULLCURRENTPATH: {
       // wParam is the capacity when given; callers that pass 0 get at most MAX_PATH.
       const std::wstring path = buffers_[active] ? buffers_[active]->path : std::wstring();
