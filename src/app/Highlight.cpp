@@ -142,6 +142,40 @@ void StyleMarks(HWND view, int32_t indicator) {
   Sci(view, SciMsg::SCI_INDICSETUNDER, indicator, 1);
 }
 
+void MarkedDocument::Hold(HWND view, int32_t indicator) {
+  const intptr_t document = view != nullptr && IsWindow(view) ? Sci(view, SciMsg::SCI_GETDOCPOINTER) : 0;
+  if (document == document_) return;
+  Clear(indicator);
+  if (document == 0) return;
+  Sci(view, SciMsg::SCI_ADDREFDOCUMENT, 0, document);
+  view_ = view;
+  document_ = document;
+}
+
+void MarkedDocument::Clear(int32_t indicator) {
+  if (document_ == 0) return;
+  if (view_ != nullptr && IsWindow(view_) && Sci(view_, SciMsg::SCI_GETDOCPOINTER) == document_) {
+    ClearMarks(view_, indicator);
+  } else {
+    // A view of our own shows it for the moment (Scintilla's class is global to the process).
+    HWND scratch = CreateWindowExW(0, L"Scintilla", L"", WS_CHILD, 0, 0, 1, 1, HWND_MESSAGE, nullptr,
+                                   GetModuleHandleW(nullptr), nullptr);
+    if (scratch != nullptr) {
+      Sci(scratch, SciMsg::SCI_SETDOCPOINTER, 0, document_);
+      ClearMarks(scratch, indicator);
+      Sci(scratch, SciMsg::SCI_SETDOCPOINTER, 0, 0);
+      DestroyWindow(scratch);
+    }
+  }
+  Let();
+}
+
+void MarkedDocument::Let() {
+  if (document_ != 0 && view_ != nullptr && IsWindow(view_)) Sci(view_, SciMsg::SCI_RELEASEDOCUMENT, 0, document_);
+  view_ = nullptr;
+  document_ = 0;
+}
+
 Step FindStep(std::string_view text, bool utf8, std::string_view pattern, const CompileOptions& options,
               std::size_t selStart, std::size_t selEnd, bool forward, const std::function<bool()>& stop) {
   Step step;

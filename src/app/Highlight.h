@@ -74,6 +74,29 @@ void ClearMarks(HWND view, int32_t indicator);
 // a colour chosen for the view's background (light or dark).
 void StyleMarks(HWND view, int32_t indicator);
 
+// The document the marks were last set in (UI thread). It is held
+// (SCI_ADDREFDOCUMENT) so that its marks can still be cleared once no view
+// shows it (another tab is shown, or the host closed it), through a view of
+// our own that shows it for the moment; then it is let go.
+class MarkedDocument {
+ public:
+  MarkedDocument() = default;
+  MarkedDocument(const MarkedDocument&) = delete;
+  MarkedDocument& operator=(const MarkedDocument&) = delete;
+  ~MarkedDocument() { Let(); }
+  // Marks are now in the document `view` shows; one held before is cleared
+  // (wherever it is) and let go.
+  void Hold(HWND view, int32_t indicator);
+  // The held document's marks cleared, and the document let go.
+  void Clear(int32_t indicator);
+  intptr_t Document() const noexcept { return document_; }
+
+ private:
+  void Let();
+  HWND view_ = nullptr;  // a view that held it (the host's views live as long as the host)
+  intptr_t document_ = 0;
+};
+
 // Worker thread: the match to step to from the selection [selStart, selEnd)
 // of `text` (the whole document): forward, the first match starting at or
 // after selEnd; backward, the last match starting before selStart. `wrapped` says it came

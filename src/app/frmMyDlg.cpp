@@ -460,6 +460,7 @@ class frmMyDlg::Impl : public ToolWindow {
     if (highlighter_ && highlighter_->Busy()) highlighter_->Stop();
     marked_ = {};
     if (!indicator_) return;
+    markedDocument_.Clear(*indicator_);
     for (HWND view : views_) siftwell::filter::ClearMarks(view, *indicator_);
     if (view_) {
       HWND active = view_();
@@ -516,6 +517,7 @@ class frmMyDlg::Impl : public ToolWindow {
       return;
     }
     marked_ = {shown.document, shown.firstLine, shown.linesOnScreen};
+    markedDocument_.Hold(shown.view, *indicator_);
     // Marks left in another view (the document shown before) go.
     for (HWND view : views_)
       if (view != shown.view && view != nullptr &&
@@ -1104,6 +1106,7 @@ class frmMyDlg::Impl : public ToolWindow {
   struct Marked {
     intptr_t document = 0, firstLine = -1, linesOnScreen = -1;
   } marked_;
+  siftwell::filter::MarkedDocument markedDocument_;
   HWND tooltip_ = nullptr;  // owned by the window: destroyed with it
   // F3 / Shift+F3 under way.
   struct FindRequest {

@@ -525,11 +525,8 @@ bool PumpUntil(const std::function<bool()>& done) {
   return done();
 }
 
-// The filter window over a real view: typing marks the matches, an empty
-// pattern clears them at once, closing the window clears them; F3 selects.
-TEST_F(EditorFilter, TheWindowMarksWhileTypingAndClearsOnEmptyPatternAndClose) {
-  Load("a1b22c333");
-  HWND view = view_;
+// The filter window working on `view`, marking with kIndicator.
+std::unique_ptr<frmMyDlg> WindowOn(HWND view) {
   auto window = frmMyDlg::Create(
       GetModuleHandleW(nullptr), nullptr,
       [view](Operation op, std::wstring_view pattern, std::wstring_view delimiter,
@@ -538,8 +535,17 @@ TEST_F(EditorFilter, TheWindowMarksWhileTypingAndClearsOnEmptyPatternAndClose) {
       },
       [view](bool) { return std::shared_ptr<siftwell::filter::DocumentCopy>(siftwell::filter::DocumentCopy::Of(view)); },
       [view] { return view; });
+  if (window) window->SetHighlightIndicator(kIndicator, {view});
+  return window;
+}
+
+// The filter window over a real view: typing marks the matches, an empty
+// pattern clears them at once, closing the window clears them; F3 selects.
+TEST_F(EditorFilter, TheWindowMarksWhileTypingAndClearsOnEmptyPatternAndClose) {
+  Load("a1b22c333");
+  HWND view = view_;
+  auto window = WindowOn(view);
   ASSERT_NE(window, nullptr);
-  window->SetHighlightIndicator(kIndicator, {view});
   HWND pattern = GetDlgItem(window->Handle(), frmMyDlg::textBox1);
   const Ranges three{{1, 2}, {3, 5}, {6, 9}};
   SetWindowTextW(pattern, L"\\d+");
@@ -574,6 +580,30 @@ TEST_F(EditorFilter, TheWindowMarksWhileTypingAndClearsOnEmptyPatternAndClose) {
   SendMessageW(window->Handle(), WM_CLOSE, 0, 0);
   EXPECT_TRUE(window->IsClosed());
   EXPECT_EQ(MarkedRanges(view), Ranges{}) << "cleared when the window closes";
+}
+
+// The document shown before another one (a tab switched away from) keeps no
+// marks once the window has marked the other one and closed.
+TEST_F(EditorFilter, MarksLeaveTheDocumentSwitchedAwayFrom) {
+  Load("a1b22c333");
+  auto window = WindowOn(view_);
+  ASSERT_NE(window, nullptr);
+  SetWindowTextW(GetDlgItem(window->Handle(), frmMyDlg::textBox1), L"\\d+");
+  ASSERT_TRUE(PumpUntil([&] { return MarkedRanges(view_).size() == 3; }));
+  const intptr_t first = Send(SciMsg::SCI_GETDOCPOINTER);
+  Send(SciMsg::SCI_ADDREFDOCUMENT, 0, first);  // (as the host keeps a tab's document)
+  const intptr_t second = Send(SciMsg::SCI_CREATEDOCUMENT);
+  Send(SciMsg::SCI_SETDOCPOINTER, 0, second);
+  Send(SciMsg::SCI_RELEASEDOCUMENT, 0, second);
+  Load("x9");
+  window->DocumentChanged();
+  EXPECT_TRUE(PumpUntil([&] { return MarkedRanges(view_) == Ranges{{1, 2}}; }));
+  SendMessageW(window->Handle(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(MarkedRanges(view_), Ranges{});
+  Send(SciMsg::SCI_SETDOCPOINTER, 0, first);
+  Send(SciMsg::SCI_RELEASEDOCUMENT, 0, first);
+  EXPECT_EQ(Document(), "a1b22c333");
+  EXPECT_EQ(MarkedRanges(view_), Ranges{}) << "the first document's marks are gone too";
 }
 
 // A host that hands out no indicator: Highlight is off and disabled, nothing is marked.
