@@ -1170,6 +1170,8 @@ void frmMyDlg::SelectionChanged() { impl_->UpdateEnabled(); }
 void frmMyDlg::HostThemeChanged() {
   impl_->ApplyHostTheme(true);
   impl_->StyleViews();
+  // The host may switch the editor's colours after telling: styled again with the next marks.
+  impl_->ScheduleHighlight(kScrollDelayMs);
 }
 void frmMyDlg::DocumentChanged() { impl_->DocumentChanged(); }
 void frmMyDlg::SetHighlightIndicator(std::optional<int32_t> indicator, std::vector<HWND> views) {

@@ -902,7 +902,7 @@ class Suite:
     def check_options_in_settings_file(self):
         ini = self.work / "npp" / "plugins" / "Config" / "Siftwell.ini"
         text = ini.read_text(encoding="utf-8", errors="replace") if ini.is_file() else ""
-        for line in ("[Options]", "WholeLines=0", "MatchCase=1", "InSelection=0", "Result=0"):
+        for line in ("[Options]", "WholeLines=0", "MatchCase=1", "InSelection=0", "Result=0", "Highlight=1"):
             expect(re.search(rf"^{re.escape(line)}\s*$", text, re.M), f"no {line!r} in the settings file: {text!r}")
 
     def check_clean_exit(self):
