@@ -509,6 +509,8 @@ class frmMyDlg::Impl : public ToolWindow {
     if (generation != highlightGeneration_ || !HighlightOn()) return;
     if (marks.error || marks.stopped) {
       ClearAllMarks();  // a rejected pattern, or one too slow to mark while typing
+      // Not searched again for a move of the caret, only once the view shows other lines.
+      marked_ = {shown.document, shown.firstLine, shown.linesOnScreen};
       return;
     }
     StyleViews();
