@@ -576,6 +576,11 @@ TEST_F(EditorFilter, TheWindowMarksWhileTypingAndClearsOnEmptyPatternAndClose) {
   window->FindNext(false);
   EXPECT_TRUE(PumpUntil([&] { return selection() == std::pair<intptr_t, intptr_t>(6, 9); }));
   EXPECT_TRUE(PumpUntil([&] { return window->StatusText() == L"Went on from the end of the document"; }));
+  SendMessageW(pattern, WM_KEYDOWN, VK_F3, 0);  // F3 in the pattern field
+  EXPECT_TRUE(PumpUntil([&] { return selection() == std::pair<intptr_t, intptr_t>(1, 2); }));
+  EXPECT_TRUE(PumpUntil([&] { return window->StatusText() == L"Went on from the start of the document"; }));
+  SendMessageW(GetDlgItem(window->Handle(), frmMyDlg::nextButton), BM_CLICK, 0, 0);
+  EXPECT_TRUE(PumpUntil([&] { return selection() == std::pair<intptr_t, intptr_t>(3, 5); }));
 
   SendMessageW(window->Handle(), WM_CLOSE, 0, 0);
   EXPECT_TRUE(window->IsClosed());
