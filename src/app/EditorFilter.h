@@ -45,6 +45,7 @@ struct RunOptions {
   bool unique = false;          // Keep only: each distinct output once (not with tally)
   bool tally = false;           // Keep only: count, TAB, output per distinct output, most frequent first
   bool lineNumbers = false;     // with whole lines: each kept line after its number and a colon
+  bool highlight = true;        // the window marks the matches around what the active view shows
 };
 
 // The worker thread's part of a run: the matching over a copy it owns.

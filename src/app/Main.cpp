@@ -46,6 +46,7 @@ constexpr wchar_t kMatchCaseKey[] = L"MatchCase";
 constexpr wchar_t kInSelectionKey[] = L"InSelection";
 constexpr wchar_t kResultKey[] = L"Result";
 constexpr wchar_t kOutputKey[] = L"Output";
+constexpr wchar_t kHighlightKey[] = L"Highlight";
 constexpr uint8_t kKeyX = 88;
 
 // The host reads the toolbar records during the message only.
@@ -132,6 +133,7 @@ void ReadOptions() {
                                            static_cast<DWORD>(text.size()), Main::iniFilePath.c_str());
   text.resize(n);
   options.outputTemplate = std::move(text);
+  options.highlight = ReadFlag(kHighlightKey, true);
 }
 
 // The preset commands: one function per slot (the host calls plain functions).
@@ -169,6 +171,25 @@ void WriteOptions() {
   WriteInt(kOptionsSection, kResultKey, static_cast<int32_t>(options.target));
   Win32::WritePrivateProfileStringW(kOptionsSection, kOutputKey, L"\"" + options.outputTemplate + L"\"",
                                     Main::iniFilePath);
+  WriteInt(kOptionsSection, kHighlightKey, options.highlight ? 1 : 0);
+}
+
+// The indicator the host hands to the plugin for Highlight, asked for once:
+// none from a host before NPPM_ALLOCATEINDICATOR (by its version, or because it
+// answers FALSE). No number is ever guessed: an indicator the host did not hand
+// out may be another plugin's or the host's own.
+std::optional<int32_t> HighlightIndicator() {
+  static std::optional<int32_t> indicator;
+  static bool asked = false;
+  if (std::exchange(asked, true)) return indicator;
+  if (!HostVersion::Query(Host()).HasIndicatorAllocation()) return indicator;
+  int32_t first = 0;
+  if (Win32::SendMessage(Host(), static_cast<uint32_t>(NppMsgNewer::NPPM_ALLOCATEINDICATOR), 1,
+                         reinterpret_cast<intptr_t>(&first)) != 0 &&
+      first > 0 && first <= static_cast<int32_t>(SciMsg::INDIC_MAX)) {
+    indicator = first;
+  }
+  return indicator;
 }
 }  // namespace
 
@@ -327,6 +348,7 @@ void Main::OnNotification(const ScNotification& notification) {
     if (filterOpen) frmMyDlg->DocumentChanged();
   } else if (code == static_cast<uint32_t>(SciMsg::SCN_UPDATEUI) && filterOpen) {
     frmMyDlg->SelectionChanged();  // (cheap: one question to the active view)
+    frmMyDlg->ViewScrolled();      // (a few: which lines it shows)
   } else if (code == static_cast<uint32_t>(SciMsg::SCN_MODIFIED) && filterOpen &&
              (notification.Header.hwndFrom == PluginBase::nppData._scintillaMainHandle ||
               notification.Header.hwndFrom == PluginBase::nppData._scintillaSecondHandle)) {
@@ -355,6 +377,8 @@ void Main::myDockableDialog() {
                                     ::frmMyDlg::CurrentViewRunner(), ::frmMyDlg::CurrentViewSource(),
                                     ::frmMyDlg::CurrentView());
       if (!frmMyDlg) return;
+      frmMyDlg->SetHighlightIndicator(HighlightIndicator(), {PluginBase::nppData._scintillaMainHandle,
+                                                             PluginBase::nppData._scintillaSecondHandle});
       frmMyDlg->SetOptions(filterOptions);
       frmMyDlg->SetPatternStore(patterns);
       frmMyDlg->SetTitle(std::wstring(PluginName) + (first ? suffix : std::wstring()));

@@ -12,6 +12,7 @@
 
 #include "app/EditorFilter.h"
 #include "app/NamePrompt.h"
+#include "app/Highlight.h"
 #include "engine/MatchCount.h"
 #include "win/CodePage.h"
 #include "win/Worker.h"
@@ -25,6 +26,7 @@ using siftwell::filter::JobControl;
 using siftwell::filter::Operation;
 using siftwell::filter::RunOutcome;
 using siftwell::filter::RunProblem;
+using siftwell::filter::ShownText;
 using siftwell::filter::Worker;
 using siftwell::ui::DialogFont;
 using siftwell::ui::ToolWindow;
@@ -36,9 +38,11 @@ constexpr SIZE kDesignClient{359, 142};
 constexpr UINT_PTR kCountTimer = 1;  // the pattern has been quiet for kCountDelayMs
 constexpr UINT_PTR kBusyTimer = 2;   // a count takes long enough to say so
 constexpr UINT kBusyDelayMs = 400;
+constexpr UINT_PTR kHighlightTimer = 3;  // the marks are due (pattern quiet, a scroll, an edit)
 // Posted to the window itself: take the next piece of a document's copy.
 constexpr UINT kRunCopyStep = WM_APP + 1;
 constexpr UINT kCountCopyStep = WM_APP + 2;
+constexpr UINT kFindCopyStep = WM_APP + 3;
 constexpr int32_t kProgressRange = 1000;
 // The status line wraps: every message can be read whole.
 constexpr UINT kStatusFormat = DT_LEFT | DT_WORDBREAK | DT_EDITCONTROL | DT_NOPREFIX;
@@ -55,13 +59,20 @@ constexpr wchar_t kOutputLabel[] = L"Output:";
 constexpr wchar_t kResultLabel[] = L"Result:";
 // The result box's choices, in the order of siftwell::filter::Target.
 constexpr const wchar_t* kTargets[] = {L"This document", L"New tab", L"Clipboard"};
+constexpr wchar_t kHighlightText[] = L"Highlight";
+constexpr wchar_t kPreviousText[] = L"Previous";
+constexpr wchar_t kNextText[] = L"Next";
+constexpr wchar_t kNoIndicatorTip[] =
+    L"This Notepad++ cannot hand out an indicator to a plugin (NPPM_ALLOCATEINDICATOR), "
+    L"so Siftwell cannot mark matches without risking another plugin's marks.";
 
 // Dialog-key order: pattern, delimiter, Keep, Remove (labels take no focus),
 // then Cancel while it shows.
 constexpr frmMyDlg::ControlId kTabOrder[] = {
     frmMyDlg::textBox1,     frmMyDlg::textBox2,       frmMyDlg::button1,  frmMyDlg::button2,
     frmMyDlg::wholeLinesBox, frmMyDlg::matchCaseBox,  frmMyDlg::inSelectionBox, frmMyDlg::textBox3,
-    frmMyDlg::resultBox,    frmMyDlg::cancelButton};
+    frmMyDlg::resultBox,    frmMyDlg::highlightBox,   frmMyDlg::previousButton, frmMyDlg::nextButton,
+    frmMyDlg::cancelButton};
 
 const wchar_t* ClassOf(frmMyDlg::ControlId id) {
   switch (id) {
@@ -76,6 +87,9 @@ const wchar_t* ClassOf(frmMyDlg::ControlId id) {
     case frmMyDlg::matchCaseBox:
     case frmMyDlg::inSelectionBox:
     case frmMyDlg::historyButton:
+    case frmMyDlg::highlightBox:
+    case frmMyDlg::previousButton:
+    case frmMyDlg::nextButton:
       return L"Button";
     case frmMyDlg::resultBox:
       return L"ComboBox";
@@ -89,7 +103,8 @@ const wchar_t* ClassOf(frmMyDlg::ControlId id) {
 DWORD StyleOf(frmMyDlg::ControlId id) {
   const std::wstring_view kind = ClassOf(id);
   if (kind == L"Edit") return WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL;
-  if (id == frmMyDlg::wholeLinesBox || id == frmMyDlg::matchCaseBox || id == frmMyDlg::inSelectionBox)
+  if (id == frmMyDlg::wholeLinesBox || id == frmMyDlg::matchCaseBox || id == frmMyDlg::inSelectionBox ||
+      id == frmMyDlg::highlightBox)
     return WS_TABSTOP | BS_AUTOCHECKBOX;
   // The arrow draws itself; the keyboard reaches its list by Alt+Down in the pattern field.
   if (id == frmMyDlg::historyButton) return BS_OWNERDRAW;
@@ -137,6 +152,8 @@ frmMyDlg::Layout ComputeLayout(const DialogFont& f, std::wstring_view status) {
   const SIZE wholeLines = f.TextExtent(kWholeLinesText), matchCase = f.TextExtent(kMatchCaseText);
   const SIZE inSelection = f.TextExtent(kInSelectionText);
   const SIZE output = f.TextExtent(kOutputLabel), result = f.TextExtent(kResultLabel);
+  const SIZE highlight = f.TextExtent(kHighlightText);
+  const SIZE previous = f.TextExtent(kPreviousText), next = f.TextExtent(kNextText);
   int32_t longestTarget = 0;
   for (const wchar_t* target : kTargets) longestTarget = std::max<int32_t>(longestTarget, f.TextExtent(target).cx);
 
@@ -160,7 +177,10 @@ frmMyDlg::Layout ComputeLayout(const DialogFont& f, std::wstring_view status) {
   const int32_t row4 = std::max<int32_t>(f.Y(106), row3 + checkH + f.Y(4));
   const int32_t resultX = buttonX + result.cx + f.X(6);
   const int32_t resultW = std::max<int32_t>(buttonX + buttonW - resultX, longestTarget + AtDpi(24, dpi));
-  const int32_t statusY = std::max<int32_t>(f.Y(128), row4 + fieldH + f.Y(2));
+  // Highlight and the two steps to a match, a row of their own.
+  const int32_t row5 = row4 + fieldH + f.Y(4);
+  const int32_t stepW = std::max<int32_t>(f.X(60), std::max(previous.cx, next.cx) + AtDpi(16, dpi));
+  const int32_t statusY = std::max<int32_t>(f.Y(128), row5 + std::max(checkH, buttonH) + f.Y(4));
   const int32_t rightEdge = std::max(buttonX + buttonW, resultX + resultW);
   const int32_t statusW = rightEdge - left;
   const int32_t statusH = std::max({f.Y(13), line, WrappedHeight(f, status, statusW)});
@@ -194,6 +214,10 @@ frmMyDlg::Layout ComputeLayout(const DialogFont& f, std::wstring_view status) {
   add(frmMyDlg::resultBox, L"", resultX, row4, resultW, fieldH);
   // The arrow in the gap between the pattern field and Keep (on the design grid where the field is).
   add(frmMyDlg::historyButton, L"", f.X(196) + (fieldX - f.X(94)), row1, f.X(12), fieldH);
+  add(frmMyDlg::highlightBox, kHighlightText, left, row5 + (buttonH - checkH) / 2,
+      std::min<int32_t>(highlight.cx + checkBox, fieldX - f.X(4) - left), checkH);
+  add(frmMyDlg::previousButton, kPreviousText, fieldX, row5, stepW, buttonH);
+  add(frmMyDlg::nextButton, kNextText, fieldX + stepW + f.X(6), row5, stepW, buttonH);
   layout.width = std::max<int32_t>(f.X(kDesignClient.cx), rightEdge + f.X(14));
   layout.height = std::max<int32_t>(f.Y(kDesignClient.cy), statusY + statusH + f.Y(1));
   layout.runningHeight = cancelY + buttonH + f.Y(6);
@@ -217,6 +241,8 @@ class frmMyDlg::Impl : public ToolWindow {
     // The workers let go first (they may still hold a computation); then the run.
     counter_.reset();
     worker_.reset();
+    highlighter_.reset();
+    finder_.reset();
     current_.reset();
   }
   Impl(const Impl&) = delete;
@@ -224,7 +250,7 @@ class frmMyDlg::Impl : public ToolWindow {
 
   bool Build() {
     if (!Open(kClassName, kClassName, kDesignClient)) return false;
-    INITCOMMONCONTROLSEX classes{sizeof(classes), ICC_PROGRESS_CLASS};
+    INITCOMMONCONTROLSEX classes{sizeof(classes), ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
     InitCommonControlsEx(&classes);
     siftwell::ui::ThemeScope themed(Module());
     for (const Placement& c : ComputeLayout(Font(), {}).controls) {
@@ -248,6 +274,12 @@ class frmMyDlg::Impl : public ToolWindow {
     // without the counting one there is no live count.
     worker_ = Worker::Create(Module());
     counter_ = Worker::Create(Module());
+    highlighter_ = Worker::Create(Module());
+    finder_ = Worker::Create(Module());
+    // Says why Highlight is off in a host without indicators for plugins (a
+    // disabled box gets no mouse messages: the tool is its rectangle in the window).
+    tooltip_ = CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
+                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, Handle(), nullptr, Module(), nullptr);
     // The dialog manager walks controls in z-order: put them in keyboard order.
     HWND previous = HWND_TOP;
     for (ControlId id : kTabOrder) {
@@ -277,6 +309,7 @@ class frmMyDlg::Impl : public ToolWindow {
     options.unique = unique_;
     options.tally = tally_;
     options.lineNumbers = lineNumbers_;
+    options.highlight = highlightWanted_;
     return options;
   }
 
@@ -291,6 +324,8 @@ class frmMyDlg::Impl : public ToolWindow {
     unique_ = options.unique;
     tally_ = options.tally;
     lineNumbers_ = options.lineNumbers;
+    highlightWanted_ = options.highlight;
+    SendMessageW(Control(highlightBox), BM_SETCHECK, options.highlight && indicator_ ? BST_CHECKED : BST_UNCHECKED, 0);
     UpdateEnabled();
   }
 
@@ -309,6 +344,7 @@ class frmMyDlg::Impl : public ToolWindow {
                   SendMessageW(view, static_cast<UINT>(SciMsg::SCI_GETSELECTIONEMPTY), 0, 0) == 0;
     }
     EnableWindow(Control(inSelectionBox), selection || Checked(inSelectionBox));
+    EnableWindow(Control(highlightBox), indicator_.has_value());
   }
   std::wstring Text(ControlId id) const { return WindowText(Control(id)); }
   bool StatusIsError() const noexcept { return statusError_; }
@@ -379,6 +415,7 @@ class frmMyDlg::Impl : public ToolWindow {
       current_->Edited(view);
       CheckRun();
     }
+    StopFind();
     DocumentChanged();
   }
 
@@ -658,6 +695,220 @@ class frmMyDlg::Impl : public ToolWindow {
     if (committing_) return;
     UpdateEnabled();
     if (Handle() != nullptr && !Text(textBox1).empty()) SetTimer(Handle(), kCountTimer, kCountDelayMs, nullptr);
+    ++findGeneration_;
+    marksAfterRun_ = false;
+    ScheduleHighlight(kCountDelayMs);
+  }
+
+  // ---- highlight ----
+
+  void SetIndicator(std::optional<int32_t> indicator, std::vector<HWND> views) {
+    if (Handle() != nullptr && indicator_) ClearAllMarks();
+    indicator_ = indicator;
+    views_ = std::move(views);
+    SendMessageW(Control(highlightBox), BM_SETCHECK, highlightWanted_ && indicator_ ? BST_CHECKED : BST_UNCHECKED, 0);
+    UpdateEnabled();
+    UpdateTooltip();
+    StyleViews();
+    ScheduleHighlight(0);
+  }
+
+  std::optional<int32_t> Indicator() const noexcept { return indicator_; }
+
+  bool HighlightOn() const {
+    return Handle() != nullptr && indicator_ && Checked(highlightBox) && !marksAfterRun_ && !Text(textBox1).empty();
+  }
+
+  // The marks follow after `delay` ms (a pending update keeps its time, so
+  // that a scroll that goes on still sees its marks follow).
+  void ScheduleHighlight(uint32_t delay) {
+    if (Handle() == nullptr || !indicator_) return;
+    if (delay == kScrollDelayMs && highlightPending_) return;
+    highlightPending_ = true;
+    SetTimer(Handle(), kHighlightTimer, delay, nullptr);
+  }
+
+  void ViewScrolled() {
+    if (!HighlightOn() || !view_) return;
+    if (!ShownText::Shows(view_(), marked_.document, marked_.firstLine, marked_.linesOnScreen))
+      ScheduleHighlight(kScrollDelayMs);
+  }
+
+  void StyleViews() {
+    if (!indicator_) return;
+    for (HWND view : views_) siftwell::filter::StyleMarks(view, *indicator_);
+  }
+
+  void ClearAllMarks() {
+    ++highlightGeneration_;
+    if (highlighter_ && highlighter_->Busy()) highlighter_->Stop();
+    marked_ = {};
+    if (!indicator_) return;
+    markedDocument_.Clear(*indicator_);
+    for (HWND view : views_) siftwell::filter::ClearMarks(view, *indicator_);
+    if (view_) {
+      HWND active = view_();
+      if (std::find(views_.begin(), views_.end(), active) == views_.end())
+        siftwell::filter::ClearMarks(active, *indicator_);
+    }
+  }
+
+  // Copies what the active view shows (and a screen around it) and searches
+  // it on the highlight worker.
+  void StartHighlight() {
+    highlightPending_ = false;
+    if (Handle() != nullptr) KillTimer(Handle(), kHighlightTimer);
+    if (!HighlightOn()) {
+      if (indicator_) ClearAllMarks();
+      return;
+    }
+    std::string pattern;
+    if (!siftwell::filter::WideToUtf8(Text(textBox1), pattern)) {
+      ClearAllMarks();
+      return;
+    }
+    std::shared_ptr<const ShownText> shown;
+    try {
+      shown = ShownText::Take(view_ ? view_() : nullptr);
+    } catch (const std::bad_alloc&) {
+    }
+    if (!shown || !highlighter_) return;
+    siftwell::filter::CompileOptions options;
+    options.matchCase = Checked(matchCaseBox);
+    options.wholeLines = Checked(wholeLinesBox);
+    const uint64_t generation = ++highlightGeneration_;
+    auto job = [this, shown, pattern, options, generation](JobControl& control) -> Worker::Delivery {
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kHighlightBudgetMs);
+      const std::function<bool()> stop = [&] {
+        return control.StopRequested() || std::chrono::steady_clock::now() >= deadline;
+      };
+      auto marks = std::make_shared<siftwell::filter::Marks>(siftwell::filter::FindMarks(*shown, pattern, options, stop));
+      return [this, shown, marks, generation] { ShowMarks(generation, *shown, *marks); };
+    };
+    if (!highlighter_->Start(job)) return;
+  }
+
+  // Back on the UI thread: the marks, if the view still shows that text.
+  void ShowMarks(uint64_t generation, const ShownText& shown, const siftwell::filter::Marks& marks) {
+    if (generation != highlightGeneration_ || !HighlightOn()) return;
+    if (marks.error || marks.stopped) {
+      ClearAllMarks();  // a rejected pattern, or one too slow to mark while typing
+      // Not searched again for a move of the caret, only once the view shows other lines.
+      marked_ = {shown.document, shown.firstLine, shown.linesOnScreen};
+      return;
+    }
+    StyleViews();
+    if (!siftwell::filter::ApplyMarks(shown, marks.ranges, *indicator_)) {
+      ScheduleHighlight(kScrollDelayMs);  // it changed meanwhile: again, for what it shows now
+      return;
+    }
+    marked_ = {shown.document, shown.firstLine, shown.linesOnScreen};
+    markedDocument_.Hold(shown.view, *indicator_);
+    // Marks left in another view (the document shown before) go.
+    for (HWND view : views_)
+      if (view != shown.view && view != nullptr &&
+          SendMessageW(view, static_cast<UINT>(SciMsg::SCI_GETDOCPOINTER), 0, 0) != shown.document)
+        siftwell::filter::ClearMarks(view, *indicator_);
+  }
+
+  void UpdateTooltip() {
+    if (tooltip_ == nullptr || Handle() == nullptr) return;
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.uFlags = TTF_SUBCLASS;
+    tool.hwnd = Handle();
+    tool.uId = 1;
+    RECT box{};
+    GetWindowRect(Control(highlightBox), &box);
+    MapWindowPoints(nullptr, Handle(), reinterpret_cast<POINT*>(&box), 2);
+    tool.rect = box;
+    tool.lpszText = const_cast<wchar_t*>(kNoIndicatorTip);
+    SendMessageW(tooltip_, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    if (!indicator_) {
+      SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, Font().X(300));
+      SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    }
+  }
+
+  // ---- F3 / Shift+F3 ----
+
+  void FindNext(bool forward) {
+    if (Running() || Handle() == nullptr || !finder_) return;
+    StopFind();
+    std::string pattern;
+    const std::wstring typed = Text(textBox1);
+    if (typed.empty() || !siftwell::filter::WideToUtf8(typed, pattern)) return;
+    HWND view = view_ ? view_() : nullptr;
+    if (view == nullptr) return;
+    find_ = FindRequest{};
+    find_.pattern = std::move(pattern);
+    find_.forward = forward;
+    find_.view = view;
+    find_.selStart = static_cast<std::size_t>(std::max<LRESULT>(0, SendMessageW(view, static_cast<UINT>(SciMsg::SCI_GETSELECTIONSTART), 0, 0)));
+    find_.selEnd = static_cast<std::size_t>(std::max<LRESULT>(0, SendMessageW(view, static_cast<UINT>(SciMsg::SCI_GETSELECTIONEND), 0, 0)));
+    find_.options.matchCase = Checked(matchCaseBox);
+    find_.options.wholeLines = Checked(wholeLinesBox);
+    try {
+      find_.copy = source_(std::exchange(documentChanged_, false));
+    } catch (...) {
+      documentChanged_ = true;
+      return;
+    }
+    if (!find_.copy) return;
+    FindCopyStep();
+  }
+
+  void StopFind() {
+    ++findGeneration_;
+    find_.copy.reset();
+    if (finder_ && finder_->Busy()) finder_->Stop();
+  }
+
+  void FindCopyStep() {
+    if (!find_.copy) return;
+    DocumentCopy::State state = DocumentCopy::State::NoMemory;
+    try {
+      state = find_.copy->Step();
+    } catch (const std::bad_alloc&) {
+    }
+    if (state == DocumentCopy::State::Copying) {
+      PostMessageW(Handle(), kFindCopyStep, 0, 0);
+      return;
+    }
+    if (state != DocumentCopy::State::Done) {
+      if (state == DocumentCopy::State::Changed) documentChanged_ = true;
+      find_.copy.reset();
+      return;
+    }
+    const std::shared_ptr<const siftwell::filter::DocumentText> text = find_.copy->Text();
+    const FindRequest request = find_;
+    const uint64_t generation = findGeneration_;
+    auto job = [this, text, request, generation](JobControl& control) -> Worker::Delivery {
+      const std::function<bool()> stop = [&] { return control.StopRequested(); };
+      auto step = std::make_shared<siftwell::filter::Step>(siftwell::filter::FindStep(
+          text->bytes, text->IsUtf8(), request.pattern, request.options, request.selStart, request.selEnd,
+          request.forward, stop));
+      return [this, step, generation] { ShowStep(generation, *step); };
+    };
+    finder_->Start(job);
+  }
+
+  // Back on the UI thread: selects the match if the document is still the one searched.
+  void ShowStep(uint64_t generation, const siftwell::filter::Step& step) {
+    if (generation != findGeneration_ || !find_.copy) return;
+    const std::shared_ptr<DocumentCopy> copy = std::exchange(find_.copy, nullptr);
+    if (step.stopped || step.error) return;  // (the count says what is wrong with the pattern)
+    HWND view = view_ ? view_() : nullptr;
+    if (view != find_.view || !copy->SameDocument()) return;
+    if (!step.match) {
+      SetStatus(L"no match", false);
+      return;
+    }
+    SendMessageW(view, static_cast<UINT>(SciMsg::SCI_SETSEL), static_cast<WPARAM>(step.match->first),
+                 static_cast<LPARAM>(step.match->second));
+    if (step.wrapped)
+      SetStatus(find_.forward ? L"Went on from the start of the document" : L"Went on from the end of the document",
+                false);
   }
 
  protected:
@@ -675,6 +926,7 @@ class frmMyDlg::Impl : public ToolWindow {
       const int32_t list = c.id == resultBox ? static_cast<int32_t>(std::size(kTargets) + 1) * (c.bottom - c.top) : 0;
       MoveWindow(control, c.left, c.top, c.right - c.left, c.bottom - c.top + list, TRUE);
     }
+    UpdateTooltip();
   }
 
   LRESULT OnMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) override {
@@ -707,6 +959,14 @@ class frmMyDlg::Impl : public ToolWindow {
           if (!Text(textBox1).empty()) PatternChanged();  // counted again with the new choice
         } else if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == inSelectionBox) {
           UpdateEnabled();
+        } else if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == highlightBox) {
+          highlightWanted_ = Checked(highlightBox);
+          marksAfterRun_ = false;
+          if (highlightWanted_) ScheduleHighlight(0);
+          else ClearAllMarks();
+        } else if (HIWORD(wParam) == BN_CLICKED && lParam != 0 &&
+                   (LOWORD(wParam) == previousButton || LOWORD(wParam) == nextButton)) {
+          FindNext(LOWORD(wParam) == nextButton);
         }
         return 0;
       case kRunCopyStep:
@@ -715,10 +975,15 @@ class frmMyDlg::Impl : public ToolWindow {
       case kCountCopyStep:
         CountCopyStep();
         return 0;
+      case kFindCopyStep:
+        FindCopyStep();
+        return 0;
       case WM_TIMER:
         if (wParam == kCountTimer) {
           KillTimer(hwnd, kCountTimer);
           StartCount();
+        } else if (wParam == kHighlightTimer) {
+          StartHighlight();
         } else if (wParam == kBusyTimer) {
           KillTimer(hwnd, kBusyTimer);
           SetStatus(L"counting\u2026", false);
@@ -740,6 +1005,8 @@ class frmMyDlg::Impl : public ToolWindow {
         closedOptions_ = Options();
         Cancel();  // closing the window ends its run; the document stays as it was
         StopCount();
+        StopFind();
+        ClearAllMarks();  // (nothing of the window stays in the documents)
         break;
       case WM_ACTIVATE:
         if (LOWORD(wParam) == WA_INACTIVE) {
@@ -770,6 +1037,10 @@ class frmMyDlg::Impl : public ToolWindow {
       case WM_KEYDOWN:
         if (id == textBox1 && (wParam == VK_UP || wParam == VK_DOWN) && GetKeyState(VK_CONTROL) >= 0) {
           self->StepHistory(wParam == VK_UP ? 1 : -1);
+          return 0;
+        }
+        if (wParam == VK_F3 && GetKeyState(VK_CONTROL) >= 0 && GetKeyState(VK_MENU) >= 0) {
+          self->FindNext(GetKeyState(VK_SHIFT) >= 0);
           return 0;
         }
         if ((wParam == 'Z' || wParam == 'Y') && GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_MENU) >= 0) {
@@ -903,6 +1174,10 @@ class frmMyDlg::Impl : public ToolWindow {
       documentUndoFirst_ = true;
       SetStatus(siftwell::filter::Words(*outcome), false);
       if (patternChangedInRun_) DocumentChanged();
+      // The marks were of the text the run replaced: none until the pattern,
+      // an option or the document changes.
+      ClearAllMarks();
+      marksAfterRun_ = true;
       return;
     }
     SetStatus({}, false);
@@ -965,13 +1240,17 @@ class frmMyDlg::Impl : public ToolWindow {
   // is for a pattern that is no longer there, so it stops now.
   void PatternChanged() {
     StopCount();
+    StopFind();
+    marksAfterRun_ = false;
     if (Running()) patternChangedInRun_ = true;
     if (Text(textBox1).empty()) {
+      ClearAllMarks();
       KillTimer(Handle(), kCountTimer);
       SetStatus({}, false);
       return;
     }
     SetTimer(Handle(), kCountTimer, kCountDelayMs, nullptr);
+    ScheduleHighlight(kCountDelayMs);
   }
 
   // Takes the document (a copy, reused while it is unchanged, taken step by
@@ -1120,10 +1399,35 @@ class frmMyDlg::Impl : public ToolWindow {
   std::shared_ptr<DocumentCopy> countCopy_;  // being taken for it
   std::shared_ptr<DocumentCopy> countedCopy_;  // what the count under way reads
   bool committing_ = false;                  // the run's own write is under way
+  // Highlight: the host's indicator (none: the host hands out none), the
+  // views it lives in, what the marks were made for.
+  std::optional<int32_t> indicator_;
+  std::vector<HWND> views_;
+  bool highlightWanted_ = true;  // the user's choice (kept while the box is disabled)
+  bool highlightPending_ = false;
+  bool marksAfterRun_ = false;   // a run replaced the text: no marks until something changes
+  uint64_t highlightGeneration_ = 0;
+  struct Marked {
+    intptr_t document = 0, firstLine = -1, linesOnScreen = -1;
+  } marked_;
+  siftwell::filter::MarkedDocument markedDocument_;
+  HWND tooltip_ = nullptr;  // owned by the window: destroyed with it
+  // F3 / Shift+F3 under way.
+  struct FindRequest {
+    std::string pattern;
+    siftwell::filter::CompileOptions options;
+    bool forward = true;
+    HWND view = nullptr;
+    std::size_t selStart = 0, selEnd = 0;
+    std::shared_ptr<DocumentCopy> copy;
+  } find_;
+  uint64_t findGeneration_ = 0;
   // The run in flight (UI thread only), then the workers: they go first.
   std::unique_ptr<FilterRun> current_;
   std::unique_ptr<Worker> worker_;
   std::unique_ptr<Worker> counter_;
+  std::unique_ptr<Worker> highlighter_;
+  std::unique_ptr<Worker> finder_;
   ControlId startedBy_ = button1;
   bool progressShown_ = false;
   // Keep's choices that have no control here yet: carried from the options set
@@ -1174,7 +1478,12 @@ void frmMyDlg::CancelRun() { impl_->Cancel(); }
 void frmMyDlg::CheckRun() { impl_->CheckRun(); }
 void frmMyDlg::DocumentEdited(HWND view) { impl_->DocumentEdited(view); }
 void frmMyDlg::SelectionChanged() { impl_->UpdateEnabled(); }
-void frmMyDlg::HostThemeChanged() { impl_->ApplyHostTheme(true); }
+void frmMyDlg::HostThemeChanged() {
+  impl_->ApplyHostTheme(true);
+  impl_->StyleViews();
+  // The host may switch the editor's colours after telling: styled again with the next marks.
+  impl_->ScheduleHighlight(kScrollDelayMs);
+}
 void frmMyDlg::DocumentChanged() { impl_->DocumentChanged(); }
 void frmMyDlg::SetPatternStore(std::shared_ptr<siftwell::filter::PatternStore> store) {
   impl_->SetStore(std::move(store));
@@ -1182,3 +1491,9 @@ void frmMyDlg::SetPatternStore(std::shared_ptr<siftwell::filter::PatternStore> s
 void frmMyDlg::SetFields(const siftwell::filter::FieldSet& fields) { impl_->SetFields(fields); }
 void frmMyDlg::ShowRecallMenu() { impl_->ShowRecallMenu(); }
 void frmMyDlg::ShowMessage(const std::wstring& text, bool error) { impl_->ShowMessage(text, error); }
+void frmMyDlg::SetHighlightIndicator(std::optional<int32_t> indicator, std::vector<HWND> views) {
+  impl_->SetIndicator(indicator, std::move(views));
+}
+std::optional<int32_t> frmMyDlg::HighlightIndicator() const noexcept { return impl_->Indicator(); }
+void frmMyDlg::ViewScrolled() { impl_->ViewScrolled(); }
+void frmMyDlg::FindNext(bool forward) { impl_->FindNext(forward); }

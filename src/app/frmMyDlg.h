@@ -68,7 +68,14 @@ class frmMyDlg {
     label4,           // "Result:"
     resultBox,        // where the result goes: This document, New tab, Clipboard
     historyButton,    // the arrow at the right of the pattern field: recent patterns and presets
+    highlightBox,     // "Highlight"; disabled (with a tooltip saying why) when the host gives no indicator
+    previousButton,   // "Previous": the match before the selection (Shift+F3)
+    nextButton,       // "Next": the match after the selection (F3)
   };
+  // Quiet time after a scroll of the active view before its marks follow.
+  static constexpr uint32_t kScrollDelayMs = 60;
+  // Work one highlight search may take before it gives up (its marks are cleared).
+  static constexpr uint32_t kHighlightBudgetMs = 1000;
 
   // siftwell::filter::StartOnCurrentView.
   static Runner CurrentViewRunner();
@@ -157,6 +164,18 @@ class frmMyDlg {
   void HostThemeChanged();
   // The document changed, or another one became active: count again.
   void DocumentChanged();
+
+  // Highlight: the indicator the host handed out for the matches (none: the
+  // host cannot hand one out, Highlight stays off and says so) and the views
+  // it is styled in and cleared from (the host's two views).
+  void SetHighlightIndicator(std::optional<int32_t> indicator, std::vector<HWND> views);
+  std::optional<int32_t> HighlightIndicator() const noexcept;
+  // The active view may have scrolled (its marks follow what it shows).
+  void ViewScrolled();
+  // F3 / Shift+F3: selects the next / previous match in the active view,
+  // searched off the UI thread; at the end of the document it goes on from
+  // the other end and says so in the status line.
+  void FindNext(bool forward);
 
   class Impl;
   class Key {

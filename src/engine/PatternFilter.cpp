@@ -1354,6 +1354,30 @@ std::optional<FilterError> CountTo(std::string_view text, const CompiledPattern&
   return err;
 }
 
+std::optional<FilterError> MatchesTo(std::string_view text, const CompiledPattern& re, const MatchLimits& limits,
+                                     ResultSink& watch, const MatchRange& onMatch) {
+  watch.Begin(text.size());
+  std::optional<FilterError> err;
+  try {
+    if (!re.empty) {
+      // A selected line without its line end (CR LF, LF or a lone CR).
+      auto line = [&](std::size_t s, std::size_t next) {
+        if (next > s && text[next - 1] == '\n') --next;
+        if (next > s && text[next - 1] == '\r') --next;
+        return onMatch(s, next);
+      };
+      err = re.wholeLines ? ForEachLine(re, text, limits, line, &watch)
+                          : ForEachMatch(
+                                re, text, limits,
+                                [&](std::size_t s, std::size_t e, const Engine&) { return onMatch(s, e); }, &watch);
+    }
+  } catch (const std::bad_alloc&) {
+    err = NoMemory();
+  }
+  if (!err) watch.Finish();
+  return err;
+}
+
 std::optional<FilterError> KeepTo(std::string_view text, std::string_view pattern, std::string_view delimiter,
                                   const MatchLimits& limits, ResultSink& sink) {
   const Compilation c = Compile(pattern, JitOnly(limits.jit));

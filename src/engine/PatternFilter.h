@@ -216,6 +216,16 @@ std::optional<FilterError> RemoveTo(std::string_view text, const CompiledPattern
 std::optional<FilterError> CountTo(std::string_view text, const CompiledPattern& pattern, const MatchLimits& limits,
                                    ResultSink& watch, uint64_t& count);
 
+// Where the matches stand: each non-empty match Keep would keep, as the byte
+// range [start, end) of `text`, left to right; with whole lines each selected
+// line without its line end (empty for an empty line). `watch` hears Begin,
+// Progress and Finish, never Piece; `onMatch` or Progress answering false
+// stops the search with Kind::Stopped. For marking or stepping to matches in
+// a view.
+using MatchRange = std::function<bool(std::size_t start, std::size_t end)>;
+std::optional<FilterError> MatchesTo(std::string_view text, const CompiledPattern& pattern, const MatchLimits& limits,
+                                     ResultSink& watch, const MatchRange& onMatch);
+
 // How a search for `pattern` will look for candidates: the literals of the
 // line prefilter, or why there is none. For a verbose log.
 std::string DescribeSearch(std::string_view pattern);

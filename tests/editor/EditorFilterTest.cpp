@@ -23,6 +23,8 @@ constexpr UINT kFirstPrivateMessage = WM_USER;
 #include <thread>
 
 #include "app/DocumentSnapshot.h"
+#include "app/Highlight.h"
+#include "app/frmMyDlg.h"
 #include "win/Worker.h"
 #include "cases/SharedCases.h"
 
@@ -398,6 +400,238 @@ TEST_F(EditorFilter, ACountGivesUpWhenItsTimeIsSpent) {
   EXPECT_EQ(stopped.Problem()->kind, siftwell::filter::RunProblem::Kind::Stopped);
 }
 
+
+// ---- Highlight and F3 ----------------------------------------------------------
+
+constexpr int32_t kIndicator = 9;
+
+// The indicator's runs in the view, read back as the host would.
+std::vector<std::pair<intptr_t, intptr_t>> MarkedRanges(HWND view) {
+  auto sci = [&](SciMsg m, intptr_t w = 0, intptr_t l = 0) {
+    return SendMessageW(view, static_cast<UINT>(m), static_cast<WPARAM>(w), l);
+  };
+  std::vector<std::pair<intptr_t, intptr_t>> ranges;
+  const intptr_t length = sci(SciMsg::SCI_GETLENGTH);
+  for (intptr_t at = 0; at < length;) {
+    const intptr_t end = sci(SciMsg::SCI_INDICATOREND, kIndicator, at);
+    if ((sci(SciMsg::SCI_INDICATORALLONFOR, at) & (1 << kIndicator)) != 0) ranges.emplace_back(at, end);
+    if (end <= at) break;
+    at = end;
+  }
+  return ranges;
+}
+
+using Ranges = std::vector<std::pair<intptr_t, intptr_t>>;
+
+// Marked where the engine finds the matches (the shown text starts at a line
+// start: ^ and lookbehind behave as in Keep).
+TEST_F(EditorFilter, HighlightMarksWhereTheEngineFindsTheMatches) {
+  struct Row {
+    const char* text;
+    const char* pattern;
+    bool wholeLines, matchCase;
+    Ranges marked;
+  } rows[] = {
+      {"a1b22c333", "\\d+", false, true, {{1, 2}, {3, 5}, {6, 9}}},
+      {"ab\r\nb1\nB", "(?m)^b", false, true, {{4, 5}}},
+      {"ab\r\nb1\nB", "(?m)^b", false, false, {{4, 5}, {7, 8}}},
+      {"ab\r\nb1\nB", "1", true, true, {{4, 6}}},
+      {"x1 y2 x3", "(?<=x)\\d", false, true, {{1, 2}, {7, 8}}},
+      {"a1b22c333", "", false, true, {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.text) + " / " + row.pattern);
+    Load(row.text);
+    const auto shown = siftwell::filter::ShownText::Take(view_);
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(shown->bytes, row.text);
+    siftwell::filter::CompileOptions options;
+    options.wholeLines = row.wholeLines;
+    options.matchCase = row.matchCase;
+    const siftwell::filter::Marks marks = siftwell::filter::FindMarks(*shown, row.pattern, options, {});
+    EXPECT_FALSE(marks.error || marks.stopped);
+    ASSERT_TRUE(siftwell::filter::ApplyMarks(*shown, marks.ranges, kIndicator));
+    EXPECT_EQ(MarkedRanges(view_), row.marked);
+  }
+  siftwell::filter::ClearMarks(view_, kIndicator);
+  EXPECT_EQ(MarkedRanges(view_), Ranges{});
+}
+
+// A scroll searches the lines shown and a screen around them, never the
+// whole document; marks for a text that changed meanwhile are not set.
+TEST_F(EditorFilter, HighlightSearchesOnlyAroundTheLinesShown) {
+  std::string text;
+  for (int i = 0; i < 20000; ++i) text += "line " + std::to_string(i) + "\n";
+  Load(text);
+  Send(SciMsg::SCI_SETFIRSTVISIBLELINE, 10000);
+  const intptr_t onScreen = Send(SciMsg::SCI_LINESONSCREEN);
+  ASSERT_GT(onScreen, 0);
+  const auto shown = siftwell::filter::ShownText::Take(view_);
+  ASSERT_NE(shown, nullptr);
+  EXPECT_EQ(shown->from, Send(SciMsg::SCI_POSITIONFROMLINE, 10000 - onScreen)) << "a screen above, from a line start";
+  EXPECT_LE(static_cast<intptr_t>(shown->bytes.size()), (3 * onScreen + 2) * 12) << "three screens at most";
+  const siftwell::filter::Marks marks = siftwell::filter::FindMarks(*shown, "line", {}, {});
+  EXPECT_GE(static_cast<intptr_t>(marks.ranges.size()), 3 * onScreen);
+  EXPECT_LE(static_cast<intptr_t>(marks.ranges.size()), 3 * onScreen + 2);
+
+  Send(SciMsg::SCI_INSERTTEXT, shown->from + 2, reinterpret_cast<intptr_t>("x"));
+  EXPECT_FALSE(siftwell::filter::ApplyMarks(*shown, marks.ranges, kIndicator)) << "the text there changed";
+  EXPECT_EQ(MarkedRanges(view_), Ranges{});
+  Send(SciMsg::SCI_UNDO);
+  ASSERT_TRUE(siftwell::filter::ApplyMarks(*shown, marks.ranges, kIndicator));
+  const Ranges marked = MarkedRanges(view_);
+  ASSERT_FALSE(marked.empty());
+  EXPECT_EQ(marked.front().first, shown->from);
+  EXPECT_EQ(Send(SciMsg::SCI_INDICATORVALUEAT, kIndicator, 0), 0) << "nothing far above is marked";
+  EXPECT_EQ(Send(SciMsg::SCI_INDICATORVALUEAT, kIndicator, Send(SciMsg::SCI_POSITIONFROMLINE, 15000)), 0);
+}
+
+// F3 and Shift+F3 from a selection: the next match at or after its end, the
+// previous one before its start, from the other end when there is none.
+TEST(HighlightStep, StepsToTheNextOrPreviousMatchAndWraps) {
+  struct Row {
+    std::size_t selStart, selEnd;
+    bool forward;
+    std::pair<std::size_t, std::size_t> match;
+    bool wrapped;
+  } rows[] = {
+      {0, 0, true, {1, 2}, false},  {1, 2, true, {3, 5}, false},  {3, 5, true, {6, 9}, false},
+      {6, 9, true, {1, 2}, true},   {3, 5, false, {1, 2}, false}, {1, 2, false, {6, 9}, true},
+      {4, 4, true, {6, 9}, false},  {9, 9, false, {6, 9}, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::to_string(row.selStart) + "-" + std::to_string(row.selEnd) + (row.forward ? " F3" : " Shift+F3"));
+    const siftwell::filter::Step step =
+        siftwell::filter::FindStep("a1b22c333", true, "\\d+", {}, row.selStart, row.selEnd, row.forward, {});
+    ASSERT_TRUE(step.match.has_value());
+    EXPECT_EQ(*step.match, row.match);
+    EXPECT_EQ(step.wrapped, row.wrapped);
+  }
+  EXPECT_FALSE(siftwell::filter::FindStep("abc", true, "\\d+", {}, 0, 0, true, {}).match);
+  EXPECT_TRUE(siftwell::filter::FindStep("abc", true, "(", {}, 0, 0, true, {}).error);
+}
+
+bool PumpUntil(const std::function<bool()>& done) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (std::chrono::steady_clock::now() < until) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    if (done()) return true;
+    Sleep(10);
+  }
+  return done();
+}
+
+// The filter window working on `view`, marking with kIndicator.
+std::unique_ptr<frmMyDlg> WindowOn(HWND view) {
+  auto window = frmMyDlg::Create(
+      GetModuleHandleW(nullptr), nullptr,
+      [view](Operation op, std::wstring_view pattern, std::wstring_view delimiter,
+             const siftwell::filter::RunOptions& options) {
+        return siftwell::filter::StartOnView(view, op, pattern, delimiter, options);
+      },
+      [view](bool) { return std::shared_ptr<siftwell::filter::DocumentCopy>(siftwell::filter::DocumentCopy::Of(view)); },
+      [view] { return view; });
+  if (window) window->SetHighlightIndicator(kIndicator, {view});
+  return window;
+}
+
+// The filter window over a real view: typing marks the matches, an empty
+// pattern clears them at once, closing the window clears them; F3 selects.
+TEST_F(EditorFilter, TheWindowMarksWhileTypingAndClearsOnEmptyPatternAndClose) {
+  Load("a1b22c333");
+  HWND view = view_;
+  auto window = WindowOn(view);
+  ASSERT_NE(window, nullptr);
+  HWND pattern = GetDlgItem(window->Handle(), frmMyDlg::textBox1);
+  const Ranges three{{1, 2}, {3, 5}, {6, 9}};
+  SetWindowTextW(pattern, L"\\d+");
+  EXPECT_TRUE(PumpUntil([&] { return MarkedRanges(view) == three; }));
+  SetWindowTextW(pattern, L"");
+  EXPECT_EQ(MarkedRanges(view), Ranges{}) << "cleared at once";
+  SetWindowTextW(pattern, L"(");
+  PumpUntil([&] { return window->StatusIsError(); });
+  EXPECT_EQ(MarkedRanges(view), Ranges{}) << "a rejected pattern marks nothing";
+
+  SetWindowTextW(pattern, L"\\d+");
+  ASSERT_TRUE(PumpUntil([&] { return MarkedRanges(view) == three; }));
+  // Unticked: cleared; ticked again: back.
+  SendMessageW(GetDlgItem(window->Handle(), frmMyDlg::highlightBox), BM_CLICK, 0, 0);
+  EXPECT_EQ(MarkedRanges(view), Ranges{});
+  EXPECT_FALSE(window->Options().highlight);
+  SendMessageW(GetDlgItem(window->Handle(), frmMyDlg::highlightBox), BM_CLICK, 0, 0);
+  EXPECT_TRUE(PumpUntil([&] { return MarkedRanges(view) == three; }));
+
+  auto selection = [&] {
+    return std::pair<intptr_t, intptr_t>(Send(SciMsg::SCI_GETSELECTIONSTART), Send(SciMsg::SCI_GETSELECTIONEND));
+  };
+  Send(SciMsg::SCI_SETSEL, 2, 2);
+  window->FindNext(true);
+  EXPECT_TRUE(PumpUntil([&] { return selection() == std::pair<intptr_t, intptr_t>(3, 5); }));
+  window->FindNext(false);
+  EXPECT_TRUE(PumpUntil([&] { return selection() == std::pair<intptr_t, intptr_t>(1, 2); }));
+  window->FindNext(false);
+  EXPECT_TRUE(PumpUntil([&] { return selection() == std::pair<intptr_t, intptr_t>(6, 9); }));
+  EXPECT_TRUE(PumpUntil([&] { return window->StatusText() == L"Went on from the end of the document"; }));
+  SendMessageW(pattern, WM_KEYDOWN, VK_F3, 0);  // F3 in the pattern field
+  EXPECT_TRUE(PumpUntil([&] { return selection() == std::pair<intptr_t, intptr_t>(1, 2); }));
+  EXPECT_TRUE(PumpUntil([&] { return window->StatusText() == L"Went on from the start of the document"; }));
+  SendMessageW(GetDlgItem(window->Handle(), frmMyDlg::nextButton), BM_CLICK, 0, 0);
+  EXPECT_TRUE(PumpUntil([&] { return selection() == std::pair<intptr_t, intptr_t>(3, 5); }));
+
+  SendMessageW(window->Handle(), WM_CLOSE, 0, 0);
+  EXPECT_TRUE(window->IsClosed());
+  EXPECT_EQ(MarkedRanges(view), Ranges{}) << "cleared when the window closes";
+}
+
+// The document shown before another one (a tab switched away from) keeps no
+// marks once the window has marked the other one and closed.
+TEST_F(EditorFilter, MarksLeaveTheDocumentSwitchedAwayFrom) {
+  Load("a1b22c333");
+  auto window = WindowOn(view_);
+  ASSERT_NE(window, nullptr);
+  SetWindowTextW(GetDlgItem(window->Handle(), frmMyDlg::textBox1), L"\\d+");
+  ASSERT_TRUE(PumpUntil([&] { return MarkedRanges(view_).size() == 3; }));
+  const intptr_t first = Send(SciMsg::SCI_GETDOCPOINTER);
+  Send(SciMsg::SCI_ADDREFDOCUMENT, 0, first);  // (as the host keeps a tab's document)
+  const intptr_t second = Send(SciMsg::SCI_CREATEDOCUMENT);
+  Send(SciMsg::SCI_SETDOCPOINTER, 0, second);
+  Send(SciMsg::SCI_RELEASEDOCUMENT, 0, second);
+  Load("x9");
+  window->DocumentChanged();
+  EXPECT_TRUE(PumpUntil([&] { return MarkedRanges(view_) == Ranges{{1, 2}}; }));
+  SendMessageW(window->Handle(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(MarkedRanges(view_), Ranges{});
+  Send(SciMsg::SCI_SETDOCPOINTER, 0, first);
+  Send(SciMsg::SCI_RELEASEDOCUMENT, 0, first);
+  EXPECT_EQ(Document(), "a1b22c333");
+  EXPECT_EQ(MarkedRanges(view_), Ranges{}) << "the first document's marks are gone too";
+}
+
+// A host that hands out no indicator: Highlight is off and disabled, nothing is marked.
+TEST_F(EditorFilter, WithoutAnIndicatorNothingIsMarked) {
+  Load("a1b22c333");
+  HWND view = view_;
+  auto window = frmMyDlg::Create(
+      GetModuleHandleW(nullptr), nullptr,
+      [](Operation, std::wstring_view, std::wstring_view, const siftwell::filter::RunOptions&) {
+        return std::unique_ptr<siftwell::filter::FilterRun>();
+      },
+      [view](bool) { return std::shared_ptr<siftwell::filter::DocumentCopy>(siftwell::filter::DocumentCopy::Of(view)); },
+      [view] { return view; });
+  ASSERT_NE(window, nullptr);
+  window->SetHighlightIndicator(std::nullopt, {view});
+  HWND box = GetDlgItem(window->Handle(), frmMyDlg::highlightBox);
+  EXPECT_FALSE(IsWindowEnabled(box));
+  EXPECT_NE(SendMessageW(box, BM_GETCHECK, 0, 0), BST_CHECKED);
+  EXPECT_TRUE(window->Options().highlight) << "the choice is kept for a host that has indicators";
+  SetWindowTextW(GetDlgItem(window->Handle(), frmMyDlg::textBox1), L"\\d+");
+  EXPECT_TRUE(PumpUntil([&] { return window->StatusText() == L"3 matches"; }));
+  for (intptr_t at : {1, 3, 6}) EXPECT_EQ(Send(SciMsg::SCI_INDICATORALLONFOR, at), 0) << "nothing marked at " << at;
+}
 
 // ---- Writes that do not fully happen ------------------------------------------
 

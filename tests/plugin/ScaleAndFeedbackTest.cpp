@@ -91,7 +91,7 @@ TEST(FilterWindowScale, NothingClippedOrOverlappingAt100To200Percent) {
     EXPECT_NEAR(font.CharHeight(), base * static_cast<double>(dpi) / 96, 0.2 * base * dpi / 96);
     const frmMyDlg::Layout layout = frmMyDlg::LayoutAt(dpi, status);
     if (!status.empty()) EXPECT_GT(layout.height, frmMyDlg::LayoutAt(dpi).height) << "grown for the message";
-    ASSERT_EQ(layout.controls.size(), 17u);
+    ASSERT_EQ(layout.controls.size(), 20u);
     EXPECT_GT(layout.runningHeight, layout.height);
     for (size_t i = 0; i < layout.controls.size(); ++i) {
       const auto& c = layout.controls[i];
@@ -123,12 +123,15 @@ TEST(FilterWindowScale, NothingClippedOrOverlappingAt100To200Percent) {
         case frmMyDlg::button1:
         case frmMyDlg::button2:
         case frmMyDlg::cancelButton:
+        case frmMyDlg::previousButton:
+        case frmMyDlg::nextButton:
           EXPECT_GE(width, text.cx + AtDpi(12, dpi)) << "caption and the button's edges";
           EXPECT_GE(height, font.CharHeight() + AtDpi(6, dpi));
           break;
         case frmMyDlg::wholeLinesBox:
         case frmMyDlg::matchCaseBox:
         case frmMyDlg::inSelectionBox:
+        case frmMyDlg::highlightBox:
           EXPECT_GE(width, text.cx + GetSystemMetrics(SM_CXMENUCHECK) * static_cast<int32_t>(dpi) / 96)
               << "the box and its caption";
           EXPECT_GE(height, font.CharHeight());

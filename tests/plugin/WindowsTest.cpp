@@ -289,7 +289,7 @@ TEST_F(FilterWindow, ClientAreaIs359By96AtTheDesignScaleOfTheDialogFont) {
   const Scale& s = Measured();
   const SIZE client = ClientSize(window->Handle());
   EXPECT_EQ(client.cx, s.X(359));
-  EXPECT_EQ(client.cy, s.Y(142)) << "96, and the rows of options below";
+  EXPECT_EQ(client.cy, s.Y(171)) << "96, and the rows of options below";
   ExpectFixedToolWindow(window->Handle());
   EXPECT_EQ(Text(window->Handle()), L"frmMyDlg");
   EXPECT_EQ(ClassOf(window->Handle()), L"frmMyDlg");
@@ -324,10 +324,14 @@ TEST_F(FilterWindow, ControlsHaveTheirTextsPlacesAndFont) {
   const std::pair<int32_t, const wchar_t*> options[] = {{frmMyDlg::wholeLinesBox, L"Whole lines"},
                                                         {frmMyDlg::matchCaseBox, L"Match case"},
                                                         {frmMyDlg::inSelectionBox, L"In selection"},
-                                                        {frmMyDlg::resultBox, L"This document"}};
+                                                        {frmMyDlg::resultBox, L"This document"},
+                                                        {frmMyDlg::highlightBox, L"Highlight"},
+                                                        {frmMyDlg::previousButton, L"Previous"},
+                                                        {frmMyDlg::nextButton, L"Next"}};
   for (const auto& [id, text] : options) {
     EXPECT_EQ(Text(Item(id)), text);
-    EXPECT_EQ(ChildRect(Item(id)).top, s.Y(id == frmMyDlg::resultBox ? 106 : 85)) << text;
+    const int32_t row = id == frmMyDlg::resultBox ? 106 : id == frmMyDlg::highlightBox ? 133 : id > frmMyDlg::highlightBox ? 130 : 85;
+    EXPECT_EQ(ChildRect(Item(id)).top, s.Y(row)) << text;
   }
   EXPECT_EQ(SendMessageW(Item(frmMyDlg::matchCaseBox), BM_GETCHECK, 0, 0), BST_CHECKED) << "today's behaviour";
   EXPECT_EQ(SendMessageW(Item(frmMyDlg::wholeLinesBox), BM_GETCHECK, 0, 0), BST_UNCHECKED);
@@ -386,7 +390,8 @@ TEST_F(FilterWindow, TabGoesPatternDelimiterKeepRemove) {
   HWND dialog = window->Handle();
   const HWND order[] = {Item(frmMyDlg::textBox1),      Item(frmMyDlg::textBox2),     Item(frmMyDlg::button1),
                         Item(frmMyDlg::button2),       Item(frmMyDlg::wholeLinesBox), Item(frmMyDlg::matchCaseBox),
-                        Item(frmMyDlg::inSelectionBox), Item(frmMyDlg::textBox3),     Item(frmMyDlg::resultBox)};
+                        Item(frmMyDlg::inSelectionBox), Item(frmMyDlg::textBox3),     Item(frmMyDlg::resultBox),
+                        Item(frmMyDlg::previousButton), Item(frmMyDlg::nextButton)};  // (Highlight: disabled, no indicator)
   for (size_t i = 0; i < std::size(order); ++i) {
     EXPECT_EQ(GetNextDlgTabItem(dialog, order[i], FALSE), order[(i + 1) % std::size(order)]) << i;
     EXPECT_EQ(GetNextDlgTabItem(dialog, order[(i + 1) % std::size(order)], TRUE), order[i]) << i;

@@ -12,7 +12,8 @@ names both, e.g. "[x64 8.3.3] PASS load". Where a host lacks what a check needs,
 replaced by one of what the plugin does there instead: 8.3.3 cannot tell its dark mode
 (NPPM_ISDARKMODEENABLED came with 8.4.1), so rather than switching the mode in Preferences with the
 window open, the host is started again in dark mode (its config.xml) and the window must open dark.
-SIFTWELL_NPP_VERSIONS (e.g. "8.3.3") limits the run to those versions.
+SIFTWELL_NPP_VERSIONS (e.g. "8.3.3") limits the run to those versions, SIFTWELL_REALHOST_CHECKS
+(e.g. "highlight-while-typing") to those checks.
 
 Both architectures run in the project's one Wine prefix (build/wineprefix, 64-bit): it runs the
 32-bit Notepad++ through WoW64 just as well, so no second, 32-bit prefix is made (that would cost
@@ -542,6 +543,71 @@ class Suite:
         self.wait_field(pattern, "zq")
         expect(self.texts() == (DOC_A, DOC_C), "keys typed after Ctrl+Shift+X reached a document")
 
+    def marks(self, view, indicator):
+        """The runs of `indicator` in a view, [(start, end)], read back as a plugin would."""
+        length, ranges, at = self.d.send(view, self.n["SCI_GETLENGTH"]), [], 0
+        while at < length:
+            end = self.d.send(view, self.n["SCI_INDICATOREND"], indicator, at)
+            if self.d.send(view, self.n["SCI_INDICATORALLONFOR"], at) >> indicator & 1:
+                ranges.append((at, end))
+            if end <= at:
+                break
+            at = end
+        return ranges
+
+    def check_highlight(self):
+        # A Notepad++ of its own (the one before has exited), with one small document.
+        path = self.work / "digits.txt"
+        path.write_bytes(b"a1b22c333")
+        try:
+            self.d.kill()  # (one still running when the checks before were left out)
+        except DriveError:
+            pass
+        dlg = self.start_again(path)
+        pattern, _, _, _ = self.controls(dlg)
+        box = next((k.hwnd for k in self.d.children(dlg) if k.cls == "Button" and k.text == "Highlight"), None)
+        expect(box is not None, "no \"Highlight\" check box in the filter window")
+        view = self.main_view
+        self.set_field(pattern, r"\d+")
+        self.wait_status(dlg, "3 matches", "the count for \\d+")
+        # The host hands out indicators to plugins from the version in data/nppmsg_newer.tsv on.
+        since = next(tuple(int(p) for p in line.split("\t")[2].split("."))
+                     for line in (ROOT / "data" / "nppmsg_newer.tsv").read_text().splitlines()
+                     if line.startswith("NPPM_ALLOCATEINDICATOR\t"))
+        if self.host < since:
+            # The documented fallback: no indicator, so Highlight is off and cannot be ticked.
+            answer, _ = self.d.send_out(self.npp.main, self.n["NPPM_ALLOCATEINDICATOR"], 1, 4)
+            expect(answer == 0, f"Notepad++ {self.host} answers NPPM_ALLOCATEINDICATOR with {answer}")
+            self.d.click(box)
+            self.barrier(pattern)
+            expect(self.d.send(box, BM_GETCHECK) == 0, "Highlight is ticked in a host without indicators for plugins")
+            time.sleep(0.6)  # past the quiet period: nothing may be marked
+            on = [self.d.send(view, self.n["SCI_INDICATORALLONFOR"], at) for at in range(9)]
+            expect(on[1] == on[0] and on[3] == on[2] and on[6] == on[5], f"indicators at the matches: {on}")
+            say(f"[{self.arch}]   Notepad++ {'.'.join(map(str, self.host))} hands out no indicator: Highlight disabled")
+            return
+        expect(self.d.send(box, BM_GETCHECK) == 1, "Highlight is not ticked by default")
+        # The plugin's indicator: the one set at the matches and not between them.
+        bits = Driver.wait_until(lambda: [b for b in range(8, 36)
+                                          if all(self.d.send(view, self.n["SCI_INDICATORALLONFOR"], at) >> b & 1
+                                                 for at in (1, 3, 6))], 10, "the matches marked")
+        expect(len(bits) == 1, f"indicators {bits} are set at every match")
+        indicator = bits[0]
+        wanted = [(1, 2), (3, 5), (6, 9)]
+        Driver.wait_until(lambda: self.marks(view, indicator) == wanted, 10, f"exactly {wanted} marked")
+        answer, data = self.d.send_out(self.npp.main, self.n["NPPM_ALLOCATEINDICATOR"], 1, 4)
+        following = int.from_bytes(data, "little", signed=True)
+        expect(answer == 1 and following == indicator + 1,
+               f"indicator {indicator} is not the one the host handed out (the next is {following})")
+        say(f"[{self.arch}]   \\d+ over a1b22c333 marked {self.marks(view, indicator)} with indicator {indicator}")
+        self.set_field(pattern, "")
+        expect(self.marks(view, indicator) == [], "an empty pattern left marks")
+        self.set_field(pattern, r"\d+")
+        Driver.wait_until(lambda: self.marks(view, indicator) == wanted, 10, "the marks again")
+        self.close_filter_window()
+        marks = self.marks(view, indicator)
+        expect(marks == [], f"closing the window left the marks {marks}")
+
     def check_ctrl_z_in_window(self):
         dlg = self.ensure_filter_window()
         pattern, _, keep, _ = self.controls(dlg)
@@ -836,7 +902,7 @@ class Suite:
     def check_options_in_settings_file(self):
         ini = self.work / "npp" / "plugins" / "Config" / "Siftwell.ini"
         text = ini.read_text(encoding="utf-8", errors="replace") if ini.is_file() else ""
-        for line in ("[Options]", "WholeLines=0", "MatchCase=1", "InSelection=0", "Result=0"):
+        for line in ("[Options]", "WholeLines=0", "MatchCase=1", "InSelection=0", "Result=0", "Highlight=1"):
             expect(re.search(rf"^{re.escape(line)}\s*$", text, re.M), f"no {line!r} in the settings file: {text!r}")
 
     def check_clean_exit(self):
@@ -1230,7 +1296,11 @@ def run_suite(build, work, tarball, package, arch):
                 ("history-up-after-restart", suite.check_history_after_restart),
                 ("preset-saved-in-window-runs-from-plugins-menu-after-restart",
                  suite.check_preset_from_menu_after_restart),
+                ("highlight-while-typing", suite.check_highlight),
             ]
+            # SIFTWELL_REALHOST_CHECKS (names, comma-separated) runs only those, after "load", while iterating.
+            only = [n for n in os.environ.get("SIFTWELL_REALHOST_CHECKS", "").split(",") if n]
+            checks = [c for c in checks if not only or c[0] in only or c[0] == "load"]
             for name, check in checks:
                 suite.run(name, check, needs_plugin=name not in ("load", "clean-exit"))
         except (DriveError, CheckFailed) as e:

@@ -84,7 +84,7 @@ def _unescape(field):
 def load_tables(root=ROOT):
     """Every host and editor number by its published name, from data/*.tsv."""
     names = {}
-    for table in ("nppmsg", "scimsg", "nppmenucmd", "resource"):
+    for table in ("nppmsg", "scimsg", "nppmenucmd", "resource", "nppmsg_newer"):
         lines = (root / "data" / f"{table}.tsv").read_text(encoding="utf-8").splitlines()[1:]
         for line in lines:
             cols = line.split("\t")
