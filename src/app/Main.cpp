@@ -40,6 +40,9 @@ constexpr wchar_t kMatchCaseKey[] = L"MatchCase";
 constexpr wchar_t kInSelectionKey[] = L"InSelection";
 constexpr wchar_t kResultKey[] = L"Result";
 constexpr wchar_t kOutputKey[] = L"Output";
+constexpr wchar_t kUniqueKey[] = L"Unique";
+constexpr wchar_t kTallyKey[] = L"Tally";
+constexpr wchar_t kLineNumbersKey[] = L"LineNumbers";
 constexpr uint8_t kKeyX = 88;
 
 // The host reads the toolbar records during the message only.
@@ -126,6 +129,9 @@ void ReadOptions() {
                                            static_cast<DWORD>(text.size()), Main::iniFilePath.c_str());
   text.resize(n);
   options.outputTemplate = std::move(text);
+  options.unique = ReadFlag(kUniqueKey, false);
+  options.tally = ReadFlag(kTallyKey, false);
+  options.lineNumbers = ReadFlag(kLineNumbersKey, false);
 }
 
 void WriteOptions() {
@@ -136,6 +142,9 @@ void WriteOptions() {
   WriteInt(kOptionsSection, kResultKey, static_cast<int32_t>(options.target));
   Win32::WritePrivateProfileStringW(kOptionsSection, kOutputKey, L"\"" + options.outputTemplate + L"\"",
                                     Main::iniFilePath);
+  WriteInt(kOptionsSection, kUniqueKey, options.unique ? 1 : 0);
+  WriteInt(kOptionsSection, kTallyKey, options.tally ? 1 : 0);
+  WriteInt(kOptionsSection, kLineNumbersKey, options.lineNumbers ? 1 : 0);
 }
 }  // namespace
 

@@ -30,7 +30,7 @@ using siftwell::ui::ToolWindow;
 namespace {
 
 constexpr wchar_t kClassName[] = L"frmMyDlg";
-constexpr SIZE kDesignClient{359, 142};
+constexpr SIZE kDesignClient{359, 163};
 constexpr UINT_PTR kCountTimer = 1;  // the pattern has been quiet for kCountDelayMs
 constexpr UINT_PTR kBusyTimer = 2;   // a count takes long enough to say so
 constexpr UINT kBusyDelayMs = 400;
@@ -51,6 +51,9 @@ constexpr wchar_t kMatchCaseText[] = L"Match case";
 constexpr wchar_t kInSelectionText[] = L"In selection";
 constexpr wchar_t kOutputLabel[] = L"Output:";
 constexpr wchar_t kResultLabel[] = L"Result:";
+constexpr wchar_t kUniqueText[] = L"Unique";
+constexpr wchar_t kTallyText[] = L"Tally";
+constexpr wchar_t kLineNumbersText[] = L"Line numbers";
 // The result box's choices, in the order of siftwell::filter::Target.
 constexpr const wchar_t* kTargets[] = {L"This document", L"New tab", L"Clipboard"};
 
@@ -59,7 +62,8 @@ constexpr const wchar_t* kTargets[] = {L"This document", L"New tab", L"Clipboard
 constexpr frmMyDlg::ControlId kTabOrder[] = {
     frmMyDlg::textBox1,     frmMyDlg::textBox2,       frmMyDlg::button1,  frmMyDlg::button2,
     frmMyDlg::wholeLinesBox, frmMyDlg::matchCaseBox,  frmMyDlg::inSelectionBox, frmMyDlg::textBox3,
-    frmMyDlg::resultBox,    frmMyDlg::cancelButton};
+    frmMyDlg::resultBox,    frmMyDlg::uniqueBox,      frmMyDlg::tallyBox, frmMyDlg::lineNumbersBox,
+    frmMyDlg::cancelButton};
 
 const wchar_t* ClassOf(frmMyDlg::ControlId id) {
   switch (id) {
@@ -73,6 +77,9 @@ const wchar_t* ClassOf(frmMyDlg::ControlId id) {
     case frmMyDlg::wholeLinesBox:
     case frmMyDlg::matchCaseBox:
     case frmMyDlg::inSelectionBox:
+    case frmMyDlg::uniqueBox:
+    case frmMyDlg::tallyBox:
+    case frmMyDlg::lineNumbersBox:
       return L"Button";
     case frmMyDlg::resultBox:
       return L"ComboBox";
@@ -86,7 +93,8 @@ const wchar_t* ClassOf(frmMyDlg::ControlId id) {
 DWORD StyleOf(frmMyDlg::ControlId id) {
   const std::wstring_view kind = ClassOf(id);
   if (kind == L"Edit") return WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL;
-  if (id == frmMyDlg::wholeLinesBox || id == frmMyDlg::matchCaseBox || id == frmMyDlg::inSelectionBox)
+  if (id == frmMyDlg::wholeLinesBox || id == frmMyDlg::matchCaseBox || id == frmMyDlg::inSelectionBox ||
+      id == frmMyDlg::uniqueBox || id == frmMyDlg::tallyBox || id == frmMyDlg::lineNumbersBox)
     return WS_TABSTOP | BS_AUTOCHECKBOX;
   if (kind == L"Button") return WS_TABSTOP | BS_PUSHBUTTON;
   if (kind == L"ComboBox") return WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST;
@@ -132,6 +140,8 @@ frmMyDlg::Layout ComputeLayout(const DialogFont& f, std::wstring_view status) {
   const SIZE wholeLines = f.TextExtent(kWholeLinesText), matchCase = f.TextExtent(kMatchCaseText);
   const SIZE inSelection = f.TextExtent(kInSelectionText);
   const SIZE output = f.TextExtent(kOutputLabel), result = f.TextExtent(kResultLabel);
+  const SIZE unique = f.TextExtent(kUniqueText), tally = f.TextExtent(kTallyText);
+  const SIZE lineNumbers = f.TextExtent(kLineNumbersText);
   int32_t longestTarget = 0;
   for (const wchar_t* target : kTargets) longestTarget = std::max<int32_t>(longestTarget, f.TextExtent(target).cx);
 
@@ -155,7 +165,9 @@ frmMyDlg::Layout ComputeLayout(const DialogFont& f, std::wstring_view status) {
   const int32_t row4 = std::max<int32_t>(f.Y(106), row3 + checkH + f.Y(4));
   const int32_t resultX = buttonX + result.cx + f.X(6);
   const int32_t resultW = std::max<int32_t>(buttonX + buttonW - resultX, longestTarget + AtDpi(24, dpi));
-  const int32_t statusY = std::max<int32_t>(f.Y(128), row4 + fieldH + f.Y(2));
+  // Keep's choices of what to write, a row of check boxes of their own.
+  const int32_t row5 = std::max<int32_t>(f.Y(130), row4 + fieldH + f.Y(4));
+  const int32_t statusY = std::max<int32_t>(f.Y(149), row5 + checkH + f.Y(2));
   const int32_t rightEdge = std::max(buttonX + buttonW, resultX + resultW);
   const int32_t statusW = rightEdge - left;
   const int32_t statusH = std::max({f.Y(13), line, WrappedHeight(f, status, statusW)});
@@ -187,6 +199,11 @@ frmMyDlg::Layout ComputeLayout(const DialogFont& f, std::wstring_view status) {
   add(frmMyDlg::textBox3, L"", fieldX, row4, fieldW, fieldH);
   add(frmMyDlg::label4, kResultLabel, buttonX, row4, result.cx, result.cy);
   add(frmMyDlg::resultBox, L"", resultX, row4, resultW, fieldH);
+  add(frmMyDlg::uniqueBox, kUniqueText, left, row5, std::min<int32_t>(unique.cx + checkBox, fieldX - f.X(4) - left),
+      checkH);
+  add(frmMyDlg::tallyBox, kTallyText, fieldX, row5, std::min<int32_t>(tally.cx + checkBox, buttonX - f.X(4) - fieldX),
+      checkH);
+  add(frmMyDlg::lineNumbersBox, kLineNumbersText, buttonX, row5, lineNumbers.cx + checkBox, checkH);
   layout.width = std::max<int32_t>(f.X(kDesignClient.cx), rightEdge + f.X(14));
   layout.height = std::max<int32_t>(f.Y(kDesignClient.cy), statusY + statusH + f.Y(1));
   layout.runningHeight = cancelY + buttonH + f.Y(6);
@@ -267,6 +284,9 @@ class frmMyDlg::Impl : public ToolWindow {
                      : target == 2 ? siftwell::filter::Target::Clipboard
                                    : siftwell::filter::Target::Document;
     options.outputTemplate = Text(textBox3);
+    options.unique = Checked(uniqueBox);
+    options.tally = Checked(tallyBox);
+    options.lineNumbers = Checked(lineNumbersBox);
     return options;
   }
 
@@ -278,17 +298,23 @@ class frmMyDlg::Impl : public ToolWindow {
     const auto target = static_cast<int32_t>(options.target);
     SendMessageW(Control(resultBox), CB_SETCURSEL, target >= 0 && target <= 2 ? target : 0, 0);
     SetWindowTextW(Control(textBox3), options.outputTemplate.c_str());
+    // One of Unique and Tally at most (Tally, if both come).
+    SendMessageW(Control(uniqueBox), BM_SETCHECK, options.unique && !options.tally ? BST_CHECKED : BST_UNCHECKED, 0);
+    SendMessageW(Control(tallyBox), BM_SETCHECK, options.tally ? BST_CHECKED : BST_UNCHECKED, 0);
+    SendMessageW(Control(lineNumbersBox), BM_SETCHECK, options.lineNumbers ? BST_CHECKED : BST_UNCHECKED, 0);
     UpdateEnabled();
   }
 
   // What does not apply is disabled rather than guessed at: with whole lines
-  // a line is kept as it stands (no delimiter, no template); In selection
+  // a line is kept as it stands (no delimiter, no template), and only lines
+  // have line numbers (the box keeps its tick meanwhile); In selection
   // needs a selection in the active view (a ticked box stays enabled, so that
   // it can be cleared; a run then says there is nothing selected).
   void UpdateEnabled() {
     if (Handle() == nullptr) return;
     const bool lines = Checked(wholeLinesBox);
     for (ControlId id : {label2, textBox2, label3, textBox3}) EnableWindow(Control(id), !lines);
+    EnableWindow(Control(lineNumbersBox), lines);
     bool selection = true;
     if (view_) {
       HWND view = view_();
@@ -326,8 +352,10 @@ class frmMyDlg::Impl : public ToolWindow {
     const std::wstring delimiter = Text(textBox2);
     std::unique_ptr<FilterRun> run;
     RunProblem::Kind failure = RunProblem::Kind::Failed;
+    siftwell::filter::RunOptions options = Options();
+    options.lineNumbers = options.lineNumbers && options.wholeLines;  // disabled without whole lines
     try {
-      run = run_(op, pattern, delimiter, Options());
+      run = run_(op, pattern, delimiter, options);
     } catch (const std::bad_alloc&) {
       failure = RunProblem::Kind::NoMemory;
     } catch (const std::exception&) {
@@ -420,6 +448,14 @@ class frmMyDlg::Impl : public ToolWindow {
           if (!Text(textBox1).empty()) PatternChanged();  // counted again with the new choice
         } else if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == inSelectionBox) {
           UpdateEnabled();
+        } else if (HIWORD(wParam) == BN_CLICKED && (LOWORD(wParam) == uniqueBox || LOWORD(wParam) == tallyBox)) {
+          // Unique and Tally exclude each other: ticking one clears the other.
+          const ControlId other = LOWORD(wParam) == uniqueBox ? tallyBox : uniqueBox;
+          if (Checked(static_cast<ControlId>(LOWORD(wParam))))
+            SendMessageW(Control(other), BM_SETCHECK, BST_UNCHECKED, 0);
+          documentUndoFirst_ = false;
+        } else if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == lineNumbersBox) {
+          documentUndoFirst_ = false;
         }
         return 0;
       case kRunCopyStep:

@@ -66,6 +66,9 @@ class frmMyDlg {
     textBox3,         // Keep's output template; disabled with whole lines
     label4,           // "Result:"
     resultBox,        // where the result goes: This document, New tab, Clipboard
+    uniqueBox,        // "Unique": Keep writes each distinct output once
+    tallyBox,         // "Tally": ... with its count, most frequent first (not with Unique)
+    lineNumbersBox,   // "Line numbers": Keep writes each line's number; enabled with whole lines
   };
 
   // siftwell::filter::StartOnCurrentView.

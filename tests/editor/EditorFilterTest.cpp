@@ -189,6 +189,15 @@ TEST_F(EditorFilter, AWrittenRunReportsTheMatchesItKeptOrRemoved) {
   selected.inSelection = true;
   RunOptions selectedLines = lines;
   selectedLines.inSelection = true;
+  RunOptions unique;
+  unique.unique = true;
+  RunOptions tallyLines = lines;
+  tallyLines.tally = true;
+  RunOptions numberedLines = lines;
+  numberedLines.lineNumbers = true;
+  RunOptions tallyTemplate;
+  tallyTemplate.tally = true;
+  tallyTemplate.outputTemplate = L"$1";
   struct Row {
     std::string document;
     Operation op;
@@ -200,6 +209,7 @@ TEST_F(EditorFilter, AWrittenRunReportsTheMatchesItKeptOrRemoved) {
     intptr_t from = 0, to = 0;  // the selection (In selection)
     uint64_t totalLines = 0;     // whole lines
     bool endsInCr = false;
+    std::optional<uint64_t> distinct = std::nullopt;  // Unique, Tally
   };
   const Row rows[] = {
       {"a1b22c333", Operation::Keep, L"\\d+", 65001, "1\r\n22\r\n333\r\n", 3},
@@ -222,6 +232,14 @@ TEST_F(EditorFilter, AWrittenRunReportsTheMatchesItKeptOrRemoved) {
       {"abab", Operation::Keep, L"b\\z", 65001, "b\r\nab", 1, selected, 0, 2},
       {"x\nkeep 1\nno\nkeep 2\nx\n", Operation::Keep, L"keep", 65001, "x\nkeep 1\nkeep 2\nx\n", 2, selectedLines, 2,
        18, 3},
+      // Unique and Tally: all outputs found, and the distinct ones written.
+      {"b a b c a", Operation::Keep, L"\\w+", 65001, "b\r\na\r\nc\r\n", 5, unique, 0, 0, 0, false, 3},
+      {"x\ny\nx\n", Operation::Keep, L".", 65001, "2\tx\n1\ty\n", 3, tallyLines, 0, 0, 3, false, 2},
+      {"user=ann user=bob user=ann", Operation::Keep, L"user=(\\w+)", 65001, "2\tann\r\n1\tbob\r\n", 3,
+       tallyTemplate, 0, 0, 0, false, 2},
+      {"x\ny\nx\n", Operation::Remove, L"x", 65001, "y\n", 2, tallyLines, 0, 0, 3},  // Keep's alone
+      // A line's number is no line of its own.
+      {"b\ra\r\nb\r\nc\nb", Operation::Keep, L"b", 65001, "1:b\r3:b\r\n5:b", 3, numberedLines, 0, 0, 5},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.document + " " + std::to_string(&row - rows));
@@ -245,6 +263,7 @@ TEST_F(EditorFilter, AWrittenRunReportsTheMatchesItKeptOrRemoved) {
     EXPECT_EQ(outcome->lines, row.options.wholeLines);
     EXPECT_EQ(outcome->totalLines, row.totalLines);
     EXPECT_EQ(outcome->endsInCr, row.endsInCr);
+    EXPECT_EQ(outcome->distinct, row.distinct);
     if (row.options.inSelection) {  // the result is selected
       EXPECT_EQ(Send(SciMsg::SCI_GETSELECTIONSTART), row.from);
       EXPECT_EQ(Send(SciMsg::SCI_GETSELECTIONEND),
@@ -266,11 +285,10 @@ TEST_F(EditorFilter, TheSharedCasesGiveTheSameBytesAsTheCli) {
   for (const auto& c : cases) {
     ASSERT_GT(c.line, 0) << "filter_cases.tsv:" << -c.line << " has not six fields";
     SCOPED_TRACE("filter_cases.tsv:" + std::to_string(c.line));
-    // Unique, Tally and line numbers are the CLI's alone so far.
-    if (c.options.find("unique") != std::string::npos || c.options.find("tally") != std::string::npos ||
-        c.options.find("line-number") != std::string::npos)
-      continue;
     siftwell::filter::RunOptions options;
+    options.unique = c.options.find("unique") != std::string::npos;
+    options.tally = c.options.find("tally") != std::string::npos;
+    options.lineNumbers = c.options.find("line-number") != std::string::npos;
     options.wholeLines = c.Lines();
     options.matchCase = c.MatchCase();
     options.outputTemplate = siftwell::filter::Utf8ToWide(c.keepTemplate);
