@@ -8,8 +8,10 @@
 #include <cwchar>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "app/frmMyDlg.h"
+#include "app/JumpBack.h"
 #include "npp/PluginBase.h"
 #include "npp/ScNotification.h"
 #include "npp/Tables.h"
@@ -100,6 +102,27 @@ uint32_t ModificationFlags(const ScNotification& notification) {
   uint32_t flags = 0;
   std::memcpy(&flags, reinterpret_cast<const std::byte*>(&notification) + offset, sizeof(flags));
   return flags;
+}
+
+// A double-click in a result of whole lines in a new tab goes to its source
+// line once the editor is done with the click (a timer of this thread: the
+// host is then no longer inside the click, which would else act on the
+// document brought forward).
+HWND pendingJumpView = nullptr;
+UINT_PTR jumpTimer = 0;
+
+void CALLBACK JumpLater(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  jumpTimer = 0;
+  HWND view = std::exchange(pendingJumpView, nullptr);
+  if (view == nullptr || view != PluginBase::GetCurrentScintilla()) return;
+  const siftwell::filter::JumpAnswer answer = siftwell::filter::JumpToSource(Host(), view);
+  if (!answer.refusal) return;
+  // Said in the filter window when it is open, else in the host's status bar.
+  const std::wstring words = siftwell::filter::Words(*answer.refusal);
+  if (Main::frmMyDlg && !Main::frmMyDlg->IsClosed() && Main::frmMyDlg->ShowNotice(words)) return;
+  Win32::SendMessage(Host(), static_cast<uint32_t>(NppMsg::NPPM_SETSTATUSBAR),
+                     static_cast<intptr_t>(NppMsg::STATUSBAR_DOC_TYPE), reinterpret_cast<intptr_t>(words.c_str()));
 }
 
 void RememberFilterWindow() {
@@ -205,6 +228,7 @@ void Main::PluginCleanUp() {
     WriteOptions();
   }
   // The host unloads us next: no window or request of ours may outlive the code.
+  if (jumpTimer != 0) KillTimer(nullptr, std::exchange(jumpTimer, 0));
   frmMyDlg.reset();
   aboutf.reset();
   siftwell::ui::UnregisterWindowClasses(PluginBase::Module());
@@ -229,6 +253,15 @@ void Main::OnNotification(const ScNotification& notification) {
       default:
         break;
     }
+  }
+  // A result's lines lead back to its source while both are open.
+  if (code == static_cast<uint32_t>(NppMsg::NPPN_FILECLOSED)) {
+    siftwell::filter::ForgetBuffer(notification.Header.IdFrom);
+  } else if (code == static_cast<uint32_t>(SciMsg::SCN_DOUBLECLICK) && siftwell::filter::RememberedOrigins() > 0 &&
+             (notification.Header.hwndFrom == PluginBase::nppData._scintillaMainHandle ||
+              notification.Header.hwndFrom == PluginBase::nppData._scintillaSecondHandle)) {
+    pendingJumpView = notification.Header.hwndFrom;
+    if (jumpTimer == 0) jumpTimer = SetTimer(nullptr, 0, 0, &JumpLater);
   }
   // The open windows follow the host's mode; the live count follows the
   // active document and its edits.

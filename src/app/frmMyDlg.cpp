@@ -396,6 +396,12 @@ class frmMyDlg::Impl : public ToolWindow {
     DocumentChanged();
   }
 
+  bool ShowNotice(const std::wstring& text) {
+    if (Handle() == nullptr || Running()) return false;
+    ShowFailure(text);
+    return true;
+  }
+
   void DocumentChanged() {
     documentChanged_ = true;
     // The tab a run's own commit opened (New tab): its outcome stays in the status line.
@@ -680,10 +686,11 @@ class frmMyDlg::Impl : public ToolWindow {
   // still waiting for its quiet period (a change reported during the run, a
   // reload, would else put a count over the failure a moment later). The one
   // place where a run's problem becomes words.
-  void ShowFailure(const RunProblem& problem) {
+  void ShowFailure(const RunProblem& problem) { ShowFailure(siftwell::filter::Words(problem)); }
+  void ShowFailure(const std::wstring& words) {
     StopCount();
     if (Handle() != nullptr) KillTimer(Handle(), kCountTimer);
-    SetStatus(siftwell::filter::Words(problem), true);
+    SetStatus(words, true);
   }
 
   // ---- the live count ----
@@ -903,3 +910,4 @@ void frmMyDlg::DocumentEdited(HWND view) { impl_->DocumentEdited(view); }
 void frmMyDlg::SelectionChanged() { impl_->UpdateEnabled(); }
 void frmMyDlg::HostThemeChanged() { impl_->ApplyHostTheme(true); }
 void frmMyDlg::DocumentChanged() { impl_->DocumentChanged(); }
+bool frmMyDlg::ShowNotice(const std::wstring& text) { return impl_->ShowNotice(text); }

@@ -146,6 +146,10 @@ class frmMyDlg {
   void HostThemeChanged();
   // The document changed, or another one became active: count again.
   void DocumentChanged();
+  // Shows `text` in the status line as a count shows a failure (it stays until
+  // the pattern or the document changes). False when the window is closed or a
+  // run has the status line.
+  bool ShowNotice(const std::wstring& text);
 
   class Impl;
   class Key {

@@ -303,6 +303,50 @@ TEST_F(EditorFilter, TheSharedCasesGiveTheSameBytesAsTheCli) {
   }
 }
 
+// A new tab of whole lines leads each result line back to its line in the
+// document: runs of kept lines, lone CRs, the first occurrence of a distinct
+// line, a line number before it, a selection that starts further down.
+TEST(EditorFilterLines, EachResultLineKnowsItsSourceLine) {
+  using siftwell::filter::CompileOptions;
+  using Mode = CompileOptions::KeepMode;
+  struct Row {
+    std::string document;
+    std::string pattern;
+    Mode mode;
+    bool numbers;
+    std::size_t from, to;
+    std::vector<uint64_t> sources;  // of each result line
+  };
+  const Row rows[] = {
+      {"a\nb x\r\nc\rx d\nx", "x", Mode::All, false, 0, SIZE_MAX, {2, 4, 5}},
+      {"x1\nx2\ny\nx3\nx4\n", "x", Mode::All, false, 0, SIZE_MAX, {1, 2, 4, 5}},
+      {"b\ra\r\nb\r\nc\nb", "b", Mode::All, true, 0, SIZE_MAX, {1, 3, 5}},
+      {"b\na\nb\nc\nb\n", ".", Mode::Tally, false, 0, SIZE_MAX, {1, 2, 4}},
+      {"b\na\nxa\na\n", "a", Mode::Unique, true, 0, SIZE_MAX, {2, 3}},
+      {"x\nkeep 1\nno\nkeep 2\nx\n", "keep", Mode::All, false, 2, 18, {2, 4}},
+      {"x\r\nk\r\nk\r\nk\r\n", "k", Mode::Unique, false, 3, SIZE_MAX, {2}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.document);
+    auto text = std::make_shared<siftwell::filter::DocumentText>();
+    text->bytes = row.document;
+    text->codePage = 65001;
+    CompileOptions options;
+    options.wholeLines = true;
+    options.keepMode = row.mode;
+    options.lineNumbers = row.numbers;
+    siftwell::filter::Computation computation(text, Operation::Keep, row.pattern, "", options, row.from, row.to);
+    computation.MapSourceLines();
+    siftwell::filter::JobControl control;
+    computation.Compute(control);
+    ASSERT_FALSE(computation.Problem().has_value());
+    const siftwell::filter::LineMap& map = computation.SourceLines();
+    for (std::size_t line = 0; line < row.sources.size(); ++line)
+      EXPECT_EQ(map.SourceOf(line), std::optional<uint64_t>(row.sources[line])) << "result line " << line;
+    EXPECT_EQ(map.SourceOf(row.sources.size()), std::nullopt) << "no line after the last";
+  }
+}
+
 // What cannot be done is refused before anything is copied, and the document
 // stays as it was: a template naming no group, a selection that is not one
 // plain range, no selection at all.
