@@ -14,10 +14,11 @@ constexpr std::size_t kOwnBlock = std::size_t{64} << 10;  // values this long ge
 
 DistinctValues::DistinctValues(bool notes) : withNotes_(notes) { table_.resize(std::size_t{1} << bits_); }
 
-// The slot where a value's search starts: the hash's top bits after a
-// Fibonacci multiply, so that neighbouring hashes spread over the table.
+// The slot where a value's search starts: the hash's top bits (the hash is
+// mixed to its last bit). A slot keeps the top 32 bits as its tag, so that a
+// table of up to 2^32 slots grows without looking at the values again.
 std::size_t DistinctValues::Home(uint64_t hash, std::size_t bits) {
-  return static_cast<std::size_t>((hash * 0x9E3779B97F4A7C15ull) >> (64 - bits));
+  return static_cast<std::size_t>(hash >> (64 - bits));
 }
 
 const char* DistinctValues::Store(std::string_view value) {
@@ -41,8 +42,9 @@ const char* DistinctValues::Store(std::string_view value) {
 
 namespace {
 // Values of up to 16 bytes (most) are mixed inline; longer ones by the library's hash.
-uint64_t HashOf(std::string_view v) {
-  if (v.size() > 16) return std::hash<std::string_view>{}(v);
+uint64_t LongHash(std::string_view v) { return std::hash<std::string_view>{}(v); }
+inline uint64_t HashOf(std::string_view v) {
+  if (v.size() > 16) return LongHash(v);
   uint64_t a = 0, b = 0;
   std::memcpy(&a, v.data(), std::min<std::size_t>(v.size(), 8));
   if (v.size() > 8) std::memcpy(&b, v.data() + 8, v.size() - 8);
@@ -61,8 +63,13 @@ void DistinctValues::Grow() {
   const std::size_t mask = bigger.size() - 1;
   for (const Slot& s : table_) {
     if (s.entry == 0) continue;
-    const Entry& e = entries_[s.entry - 1];
-    std::size_t i = Home(HashOf(std::string_view(e.data, static_cast<std::size_t>(e.lengthAndTag & kLengthMask))), bits);
+    std::size_t i = 0;
+    if (bits <= 32) {
+      i = Home(uint64_t{s.hashTag} << 32, bits);
+    } else {
+      const Entry& e = entries_[s.entry - 1];
+      i = Home(HashOf(std::string_view(e.data, static_cast<std::size_t>(e.lengthAndTag & kLengthMask))), bits);
+    }
     while (bigger[i].entry != 0) i = (i + 1) & mask;
     bigger[i] = s;
   }
@@ -93,7 +100,7 @@ void DistinctValues::Add(std::string_view value, bool lasting, uint8_t tag, uint
 void DistinctValues::Count(const Pending& p) {
   const std::string_view value = p.value;
   const uint64_t h = p.hash;
-  const auto hashTag = static_cast<uint32_t>(h);
+  const auto hashTag = static_cast<uint32_t>(h >> 32);
   const auto length = value.size() >= UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(value.size());
   // The value's head as a slot holds it (zeros after a shorter value), compared whole.
   char head[kHead] = {};
@@ -139,12 +146,24 @@ DistinctValues::Value DistinctValues::At(uint32_t index) const {
                static_cast<uint8_t>(e.lengthAndTag >> kTagShift)};
 }
 
+// A stable radix sort on the count, 16 bits at a time from the lowest, each
+// digit taken downwards: most frequent first, ties in the order they had.
 std::vector<uint32_t> DistinctValues::ByCount() const {
-  std::vector<uint32_t> order(entries_.size());
+  const std::size_t n = entries_.size();
+  std::vector<uint32_t> order(n), scratch(n);
   for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-    return counts_[a] != counts_[b] ? counts_[a] > counts_[b] : a < b;
-  });
+  uint64_t most = 0;
+  for (const uint64_t c : counts_) most = std::max(most, c);
+  constexpr uint32_t kDigits = 1u << 16;
+  std::vector<std::size_t> start(kDigits + 1);
+  for (uint32_t shift = 0; shift < 64 && (most >> shift) != 0; shift += 16) {
+    const auto digit = [&](uint32_t i) { return kDigits - 1 - static_cast<uint32_t>((counts_[i] >> shift) & 0xFFFF); };
+    std::fill(start.begin(), start.end(), 0);
+    for (const uint32_t i : order) ++start[digit(i) + 1];
+    for (uint32_t d = 0; d < kDigits; ++d) start[d + 1] += start[d];
+    for (const uint32_t i : order) scratch[start[digit(i)]++] = i;
+    order.swap(scratch);
+  }
   return order;
 }
 
