@@ -23,6 +23,8 @@ constexpr UINT kFirstPrivateMessage = WM_USER;
 #include <thread>
 
 #include "app/DocumentSnapshot.h"
+#include "app/JumpBack.h"
+#include "npp/PluginBase.h"
 #include "win/Worker.h"
 #include "cases/SharedCases.h"
 
@@ -345,6 +347,121 @@ TEST(EditorFilterLines, EachResultLineKnowsItsSourceLine) {
       EXPECT_EQ(map.SourceOf(line), std::optional<uint64_t>(row.sources[line])) << "result line " << line;
     EXPECT_EQ(map.SourceOf(row.sources.size()), std::nullopt) << "no line after the last";
   }
+}
+
+// A host of one view for a jump: the source (buffer 1) and, after File New,
+// the result (buffer 2); the source is brought back by NPPM_ACTIVATEDOC.
+class JumpHost {
+ public:
+  explicit JumpHost(HWND view) : view_(view) {
+    WNDCLASSW c{};
+    c.lpfnWndProc = &Proc;
+    c.hInstance = GetModuleHandleW(nullptr);
+    c.lpszClassName = L"SiftwellJumpHost";
+    RegisterClassW(&c);
+    hwnd_ = CreateWindowExW(0, c.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, c.hInstance, nullptr);
+    SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    source_ = SendMessageW(view_, static_cast<UINT>(SciMsg::SCI_GETDOCPOINTER), 0, 0);
+    SendMessageW(view_, static_cast<UINT>(SciMsg::SCI_ADDREFDOCUMENT), 0, source_);
+  }
+  ~JumpHost() {
+    DestroyWindow(hwnd_);
+    SendMessageW(view_, static_cast<UINT>(SciMsg::SCI_RELEASEDOCUMENT), 0, source_);
+    if (result_ != 0) SendMessageW(view_, static_cast<UINT>(SciMsg::SCI_RELEASEDOCUMENT), 0, result_);
+  }
+  HWND Handle() const { return hwnd_; }
+  intptr_t current = 1;
+  bool sourceOpen = true;
+  LRESULT source_ = 0, result_ = 0;
+
+ private:
+  static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    auto* self = reinterpret_cast<JumpHost*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (self == nullptr) return DefWindowProcW(hwnd, msg, wParam, lParam);
+    const auto show = [&](LRESULT document, intptr_t buffer) {
+      SendMessageW(self->view_, static_cast<UINT>(SciMsg::SCI_SETDOCPOINTER), 0, document);
+      self->current = buffer;
+    };
+    switch (static_cast<NppMsg>(msg)) {
+      case NppMsg::NPPM_GETCURRENTBUFFERID:
+        return self->current;
+      case NppMsg::NPPM_GETCURRENTSCINTILLA:
+        *reinterpret_cast<int32_t*>(lParam) = 0;
+        return TRUE;
+      case NppMsg::NPPM_GETBUFFERENCODING:
+        return -1;
+      case NppMsg::NPPM_MENUCOMMAND:  // File New
+        self->result_ = SendMessageW(self->view_, static_cast<UINT>(SciMsg::SCI_CREATEDOCUMENT), 0, 0);
+        show(self->result_, 2);  // (the host's reference is released when it goes)
+        return TRUE;
+      case NppMsg::NPPM_GETPOSFROMBUFFERID:
+        return wParam == 1 && self->sourceOpen ? 0 : wParam == 2 ? 1 : -1;
+      case NppMsg::NPPM_ACTIVATEDOC:
+        if (lParam == 0 && self->sourceOpen) show(self->source_, 1);
+        return TRUE;
+      default:
+        return DefWindowProcW(hwnd, msg, wParam, lParam);
+    }
+  }
+  HWND view_;
+  HWND hwnd_ = nullptr;
+};
+
+// A double-click on a line of a New-tab result of whole lines: the source
+// comes back with that line selected while both are as they were; otherwise
+// the reason, and no line selected.
+TEST_F(EditorFilter, ADoubleClickOnAResultLineSelectsItsSourceLine) {
+  using siftwell::filter::JumpRefusal;
+  struct Row {
+    const char* what;
+    std::function<void(JumpHost&)> before;  // with the result shown
+    intptr_t resultLine;
+    std::optional<JumpRefusal> refusal;
+    intptr_t sourceLine;  // selected (0-based), when no refusal
+  };
+  const auto type = [this](const char* text) { Send(SciMsg::SCI_APPENDTEXT, 1, reinterpret_cast<intptr_t>(text)); };
+  const Row rows[] = {
+      {"as made", nullptr, 1, std::nullopt, 3},
+      {"first line", nullptr, 0, std::nullopt, 1},
+      {"result edited", [&](JumpHost&) { type("x"); }, 1, JumpRefusal::ResultEdited, 0},
+      {"source edited",
+       [&](JumpHost& host) {
+         Send(SciMsg::SCI_SETDOCPOINTER, 0, host.source_);
+         type("x");
+         Send(SciMsg::SCI_SETDOCPOINTER, 0, host.result_);
+       },
+       1, JumpRefusal::SourceChanged, 0},
+      {"source closed", [](JumpHost& host) { host.sourceOpen = false; }, 0, JumpRefusal::SourceClosed, 0},
+      {"the last, empty line", nullptr, 2, JumpRefusal::NoLine, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Load("ok\r\nERROR a\r\nok\r\nERROR b\r\n");
+    JumpHost host(view_);
+    PluginBase::nppData = NppData{host.Handle(), view_, nullptr};
+    siftwell::filter::RunOptions options;
+    options.wholeLines = true;
+    options.target = siftwell::filter::Target::NewTab;
+    ASSERT_EQ(RunOnView(view_, Operation::Keep, L"ERROR", L"", options, host.Handle()), std::nullopt);
+    ASSERT_EQ(Document(), "ERROR a\r\nERROR b\r\n");
+    // (Each run's own new tab; the host gives every one the same buffer id.)
+    if (row.before) row.before(host);
+    Send(SciMsg::SCI_GOTOPOS, Send(SciMsg::SCI_POSITIONFROMLINE, row.resultLine) + 1);
+    const siftwell::filter::JumpAnswer answer = siftwell::filter::JumpToSource(host.Handle(), view_);
+    EXPECT_TRUE(answer.handled);
+    EXPECT_EQ(answer.refusal, row.refusal);
+    if (!row.refusal) {
+      EXPECT_EQ(host.current, 1) << "the source is shown";
+      EXPECT_EQ(Send(SciMsg::SCI_GETSELECTIONSTART), Send(SciMsg::SCI_POSITIONFROMLINE, row.sourceLine));
+      EXPECT_EQ(Send(SciMsg::SCI_GETSELECTIONEND), Send(SciMsg::SCI_GETLINEENDPOSITION, row.sourceLine));
+    } else {
+      EXPECT_EQ(Send(SciMsg::SCI_GETSELECTIONSTART), Send(SciMsg::SCI_GETSELECTIONEND)) << "no line selected";
+    }
+    Send(SciMsg::SCI_SETDOCPOINTER, 0, host.source_);
+  }
+  siftwell::filter::ForgetBuffer(2);
+  EXPECT_EQ(siftwell::filter::RememberedOrigins(), 0u) << "a closed result is forgotten";
+  PluginBase::nppData = NppData{};
 }
 
 // What cannot be done is refused before anything is copied, and the document
