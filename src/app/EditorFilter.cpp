@@ -114,6 +114,31 @@ uint64_t CountLines(std::string_view text) {
   return lines + (tail ? 1 : 0);
 }
 
+// The line (1-based) at a place in `text`, for places asked in increasing order.
+class LineCounter {
+ public:
+  explicit LineCounter(std::string_view text) : text_(text) {}
+  uint64_t At(std::size_t pos) {
+    pos = std::min(pos, text_.size());
+    if (pos <= at_) return line_;
+    const std::string_view part = text_.substr(at_, pos - at_);
+    line_ += static_cast<uint64_t>(std::count(part.begin(), part.end(), '\n'));
+    for (std::size_t i = at_; i < pos; ++i) {
+      const void* cr = std::memchr(text_.data() + i, '\r', pos - i);
+      if (cr == nullptr) break;
+      i = static_cast<std::size_t>(static_cast<const char*>(cr) - text_.data());
+      if (i + 1 >= text_.size() || text_[i + 1] != '\n') ++line_;
+    }
+    at_ = pos;
+    return line_;
+  }
+
+ private:
+  std::string_view text_;
+  std::size_t at_ = 0;
+  uint64_t line_ = 1;
+};
+
 // Where the engine's matches go during Compute: counted, and for Keep and
 // Remove the result appended, with progress reported and a stop obeyed at
 // every step. Every run searches as Keep does (each match is one piece, a view
@@ -130,8 +155,10 @@ class CollectingSink final : public ResultSink {
   }
   bool Piece(std::string_view piece) override {
     const auto at = reinterpret_cast<uintptr_t>(piece.data()) - reinterpret_cast<uintptr_t>(text_.data());
-    const bool match = at < text_.size();
+    const bool match = at < text_.size() && !distinct_;
     if (match) ++matches_;
+    // Kept whole lines come as runs of lines of the text (a line number before each is not in the text).
+    if (map_ != nullptr && match) map_->Add(resultEnds_, sourceLines_.At(at) + lineOffset_);
     // A match that stops between the CR and the LF of a line end.
     if (match && !piece.empty() && piece.back() == '\r' && at + piece.size() < text_.size() &&
         text_[at + piece.size()] == '\n')
@@ -152,19 +179,51 @@ class CollectingSink final : public ResultSink {
   }
   void Finish() override {
     if (op_ == Operation::Remove) Append(text_.substr(kept_));
+    if (map_ != nullptr) map_->SetLines(Lines());
   }
+  void Distinct(uint64_t outputs, uint64_t distinct) override {
+    outputs_ = outputs;
+    distinct_ = distinct;
+  }
+  bool WantsSourceLines() const override { return map_ != nullptr; }
+  void SourceLine(uint64_t line) override { map_->Add(resultEnds_, line + lineOffset_); }
+
   uint64_t Matches() const noexcept { return matches_; }
   bool EndsInCr() const noexcept { return endsInCr_; }
+  // Unique or Tally: all outputs found and the distinct ones kept.
+  uint64_t Outputs() const noexcept { return outputs_; }
+  std::optional<uint64_t> DistinctOutputs() const noexcept { return distinct_; }
   // The lines of the result, as whole lines count them (asked for before the run).
   void CountResultLines() noexcept { countLines_ = true; }
-  uint64_t Lines() const noexcept { return lines_; }
+  uint64_t Lines() const noexcept { return resultEnds_ + (resultOpen_ ? 1 : 0); }
+  // Keep with whole lines: each result line's line in the text, plus `offset` (asked for before the run).
+  void MapLines(LineMap* map, uint64_t offset) noexcept {
+    map_ = map;
+    lineOffset_ = offset;
+  }
 
  private:
   void Append(std::string_view piece) {
     if (piece.empty()) return;
-    if (countLines_) lines_ += CountLines(piece);
+    if (countLines_ || map_ != nullptr) CountLineEnds(piece);
     if (chunks_ != nullptr) chunks_->Append(piece);
     else flat_->append(piece);
+  }
+  // Line ends (CR LF, LF, a lone CR) in the result so far, a CR LF split
+  // between two pieces counted once; a piece that ends without one leaves a
+  // line open (a line number before a line, say, or the text's last line).
+  void CountLineEnds(std::string_view piece) {
+    uint64_t ends = static_cast<uint64_t>(std::count(piece.begin(), piece.end(), '\n'));
+    for (std::size_t i = 0; i < piece.size(); ++i) {
+      const void* cr = std::memchr(piece.data() + i, '\r', piece.size() - i);
+      if (cr == nullptr) break;
+      i = static_cast<std::size_t>(static_cast<const char*>(cr) - piece.data());
+      if (i + 1 == piece.size() || piece[i + 1] != '\n') ++ends;
+    }
+    if (endedInCr_ && piece.front() == '\n') --ends;
+    endedInCr_ = piece.back() == '\r';
+    resultEnds_ += ends;
+    resultOpen_ = piece.back() != '\n' && piece.back() != '\r';
   }
   JobControl& control_;
   const std::function<bool()>& stop_;
@@ -176,8 +235,15 @@ class CollectingSink final : public ResultSink {
   std::size_t kept_ = 0;  // Remove: the text up to here is dealt with
   uint64_t matches_ = 0;
   bool endsInCr_ = false;
-  uint64_t lines_ = 0;
   bool countLines_ = false;
+  uint64_t resultEnds_ = 0;
+  bool resultOpen_ = false;
+  bool endedInCr_ = false;
+  uint64_t outputs_ = 0;
+  std::optional<uint64_t> distinct_;
+  LineMap* map_ = nullptr;
+  uint64_t lineOffset_ = 0;
+  LineCounter sourceLines_{text_};
 };
 
 // Replaces the whole document with `bytes` (followed by a NUL in memory) in
@@ -345,14 +411,25 @@ void Computation::Run(JobControl& control) {
   // are runs of whole lines: kept, or left between the removed ones);
   // templated matches in a pass of their own before the result is built.
   const bool ownCount = options.wholeLines || !options.keepTemplate.empty();
+  // Unique and Tally write values of their own: the engine tells how many it found and kept.
+  const bool distinct = op_ == Operation::Keep && options.keepMode != CompileOptions::KeepMode::All;
   if (options.wholeLines) lines_ = CountLines(text);
   CollectingSink sink(control, stop, ownCount && !counting ? Operation::Keep : op_, text,
                       utf8 ? &chunks : nullptr, &flat);
+  if (mapLines_ && op_ == Operation::Keep && options.wholeLines) {
+    // The searched text's first line is the document's line of its start.
+    const std::size_t start = std::min(from_, document_->bytes.size());
+    sink.MapLines(&lineMap_, LineCounter(document_->bytes).At(start) - 1);
+  }
   std::optional<FilterError> error;
   if (IsEmpty(*compiled.pattern)) {
     // No match: the text stays as it is (StartOnView runs nothing for it).
     if (!counting && utf8) chunks.Append(text);
     else if (!counting) flat.assign(text);
+  } else if (distinct) {
+    error = KeepTo(text, *compiled.pattern, delimiter_, MatchLimits{}, sink);
+    count_ = sink.Outputs();
+    distinct_ = sink.DistinctOutputs().value_or(0);
   } else if (ownCount && (counting || !options.wholeLines)) {
     uint64_t counted = 0;
     error = CountTo(text, *compiled.pattern, MatchLimits{}, sink, counted);
@@ -369,8 +446,8 @@ void Computation::Run(JobControl& control) {
     error = KeepTo(text, *compiled.pattern, op_ == Operation::Keep ? std::string_view(delimiter_) : std::string_view(),
                    MatchLimits{}, sink);
   }
-  if (!ownCount) count_ = sink.Matches();
-  endsInCr_ = op_ == Operation::Keep && !ownCount && sink.EndsInCr();
+  if (!ownCount && !distinct) count_ = sink.Matches();
+  endsInCr_ = op_ == Operation::Keep && !ownCount && !distinct && sink.EndsInCr();
   if (error && error->kind == FilterError::Kind::Stopped && outOfTime && !control.StopRequested()) {
     problem_ = tooSlow(count_);
     return;
@@ -497,8 +574,11 @@ class EditorRun final : public FilterRun {
 
   std::shared_ptr<Computation> TakeComputation() override {
     if (problem_ || copy_->Current() != DocumentCopy::State::Done) return nullptr;
+    tally_ = engine_.keepMode == CompileOptions::KeepMode::Tally;
     computation_ = std::make_shared<Computation>(copy_->Text(), op_, std::move(pattern_), std::move(delimiter_),
                                                  std::move(engine_), from_, to_);
+    // A new tab of whole lines leads back to the source lines.
+    if (op_ == Operation::Keep && wholeLines_ && target_ == Target::NewTab) computation_->MapSourceLines();
     return computation_;
   }
 
@@ -554,6 +634,9 @@ class EditorRun final : public FilterRun {
       outcome.resultBytes = result.size();
       outcome.inSelection = inSelection_;
       outcome.endsInCr = computation_->MatchEndsInCr();
+      outcome.distinct = computation_->Distinct();
+      outcome.tally = tally_;
+      outcome.jumpBack = jumpBack_;
       written_ = outcome;
     }
     return problem;
@@ -686,6 +769,16 @@ class EditorRun final : public FilterRun {
       problem.editorOutOfMemory = status == static_cast<intptr_t>(SciMsg::SC_STATUS_BADALLOC);
       return problem;
     }
+    if (computation_->SourceLines().Runs() > 0 && buffer != 0 && sourceBuffer_ != 0) {
+      ResultOrigin origin;
+      origin.resultBuffer = buffer;
+      origin.sourceBuffer = sourceBuffer_;
+      origin.result = TextState::Of(result);
+      origin.source = TextState::Of(computation_->Document().bytes);
+      origin.lines = computation_->SourceLines();
+      RememberOrigin(std::move(origin));
+      jumpBack_ = true;
+    }
     return std::nullopt;
   }
 
@@ -743,6 +836,8 @@ class EditorRun final : public FilterRun {
   std::size_t from_ = 0, to_ = SIZE_MAX;  // the selection searched (In selection)
   intptr_t sourceBuffer_ = 0;  // New tab: the host's buffer of the source
   intptr_t eolMode_ = 0;      // New tab: the source's line-end mode
+  bool tally_ = false;        // Keep writes each distinct output's count
+  bool jumpBack_ = false;     // the new tab's lines lead back to the source
   intptr_t document_ = 0;
   std::unique_ptr<DocumentCopy> copy_;
   // Handed to the worker; read here only after it came back (Commit).
@@ -777,6 +872,13 @@ std::unique_ptr<FilterRun> StartOnView(HWND view, Operation op, std::wstring_vie
   engine.wholeLines = options.wholeLines;
   if (op == Operation::Keep && !options.wholeLines && !WideToUtf8(options.outputTemplate, engine.keepTemplate))
     return std::make_unique<AnswerRun>(Make(RunProblem::Kind::BrokenTemplate));
+  // Keep's alone; Tally wins over Unique.
+  if (op == Operation::Keep) {
+    engine.keepMode = options.tally    ? CompileOptions::KeepMode::Tally
+                      : options.unique ? CompileOptions::KeepMode::Unique
+                                       : CompileOptions::KeepMode::All;
+    engine.lineNumbers = options.lineNumbers;
+  }
   auto run = std::make_unique<EditorRun>(view, op, std::move(patternUtf8), ExpandDelimiter(delimiterUtf8),
                                          std::move(engine), options, host);
   if (auto problem = run->Take()) return std::make_unique<AnswerRun>(std::move(problem));

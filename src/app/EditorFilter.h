@@ -23,6 +23,7 @@
 #include <string_view>
 
 #include "app/DocumentSnapshot.h"
+#include "app/JumpBack.h"
 #include "app/RunProblem.h"
 #include "engine/PatternFilter.h"
 #include "win/NativeTypes.h"
@@ -66,12 +67,18 @@ class Computation {
   // Before Compute: give up after this much time (the live count), with the
   // problem CountTooSlow and the matches found so far.
   void SetTimeBudget(std::chrono::milliseconds budget) noexcept { budget_ = budget; }
+  // Before Compute, for Keep with whole lines: note the document's line of
+  // each result line (SourceLines), counted from the document's start.
+  void MapSourceLines() noexcept { mapLines_ = true; }
 
   // After Compute (on the thread that gets the computation back).
   const std::optional<RunProblem>& Problem() const noexcept { return problem_; }
   std::string_view Result() const noexcept { return {result_.get(), resultSize_}; }  // Keep and Remove
   uint64_t Count() const noexcept { return count_; }  // matches (whole lines: lines) counted, kept or removed
   uint64_t Lines() const noexcept { return lines_; }   // whole lines: the lines of the text searched
+  // Keep with Unique or Tally: the distinct outputs written (Count: all of them).
+  std::optional<uint64_t> Distinct() const noexcept { return distinct_; }
+  const LineMap& SourceLines() const noexcept { return lineMap_; }  // MapSourceLines only
   // Keep: a kept match ends in the CR of a CR LF (its line end cut in two).
   bool MatchEndsInCr() const noexcept { return endsInCr_; }
   std::string_view Searched() const noexcept;  // the part of the document searched
@@ -95,6 +102,9 @@ class Computation {
   std::size_t resultSize_ = 0;
   uint64_t count_ = 0;
   std::chrono::milliseconds budget_{0};  // 0: no limit
+  std::optional<uint64_t> distinct_;
+  bool mapLines_ = false;
+  LineMap lineMap_;
 };
 
 // The UI thread's part of one Keep or Remove (UI thread only).

@@ -11,8 +11,10 @@
 #include <cwchar>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "app/frmMyDlg.h"
+#include "app/JumpBack.h"
 #include "npp/PluginBase.h"
 #include "npp/ScNotification.h"
 #include "npp/Tables.h"
@@ -47,6 +49,9 @@ constexpr wchar_t kInSelectionKey[] = L"InSelection";
 constexpr wchar_t kResultKey[] = L"Result";
 constexpr wchar_t kOutputKey[] = L"Output";
 constexpr wchar_t kHighlightKey[] = L"Highlight";
+constexpr wchar_t kUniqueKey[] = L"Unique";
+constexpr wchar_t kTallyKey[] = L"Tally";
+constexpr wchar_t kLineNumbersKey[] = L"LineNumbers";
 constexpr uint8_t kKeyX = 88;
 
 // The host reads the toolbar records during the message only.
@@ -106,6 +111,27 @@ uint32_t ModificationFlags(const ScNotification& notification) {
   return flags;
 }
 
+// A double-click in a result of whole lines in a new tab goes to its source
+// line once the editor is done with the click (a timer of this thread: the
+// host is then no longer inside the click, which would else act on the
+// document brought forward).
+HWND pendingJumpView = nullptr;
+UINT_PTR jumpTimer = 0;
+
+void CALLBACK JumpLater(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  jumpTimer = 0;
+  HWND view = std::exchange(pendingJumpView, nullptr);
+  if (view == nullptr || view != PluginBase::GetCurrentScintilla()) return;
+  const siftwell::filter::JumpAnswer answer = siftwell::filter::JumpToSource(Host(), view);
+  if (!answer.refusal) return;
+  // Said in the filter window when it is open, else in the host's status bar.
+  const std::wstring words = siftwell::filter::Words(*answer.refusal);
+  if (Main::frmMyDlg && !Main::frmMyDlg->IsClosed() && Main::frmMyDlg->ShowNotice(words)) return;
+  Win32::SendMessage(Host(), static_cast<uint32_t>(NppMsg::NPPM_SETSTATUSBAR),
+                     static_cast<intptr_t>(NppMsg::STATUSBAR_DOC_TYPE), reinterpret_cast<intptr_t>(words.c_str()));
+}
+
 void RememberFilterWindow() {
   if (!Main::frmMyDlg) return;
   Main::filterWindowPosition = Main::frmMyDlg->LastPosition();
@@ -134,6 +160,9 @@ void ReadOptions() {
   text.resize(n);
   options.outputTemplate = std::move(text);
   options.highlight = ReadFlag(kHighlightKey, true);
+  options.unique = ReadFlag(kUniqueKey, false);
+  options.tally = ReadFlag(kTallyKey, false);
+  options.lineNumbers = ReadFlag(kLineNumbersKey, false);
 }
 
 // The preset commands: one function per slot (the host calls plain functions).
@@ -172,6 +201,9 @@ void WriteOptions() {
   Win32::WritePrivateProfileStringW(kOptionsSection, kOutputKey, L"\"" + options.outputTemplate + L"\"",
                                     Main::iniFilePath);
   WriteInt(kOptionsSection, kHighlightKey, options.highlight ? 1 : 0);
+  WriteInt(kOptionsSection, kUniqueKey, options.unique ? 1 : 0);
+  WriteInt(kOptionsSection, kTallyKey, options.tally ? 1 : 0);
+  WriteInt(kOptionsSection, kLineNumbersKey, options.lineNumbers ? 1 : 0);
 }
 
 // The indicator the host hands to the plugin for Highlight, asked for once:
@@ -313,6 +345,7 @@ void Main::PluginCleanUp() {
     WriteOptions();
   }
   // The host unloads us next: no window or request of ours may outlive the code.
+  if (jumpTimer != 0) KillTimer(nullptr, std::exchange(jumpTimer, 0));
   frmMyDlg.reset();
   aboutf.reset();
   siftwell::ui::UnregisterWindowClasses(PluginBase::Module());
@@ -337,6 +370,15 @@ void Main::OnNotification(const ScNotification& notification) {
       default:
         break;
     }
+  }
+  // A result's lines lead back to its source while both are open.
+  if (code == static_cast<uint32_t>(NppMsg::NPPN_FILECLOSED)) {
+    siftwell::filter::ForgetBuffer(notification.Header.IdFrom);
+  } else if (code == static_cast<uint32_t>(SciMsg::SCN_DOUBLECLICK) && siftwell::filter::RememberedOrigins() > 0 &&
+             (notification.Header.hwndFrom == PluginBase::nppData._scintillaMainHandle ||
+              notification.Header.hwndFrom == PluginBase::nppData._scintillaSecondHandle)) {
+    pendingJumpView = notification.Header.hwndFrom;
+    if (jumpTimer == 0) jumpTimer = SetTimer(nullptr, 0, 0, &JumpLater);
   }
   // The open windows follow the host's mode; the live count follows the
   // active document and its edits.

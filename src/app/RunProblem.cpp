@@ -148,8 +148,15 @@ std::wstring DescribeLines(uint64_t lines) {
 }
 
 std::wstring Words(const RunOutcome& o) {
-  const std::wstring what = o.lines ? Grouped(o.matches) + (o.matches == 1 ? L" line" : L" lines") : Matches(o.matches);
-  const std::wstring of = o.lines ? L" of " + Grouped(o.totalLines) : std::wstring();
+  std::wstring what = o.lines ? Grouped(o.matches) + (o.matches == 1 ? L" line" : L" lines") : Matches(o.matches);
+  std::wstring of = o.lines ? L" of " + Grouped(o.totalLines) : std::wstring();
+  // Unique and Tally: "12 distinct values (345 matches)", "3 distinct lines with their counts (9 lines of 20)".
+  if (o.distinct && o.keep && o.matches > 0) {
+    what = Grouped(*o.distinct) + L" distinct " +
+           (o.lines ? (*o.distinct == 1 ? L"line" : L"lines") : (*o.distinct == 1 ? L"value" : L"values")) +
+           (o.tally ? (*o.distinct == 1 ? L" with its count" : L" with their counts") : L"") + L" (" + what + of + L")";
+    of.clear();
+  }
   const std::wstring where = o.inSelection ? L" in the selection" : L"";
   std::wstring words;
   if (o.target == 2) {
@@ -157,6 +164,7 @@ std::wstring Words(const RunOutcome& o) {
             of + where + L"); the document is unchanged.";
   } else if (o.target == 1) {
     words = (o.keep ? L"Kept " : L"Removed ") + what + of + where + L" into a new tab; the document is unchanged.";
+    if (o.jumpBack) words += L" Double-click a line there to go to it in the document.";
   } else if (!o.keep && o.matches == 0) {
     return L"no match";  // the document is as it was
   } else if (!o.keep) {

@@ -70,6 +70,9 @@ struct RunOutcome {
   uint64_t resultBytes = 0;
   bool inSelection = false;
   bool endsInCr = false;   // Keep: matches ended in the CR of a CR LF
+  std::optional<uint64_t> distinct;  // Unique or Tally: the distinct outputs kept (of `matches`)
+  bool tally = false;      // ... with their counts
+  bool jumpBack = false;   // a new tab whose lines lead back to the source by a double-click
 };
 
 // What the user is told.

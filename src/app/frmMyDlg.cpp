@@ -34,7 +34,7 @@ using siftwell::ui::ToolWindow;
 namespace {
 
 constexpr wchar_t kClassName[] = L"frmMyDlg";
-constexpr SIZE kDesignClient{359, 142};
+constexpr SIZE kDesignClient{359, 163};
 constexpr UINT_PTR kCountTimer = 1;  // the pattern has been quiet for kCountDelayMs
 constexpr UINT_PTR kBusyTimer = 2;   // a count takes long enough to say so
 constexpr UINT kBusyDelayMs = 400;
@@ -57,6 +57,9 @@ constexpr wchar_t kMatchCaseText[] = L"Match case";
 constexpr wchar_t kInSelectionText[] = L"In selection";
 constexpr wchar_t kOutputLabel[] = L"Output:";
 constexpr wchar_t kResultLabel[] = L"Result:";
+constexpr wchar_t kUniqueText[] = L"Unique";
+constexpr wchar_t kTallyText[] = L"Tally";
+constexpr wchar_t kLineNumbersText[] = L"Line numbers";
 // The result box's choices, in the order of siftwell::filter::Target.
 constexpr const wchar_t* kTargets[] = {L"This document", L"New tab", L"Clipboard"};
 constexpr wchar_t kHighlightText[] = L"Highlight";
@@ -71,7 +74,8 @@ constexpr wchar_t kNoIndicatorTip[] =
 constexpr frmMyDlg::ControlId kTabOrder[] = {
     frmMyDlg::textBox1,     frmMyDlg::textBox2,       frmMyDlg::button1,  frmMyDlg::button2,
     frmMyDlg::wholeLinesBox, frmMyDlg::matchCaseBox,  frmMyDlg::inSelectionBox, frmMyDlg::textBox3,
-    frmMyDlg::resultBox,    frmMyDlg::highlightBox,   frmMyDlg::previousButton, frmMyDlg::nextButton,
+    frmMyDlg::resultBox,    frmMyDlg::uniqueBox,      frmMyDlg::tallyBox, frmMyDlg::lineNumbersBox,
+    frmMyDlg::highlightBox, frmMyDlg::previousButton, frmMyDlg::nextButton,
     frmMyDlg::cancelButton};
 
 const wchar_t* ClassOf(frmMyDlg::ControlId id) {
@@ -90,6 +94,9 @@ const wchar_t* ClassOf(frmMyDlg::ControlId id) {
     case frmMyDlg::highlightBox:
     case frmMyDlg::previousButton:
     case frmMyDlg::nextButton:
+    case frmMyDlg::uniqueBox:
+    case frmMyDlg::tallyBox:
+    case frmMyDlg::lineNumbersBox:
       return L"Button";
     case frmMyDlg::resultBox:
       return L"ComboBox";
@@ -104,7 +111,8 @@ DWORD StyleOf(frmMyDlg::ControlId id) {
   const std::wstring_view kind = ClassOf(id);
   if (kind == L"Edit") return WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL;
   if (id == frmMyDlg::wholeLinesBox || id == frmMyDlg::matchCaseBox || id == frmMyDlg::inSelectionBox ||
-      id == frmMyDlg::highlightBox)
+      id == frmMyDlg::highlightBox || id == frmMyDlg::uniqueBox || id == frmMyDlg::tallyBox ||
+      id == frmMyDlg::lineNumbersBox)
     return WS_TABSTOP | BS_AUTOCHECKBOX;
   // The arrow draws itself; the keyboard reaches its list by Alt+Down in the pattern field.
   if (id == frmMyDlg::historyButton) return BS_OWNERDRAW;
@@ -154,6 +162,8 @@ frmMyDlg::Layout ComputeLayout(const DialogFont& f, std::wstring_view status) {
   const SIZE output = f.TextExtent(kOutputLabel), result = f.TextExtent(kResultLabel);
   const SIZE highlight = f.TextExtent(kHighlightText);
   const SIZE previous = f.TextExtent(kPreviousText), next = f.TextExtent(kNextText);
+  const SIZE unique = f.TextExtent(kUniqueText), tally = f.TextExtent(kTallyText);
+  const SIZE lineNumbers = f.TextExtent(kLineNumbersText);
   int32_t longestTarget = 0;
   for (const wchar_t* target : kTargets) longestTarget = std::max<int32_t>(longestTarget, f.TextExtent(target).cx);
 
@@ -177,10 +187,12 @@ frmMyDlg::Layout ComputeLayout(const DialogFont& f, std::wstring_view status) {
   const int32_t row4 = std::max<int32_t>(f.Y(106), row3 + checkH + f.Y(4));
   const int32_t resultX = buttonX + result.cx + f.X(6);
   const int32_t resultW = std::max<int32_t>(buttonX + buttonW - resultX, longestTarget + AtDpi(24, dpi));
+  // Keep's choices of what to write, a row of check boxes of their own.
+  const int32_t row5 = std::max<int32_t>(f.Y(130), row4 + fieldH + f.Y(4));
   // Highlight and the two steps to a match, a row of their own.
-  const int32_t row5 = row4 + fieldH + f.Y(4);
+  const int32_t row6 = row5 + checkH + f.Y(2);
   const int32_t stepW = std::max<int32_t>(f.X(60), std::max(previous.cx, next.cx) + AtDpi(16, dpi));
-  const int32_t statusY = std::max<int32_t>(f.Y(128), row5 + std::max(checkH, buttonH) + f.Y(4));
+  const int32_t statusY = std::max<int32_t>(f.Y(128), row6 + std::max(checkH, buttonH) + f.Y(4));
   const int32_t rightEdge = std::max(buttonX + buttonW, resultX + resultW);
   const int32_t statusW = rightEdge - left;
   const int32_t statusH = std::max({f.Y(13), line, WrappedHeight(f, status, statusW)});
@@ -214,10 +226,15 @@ frmMyDlg::Layout ComputeLayout(const DialogFont& f, std::wstring_view status) {
   add(frmMyDlg::resultBox, L"", resultX, row4, resultW, fieldH);
   // The arrow in the gap between the pattern field and Keep (on the design grid where the field is).
   add(frmMyDlg::historyButton, L"", f.X(196) + (fieldX - f.X(94)), row1, f.X(12), fieldH);
-  add(frmMyDlg::highlightBox, kHighlightText, left, row5 + (buttonH - checkH) / 2,
+  add(frmMyDlg::highlightBox, kHighlightText, left, row6 + (buttonH - checkH) / 2,
       std::min<int32_t>(highlight.cx + checkBox, fieldX - f.X(4) - left), checkH);
-  add(frmMyDlg::previousButton, kPreviousText, fieldX, row5, stepW, buttonH);
-  add(frmMyDlg::nextButton, kNextText, fieldX + stepW + f.X(6), row5, stepW, buttonH);
+  add(frmMyDlg::previousButton, kPreviousText, fieldX, row6, stepW, buttonH);
+  add(frmMyDlg::nextButton, kNextText, fieldX + stepW + f.X(6), row6, stepW, buttonH);
+  add(frmMyDlg::uniqueBox, kUniqueText, left, row5, std::min<int32_t>(unique.cx + checkBox, fieldX - f.X(4) - left),
+      checkH);
+  add(frmMyDlg::tallyBox, kTallyText, fieldX, row5, std::min<int32_t>(tally.cx + checkBox, buttonX - f.X(4) - fieldX),
+      checkH);
+  add(frmMyDlg::lineNumbersBox, kLineNumbersText, buttonX, row5, lineNumbers.cx + checkBox, checkH);
   layout.width = std::max<int32_t>(f.X(kDesignClient.cx), rightEdge + f.X(14));
   layout.height = std::max<int32_t>(f.Y(kDesignClient.cy), statusY + statusH + f.Y(1));
   layout.runningHeight = cancelY + buttonH + f.Y(6);
@@ -306,9 +323,9 @@ class frmMyDlg::Impl : public ToolWindow {
                      : target == 2 ? siftwell::filter::Target::Clipboard
                                    : siftwell::filter::Target::Document;
     options.outputTemplate = Text(textBox3);
-    options.unique = unique_;
-    options.tally = tally_;
-    options.lineNumbers = lineNumbers_;
+    options.unique = Checked(uniqueBox);
+    options.tally = Checked(tallyBox);
+    options.lineNumbers = Checked(lineNumbersBox);
     options.highlight = highlightWanted_;
     return options;
   }
@@ -321,22 +338,25 @@ class frmMyDlg::Impl : public ToolWindow {
     const auto target = static_cast<int32_t>(options.target);
     SendMessageW(Control(resultBox), CB_SETCURSEL, target >= 0 && target <= 2 ? target : 0, 0);
     SetWindowTextW(Control(textBox3), options.outputTemplate.c_str());
-    unique_ = options.unique;
-    tally_ = options.tally;
-    lineNumbers_ = options.lineNumbers;
+    // One of Unique and Tally at most (Tally, if both come).
+    SendMessageW(Control(uniqueBox), BM_SETCHECK, options.unique && !options.tally ? BST_CHECKED : BST_UNCHECKED, 0);
+    SendMessageW(Control(tallyBox), BM_SETCHECK, options.tally ? BST_CHECKED : BST_UNCHECKED, 0);
+    SendMessageW(Control(lineNumbersBox), BM_SETCHECK, options.lineNumbers ? BST_CHECKED : BST_UNCHECKED, 0);
     highlightWanted_ = options.highlight;
     SendMessageW(Control(highlightBox), BM_SETCHECK, options.highlight && indicator_ ? BST_CHECKED : BST_UNCHECKED, 0);
     UpdateEnabled();
   }
 
   // What does not apply is disabled rather than guessed at: with whole lines
-  // a line is kept as it stands (no delimiter, no template); In selection
+  // a line is kept as it stands (no delimiter, no template), and only lines
+  // have line numbers (the box keeps its tick meanwhile); In selection
   // needs a selection in the active view (a ticked box stays enabled, so that
   // it can be cleared; a run then says there is nothing selected).
   void UpdateEnabled() {
     if (Handle() == nullptr) return;
     const bool lines = Checked(wholeLinesBox);
     for (ControlId id : {label2, textBox2, label3, textBox3}) EnableWindow(Control(id), !lines);
+    EnableWindow(Control(lineNumbersBox), lines);
     bool selection = true;
     if (view_) {
       HWND view = view_();
@@ -376,8 +396,10 @@ class frmMyDlg::Impl : public ToolWindow {
     RememberRun(pattern, delimiter);
     std::unique_ptr<FilterRun> run;
     RunProblem::Kind failure = RunProblem::Kind::Failed;
+    siftwell::filter::RunOptions options = Options();
+    options.lineNumbers = options.lineNumbers && options.wholeLines;  // disabled without whole lines
     try {
-      run = run_(op, pattern, delimiter, Options());
+      run = run_(op, pattern, delimiter, options);
     } catch (const std::bad_alloc&) {
       failure = RunProblem::Kind::NoMemory;
     } catch (const std::exception&) {
@@ -689,6 +711,12 @@ class frmMyDlg::Impl : public ToolWindow {
     }
   }
 
+  bool ShowNotice(const std::wstring& text) {
+    if (Handle() == nullptr || Running()) return false;
+    ShowFailure(text);
+    return true;
+  }
+
   void DocumentChanged() {
     documentChanged_ = true;
     // The tab a run's own commit opened (New tab): its outcome stays in the status line.
@@ -967,6 +995,14 @@ class frmMyDlg::Impl : public ToolWindow {
         } else if (HIWORD(wParam) == BN_CLICKED && lParam != 0 &&
                    (LOWORD(wParam) == previousButton || LOWORD(wParam) == nextButton)) {
           FindNext(LOWORD(wParam) == nextButton);
+        } else if (HIWORD(wParam) == BN_CLICKED && (LOWORD(wParam) == uniqueBox || LOWORD(wParam) == tallyBox)) {
+          // Unique and Tally exclude each other: ticking one clears the other.
+          const ControlId other = LOWORD(wParam) == uniqueBox ? tallyBox : uniqueBox;
+          if (Checked(static_cast<ControlId>(LOWORD(wParam))))
+            SendMessageW(Control(other), BM_SETCHECK, BST_UNCHECKED, 0);
+          documentUndoFirst_ = false;
+        } else if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == lineNumbersBox) {
+          documentUndoFirst_ = false;
         }
         return 0;
       case kRunCopyStep:
@@ -1221,10 +1257,11 @@ class frmMyDlg::Impl : public ToolWindow {
   // still waiting for its quiet period (a change reported during the run, a
   // reload, would else put a count over the failure a moment later). The one
   // place where a run's problem becomes words.
-  void ShowFailure(const RunProblem& problem) {
+  void ShowFailure(const RunProblem& problem) { ShowFailure(siftwell::filter::Words(problem)); }
+  void ShowFailure(const std::wstring& words) {
     StopCount();
     if (Handle() != nullptr) KillTimer(Handle(), kCountTimer);
-    SetStatus(siftwell::filter::Words(problem), true);
+    SetStatus(words, true);
   }
 
   // ---- the live count ----
@@ -1432,7 +1469,6 @@ class frmMyDlg::Impl : public ToolWindow {
   bool progressShown_ = false;
   // Keep's choices that have no control here yet: carried from the options set
   // (a history entry, a preset) into the runs.
-  bool unique_ = false, tally_ = false, lineNumbers_ = false;
   std::shared_ptr<siftwell::filter::PatternStore> store_;
   int32_t historyAt_ = -1;                  // the entry shown by Up / Down; -1: what was typed
   siftwell::filter::FieldSet typed_;        // what was typed, when Up left it
@@ -1497,3 +1533,4 @@ void frmMyDlg::SetHighlightIndicator(std::optional<int32_t> indicator, std::vect
 std::optional<int32_t> frmMyDlg::HighlightIndicator() const noexcept { return impl_->Indicator(); }
 void frmMyDlg::ViewScrolled() { impl_->ViewScrolled(); }
 void frmMyDlg::FindNext(bool forward) { impl_->FindNext(forward); }
+bool frmMyDlg::ShowNotice(const std::wstring& text) { return impl_->ShowNotice(text); }

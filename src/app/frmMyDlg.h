@@ -71,6 +71,9 @@ class frmMyDlg {
     highlightBox,     // "Highlight"; disabled (with a tooltip saying why) when the host gives no indicator
     previousButton,   // "Previous": the match before the selection (Shift+F3)
     nextButton,       // "Next": the match after the selection (F3)
+    uniqueBox,        // "Unique": Keep writes each distinct output once
+    tallyBox,         // "Tally": ... with its count, most frequent first (not with Unique)
+    lineNumbersBox,   // "Line numbers": Keep writes each line's number; enabled with whole lines
   };
   // Quiet time after a scroll of the active view before its marks follow.
   static constexpr uint32_t kScrollDelayMs = 60;
@@ -164,6 +167,10 @@ class frmMyDlg {
   void HostThemeChanged();
   // The document changed, or another one became active: count again.
   void DocumentChanged();
+  // Shows `text` in the status line as a count shows a failure (it stays until
+  // the pattern or the document changes). False when the window is closed or a
+  // run has the status line.
+  bool ShowNotice(const std::wstring& text);
 
   // Highlight: the indicator the host handed out for the matches (none: the
   // host cannot hand one out, Highlight stays off and says so) and the views

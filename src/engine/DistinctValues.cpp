@@ -1,6 +1,7 @@
 #include "engine/DistinctValues.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <functional>
 #include <new>
@@ -14,10 +15,11 @@ constexpr std::size_t kOwnBlock = std::size_t{64} << 10;  // values this long ge
 
 DistinctValues::DistinctValues(bool notes) : withNotes_(notes) { table_.resize(std::size_t{1} << bits_); }
 
-// The slot where a value's search starts: the hash's top bits after a
-// Fibonacci multiply, so that neighbouring hashes spread over the table.
+// The slot where a value's search starts: the hash's top bits (the hash is
+// mixed to its last bit). A slot keeps the top 32 bits as its tag, so that a
+// table of up to 2^32 slots grows without looking at the values again.
 std::size_t DistinctValues::Home(uint64_t hash, std::size_t bits) {
-  return static_cast<std::size_t>((hash * 0x9E3779B97F4A7C15ull) >> (64 - bits));
+  return static_cast<std::size_t>(hash >> (64 - bits));
 }
 
 const char* DistinctValues::Store(std::string_view value) {
@@ -40,17 +42,40 @@ const char* DistinctValues::Store(std::string_view value) {
 }
 
 namespace {
+// `n` (at most 8) bytes at `p` as memcpy into a zeroed uint64_t would give
+// them, without a call and without reading past them: two overlapping 4-byte
+// loads, or for fewer than 4 the first, middle and last byte.
+inline uint64_t Load(const char* p, std::size_t n) {
+  if constexpr (std::endian::native == std::endian::little) {
+    if (n >= 4) {
+      uint32_t low = 0, high = 0;
+      std::memcpy(&low, p, 4);
+      std::memcpy(&high, p + n - 4, 4);
+      return low | (uint64_t{high} << (8 * (n - 4)));
+    }
+    if (n == 0) return 0;
+    const auto byte = [&](std::size_t i) { return uint64_t{static_cast<unsigned char>(p[i])} << (8 * i); };
+    return byte(0) | byte(n / 2) | byte(n - 1);
+  } else {
+    uint64_t v = 0;
+    std::memcpy(&v, p, n);
+    return v;
+  }
+}
+
 // Values of up to 16 bytes (most) are mixed inline; longer ones by the library's hash.
-uint64_t HashOf(std::string_view v) {
-  if (v.size() > 16) return std::hash<std::string_view>{}(v);
-  uint64_t a = 0, b = 0;
-  std::memcpy(&a, v.data(), std::min<std::size_t>(v.size(), 8));
-  if (v.size() > 8) std::memcpy(&b, v.data() + 8, v.size() - 8);
+uint64_t LongHash(std::string_view v) { return std::hash<std::string_view>{}(v); }
+inline uint64_t Mix(uint64_t a, uint64_t b, std::size_t n) {
   uint64_t h = (a ^ 0x9E3779B97F4A7C15ull) * 0xBF58476D1CE4E5B9ull;
-  h ^= (b + v.size()) * 0x94D049BB133111EBull;
+  h ^= (b + n) * 0x94D049BB133111EBull;
   h ^= h >> 31;
   h *= 0xD6E8FEB86659FD93ull;
   return h ^ (h >> 32);
+}
+inline uint64_t HashOf(std::string_view v) {
+  if (v.size() > 16) return LongHash(v);
+  return Mix(Load(v.data(), std::min<std::size_t>(v.size(), 8)),
+             v.size() > 8 ? Load(v.data() + 8, v.size() - 8) : 0, v.size());
 }
 constexpr uint64_t kLengthMask = (uint64_t{1} << 62) - 1;
 }  // namespace
@@ -61,8 +86,13 @@ void DistinctValues::Grow() {
   const std::size_t mask = bigger.size() - 1;
   for (const Slot& s : table_) {
     if (s.entry == 0) continue;
-    const Entry& e = entries_[s.entry - 1];
-    std::size_t i = Home(HashOf(std::string_view(e.data, static_cast<std::size_t>(e.lengthAndTag & kLengthMask))), bits);
+    std::size_t i = 0;
+    if (bits <= 32) {
+      i = Home(uint64_t{s.hashTag} << 32, bits);
+    } else {
+      const Entry& e = entries_[s.entry - 1];
+      i = Home(HashOf(std::string_view(e.data, static_cast<std::size_t>(e.lengthAndTag & kLengthMask))), bits);
+    }
     while (bigger[i].entry != 0) i = (i + 1) & mask;
     bigger[i] = s;
   }
@@ -78,7 +108,17 @@ void DistinctValues::Add(std::string_view value, bool lasting, uint8_t tag, uint
     p.copy.assign(value);
     p.value = p.copy;
   }
-  p.hash = HashOf(value);
+  // The hash and the head from the same few loads.
+  const std::size_t n = value.size();
+  const uint64_t first = Load(value.data(), std::min<std::size_t>(n, 8));
+  if (n <= 16) {
+    const uint64_t second = n > 8 ? Load(value.data() + 8, n - 8) : 0;
+    p.hash = Mix(first, second, n);
+    p.head = Head{first, static_cast<uint32_t>(second)};
+  } else {
+    p.hash = LongHash(value);
+    p.head = Head{first, static_cast<uint32_t>(Load(value.data() + 8, 4))};
+  }
   p.tag = tag;
   p.note = note;
 #if defined(__GNUC__) || defined(__clang__)
@@ -93,17 +133,16 @@ void DistinctValues::Add(std::string_view value, bool lasting, uint8_t tag, uint
 void DistinctValues::Count(const Pending& p) {
   const std::string_view value = p.value;
   const uint64_t h = p.hash;
-  const auto hashTag = static_cast<uint32_t>(h);
+  const auto hashTag = static_cast<uint32_t>(h >> 32);
   const auto length = value.size() >= UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(value.size());
-  // The value's head as a slot holds it (zeros after a shorter value), compared whole.
-  char head[kHead] = {};
-  std::memcpy(head, value.data(), std::min(value.size(), kHead));
+  const Head head = p.head;  // (as a slot holds it, compared whole)
   const std::size_t mask = table_.size() - 1;
   std::size_t i = Home(h, bits_);
   for (;; i = (i + 1) & mask) {
     Slot& s = table_[i];
     if (s.entry == 0) break;
-    if (s.hashTag != hashTag || s.length != length || std::memcmp(s.head, head, kHead) != 0) continue;
+    if (s.hashTag != hashTag || s.length != length || s.headFirst != head.first || s.headSecond != head.second)
+      continue;
     if (value.size() > kHead) {
       const Entry& e = entries_[s.entry - 1];
       if ((e.lengthAndTag & kLengthMask) != value.size() ||
@@ -121,7 +160,8 @@ void DistinctValues::Count(const Pending& p) {
   s.entry = static_cast<uint32_t>(entries_.size());
   s.hashTag = hashTag;
   s.length = length;
-  std::memcpy(s.head, head, kHead);
+  s.headFirst = head.first;
+  s.headSecond = head.second;
   if (entries_.size() * 10 >= table_.size() * 7) Grow();  // at most 70 % full
 }
 
@@ -139,12 +179,24 @@ DistinctValues::Value DistinctValues::At(uint32_t index) const {
                static_cast<uint8_t>(e.lengthAndTag >> kTagShift)};
 }
 
+// A stable radix sort on the count, 16 bits at a time from the lowest, each
+// digit taken downwards: most frequent first, ties in the order they had.
 std::vector<uint32_t> DistinctValues::ByCount() const {
-  std::vector<uint32_t> order(entries_.size());
+  const std::size_t n = entries_.size();
+  std::vector<uint32_t> order(n), scratch(n);
   for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-    return counts_[a] != counts_[b] ? counts_[a] > counts_[b] : a < b;
-  });
+  uint64_t most = 0;
+  for (const uint64_t c : counts_) most = std::max(most, c);
+  constexpr uint32_t kDigits = 1u << 16;
+  std::vector<std::size_t> start(kDigits + 1);
+  for (uint32_t shift = 0; shift < 64 && (most >> shift) != 0; shift += 16) {
+    const auto digit = [&](uint32_t i) { return kDigits - 1 - static_cast<uint32_t>((counts_[i] >> shift) & 0xFFFF); };
+    std::fill(start.begin(), start.end(), 0);
+    for (const uint32_t i : order) ++start[digit(i) + 1];
+    for (uint32_t d = 0; d < kDigits; ++d) start[d + 1] += start[d];
+    for (const uint32_t i : order) scratch[start[digit(i)]++] = i;
+    order.swap(scratch);
+  }
   return order;
 }
 

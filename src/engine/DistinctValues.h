@@ -48,16 +48,24 @@ class DistinctValues {
     const char* data;
     uint64_t lengthAndTag;  // the top two bits hold the tag
   };
+  // A value's first kHead bytes as two numbers (zeros after a shorter value).
+  struct Head {
+    uint64_t first = 0;   // bytes 0..7
+    uint32_t second = 0;  // bytes 8..11
+    bool operator==(const Head&) const = default;
+  };
   struct Slot {
     uint64_t count = 0;
     uint32_t entry = 0;     // index + 1; 0: empty
     uint32_t hashTag = 0;
     uint32_t length = 0;    // UINT32_MAX: that or more (the entry has it)
-    char head[kHead] = {};  // the value's first bytes
+    uint32_t headSecond = 0;
+    uint64_t headFirst = 0;  // the value's first bytes
   };
   struct Pending {
     std::string_view value;
     uint64_t hash = 0, note = 0;
+    Head head;
     uint8_t tag = 0;
     std::string copy;  // the bytes, when not lasting
   };

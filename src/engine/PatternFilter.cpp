@@ -1023,10 +1023,14 @@ std::string_view LineEndText(uint8_t kind) {
 template <typename Emit>
 std::optional<FilterError> KeepDistinct(std::string_view text, const CompiledPattern& re, std::string_view delimiter,
                                         const MatchLimits& limits, Emit&& emit, ResultSink* watch) {
-  DistinctValues values(re.lineNumbers);  // noting the line of each first occurrence
+  const bool sourceLines = watch != nullptr && watch->WantsSourceLines();
+  const bool noted = re.lineNumbers || sourceLines;
+  DistinctValues values(noted);  // noting the line of each first occurrence
   LineCounter lines(text);
+  uint64_t outputs = 0;
   auto add = [&](std::string_view value, bool lasting, uint8_t tag, std::size_t at) {
-    values.Add(value, lasting, tag, re.lineNumbers ? lines.At(at) : 0);
+    values.Add(value, lasting, tag, noted ? lines.At(at) : 0);
+    ++outputs;
     return true;
   };
   std::optional<FilterError> err;
@@ -1056,6 +1060,7 @@ std::optional<FilterError> KeepDistinct(std::string_view text, const CompiledPat
   if (err) return err;
 
   values.Seal();
+  if (watch != nullptr) watch->Distinct(outputs, values.Size());
   std::vector<uint32_t> order;
   const bool tally = re.keepMode == CompileOptions::KeepMode::Tally;
   if (tally) order = values.ByCount();
@@ -1065,6 +1070,7 @@ std::optional<FilterError> KeepDistinct(std::string_view text, const CompiledPat
     if ((k & 4095) == 4095 && watch != nullptr && !watch->Progress(text.size())) return Stopped();
     const uint32_t i = tally ? order[k] : k;
     const DistinctValues::Value v = values.At(i);
+    if (sourceLines) watch->SourceLine(values.NoteOf(i));
     if (tally && !emit(NumberPrefix(v.count, count, '\t'))) return Stopped();
     if (re.lineNumbers && !emit(NumberPrefix(values.NoteOf(i), number, ':'))) return Stopped();
     if (!v.bytes.empty() && !emit(v.bytes)) return Stopped();

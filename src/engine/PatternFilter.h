@@ -125,6 +125,13 @@ class ResultSink {
   virtual bool Piece(std::string_view piece) = 0;
   virtual bool Progress(std::size_t /*scannedBytes*/) { return true; }
   virtual void Finish() {}
+  // Keep with Unique or Tally: once the search is done, before the first
+  // piece, how many outputs it found in all and how many distinct ones follow.
+  virtual void Distinct(uint64_t /*outputs*/, uint64_t /*distinct*/) {}
+  // Keep with Unique or Tally: true to be told, before each distinct output's
+  // pieces, the 1-based line in which its first occurrence starts (SourceLine).
+  virtual bool WantsSourceLines() const { return false; }
+  virtual void SourceLine(uint64_t /*line*/) {}
 };
 std::optional<FilterError> KeepTo(std::string_view text, std::string_view pattern, std::string_view delimiter,
                                   const MatchLimits& limits, ResultSink& sink);

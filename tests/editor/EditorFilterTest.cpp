@@ -25,6 +25,8 @@ constexpr UINT kFirstPrivateMessage = WM_USER;
 #include "app/DocumentSnapshot.h"
 #include "app/Highlight.h"
 #include "app/frmMyDlg.h"
+#include "app/JumpBack.h"
+#include "npp/PluginBase.h"
 #include "win/Worker.h"
 #include "cases/SharedCases.h"
 
@@ -191,6 +193,15 @@ TEST_F(EditorFilter, AWrittenRunReportsTheMatchesItKeptOrRemoved) {
   selected.inSelection = true;
   RunOptions selectedLines = lines;
   selectedLines.inSelection = true;
+  RunOptions unique;
+  unique.unique = true;
+  RunOptions tallyLines = lines;
+  tallyLines.tally = true;
+  RunOptions numberedLines = lines;
+  numberedLines.lineNumbers = true;
+  RunOptions tallyTemplate;
+  tallyTemplate.tally = true;
+  tallyTemplate.outputTemplate = L"$1";
   struct Row {
     std::string document;
     Operation op;
@@ -202,6 +213,7 @@ TEST_F(EditorFilter, AWrittenRunReportsTheMatchesItKeptOrRemoved) {
     intptr_t from = 0, to = 0;  // the selection (In selection)
     uint64_t totalLines = 0;     // whole lines
     bool endsInCr = false;
+    std::optional<uint64_t> distinct = std::nullopt;  // Unique, Tally
   };
   const Row rows[] = {
       {"a1b22c333", Operation::Keep, L"\\d+", 65001, "1\r\n22\r\n333\r\n", 3},
@@ -224,6 +236,14 @@ TEST_F(EditorFilter, AWrittenRunReportsTheMatchesItKeptOrRemoved) {
       {"abab", Operation::Keep, L"b\\z", 65001, "b\r\nab", 1, selected, 0, 2},
       {"x\nkeep 1\nno\nkeep 2\nx\n", Operation::Keep, L"keep", 65001, "x\nkeep 1\nkeep 2\nx\n", 2, selectedLines, 2,
        18, 3},
+      // Unique and Tally: all outputs found, and the distinct ones written.
+      {"b a b c a", Operation::Keep, L"\\w+", 65001, "b\r\na\r\nc\r\n", 5, unique, 0, 0, 0, false, 3},
+      {"x\ny\nx\n", Operation::Keep, L".", 65001, "2\tx\n1\ty\n", 3, tallyLines, 0, 0, 3, false, 2},
+      {"user=ann user=bob user=ann", Operation::Keep, L"user=(\\w+)", 65001, "2\tann\r\n1\tbob\r\n", 3,
+       tallyTemplate, 0, 0, 0, false, 2},
+      {"x\ny\nx\n", Operation::Remove, L"x", 65001, "y\n", 2, tallyLines, 0, 0, 3},  // Keep's alone
+      // A line's number is no line of its own.
+      {"b\ra\r\nb\r\nc\nb", Operation::Keep, L"b", 65001, "1:b\r3:b\r\n5:b", 3, numberedLines, 0, 0, 5},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.document + " " + std::to_string(&row - rows));
@@ -247,6 +267,7 @@ TEST_F(EditorFilter, AWrittenRunReportsTheMatchesItKeptOrRemoved) {
     EXPECT_EQ(outcome->lines, row.options.wholeLines);
     EXPECT_EQ(outcome->totalLines, row.totalLines);
     EXPECT_EQ(outcome->endsInCr, row.endsInCr);
+    EXPECT_EQ(outcome->distinct, row.distinct);
     if (row.options.inSelection) {  // the result is selected
       EXPECT_EQ(Send(SciMsg::SCI_GETSELECTIONSTART), row.from);
       EXPECT_EQ(Send(SciMsg::SCI_GETSELECTIONEND),
@@ -268,11 +289,10 @@ TEST_F(EditorFilter, TheSharedCasesGiveTheSameBytesAsTheCli) {
   for (const auto& c : cases) {
     ASSERT_GT(c.line, 0) << "filter_cases.tsv:" << -c.line << " has not six fields";
     SCOPED_TRACE("filter_cases.tsv:" + std::to_string(c.line));
-    // Unique, Tally and line numbers are the CLI's alone so far.
-    if (c.options.find("unique") != std::string::npos || c.options.find("tally") != std::string::npos ||
-        c.options.find("line-number") != std::string::npos)
-      continue;
     siftwell::filter::RunOptions options;
+    options.unique = c.options.find("unique") != std::string::npos;
+    options.tally = c.options.find("tally") != std::string::npos;
+    options.lineNumbers = c.options.find("line-number") != std::string::npos;
     options.wholeLines = c.Lines();
     options.matchCase = c.MatchCase();
     options.outputTemplate = siftwell::filter::Utf8ToWide(c.keepTemplate);
@@ -285,6 +305,165 @@ TEST_F(EditorFilter, TheSharedCasesGiveTheSameBytesAsTheCli) {
       EXPECT_EQ(Document(), c.input);
     }
   }
+}
+
+// A new tab of whole lines leads each result line back to its line in the
+// document: runs of kept lines, lone CRs, the first occurrence of a distinct
+// line, a line number before it, a selection that starts further down.
+TEST(EditorFilterLines, EachResultLineKnowsItsSourceLine) {
+  using siftwell::filter::CompileOptions;
+  using Mode = CompileOptions::KeepMode;
+  struct Row {
+    std::string document;
+    std::string pattern;
+    Mode mode;
+    bool numbers;
+    std::size_t from, to;
+    std::vector<uint64_t> sources;  // of each result line
+  };
+  const Row rows[] = {
+      {"a\nb x\r\nc\rx d\nx", "x", Mode::All, false, 0, SIZE_MAX, {2, 4, 5}},
+      {"x1\nx2\ny\nx3\nx4\n", "x", Mode::All, false, 0, SIZE_MAX, {1, 2, 4, 5}},
+      {"b\ra\r\nb\r\nc\nb", "b", Mode::All, true, 0, SIZE_MAX, {1, 3, 5}},
+      {"b\na\nb\nc\nb\n", ".", Mode::Tally, false, 0, SIZE_MAX, {1, 2, 4}},
+      {"b\na\nxa\na\n", "a", Mode::Unique, true, 0, SIZE_MAX, {2, 3}},
+      {"x\nkeep 1\nno\nkeep 2\nx\n", "keep", Mode::All, false, 2, 18, {2, 4}},
+      {"x\r\nk\r\nk\r\nk\r\n", "k", Mode::Unique, false, 3, SIZE_MAX, {2}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.document);
+    auto text = std::make_shared<siftwell::filter::DocumentText>();
+    text->bytes = row.document;
+    text->codePage = 65001;
+    CompileOptions options;
+    options.wholeLines = true;
+    options.keepMode = row.mode;
+    options.lineNumbers = row.numbers;
+    siftwell::filter::Computation computation(text, Operation::Keep, row.pattern, "", options, row.from, row.to);
+    computation.MapSourceLines();
+    siftwell::filter::JobControl control;
+    computation.Compute(control);
+    ASSERT_FALSE(computation.Problem().has_value());
+    const siftwell::filter::LineMap& map = computation.SourceLines();
+    for (std::size_t line = 0; line < row.sources.size(); ++line)
+      EXPECT_EQ(map.SourceOf(line), std::optional<uint64_t>(row.sources[line])) << "result line " << line;
+    EXPECT_EQ(map.SourceOf(row.sources.size()), std::nullopt) << "no line after the last";
+  }
+}
+
+// A host of one view for a jump: the source (buffer 1) and, after File New,
+// the result (buffer 2); the source is brought back by NPPM_ACTIVATEDOC.
+class JumpHost {
+ public:
+  explicit JumpHost(HWND view) : view_(view) {
+    WNDCLASSW c{};
+    c.lpfnWndProc = &Proc;
+    c.hInstance = GetModuleHandleW(nullptr);
+    c.lpszClassName = L"SiftwellJumpHost";
+    RegisterClassW(&c);
+    hwnd_ = CreateWindowExW(0, c.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, c.hInstance, nullptr);
+    SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    source_ = SendMessageW(view_, static_cast<UINT>(SciMsg::SCI_GETDOCPOINTER), 0, 0);
+    SendMessageW(view_, static_cast<UINT>(SciMsg::SCI_ADDREFDOCUMENT), 0, source_);
+  }
+  ~JumpHost() {
+    DestroyWindow(hwnd_);
+    SendMessageW(view_, static_cast<UINT>(SciMsg::SCI_RELEASEDOCUMENT), 0, source_);
+    if (result_ != 0) SendMessageW(view_, static_cast<UINT>(SciMsg::SCI_RELEASEDOCUMENT), 0, result_);
+  }
+  HWND Handle() const { return hwnd_; }
+  intptr_t current = 1;
+  bool sourceOpen = true;
+  LRESULT source_ = 0, result_ = 0;
+
+ private:
+  static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    auto* self = reinterpret_cast<JumpHost*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (self == nullptr) return DefWindowProcW(hwnd, msg, wParam, lParam);
+    const auto show = [&](LRESULT document, intptr_t buffer) {
+      SendMessageW(self->view_, static_cast<UINT>(SciMsg::SCI_SETDOCPOINTER), 0, document);
+      self->current = buffer;
+    };
+    switch (static_cast<NppMsg>(msg)) {
+      case NppMsg::NPPM_GETCURRENTBUFFERID:
+        return self->current;
+      case NppMsg::NPPM_GETCURRENTSCINTILLA:
+        *reinterpret_cast<int32_t*>(lParam) = 0;
+        return TRUE;
+      case NppMsg::NPPM_GETBUFFERENCODING:
+        return -1;
+      case NppMsg::NPPM_MENUCOMMAND:  // File New
+        self->result_ = SendMessageW(self->view_, static_cast<UINT>(SciMsg::SCI_CREATEDOCUMENT), 0, 0);
+        show(self->result_, 2);  // (the host's reference is released when it goes)
+        return TRUE;
+      case NppMsg::NPPM_GETPOSFROMBUFFERID:
+        return wParam == 1 && self->sourceOpen ? 0 : wParam == 2 ? 1 : -1;
+      case NppMsg::NPPM_ACTIVATEDOC:
+        if (lParam == 0 && self->sourceOpen) show(self->source_, 1);
+        return TRUE;
+      default:
+        return DefWindowProcW(hwnd, msg, wParam, lParam);
+    }
+  }
+  HWND view_;
+  HWND hwnd_ = nullptr;
+};
+
+// A double-click on a line of a New-tab result of whole lines: the source
+// comes back with that line selected while both are as they were; otherwise
+// the reason, and no line selected.
+TEST_F(EditorFilter, ADoubleClickOnAResultLineSelectsItsSourceLine) {
+  using siftwell::filter::JumpRefusal;
+  struct Row {
+    const char* what;
+    std::function<void(JumpHost&)> before;  // with the result shown
+    intptr_t resultLine;
+    std::optional<JumpRefusal> refusal;
+    intptr_t sourceLine;  // selected (0-based), when no refusal
+  };
+  const auto type = [this](const char* text) { Send(SciMsg::SCI_APPENDTEXT, 1, reinterpret_cast<intptr_t>(text)); };
+  const Row rows[] = {
+      {"as made", nullptr, 1, std::nullopt, 3},
+      {"first line", nullptr, 0, std::nullopt, 1},
+      {"result edited", [&](JumpHost&) { type("x"); }, 1, JumpRefusal::ResultEdited, 0},
+      {"source edited",
+       [&](JumpHost& host) {
+         Send(SciMsg::SCI_SETDOCPOINTER, 0, host.source_);
+         type("x");
+         Send(SciMsg::SCI_SETDOCPOINTER, 0, host.result_);
+       },
+       1, JumpRefusal::SourceChanged, 0},
+      {"source closed", [](JumpHost& host) { host.sourceOpen = false; }, 0, JumpRefusal::SourceClosed, 0},
+      {"the last, empty line", nullptr, 2, JumpRefusal::NoLine, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Load("ok\r\nERROR a\r\nok\r\nERROR b\r\n");
+    JumpHost host(view_);
+    PluginBase::nppData = NppData{host.Handle(), view_, nullptr};
+    siftwell::filter::RunOptions options;
+    options.wholeLines = true;
+    options.target = siftwell::filter::Target::NewTab;
+    ASSERT_EQ(RunOnView(view_, Operation::Keep, L"ERROR", L"", options, host.Handle()), std::nullopt);
+    ASSERT_EQ(Document(), "ERROR a\r\nERROR b\r\n");
+    // (Each run's own new tab; the host gives every one the same buffer id.)
+    if (row.before) row.before(host);
+    Send(SciMsg::SCI_GOTOPOS, Send(SciMsg::SCI_POSITIONFROMLINE, row.resultLine) + 1);
+    const siftwell::filter::JumpAnswer answer = siftwell::filter::JumpToSource(host.Handle(), view_);
+    EXPECT_TRUE(answer.handled);
+    EXPECT_EQ(answer.refusal, row.refusal);
+    if (!row.refusal) {
+      EXPECT_EQ(host.current, 1) << "the source is shown";
+      EXPECT_EQ(Send(SciMsg::SCI_GETSELECTIONSTART), Send(SciMsg::SCI_POSITIONFROMLINE, row.sourceLine));
+      EXPECT_EQ(Send(SciMsg::SCI_GETSELECTIONEND), Send(SciMsg::SCI_GETLINEENDPOSITION, row.sourceLine));
+    } else {
+      EXPECT_EQ(Send(SciMsg::SCI_GETSELECTIONSTART), Send(SciMsg::SCI_GETSELECTIONEND)) << "no line selected";
+    }
+    Send(SciMsg::SCI_SETDOCPOINTER, 0, host.source_);
+  }
+  siftwell::filter::ForgetBuffer(2);
+  EXPECT_EQ(siftwell::filter::RememberedOrigins(), 0u) << "a closed result is forgotten";
+  PluginBase::nppData = NppData{};
 }
 
 // What cannot be done is refused before anything is copied, and the document

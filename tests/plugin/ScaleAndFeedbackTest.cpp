@@ -91,7 +91,7 @@ TEST(FilterWindowScale, NothingClippedOrOverlappingAt100To200Percent) {
     EXPECT_NEAR(font.CharHeight(), base * static_cast<double>(dpi) / 96, 0.2 * base * dpi / 96);
     const frmMyDlg::Layout layout = frmMyDlg::LayoutAt(dpi, status);
     if (!status.empty()) EXPECT_GT(layout.height, frmMyDlg::LayoutAt(dpi).height) << "grown for the message";
-    ASSERT_EQ(layout.controls.size(), 20u);
+    ASSERT_EQ(layout.controls.size(), 23u);
     EXPECT_GT(layout.runningHeight, layout.height);
     for (size_t i = 0; i < layout.controls.size(); ++i) {
       const auto& c = layout.controls[i];
@@ -132,6 +132,9 @@ TEST(FilterWindowScale, NothingClippedOrOverlappingAt100To200Percent) {
         case frmMyDlg::matchCaseBox:
         case frmMyDlg::inSelectionBox:
         case frmMyDlg::highlightBox:
+        case frmMyDlg::uniqueBox:
+        case frmMyDlg::tallyBox:
+        case frmMyDlg::lineNumbersBox:
           EXPECT_GE(width, text.cx + GetSystemMetrics(SM_CXMENUCHECK) * static_cast<int32_t>(dpi) / 96)
               << "the box and its caption";
           EXPECT_GE(height, font.CharHeight());

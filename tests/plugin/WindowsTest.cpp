@@ -289,7 +289,7 @@ TEST_F(FilterWindow, ClientAreaIs359By96AtTheDesignScaleOfTheDialogFont) {
   const Scale& s = Measured();
   const SIZE client = ClientSize(window->Handle());
   EXPECT_EQ(client.cx, s.X(359));
-  EXPECT_EQ(client.cy, s.Y(171)) << "96, and the rows of options below";
+  EXPECT_EQ(client.cy, s.Y(190)) << "96, and the rows of options below";
   ExpectFixedToolWindow(window->Handle());
   EXPECT_EQ(Text(window->Handle()), L"frmMyDlg");
   EXPECT_EQ(ClassOf(window->Handle()), L"frmMyDlg");
@@ -327,10 +327,17 @@ TEST_F(FilterWindow, ControlsHaveTheirTextsPlacesAndFont) {
                                                         {frmMyDlg::resultBox, L"This document"},
                                                         {frmMyDlg::highlightBox, L"Highlight"},
                                                         {frmMyDlg::previousButton, L"Previous"},
-                                                        {frmMyDlg::nextButton, L"Next"}};
+                                                        {frmMyDlg::nextButton, L"Next"},
+                                                        {frmMyDlg::uniqueBox, L"Unique"},
+                                                        {frmMyDlg::tallyBox, L"Tally"},
+                                                        {frmMyDlg::lineNumbersBox, L"Line numbers"}};
   for (const auto& [id, text] : options) {
     EXPECT_EQ(Text(Item(id)), text);
-    const int32_t row = id == frmMyDlg::resultBox ? 106 : id == frmMyDlg::highlightBox ? 133 : id > frmMyDlg::highlightBox ? 130 : 85;
+    const int32_t row = id == frmMyDlg::resultBox                                       ? 106
+                        : id == frmMyDlg::highlightBox                                  ? 152
+                        : id == frmMyDlg::previousButton || id == frmMyDlg::nextButton ? 149
+                        : id >= frmMyDlg::uniqueBox                                     ? 130
+                                                                                        : 85;
     EXPECT_EQ(ChildRect(Item(id)).top, s.Y(row)) << text;
   }
   EXPECT_EQ(SendMessageW(Item(frmMyDlg::matchCaseBox), BM_GETCHECK, 0, 0), BST_CHECKED) << "today's behaviour";
@@ -391,6 +398,7 @@ TEST_F(FilterWindow, TabGoesPatternDelimiterKeepRemove) {
   const HWND order[] = {Item(frmMyDlg::textBox1),      Item(frmMyDlg::textBox2),     Item(frmMyDlg::button1),
                         Item(frmMyDlg::button2),       Item(frmMyDlg::wholeLinesBox), Item(frmMyDlg::matchCaseBox),
                         Item(frmMyDlg::inSelectionBox), Item(frmMyDlg::textBox3),     Item(frmMyDlg::resultBox),
+                        Item(frmMyDlg::uniqueBox),      Item(frmMyDlg::tallyBox),  // (Line numbers: disabled)
                         Item(frmMyDlg::previousButton), Item(frmMyDlg::nextButton)};  // (Highlight: disabled, no indicator)
   for (size_t i = 0; i < std::size(order); ++i) {
     EXPECT_EQ(GetNextDlgTabItem(dialog, order[i], FALSE), order[(i + 1) % std::size(order)]) << i;
@@ -517,6 +525,10 @@ TEST_F(FilterWindow, FocusAndKeysFollowTheWork) {
       {{false, 1, true}, L"Removed 1 match \u2014 Ctrl+Z to undo"},
       {{true, 0, true}, L"Kept 0 matches: the document is now empty \u2014 Ctrl+Z to undo"},
       {{false, 0, false}, L"no match"},
+      {{true, 345, false, false, 0, 0, 0, false, false, 12}, L"Kept 12 distinct values (345 matches) \u2014 Ctrl+Z to undo"},
+      {{true, 9, false, true, 20, 1, 0, false, false, 1, true, true},
+       L"Kept 1 distinct line with its count (9 lines of 20) into a new tab; the document is unchanged. "
+       L"Double-click a line there to go to it in the document."},
   };
   for (const auto& [outcome, words] : outcomes) {
     runner.outcome = outcome;
@@ -555,6 +567,11 @@ TEST_F(FilterWindow, ButtonsRunTheirOperationWithTheFieldTexts) {
     SendMessageW(Item(id), BM_CLICK, 0, 0);
   for (int32_t id : {frmMyDlg::textBox2, frmMyDlg::label2, frmMyDlg::textBox3, frmMyDlg::label3})
     EXPECT_FALSE(IsWindowEnabled(Item(id))) << id;
+  // Line numbers go with whole lines; Unique and Tally exclude each other.
+  EXPECT_TRUE(IsWindowEnabled(Item(frmMyDlg::lineNumbersBox)));
+  for (int32_t id : {frmMyDlg::uniqueBox, frmMyDlg::tallyBox, frmMyDlg::lineNumbersBox})
+    SendMessageW(Item(id), BM_CLICK, 0, 0);
+  EXPECT_EQ(SendMessageW(Item(frmMyDlg::uniqueBox), BM_GETCHECK, 0, 0), BST_UNCHECKED) << "Tally cleared Unique";
   SendMessageW(Item(frmMyDlg::button1), BM_CLICK, 0, 0);
   ASSERT_EQ(runner.calls.size(), 3u);
   const siftwell::filter::RunOptions& o = runner.calls[2].options;
@@ -563,8 +580,17 @@ TEST_F(FilterWindow, ButtonsRunTheirOperationWithTheFieldTexts) {
   EXPECT_TRUE(o.inSelection);
   EXPECT_EQ(o.target, siftwell::filter::Target::Clipboard);
   EXPECT_EQ(o.outputTemplate, L"$1");
+  EXPECT_TRUE(o.tally && !o.unique && o.lineNumbers);
   SendMessageW(Item(frmMyDlg::wholeLinesBox), BM_CLICK, 0, 0);
   for (int32_t id : {frmMyDlg::textBox2, frmMyDlg::textBox3}) EXPECT_TRUE(IsWindowEnabled(Item(id))) << id;
+  EXPECT_FALSE(IsWindowEnabled(Item(frmMyDlg::lineNumbersBox)));
+  SendMessageW(Item(frmMyDlg::uniqueBox), BM_CLICK, 0, 0);
+  EXPECT_EQ(SendMessageW(Item(frmMyDlg::tallyBox), BM_GETCHECK, 0, 0), BST_UNCHECKED) << "Unique cleared Tally";
+  SendMessageW(Item(frmMyDlg::button1), BM_CLICK, 0, 0);
+  ASSERT_EQ(runner.calls.size(), 4u);
+  EXPECT_TRUE(runner.calls[3].options.unique && !runner.calls[3].options.tally);
+  EXPECT_FALSE(runner.calls[3].options.lineNumbers) << "no line numbers without whole lines";
+  EXPECT_TRUE(window->Options().lineNumbers) << "the box keeps its tick";
   // What the window shows is what it gives back (kept in the settings file).
   siftwell::filter::RunOptions saved = window->Options();
   saved.target = siftwell::filter::Target::NewTab;

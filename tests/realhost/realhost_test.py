@@ -81,6 +81,10 @@ RELOADED = b"reloaded from disk 1\r\n" * 1_000
 # \G makes the engine search in one call; from every start position (?:a|b)* runs to the text's end.
 G_PATTERN = r"\Gq|(?:a|b)*[0-9]"
 G_TEXT = b"a" * 200_000
+# Unique and Tally, and going back from a result line to its source.
+TALLY_DOC = b"user=ann x\r\nuser=bob\r\nuser=ann user=cid\r\n"
+TALLY_KEPT = b"2\tann\r\n1\tbob\r\n1\tcid\r\n"
+TALLY_ANN_LINES = b"user=ann x\r\nuser=ann user=cid\r\n"
 WINE_SERVICES = {"explorer.exe", "services.exe", "winedevice.exe", "plugplay.exe", "svchost.exe", "rpcss.exe",
                  "conhost.exe"}
 
@@ -902,7 +906,8 @@ class Suite:
     def check_options_in_settings_file(self):
         ini = self.work / "npp" / "plugins" / "Config" / "Siftwell.ini"
         text = ini.read_text(encoding="utf-8", errors="replace") if ini.is_file() else ""
-        for line in ("[Options]", "WholeLines=0", "MatchCase=1", "InSelection=0", "Result=0", "Highlight=1"):
+        for line in ("[Options]", "WholeLines=0", "MatchCase=1", "InSelection=0", "Result=0", "Highlight=1", "Unique=0",
+                     "Tally=0", "LineNumbers=0"):
             expect(re.search(rf"^{re.escape(line)}\s*$", text, re.M), f"no {line!r} in the settings file: {text!r}")
 
     def check_clean_exit(self):
@@ -1073,6 +1078,103 @@ class Suite:
         expect(code is not None, "Notepad++ did not exit within 10 s")
         expect(code == 0, f"Notepad++ ended with code {code:#x}")
         expect(took < 2.0, f"Notepad++ took {took:.2f} s to exit")
+
+    # ---------------------------------------------------------------- Unique, Tally, jump back
+    def keep_choices(self, dlg, unique=False, tally=False, numbers=False):
+        """Keep's Unique, Tally and Line numbers (Line numbers only while Whole lines is ticked)."""
+        for caption, on in (("Unique", unique), ("Tally", tally)):
+            if on or self.d.send(self.option(dlg, caption), BM_GETCHECK) == 1:
+                self.tick(dlg, caption, on)
+        if numbers or self.d.send(self.option(dlg, "Line numbers"), BM_GETCHECK) == 1:
+            self.tick(dlg, "Whole lines", True)  # (it is enabled with whole lines only)
+            self.tick(dlg, "Line numbers", numbers)
+
+    def ensure_tally_host(self):
+        """Notepad++ (started again after exit-during-run) with the tally document, and the window."""
+        path = self.work / "users.txt"
+        if not path.is_file():
+            path.write_bytes(TALLY_DOC)
+        if not self.d.exists(self.npp.main):
+            return self.start_again(path)
+        return self.ensure_filter_window()
+
+    def check_tally_template(self):
+        dlg = self.ensure_tally_host()
+        pattern, _, keep, _ = self.controls(dlg)
+        self.focus_view(self.main_view)
+        self.wait_text(self.main_view, TALLY_DOC, "the tally document")
+        try:
+            self.options(dlg, output="$1")
+            self.keep_choices(dlg, tally=True)
+            self.set_field(pattern, r"user=(\w+)")
+            self.d.click(keep)
+            self.wait_text(self.main_view, TALLY_KEPT, "Tally of user=(\\w+) with Output: $1")
+            self.wait_status(dlg, "Kept 3 distinct values with their counts (4 matches) \u2014 Ctrl+Z to undo",
+                             "the status line")
+            self.check_undo(self.main_view, TALLY_DOC)
+        finally:
+            self.keep_choices(dlg)
+            self.options(dlg)
+
+    def line_point(self, view, line):
+        """Client coordinates of the middle of the second character of a line of a view."""
+        at = self.d.send(view, self.n["SCI_POSITIONFROMLINE"], line) + 1
+        x = self.d.send(view, self.n["SCI_POINTXFROMPOSITION"], 0, at)
+        y = self.d.send(view, self.n["SCI_POINTYFROMPOSITION"], 0, at)
+        return x + 2, y + self.d.send(view, self.n["SCI_TEXTHEIGHT"], line) // 2
+
+    def check_jump_back(self):
+        dlg = self.ensure_tally_host()
+        pattern, _, keep, _ = self.controls(dlg)
+        self.focus_view(self.main_view)
+        self.wait_text(self.main_view, TALLY_DOC, "the source document")
+        source = self.d.send(self.npp.main, self.n["NPPM_GETCURRENTBUFFERID"])
+        view = self.main_view
+        result = None
+        try:
+            self.keep_choices(dlg)
+            self.options(dlg, lines=True, result=RESULT_NEW_TAB)
+            self.set_field(pattern, "ann")
+            self.d.click(keep)
+            self.wait_text(view, TALLY_ANN_LINES, "the new tab with the lines of ann")
+            result = self.d.send(self.npp.main, self.n["NPPM_GETCURRENTBUFFERID"])
+            self.wait_status(dlg, "Kept 2 lines of 3 into a new tab; the document is unchanged. Double-click a "
+                             "line there to go to it in the document.", "the status line")
+            # The result's second line is the source's third.
+            self.d.double_click(view, *self.line_point(view, 1))
+            Driver.wait_until(lambda: self.d.send(self.npp.main, self.n["NPPM_GETCURRENTBUFFERID"]) == source, 10,
+                              "the source document to come forward")
+            self.wait_text(view, TALLY_DOC, "the source in the view")
+            line3 = (self.d.send(view, self.n["SCI_POSITIONFROMLINE"], 2), self.d.send(view, self.n["SCI_GETLINEENDPOSITION"], 2))
+            selected = lambda: (self.d.send(view, self.n["SCI_GETSELECTIONSTART"]), self.d.send(view, self.n["SCI_GETSELECTIONEND"]))
+            try:
+                Driver.wait_until(lambda: selected() == line3, 10, "")
+            except DriveError:
+                raise CheckFailed(f"the source's selection is {selected()}, not its third line {line3}")
+            # The source changed since: the double-click says so and selects nothing.
+            self.d.keys("ctrl+end")
+            self.d.type("z")
+            self.wait_text(view, TALLY_DOC + b"z", "the edited source")
+            self.d.click(*self.npp.tab(0, 1))
+            Driver.wait_until(lambda: self.d.send(self.npp.main, self.n["NPPM_GETCURRENTBUFFERID"]) == result, 10,
+                              "the result tab")
+            self.d.double_click(view, *self.line_point(view, 0))
+            message = Driver.wait_until(lambda: "changed since" in self.status(dlg) and self.status(dlg), 10,
+                                        "the window to say that the source changed")
+            say(f"[{self.arch}]   double-click after the source changed: {message}")
+            position = self.d.send(view, self.n["SCI_GETCURRENTPOS"])
+            expect(self.d.send(self.npp.main, self.n["NPPM_GETCURRENTBUFFERID"]) == source and
+                   selected()[0] == selected()[1] == position, "a line was selected in the changed source")
+        finally:
+            self.options(dlg)
+            current = lambda: self.d.send(self.npp.main, self.n["NPPM_GETCURRENTBUFFERID"])
+            if result is not None and current() == source and self.npp.text(view) == TALLY_DOC + b"z":
+                self.d.send(view, self.n["SCI_UNDO"])  # (the typed z)
+            if result is not None:
+                self.d.click(*self.npp.tab(0, 1))
+                Driver.wait_until(lambda: current() == result, 10, "the result tab, to close it")
+                self.d.send(view, self.n["SCI_SETSAVEPOINT"])  # closes without asking
+                self.npp.command("IDM_FILE_CLOSE")
 
     def check_dark_mode_from_settings_file(self, build, files):
         """A host that cannot tell its mode: set to dark in its settings file (written at the clean
@@ -1297,6 +1399,8 @@ def run_suite(build, work, tarball, package, arch):
                 ("preset-saved-in-window-runs-from-plugins-menu-after-restart",
                  suite.check_preset_from_menu_after_restart),
                 ("highlight-while-typing", suite.check_highlight),
+                ("tally-output-template", suite.check_tally_template),
+                ("double-click-jumps-to-source", suite.check_jump_back),
             ]
             # SIFTWELL_REALHOST_CHECKS (names, comma-separated) runs only those, after "load", while iterating.
             only = [n for n in os.environ.get("SIFTWELL_REALHOST_CHECKS", "").split(",") if n]

@@ -271,19 +271,21 @@ bool BringToFront(HWND hwnd) {
 
 HWND TopLevelAt(POINT screen) { return GetAncestor(WindowFromPoint(screen), GA_ROOT); }
 
-bool ClickAt(POINT screen) {
+bool ClickAt(POINT screen, int32_t times) {
   SetCursorPos(screen.x, screen.y);
   const int width = std::max(GetSystemMetrics(SM_CXSCREEN), 1);
   const int height = std::max(GetSystemMetrics(SM_CYSCREEN), 1);
-  std::vector<INPUT> inputs(3);
+  std::vector<INPUT> inputs(1 + 2 * static_cast<std::size_t>(std::max(times, 1)));
   for (INPUT& in : inputs) {
     in.type = INPUT_MOUSE;
     in.mi.dx = static_cast<LONG>((static_cast<int64_t>(screen.x) * 65536 + width - 1) / width);
     in.mi.dy = static_cast<LONG>((static_cast<int64_t>(screen.y) * 65536 + height - 1) / height);
   }
   inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-  inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
-  inputs[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
+  for (std::size_t i = 1; i + 1 < inputs.size(); i += 2) {  // (a double-click: two in one go)
+    inputs[i].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
+    inputs[i + 1].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
+  }
   return SendAll(inputs);
 }
 

@@ -109,7 +109,7 @@ RECT ScreenRect(HWND hwnd);
 bool BringToFront(HWND hwnd);
 // The top-level window the user sees at a point of the screen.
 HWND TopLevelAt(POINT screen);
-bool ClickAt(POINT screen);
+bool ClickAt(POINT screen, int32_t times = 1);
 // Chords such as "ctrl+shift+x", "alt+p", "enter", "escape", "down", "f3".
 bool PressKeys(std::string_view chord, std::wstring& error);
 bool TypeText(std::wstring_view text);

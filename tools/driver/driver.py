@@ -192,6 +192,9 @@ class Driver:
     def click(self, hwnd, x=None, y=None):
         self.call("click", hex(hwnd), *([] if x is None else [x, y]))
 
+    def double_click(self, hwnd, x=None, y=None):
+        self.call("double-click", hex(hwnd), *([] if x is None else [x, y]))
+
     def keys(self, *chords):
         self.call("keys", *chords)
 

@@ -18,6 +18,7 @@
 //   front HWND                                   bring its top-level window to the front
 //   move HWND X Y                                move a top-level window (screen coordinates)
 //   click HWND [X Y]                             mouse click at client X,Y (default: centre)
+//   double-click HWND [X Y]                      the same, twice in one go
 //   keys CHORD...                                e.g. ctrl+shift+x alt+p down enter escape
 //   type TEXT                                    Unicode keystrokes
 //   send HWND MSG WPARAM LPARAM        -> RESULT  a parameter "@BYTES" is passed as the address of
@@ -207,9 +208,9 @@ class Session {
         throw Failure("the window did not move");
       return {};
     }
-    if (command == "click") {
+    if (command == "click" || command == "double-click") {
       need(1);
-      Click(Window(f[1]), f);
+      Click(Window(f[1]), f, command == "click" ? 1 : 2);
       return {};
     }
     if (command == "keys") {
@@ -276,7 +277,7 @@ class Session {
       if (!before) throw Failure("the view does not answer");
       std::optional<intptr_t> now;
       const auto started = std::chrono::steady_clock::now();
-      Click(button, {});
+      Click(button, {}, 1);
       // The editor answers between its messages only: a length that differs is
       // the finished document, whether the work ran on its UI thread or not.
       const bool done = WaitFor(Number(f[3]), [&] { return (now = length()) && *now != *before; });
@@ -320,7 +321,7 @@ class Session {
     return true;
   }
 
-  void Click(HWND hwnd, const std::vector<std::string>& f) {
+  void Click(HWND hwnd, const std::vector<std::string>& f, int32_t times) {
     RECT client{};
     GetClientRect(hwnd, &client);
     POINT at{(client.right - client.left) / 2, (client.bottom - client.top) / 2};
@@ -330,7 +331,7 @@ class Session {
     // The click must land on this window, not on one that covers it.
     if (!WaitFor(3000, [&] { return BringToFront(hwnd) && TopLevelAt(at) == root; }))
       throw Failure("the window cannot be brought above the others at the point to click");
-    if (!ClickAt(at)) throw Failure("input was refused");
+    if (!ClickAt(at, times)) throw Failure("input was refused");
   }
 
   bool SendOut(HWND hwnd, UINT msg, WPARAM wParam, std::size_t size, intptr_t& result, std::string& bytes) {
