@@ -1090,13 +1090,33 @@ class Suite:
             self.tick(dlg, "Line numbers", numbers)
 
     def ensure_tally_host(self):
-        """Notepad++ (started again after exit-during-run) with the tally document, and the window."""
+        """Notepad++ holding only the tally document (started again if need be), and the window."""
         path = self.work / "users.txt"
         if not path.is_file():
             path.write_bytes(TALLY_DOC)
+        if self.d.exists(self.npp.main) and self.npp.text(self.main_view) != TALLY_DOC:
+            self.d.kill()  # (a Notepad++ of the checks before, with other documents)
         if not self.d.exists(self.npp.main):
             return self.start_again(path)
         return self.ensure_filter_window()
+
+    def check_options_after_restart(self):
+        """The window's choices come back after Notepad++ is closed and started again."""
+        path = self.work / "options.txt"
+        path.write_bytes(b"one\r\n")
+        dlg = self.start_again(path) if not self.d.exists(self.npp.main) else self.ensure_filter_window()
+        self.tick(dlg, "Match case", False)
+        self.tick(dlg, "Whole lines", True)
+        self.check_clean_exit()
+        dlg = self.start_again(path)
+        try:
+            expect(self.d.send(self.option(dlg, "Match case"), BM_GETCHECK) == 0,
+                   "Match case, unticked before the restart, is ticked after it")
+            expect(self.d.send(self.option(dlg, "Whole lines"), BM_GETCHECK) == 1,
+                   "Whole lines, ticked before the restart, is not after it")
+        finally:
+            self.tick(dlg, "Match case", True)
+            self.tick(dlg, "Whole lines", False)
 
     def check_tally_template(self):
         dlg = self.ensure_tally_host()
@@ -1401,6 +1421,7 @@ def run_suite(build, work, tarball, package, arch):
                 ("highlight-while-typing", suite.check_highlight),
                 ("tally-output-template", suite.check_tally_template),
                 ("double-click-jumps-to-source", suite.check_jump_back),
+                ("options-kept-after-restart", suite.check_options_after_restart),
             ]
             # SIFTWELL_REALHOST_CHECKS (names, comma-separated) runs only those, after "load", while iterating.
             only = [n for n in os.environ.get("SIFTWELL_REALHOST_CHECKS", "").split(",") if n]
