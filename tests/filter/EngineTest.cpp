@@ -97,7 +97,28 @@ TEST_P(Semantics, ALookbehindOfVariableLengthStopsAtAnInvalidByte) {
 TEST_P(Semantics, AnItemInAVariableLookbehindSeesTheWholeText) {
   // PCRE2's JIT ended the text at the lookbehind's end for \Z, $, \b and
   // lookaheads inside a lookbehind of variable length.
-  Check({{"(?<=\\Zm?).", "ab", ""}, {"(?<=\\bm?).", "ab", "a|"}, {"(?<=a(?=b)m?)b", "ab", "b|"}});
+  Check({{"(?<=\\Zm?).", "ab", ""}, {"(?<=\\bm?).", "ab", "a|"}, {"(?<=a(?=b)m?)b", "ab", "b|"},
+         // The same where the lookbehind's own items may match only up to its end.
+         {"(?<=m?+(?=x)).", "mx", "x|"}, {"(?<=m?+\\Z).", "ab", ""}, {"(?<=(?>m?)\\b).", "m a", "m| |a|"}});
+}
+
+TEST_P(Semantics, APossessiveItemInAVariableLookbehindStopsAtItsEnd) {
+  // PCRE2's interpreter let a possessive repeat or an atomic group in a
+  // lookbehind of variable length run on past the lookbehind's end, which
+  // then failed with no way back: m?+ took the "m" after the lookbehind.
+  // (Patched in PCRE2's source; the JIT was right.)
+  Check({{"(?<=m?+).", "m", "m|"},
+         {"(?<!m?+).", "m", ""},
+         {"(?<=\\d{1,3}+)\\d", "123", "2|3|"},
+         {"(?<=a{0,3}+)a", "aaa", "a|a|a|"},
+         {"(?<=x[ab]?+)[ab]", "xab", "a|b|"},
+         {"(?<=(?>ab?))b", "ab", "b|"},
+         {"(?<=(?:ab)?+)a", "aba", "a|a|"},
+         {"(?<!(?>ab|a))b", "ab", ""},
+         {"(?<=é?+).", "é", "é|"},
+         // In a text that is not valid UTF-8 (the interpreter with the JIT too).
+         {"(?<=m?+).", "\xF9" "m", "m|"},
+         {"(?<=(?>ab?))b", "\xF9" "ab", "b|"}});
 }
 
 TEST_P(Semantics, CommitEndsTheSearchOfOneValidRun) {

@@ -124,4 +124,44 @@ TEST(Pcre2Patches, VariableLookbehindStopsAtTheStartOfAValidFragment) {
   for (const Row& r : rows) EXPECT_EQ(Matches(r.pattern, r.text, options, false), r.matches) << r.pattern;
 }
 
+// 0003-vreverse-bounds-its-branch.patch: the interpreter let a possessive
+// repeat or an atomic group in a lookbehind of variable length match past
+// the lookbehind's end, and the end check then failed it with no way back.
+// Its items now match only up to there, as with the JIT, while assertions
+// inside (\b, $, \Z, lookaheads) still see the whole subject, as before.
+TEST(Pcre2Patches, AVariableLookbehindBoundsItsItemsButNotItsAssertions) {
+  using Found = std::vector<std::pair<std::size_t, std::size_t>>;
+  struct Row {
+    std::string_view pattern, text;
+    Found matches;
+    bool jitAgrees;  // the JIT ends the subject there for assertions too
+  };
+  const Row rows[] = {
+      {"(?<=m?+).", "m", {{0, 1}}, true},
+      {"(?<!m?+).", "m", {}, true},
+      {"(?<=\\d{1,3}+)\\d", "123", {{1, 2}, {2, 3}}, true},
+      {"(?<=(?>ab?))b", "ab", {{1, 2}}, true},
+      {"(?<=(?:ab)?+)a", "aba", {{0, 1}, {2, 3}}, true},
+      {"(?<!(?>ab|a))b", "ab", {}, true},
+      {"(?(?<=m?+)m|x)", "m", {{0, 1}}, true},
+      {"(?<*m?+)m", "m", {{0, 1}}, true},
+      {"(?<=(?<=m?+)m?+).", "mm", {{0, 1}, {1, 2}}, true},
+      {"(?<=(?=(?<=m?+)m)m?+).", "mm", {{0, 1}, {1, 2}}, false},
+      {"(?<=m?+(?=x)).", "mx", {{1, 2}}, false},
+      {"(?<=m?+\\b).", "mx", {{0, 1}}, false},
+      {"(?<=m?+$).", "m\nx", {}, false},
+      {"(?m)(?<=m?+$)\\n", "m\nx", {{1, 2}}, true},
+      {"(?<=m?+\\Z).", "m\n", {}, false},
+      {"(a)(?<=(*scs:(1)a)b?+)b", "abb", {{0, 2}}, true},
+  };
+  for (uint32_t options : {PCRE2_UTF | PCRE2_UCP, 0u})
+    for (const Row& r : rows) {
+      const Found interpreted = Matches(r.pattern, r.text, options, false);
+      EXPECT_EQ(interpreted, r.matches) << r.pattern;
+      if (r.jitAgrees) {
+        EXPECT_EQ(Matches(r.pattern, r.text, options, true), interpreted) << r.pattern;
+      }
+    }
+}
+
 }  // namespace
