@@ -260,6 +260,27 @@ std::variant<std::vector<CompiledPattern::TemplatePart>, FilterError> ParseTempl
   return parts;
 }
 
+// A ')' then a repeat then '+' anywhere in the pattern's text (escaped or in
+// a class too: it only costs such a pattern the JIT).
+bool HasPossessiveGroupRepeat(std::string_view p) {
+  for (std::size_t i = p.find(')'); i != std::string_view::npos; i = p.find(')', i + 1)) {
+    std::size_t j = i + 1;
+    if (j < p.size() && (p[j] == '*' || p[j] == '+' || p[j] == '?')) {
+      ++j;
+    } else if (j < p.size() && p[j] == '{') {
+      const std::size_t close = p.find('}', j);
+      if (close == std::string_view::npos ||
+          p.substr(j + 1, close - j - 1).find_first_not_of("0123456789,") != std::string_view::npos)
+        continue;
+      j = close + 1;
+    } else {
+      continue;
+    }
+    if (j < p.size() && p[j] == '+') return true;
+  }
+  return false;
+}
+
 std::variant<std::shared_ptr<CompiledPattern>, FilterError> CompileShared(std::string_view pattern,
                                                                           const CompileOptions& options) {
   auto out = std::make_shared<CompiledPattern>();
@@ -309,7 +330,12 @@ std::variant<std::shared_ptr<CompiledPattern>, FilterError> CompileShared(std::s
   uint32_t firstType = 0, allOptions = 0;
   pcre2_pattern_info(code.get(), PCRE2_INFO_FIRSTCODETYPE, &firstType);
   pcre2_pattern_info(code.get(), PCRE2_INFO_ALLOPTIONS, &allOptions);
-  bool jit = options.jit;
+  // A possessive repeat of a group: PCRE2 10.46's JIT can read a null subject
+  // pointer from its stack and crash on such a pattern once the stack grows
+  // (((..){92}+..){84}+..|.. over NULs; 10.48 does not). Such patterns (rare)
+  // are matched by the interpreter, bounded by its heap limit.
+  const bool jitAllowed = options.jit && !HasPossessiveGroupRepeat(translated);
+  bool jit = jitAllowed;
   if (firstType == 2 || (allOptions & PCRE2_ANCHORED) != 0) {
     Pcre2Ptr<pcre2_code> plain = CompileText(source, utf | PCRE2_MATCH_INVALID_UTF | PCRE2_NO_DOTSTAR_ANCHOR, err,
                                              errOffset);
@@ -323,7 +349,7 @@ std::variant<std::shared_ptr<CompiledPattern>, FilterError> CompileShared(std::s
       out->invalidText = std::make_unique<PatternForm>();
       out->invalidText->code = std::move(plain);
       out->invalidText->options = utf | PCRE2_NO_DOTSTAR_ANCHOR;
-      out->invalidText->jit = options.jit && JitCompile(out->invalidText->code.get());
+      out->invalidText->jit = jitAllowed && JitCompile(out->invalidText->code.get());
     }
   }
   if (translated.find("(?<") != std::string::npos) {  // (named groups pass here too)
