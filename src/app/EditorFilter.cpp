@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/LineCounter.h"
 #include "engine/MatchCount.h"
 #include "engine/PatternFilter.h"
 #include "npp/PluginBase.h"
@@ -113,31 +114,6 @@ uint64_t CountLines(std::string_view text) {
   }
   return lines + (tail ? 1 : 0);
 }
-
-// The line (1-based) at a place in `text`, for places asked in increasing order.
-class LineCounter {
- public:
-  explicit LineCounter(std::string_view text) : text_(text) {}
-  uint64_t At(std::size_t pos) {
-    pos = std::min(pos, text_.size());
-    if (pos <= at_) return line_;
-    const std::string_view part = text_.substr(at_, pos - at_);
-    line_ += static_cast<uint64_t>(std::count(part.begin(), part.end(), '\n'));
-    for (std::size_t i = at_; i < pos; ++i) {
-      const void* cr = std::memchr(text_.data() + i, '\r', pos - i);
-      if (cr == nullptr) break;
-      i = static_cast<std::size_t>(static_cast<const char*>(cr) - text_.data());
-      if (i + 1 >= text_.size() || text_[i + 1] != '\n') ++line_;
-    }
-    at_ = pos;
-    return line_;
-  }
-
- private:
-  std::string_view text_;
-  std::size_t at_ = 0;
-  uint64_t line_ = 1;
-};
 
 // Where the engine's matches go during Compute: counted, and for Keep and
 // Remove the result appended, with progress reported and a stop obeyed at

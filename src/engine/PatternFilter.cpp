@@ -3,6 +3,7 @@
 // and is copied through untouched wherever it is not part of a match.
 #include "engine/PatternFilter.h"
 #include "engine/DistinctValues.h"
+#include "engine/LineCounter.h"
 #include "engine/LiteralPrefilter.h"
 #include "engine/PatternTranslator.h"
 #include "text/Utf8.h"
@@ -978,32 +979,6 @@ std::optional<FilterError> ForEachLine(const CompiledPattern& re, std::string_vi
   if (watch != nullptr && !watch->Progress(n)) return Stopped();
   return std::nullopt;
 }
-
-// The 1-based number of the line holding each of a series of ascending
-// positions (lines end at LF, CR LF and a lone CR); the text is read once.
-class LineCounter {
- public:
-  explicit LineCounter(std::string_view text) : text_(text) {}
-  uint64_t At(std::size_t pos) {
-    if (pos > at_) {
-      const char* from = text_.data() + at_;
-      line_ += static_cast<uint64_t>(std::count(from, text_.data() + pos, '\n'));
-      for (const char* cr = from; (cr = static_cast<const char*>(std::memchr(cr, '\r', pos - (cr - text_.data())))) != nullptr;
-           ++cr) {
-        const std::size_t i = static_cast<std::size_t>(cr - text_.data());
-        if (i + 1 >= text_.size() || text_[i + 1] != '\n') ++line_;
-        if (i + 1 >= pos) break;
-      }
-      at_ = pos;
-    }
-    return line_;
-  }
-
- private:
-  std::string_view text_;
-  std::size_t at_ = 0;
-  uint64_t line_ = 1;
-};
 
 // "12:" for line 12.
 std::string_view NumberPrefix(uint64_t number, char (&buffer)[24], char after) {
