@@ -627,25 +627,7 @@ class EditorRun final : public FilterRun {
     RunProblem problem;
     problem.documentBytes = original.size();
     problem.resultBytes = result.size();
-    Sci(view_, SciMsg::SCI_SETSTATUS, 0);  // an older, unrelated error
-    // Room for the result in the editor, and in the process for the two
-    // copies its undo history takes (the old text and the new): refused
-    // before anything is written.
-    Sci(view_, SciMsg::SCI_ALLOCATE, static_cast<intptr_t>(result.size()) + 1);
-    if (Sci(view_, SciMsg::SCI_GETSTATUS) != 0) {
-      Sci(view_, SciMsg::SCI_SETSTATUS, 0);
-      problem.kind = RunProblem::Kind::EditorCannotHold;
-      problem.editorOutOfMemory = true;
-      return problem;
-    }
-    try {
-      auto removed = std::make_unique_for_overwrite<char[]>(original.size() + 1);
-      auto inserted = std::make_unique_for_overwrite<char[]>(result.size() + 1);
-    } catch (const std::bad_alloc&) {
-      problem.kind = RunProblem::Kind::EditorCannotHold;
-      problem.editorOutOfMemory = true;
-      return problem;
-    }
+    if (!RoomFor(result.size(), original.size(), result.size())) return NoRoom(std::move(problem));
 
     const bool wasModified = Sci(view_, SciMsg::SCI_GETMODIFY) != 0;
     WriteDocument(view_, result);
@@ -653,6 +635,32 @@ class EditorRun final : public FilterRun {
     if (status == 0 && Holds(view_, result)) return std::nullopt;
 
     return WriteFailed(std::move(problem), status, original, wasModified);
+  }
+
+  // Room for a document of `documentBytes` in the editor, and in the process
+  // for the two copies its undo history takes (the text removed and the text
+  // inserted): asked before anything is written. Clears an older, unrelated
+  // error of the editor first.
+  bool RoomFor(std::size_t documentBytes, std::size_t removedBytes, std::size_t insertedBytes) {
+    Sci(view_, SciMsg::SCI_SETSTATUS, 0);
+    Sci(view_, SciMsg::SCI_ALLOCATE, static_cast<intptr_t>(documentBytes) + 1);
+    if (Sci(view_, SciMsg::SCI_GETSTATUS) != 0) {
+      Sci(view_, SciMsg::SCI_SETSTATUS, 0);
+      return false;
+    }
+    try {
+      auto removed = std::make_unique_for_overwrite<char[]>(removedBytes + 1);
+      auto inserted = std::make_unique_for_overwrite<char[]>(insertedBytes + 1);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    return true;
+  }
+
+  static RunProblem NoRoom(RunProblem problem) {
+    problem.kind = RunProblem::Kind::EditorCannotHold;
+    problem.editorOutOfMemory = true;
+    return problem;
   }
 
   // The result put in place of the selection [from_, to_), which `original`
@@ -663,22 +671,7 @@ class EditorRun final : public FilterRun {
     RunProblem problem;
     problem.documentBytes = original.size();
     problem.resultBytes = result.size();
-    Sci(view_, SciMsg::SCI_SETSTATUS, 0);
-    Sci(view_, SciMsg::SCI_ALLOCATE, static_cast<intptr_t>(newLength) + 1);
-    if (Sci(view_, SciMsg::SCI_GETSTATUS) != 0) {
-      Sci(view_, SciMsg::SCI_SETSTATUS, 0);
-      problem.kind = RunProblem::Kind::EditorCannotHold;
-      problem.editorOutOfMemory = true;
-      return problem;
-    }
-    try {  // and the undo history's copies of the old and the new text
-      auto removed = std::make_unique_for_overwrite<char[]>(to - from + 1);
-      auto inserted = std::make_unique_for_overwrite<char[]>(result.size() + 1);
-    } catch (const std::bad_alloc&) {
-      problem.kind = RunProblem::Kind::EditorCannotHold;
-      problem.editorOutOfMemory = true;
-      return problem;
-    }
+    if (!RoomFor(newLength, to - from, result.size())) return NoRoom(std::move(problem));
     const bool wasModified = Sci(view_, SciMsg::SCI_GETMODIFY) != 0;
     Sci(view_, SciMsg::SCI_BEGINUNDOACTION);
     Sci(view_, SciMsg::SCI_SETTARGETRANGE, static_cast<intptr_t>(from), static_cast<intptr_t>(to));
