@@ -154,6 +154,7 @@ class CompiledPattern {
   bool keepGroups = false;  // the template takes a group other than the whole match
   CompileOptions::KeepMode keepMode = CompileOptions::KeepMode::All;
   bool lineNumbers = false;
+  std::size_t scriptClasses = 0;  // Translation::scriptClasses
 };
 
 namespace {
@@ -313,6 +314,7 @@ std::variant<std::shared_ptr<CompiledPattern>, FilterError> CompileShared(std::s
   out->strides = !translation.commit && !translation.skip && !translation.searchStart;
   out->fragments = !translation.textEnds && !translation.searchStart;
   out->searchStart = translation.searchStart;
+  out->scriptClasses = translation.scriptClasses;
   out->source = translated;
   if (!out->strides) {
     // Such a search is one engine call: it is stopped from inside instead.
@@ -1286,6 +1288,9 @@ std::string DescribeSearch(const CompiledPattern& re) {
     s += re.callouts ? ", one call per search, watched from inside (the pattern ends or skips searches itself)"
                      : ", one call per search (the pattern ends or skips searches itself)";
   if (re.wholeLines) s += ", line by line";
+  if (re.scriptClasses > 0)
+    s += ", " + std::to_string(re.scriptClasses) + " script propert" + (re.scriptClasses == 1 ? "y" : "ies") +
+         " as code-point ranges";
   if (plan.literals.empty()) return s + "; no line prefilter: " + plan.declined;
   s += plan.wholeLine || (re.wholeLines && plan.anyOccurrence) ? "; whole lines holding" : "; line prefilter on";
   for (const RequiredLiteral& l : plan.literals) s += (l.caseless ? " (?i)\"" : " \"") + l.bytes + "\"";

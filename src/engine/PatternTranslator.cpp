@@ -7,8 +7,11 @@
 #include "engine/PatternTranslator.h"
 
 #include <algorithm>
+#include <deque>
 #include <map>
 #include <utility>
+
+#include "engine/ScriptRanges.h"
 
 namespace siftwell::filter {
 namespace {
@@ -34,6 +37,24 @@ constexpr std::string_view kNonBoundary =
 // only about 2,000 lookbehinds in a pattern, and the written-out form costs
 // some hundred bytes per item.
 constexpr std::size_t kInlineBoundaries = 64;
+
+// A script property with up to this many ranges becomes a class of them. Even
+// the longest of PCRE2 10.46 (Unknown, 730 ranges) searched faster as a class
+// (0.05 s against 0.17 s over 100 MB); the bound keeps a pattern's size in
+// check should a later table grow.
+constexpr std::size_t kScriptClassRanges = 1024;
+
+// The script property of a \p{..} or \P{..} at `at`, with the length of the
+// item, when it may be written as a class of code-point ranges.
+std::optional<ScriptProperty> ScriptAt(std::string_view in, std::size_t at, std::size_t& length) {
+  if (at + 2 >= in.size() || in[at + 2] != '{') return std::nullopt;
+  const std::size_t close = in.find('}', at + 3);
+  if (close == std::string_view::npos || close - at > 64) return std::nullopt;
+  auto property = FindScriptProperty(in.substr(at + 3, close - at - 3), in[at + 1] == 'P');
+  if (!property || property->ranges > kScriptClassRanges) return std::nullopt;
+  length = close + 1 - at;
+  return property;
+}
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
@@ -146,10 +167,10 @@ class Translator {
         i_ += 2;
         return;
       case 'v': Rewrite("\\x{B}", at, 2); i_ += 2; return;
-      case 'P': case 'D': case 'S': result_.negatedProperty = true; CopyRaw(2); return;
+      case 'P': case 'D': case 'S': result_.negatedProperty = true; ScriptOrRaw(); return;
       case 'p':
         if (in_.substr(i_ + 2).starts_with("{^")) result_.negatedProperty = true;
-        CopyRaw(2);
+        ScriptOrRaw();
         return;
       case 'Q': CopyRaw(QuotedLength(i_)); return;
       case 'c': CopyRaw(3); return;
@@ -169,6 +190,20 @@ class Translator {
         CopyRaw(2);
         return;
     }
+  }
+
+  // \p{Script} and \P{Script} as a class of the script's code points; the
+  // property ignores (?i), so a class that caseless matching would widen is
+  // kept out of it. Any other item is copied.
+  void ScriptOrRaw() {
+    std::size_t length = 0;
+    const auto script = ScriptAt(in_, i_, length);
+    if (!script) return CopyRaw(2);
+    const std::string items = ScriptClassItems(*script);
+    const std::string cls = (script->negated ? "[^" : "[") + items + "]";
+    Rewrite(script->caseClosed ? cls : "(?-i:" + cls + ")", i_, length);
+    if (emitting_) ++result_.scriptClasses;
+    i_ += length;
   }
 
   std::size_t QuotedLength(std::size_t from) const {
@@ -384,6 +419,7 @@ class Translator {
     bool negated = false;
     if (j < in_.size() && in_[j] == '^') { negated = true; ++j; }
     std::vector<Piece> items;
+    std::deque<std::string> owned;  // rewritten items' text
     auto raw = [&](std::size_t n) {
       items.push_back({in_.substr(j, n), j, n, false});
       j += n;
@@ -413,6 +449,21 @@ class Translator {
         if (e == 'w') { items.push_back({kWordItems, j, 2, true}); j += 2; property = true; continue; }
         if (e == 'W') { nonWord = true; j += 2; continue; }
         if (e == 'v') { items.push_back({"\\x{B}", j, 2, true}); j += 2; continue; }
+        std::size_t scriptLength = 0;
+        const auto script = (e == 'p' || e == 'P') ? ScriptAt(in_, j, scriptLength) : std::nullopt;
+        if (script && script->caseClosed && !script->negated && in_[j - 1] != '-' &&
+            j + scriptLength < in_.size() && in_[j + scriptLength] != '-') {
+          // Inside a class only a script that (?i) leaves as it is (its items
+          // cannot be kept out of the class's caseless matching), and not
+          // negated (see ScriptClassItems).
+          owned.push_back(ScriptClassItems(*script));
+          items.push_back({owned.back(), j, scriptLength, true});
+          if (emitting_) ++result_.scriptClasses;
+          if (in_.substr(j + 2).starts_with("{^")) negatedItem = true;
+          property = true;
+          j += scriptLength;
+          continue;
+        }
         if (e == 'p' || e == 'd' || e == 's') property = true;
         if (e == 'P' || e == 'D' || e == 'S') negatedItem = true;
         if (e == 'p' && in_.substr(j + 2).starts_with("{^")) negatedItem = true;

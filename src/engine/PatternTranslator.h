@@ -7,6 +7,8 @@
 //   is a letter (L), mark (M), decimal digit (Nd), connector punctuation (Pc)
 //   or join control (U+200C, U+200D);
 // - \v is U+000B only;
+// - a script property (\p{Cyrillic}, \p{sc=Grek}, \P{..}) is the class of its
+//   code points, with the same meaning and several times faster to search;
 // - `[.` and `[=` opening a class are ordinary characters;
 // - back-references by number (\N, \k<N>, (?(N)...)) count unnamed groups
 //   first, left to right, then named groups in order of first appearance; a
@@ -65,6 +67,9 @@ struct Translation {
   };
   std::vector<Span> spans;  // ordered by `out`
   std::size_t userLength = 0;
+
+  // Script properties written as classes of their code points (ScriptRanges.h).
+  std::size_t scriptClasses = 0;
 };
 
 Translation TranslatePattern(std::string_view pattern);

@@ -2,9 +2,16 @@
 // compile-error positions map back to the user's pattern.
 #include <gtest/gtest.h>
 
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <pcre2.h>
+
 #include <string>
+#include <span>
+#include <utility>
+#include <vector>
 
 #include "engine/PatternTranslator.h"
+#include "engine/ScriptRanges.h"
 
 namespace {
 
@@ -56,4 +63,95 @@ TEST(TranslatePattern, SourcePointsIntoTheUserPattern) {
   for (std::size_t k = 0; k <= t.pattern.size(); ++k) EXPECT_LE(t.SourceOf(k).offset, p.size());
 }
 
+// Every Unicode scalar value once, in order, as UTF-8.
+const std::string& AllCodePoints() {
+  static const std::string text = [] {
+    std::string t;
+    for (uint32_t c = 0; c <= 0x10FFFF; ++c) {
+      if (c >= 0xD800 && c <= 0xDFFF) continue;
+      if (c < 0x80) {
+        t += static_cast<char>(c);
+      } else if (c < 0x800) {
+        t += {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
+      } else if (c < 0x10000) {
+        t += {static_cast<char>(0xE0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
+              static_cast<char>(0x80 | (c & 0x3F))};
+      } else {
+        t += {static_cast<char>(0xF0 | (c >> 18)), static_cast<char>(0x80 | ((c >> 12) & 0x3F)),
+              static_cast<char>(0x80 | ((c >> 6) & 0x3F)), static_cast<char>(0x80 | (c & 0x3F))};
+      }
+    }
+    return t;
+  }();
+  return text;
+}
+
+// The runs of code points a one-character item matches in AllCodePoints(),
+// as PCRE2 compiles it.
+std::vector<std::pair<std::size_t, std::size_t>> Runs(const std::string& item, uint32_t options) {
+  const std::string pattern = item + "+";  // every item is one atom
+  int err = 0;
+  PCRE2_SIZE errOffset = 0;
+  pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(),
+                                   PCRE2_UTF | PCRE2_UCP | options, &err, &errOffset, nullptr);
+  EXPECT_NE(code, nullptr) << item;
+  if (!code) return {};
+  pcre2_jit_compile(code, PCRE2_JIT_COMPLETE);
+  pcre2_match_data* md = pcre2_match_data_create_from_pattern(code, nullptr);
+  const std::string& text = AllCodePoints();
+  std::vector<std::pair<std::size_t, std::size_t>> runs;
+  for (PCRE2_SIZE at = 0;;) {
+    const int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), at,
+                               PCRE2_NO_UTF_CHECK, md, nullptr);
+    if (rc <= 0) {
+      EXPECT_EQ(rc, PCRE2_ERROR_NOMATCH) << item;
+      break;
+    }
+    const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(md);
+    runs.emplace_back(ov[0], ov[1]);
+    at = ov[1];
+  }
+  pcre2_match_data_free(md);
+  pcre2_code_free(code);
+  return runs;
+}
+
+// A script property written as a class of code-point ranges matches exactly
+// the code points PCRE2's property matches: every script name PCRE2 knows,
+// every spelling, negated, in a class, with and without (?i).
+TEST(TranslatePattern, ScriptPropertiesAsRangesMatchPcre2sOwn) {
+  ASSERT_GT(siftwell::filter::ScriptNameCount(), 300u);
+  struct Form {
+    const char* before;
+    const char* after;
+    bool alwaysRewritten;  // a class item only where (?i) leaves the class as it is
+  };
+  static constexpr Form kForms[] = {
+      {"\\p{", "}", true},           {"\\P{", "}", true},          {"\\p{^", "}", true},
+      {"\\p{sc=", "}", true},        {"\\p{Script_Extensions:", "}", true},
+      {"[\\p{", "}]", false},        {"[^\\p{", "}]", false},      {"[\\P{", "}!]", false},
+      {"[x\\p{ ", " }\\d]", false},
+  };
+  std::size_t rewritten = 0, checked = 0;
+  for (std::size_t n = 0; n < siftwell::filter::ScriptNameCount(); ++n) {
+    const std::string name(siftwell::filter::ScriptNameAt(n));
+    // Every name in its plain spelling; every form for every fourth name
+    // (each script has two or more names, so every script's sets are met).
+    for (const Form& f : n % 4 == 0 ? std::span(kForms) : std::span(kForms).first(1)) {
+      const std::string item = f.before + name + f.after;
+      const std::string translated = TranslatePattern(item).pattern;
+      if (f.alwaysRewritten) {
+        EXPECT_NE(translated, item);
+      }
+      rewritten += translated != item;
+      for (const uint32_t options : {0u, static_cast<uint32_t>(PCRE2_CASELESS)}) {
+        EXPECT_EQ(Runs(translated, options), Runs(item, options)) << item << (options ? " (?i)" : "");
+        ++checked;
+      }
+    }
+  }
+  EXPECT_GT(rewritten, checked / 3);
+}
+
 }  // namespace
+
