@@ -879,4 +879,10 @@ std::size_t LiteralFinder::Next(std::size_t from) {
   return best;
 }
 
+std::size_t LiteralFinder::LengthAt(std::size_t at) const {
+  for (const Scan& s : scans_)
+    if (Verify(s, at)) return s.lit.bytes.size();
+  return 0;
+}
+
 }  // namespace siftwell::filter

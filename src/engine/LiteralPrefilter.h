@@ -50,6 +50,10 @@ class LiteralFinder {
   // The start of the first occurrence of any literal at or after `from`
   // (never decreasing between calls), or npos.
   std::size_t Next(std::size_t from);
+  // The length of the first literal, in the plan's order, that occurs at
+  // `at`, or 0. For a plan whose literals are the whole pattern (an
+  // alternation tries its branches in that order) it is the match there.
+  std::size_t LengthAt(std::size_t at) const;
 
  private:
   static void Rank(std::string_view text, uint32_t* counts);

@@ -399,7 +399,11 @@ std::variant<std::shared_ptr<CompiledPattern>, FilterError> CompileShared(std::s
       starts = 0;
       for (int b = 0; b < 256; ++b) starts += (bitmap[b / 8] >> (b % 8)) & 1;
     }
-    if (first == 1 || starts <= 4) {
+    if (out->plan.anyOccurrence && out->plan.literals.size() > 1) {
+      // An alternation of plain literals: its matches are the literals
+      // themselves, found without the engine (ForEachMatch), faster than
+      // the engine's scan for its few first bytes.
+    } else if (first == 1 || starts <= 4) {
       // The engine itself skips to its first character(s) at memchr speed.
       out->plan.literals.clear();
       out->plan.declined = "the engine itself skips to the one or few characters a match can start with";
@@ -819,6 +823,9 @@ std::optional<FilterError> ForEachMatch(const CompiledPattern& re, std::string_v
   if (limits.prefilter && !re.plan.literals.empty()) finder.emplace(text, re.plan.literals);
   // (A template that takes groups needs the engine's match.)
   const bool wholeLines = finder && re.plan.wholeLine && !re.keepGroups;
+  // The pattern is an alternation of plain literals: each occurrence is a
+  // match, of the first literal (in the pattern's order) found there.
+  const bool literalMatches = finder && re.plan.anyOccurrence && !re.plan.wholeLine && re.plan.literals.size() > 1;
 
   using Clock = std::chrono::steady_clock;
   const bool adaptive = limits.strideBytes == 0;
@@ -841,6 +848,19 @@ std::optional<FilterError> ForEachMatch(const CompiledPattern& re, std::string_v
       open = true;
     }
     std::size_t from = pos, limit = strideEnd;
+    if (literalMatches) {
+      const std::size_t at = finder->Next(pos);
+      if (at == kNone) break;
+      if (at > strideEnd) {  // the next match lies beyond this stride
+        pos = at;
+        continue;
+      }
+      const std::size_t length = finder->LengthAt(at);
+      if (length == 0) return SearchFailed(engine, PCRE2_ERROR_INTERNAL, at);  // (the finder found one there)
+      if (!onMatch(at, at + length, engine)) return Stopped();
+      pos = at + length;
+      continue;
+    }
     if (finder) {
       if (!haveLine || pos > lineEnd) {
         const std::size_t at = finder->Next(pos);
@@ -1292,6 +1312,11 @@ std::string DescribeSearch(const CompiledPattern& re) {
     s += ", " + std::to_string(re.scriptClasses) + " script propert" + (re.scriptClasses == 1 ? "y" : "ies") +
          " as code-point ranges";
   if (plan.literals.empty()) return s + "; no line prefilter: " + plan.declined;
+  if (plan.anyOccurrence && !plan.wholeLine && !re.wholeLines && plan.literals.size() > 1) {
+    s += "; the literals are the matches, found without the engine:";
+    for (const RequiredLiteral& l : plan.literals) s += (l.caseless ? " (?i)\"" : " \"") + l.bytes + "\"";
+    return s;
+  }
   s += plan.wholeLine || (re.wholeLines && plan.anyOccurrence) ? "; whole lines holding" : "; line prefilter on";
   for (const RequiredLiteral& l : plan.literals) s += (l.caseless ? " (?i)\"" : " \"") + l.bytes + "\"";
   return s;
