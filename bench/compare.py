@@ -121,6 +121,8 @@ def main():
     ap.add_argument('--only', default='', help='comma-separated pattern names')
     ap.add_argument('--variants', default='lf,crlf')
     ap.add_argument('--keep-rows-only', action='store_true', help='only the keep-vs-best-peer rows')
+    ap.add_argument('--base-cli', default='',
+                    help='an earlier build of siftwell, run in the same alternating rounds (ours / base columns)')
     ap.add_argument('--metric', choices=['cpu', 'wall'], default='cpu',
                     help='time compared: user+system CPU (default; steadier on a shared machine) or wall clock')
     a = ap.parse_args()
@@ -142,6 +144,8 @@ def main():
                 if a.only and name not in a.only.split(','):
                     continue
                 jobs = {'keep': [a.cli] + (pat if isinstance(pat, list) else ['keep', pat]) + [corpus]}
+                if a.base_cli:
+                    jobs['base'] = [a.base_cli] + jobs['keep'][1:]
                 for label, args in peers.items():
                     extra = ['--no-filename', '--no-line-number'] if args[0] == 'rg' else []
                     jobs[label] = [tools[args[0]]] + extra + args[1:] + [corpus]
@@ -150,7 +154,8 @@ def main():
                        'peers': list(peers)}
                 keep_rows.append(row)
                 print(f"{variant:5} {name:20} " + ' '.join(f'{k} {v:.3f}s' for k, v in best.items()) +
-                      f" | ours/best {best['keep'] / min(best[p] for p in peers):.2f}", flush=True)
+                      f" | ours/best {best['keep'] / min(best[p] for p in peers):.2f}" +
+                      (f" ours/base {best['keep'] / best['base']:.2f}" if 'base' in best else ''), flush=True)
             if a.keep_rows_only:
                 continue
             for name, pat, grep_p, rg_args, perl_s, sed_s in PATTERNS:
@@ -165,6 +170,9 @@ def main():
                 }
                 if sed_s:
                     jobs['sed -E'] = [tools['sed'], '-E', sed_s, corpus]
+                if a.base_cli:
+                    jobs['base keep'] = [a.base_cli, 'keep', pat, corpus]
+                    jobs['base remove'] = [a.base_cli, 'remove', pat, corpus]
                 best, wall, peak = measure(jobs, a.rounds, a.metric, out, env)
                 row = {'variant': variant, 'pattern': name, 'size': size, 'best': best, 'wall': wall, 'peak': peak}
                 rows.append(row)
@@ -210,14 +218,17 @@ def print_row(r, flush=False):
 
 
 def print_keep_table(rows):
-    print('| corpus | row | siftwell keep s | peers (s) | ours / best peer | peak ×doc |')
-    print('|---|---|---|---|---|---|')
+    base = any('base' in r['best'] for r in rows)
+    print('| corpus | row | siftwell keep s | peers (s) | ours / best peer | peak ×doc |' +
+          (' base s | ours / base |' if base else ''))
+    print('|---|---|---|---|---|---|' + ('---|---|' if base else ''))
     for r in rows:
         b = r['best']
         peers = ', '.join(f"{p} {b[p]:.3f}" for p in r['peers'])
         best_peer = min(b[p] for p in r['peers'])
         print(f"| {r['variant']} | {r['pattern']} | {b['keep']:.3f} | {peers} | {b['keep'] / best_peer:.2f} | "
-              f"{r['peak']['keep'] / (r['size'] / 1024):.2f} |")
+              f"{r['peak']['keep'] / (r['size'] / 1024):.2f} |" +
+              (f" {b['base']:.3f} | {b['keep'] / b['base']:.2f} |" if 'base' in b else ''))
 
 
 def print_table(rows):
@@ -231,6 +242,16 @@ def print_table(rows):
               f"{ratio(b, 'keep', 'grep -oP')} | {ratio(b, 'keep', 'rg -o')} | {b['remove']:.3f} | "
               f"{b['perl -pe']:.3f} | {sed} | {ratio(b, 'remove', 'perl -pe')} | {ratio(b, 'remove', 'sed -E')} | "
               f"{p['keep'] / mib:.2f} | {p['remove'] / mib:.2f} |")
+    based = [r for r in rows if 'base keep' in r['best']]
+    if based:
+        print()
+        print('| corpus | pattern | keep s | base keep s | keep / base | remove s | base remove s | remove / base |')
+        print('|---|---|---|---|---|---|---|---|')
+        for r in based:
+            b = r['best']
+            print(f"| {r['variant']} | {r['pattern']} | {b['keep']:.3f} | {b['base keep']:.3f} | "
+                  f"{ratio(b, 'keep', 'base keep')} | {b['remove']:.3f} | {b['base remove']:.3f} | "
+                  f"{ratio(b, 'remove', 'base remove')} |")
 
 
 if __name__ == '__main__':

@@ -6,6 +6,7 @@
 #include "engine/LineCounter.h"
 #include "engine/LiteralPrefilter.h"
 #include "engine/PatternTranslator.h"
+#include "engine/Utf8Check.h"
 #include "text/Utf8.h"
 
 #define PCRE2_CODE_UNIT_WIDTH 8
@@ -51,7 +52,7 @@ FilterError Error(FilterError::Kind kind, int32_t code = 0) {
 FilterError NoMemory() { return Error(FilterError::Kind::NoMemory); }
 FilterError Stopped() { return Error(FilterError::Kind::Stopped); }
 
-bool IsValidUtf8(std::string_view s) { return utf8::IsValid(s); }
+bool IsValidUtf8(std::string_view s) { return IsValidUtf8Fast(s); }
 
 Pcre2Ptr<pcre2_code> CompileText(std::string_view source, uint32_t options, int& err, PCRE2_SIZE& errOffset,
                                  uint32_t maxVarLookbehind = UINT32_MAX) {

@@ -9,6 +9,8 @@
 
 #include "engine/LiteralPrefilter.h"
 #include "engine/PatternFilter.h"
+#include "engine/Utf8Check.h"
+#include "text/Utf8.h"
 
 namespace {
 
@@ -294,4 +296,46 @@ TEST(Search, JitStackGrowsOnDemandUpToTheBound) {
   EXPECT_EQ(sf::Keep(text, "(?:(a)|b)*c", "", l).error.kind, FilterError::Kind::Limit);
 }
 
+// The 32-bytes-per-step validator agrees with the scalar rules on texts
+// built from valid characters of every length, ASCII runs (its shortcut),
+// and the bytes of every kind of ill-formed sequence, anywhere in a block
+// and across block ends.
+TEST(Search, FastUtf8CheckAgreesWithTheRules) {
+  static const char* pieces[] = {"a", "0123456789abcdef0123456789abcdef", "\xC3\xA9", "\xD0\x96", "\xE2\x82\xAC",
+                                 "\xEF\xBF\xBF", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF", "\x80", "\xBF",
+                                 "\xC0\xAF", "\xC1\xBF", "\xE0\x80\xAF", "\xE0\x9F\xBF", "\xED\xA0\x80",
+                                 "\xF0\x80\x80\x80", "\xF4\x90\x80\x80", "\xF5", "\xFF", "\xC3", "\xE2\x82",
+                                 "\xF0\x9F\x98", "\n"};
+  std::mt19937 rng(20261208);
+  int valid = 0, invalid = 0;
+  for (int round = 0; round < 20000; ++round) {
+    std::string text;
+    const int count = std::uniform_int_distribution<int>(0, 60)(rng);
+    const bool clean = rng() % 2 == 0;  // half the texts only of valid pieces
+    for (int i = 0; i < count; ++i) {
+      const std::size_t k = rng() % std::size(pieces);
+      if (clean && (k >= 8 && k <= 21)) continue;
+      text += pieces[k];
+    }
+    const bool expected = siftwell::utf8::IsValid(text);
+    ASSERT_EQ(sf::IsValidUtf8Fast(text), expected) << ::testing::PrintToString(text);
+    ++(expected ? valid : invalid);
+  }
+  EXPECT_GT(valid, 5000);
+  EXPECT_GT(invalid, 5000);
+  // Each ill-formed piece alone at every place of a text of ASCII (whose
+  // blocks take the shortcut) and of one with other characters.
+  for (const std::string background :
+       {std::string(200, 'x'), std::string(40, 'x') + "\xE2\x82\xAC" + std::string(150, 'y')}) {
+    for (std::size_t k = 8; k <= 21; ++k) {
+      for (std::size_t at = 0; at <= 130; ++at) {
+        std::string text = background;
+        text.insert(at, pieces[k]);
+        ASSERT_EQ(sf::IsValidUtf8Fast(text), siftwell::utf8::IsValid(text)) << ::testing::PrintToString(text);
+      }
+    }
+  }
+}
+
 }  // namespace
+

@@ -16,6 +16,7 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -455,7 +456,7 @@ class Output {
       while (!s.empty()) {
         if (blocks_.empty() || used_ == kBlock) {
           if (!blocks_.empty() && blocks_.size() * kBlock >= spillAt_) Spill();
-          if (blocks_.empty() || used_ == kBlock) blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlock));
+          if (blocks_.empty() || used_ == kBlock) blocks_.push_back(NewBlock());
           used_ = 0;
         }
         char* to = blocks_.back().get() + used_;
@@ -567,14 +568,42 @@ class Output {
 #endif
   }
 
+  // A block of copied pieces. On Linux in transparent huge pages where the
+  // system allows them: a block then costs two page faults instead of 1,024
+  // (a third of the CPU time of keeping the lines holding ERROR in a 100 MB
+  // log went to faulting in the copies).
+  struct BlockFree {
+    void operator()(char* p) const {
+#ifndef _WIN32
+      std::free(p);
+#else
+      delete[] p;
+#endif
+    }
+  };
+  using Block = std::unique_ptr<char[], BlockFree>;
+  static Block NewBlock() {
+#ifndef _WIN32
+    void* p = std::aligned_alloc(kHugePage, kBlock);
+    if (p == nullptr) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+    madvise(p, kBlock, MADV_HUGEPAGE);  // advice only: without it the block is the same, in small pages
+#endif
+    return Block(static_cast<char*>(p));
+#else
+    return Block(new char[kBlock]);
+#endif
+  }
+
   static constexpr std::size_t kInPlace = 4096;
   static constexpr std::size_t kBlock = std::size_t{4} << 20;
+  static constexpr std::size_t kHugePage = std::size_t{2} << 20;
   std::size_t spillAt_ = std::size_t{64} << 20;  // bytes of copied pieces
   static constexpr std::size_t kMaxSegments = std::size_t{1} << 20;
   std::string_view input_;
   std::string spillFolder_;
   std::vector<std::string_view> segments_;
-  std::vector<std::unique_ptr<char[]>> blocks_;
+  std::vector<Block> blocks_;
   std::size_t used_ = 0;
 #ifndef _WIN32
   UniqueFd spill_;
