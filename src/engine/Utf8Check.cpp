@@ -5,7 +5,8 @@
 // every two-byte error (too short, too long, overlong, surrogate, above
 // U+10FFFF), and saturating subtractions check the third and fourth bytes of
 // the longer forms. An incomplete character at the end of a block is carried
-// into the next; the tail and short texts go to the scalar rules.
+// into the next; the text's last bytes are checked in a block padded with
+// NULs, so a character cut short at its end is one too.
 #include "engine/Utf8Check.h"
 
 #include "text/Utf8.h"
@@ -57,9 +58,8 @@ __attribute__((target("avx2"))) inline __m256i Prev(__m256i input, __m256i prev)
   return _mm256_alignr_epi8(input, _mm256_permute2x128_si256(prev, input, 0x21), 16 - N);
 }
 
-// Bytes valid up to `n` rounded down to 32; returns false on an error found
-// there, and the offset of the first byte not yet fully checked in `checked`.
-__attribute__((target("avx2"))) bool ValidAvx2(const unsigned char* p, std::size_t n, std::size_t& checked) {
+// One block of 32 bytes, after `prev`: errors are or-ed into `error`.
+__attribute__((target("avx2"), always_inline)) inline void Step(__m256i input, __m256i& prev, __m256i& error) {
   const __m256i byte1High = Table(kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong,
                                   kTwoConts, kTwoConts, kTwoConts, kTwoConts, kTooShort | kOverlong2, kTooShort,
                                   kTooShort | kOverlong3 | kSurrogate,
@@ -82,49 +82,43 @@ __attribute__((target("avx2"))) bool ValidAvx2(const unsigned char* p, std::size
   const __m256i third = _mm256_set1_epi8(static_cast<char>(0xE0 - 0x80));
   const __m256i fourth = _mm256_set1_epi8(static_cast<char>(0xF0 - 0x80));
   const __m256i high = _mm256_set1_epi8(static_cast<char>(0x80));
+  if (_mm256_movemask_epi8(input) == 0) {
+    // All ASCII: only a character left open by the block before is wrong.
+    if (!_mm256_testz_si256(prev, prev)) {
+      // A lead byte in the last three places of `prev` still wants a
+      // continuation here.
+      const __m256i want = _mm256_or_si256(
+          _mm256_or_si256(_mm256_subs_epu8(Prev<1>(input, prev), _mm256_set1_epi8(static_cast<char>(0xC0 - 1))),
+                          _mm256_subs_epu8(Prev<2>(input, prev), _mm256_set1_epi8(static_cast<char>(0xE0 - 1)))),
+          _mm256_subs_epu8(Prev<3>(input, prev), _mm256_set1_epi8(static_cast<char>(0xF0 - 1))));
+      error = _mm256_or_si256(error, want);
+    }
+    prev = input;
+    return;
+  }
+  const __m256i prev1 = Prev<1>(input, prev);
+  const __m256i special = _mm256_and_si256(
+      _mm256_and_si256(_mm256_shuffle_epi8(byte1High, _mm256_and_si256(_mm256_srli_epi16(prev1, 4), nibble)),
+                       _mm256_shuffle_epi8(byte1Low, _mm256_and_si256(prev1, nibble))),
+      _mm256_shuffle_epi8(byte2High, _mm256_and_si256(_mm256_srli_epi16(input, 4), nibble)));
+  const __m256i must23 =
+      _mm256_or_si256(_mm256_subs_epu8(Prev<2>(input, prev), third), _mm256_subs_epu8(Prev<3>(input, prev), fourth));
+  error = _mm256_or_si256(error, _mm256_xor_si256(_mm256_and_si256(must23, high), special));
+  prev = input;
+}
+
+// Whether the n bytes at p are well-formed UTF-8.
+__attribute__((target("avx2"))) bool ValidAvx2(const unsigned char* p, std::size_t n) {
   __m256i prev = _mm256_setzero_si256();
   __m256i error = _mm256_setzero_si256();
   std::size_t at = 0;
-  for (; at + 32 <= n; at += 32) {
-    const __m256i input = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + at));
-    if (_mm256_movemask_epi8(input) == 0) {
-      // All ASCII: only a character left open by the block before is wrong.
-      if (!_mm256_testz_si256(prev, prev)) {
-        const __m256i prev1 = Prev<1>(input, prev);
-        const __m256i prev2 = Prev<2>(input, prev);
-        const __m256i prev3 = Prev<3>(input, prev);
-        // Any lead byte in the last three places of `prev` still wants a continuation.
-        const __m256i want = _mm256_or_si256(
-            _mm256_or_si256(_mm256_subs_epu8(prev1, _mm256_set1_epi8(static_cast<char>(0xC0 - 1))),
-                            _mm256_subs_epu8(prev2, _mm256_set1_epi8(static_cast<char>(0xE0 - 1)))),
-            _mm256_subs_epu8(prev3, _mm256_set1_epi8(static_cast<char>(0xF0 - 1))));
-        // (Only the first three bytes of the block can be so affected.)
-        error = _mm256_or_si256(error, _mm256_and_si256(want, _mm256_setr_epi8(-1, -1, -1, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                                                                               0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                                                                               0, 0, 0, 0, 0, 0, 0, 0)));
-      }
-      prev = input;
-      continue;
-    }
-    const __m256i prev1 = Prev<1>(input, prev);
-    const __m256i special = _mm256_and_si256(
-        _mm256_and_si256(_mm256_shuffle_epi8(byte1High, _mm256_and_si256(_mm256_srli_epi16(prev1, 4), nibble)),
-                         _mm256_shuffle_epi8(byte1Low, _mm256_and_si256(prev1, nibble))),
-        _mm256_shuffle_epi8(byte2High, _mm256_and_si256(_mm256_srli_epi16(input, 4), nibble)));
-    const __m256i prev2 = Prev<2>(input, prev);
-    const __m256i prev3 = Prev<3>(input, prev);
-    const __m256i must23 = _mm256_or_si256(_mm256_subs_epu8(prev2, third), _mm256_subs_epu8(prev3, fourth));
-    const __m256i must23x80 = _mm256_and_si256(must23, high);
-    error = _mm256_or_si256(error, _mm256_xor_si256(must23x80, special));
-    prev = input;
-  }
-  checked = at;
-  if (!_mm256_testz_si256(error, error)) return false;
-  // A character open at the end of the last block: step back to its lead
-  // byte, for the scalar rules to check from there.
-  while (checked > 0 && (p[checked - 1] & 0xC0) == 0x80 && at - checked < 3) --checked;
-  if (checked > 0 && p[checked - 1] >= 0xC0) --checked;
-  return true;
+  for (; at + 32 <= n; at += 32) Step(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + at)), prev, error);
+  // The rest, then NULs (at least one): a character still open at the end
+  // of the text is then one cut short.
+  alignas(32) unsigned char last[32] = {};
+  std::memcpy(last, p + at, n - at);
+  Step(_mm256_load_si256(reinterpret_cast<const __m256i*>(last)), prev, error);
+  return _mm256_testz_si256(error, error);
 }
 #endif
 
@@ -133,11 +127,7 @@ __attribute__((target("avx2"))) bool ValidAvx2(const unsigned char* p, std::size
 bool IsValidUtf8Fast(std::string_view s) {
 #ifdef SIFTWELL_UTF8_AVX2
   static const bool avx2 = __builtin_cpu_supports("avx2");
-  if (avx2 && s.size() >= 64) {
-    std::size_t checked = 0;
-    if (!ValidAvx2(reinterpret_cast<const unsigned char*>(s.data()), s.size(), checked)) return false;
-    return utf8::IsValid(s.substr(checked));
-  }
+  if (avx2) return ValidAvx2(reinterpret_cast<const unsigned char*>(s.data()), s.size());
 #endif
   return utf8::IsValid(s);
 }
