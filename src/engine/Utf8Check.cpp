@@ -116,7 +116,7 @@ __attribute__((target("avx2"))) bool ValidAvx2(const unsigned char* p, std::size
   // The rest, then NULs (at least one): a character still open at the end
   // of the text is then one cut short.
   alignas(32) unsigned char last[32] = {};
-  std::memcpy(last, p + at, n - at);
+  if (n > at) std::memcpy(last, p + at, n - at);  // (p may be null when n is 0)
   Step(_mm256_load_si256(reinterpret_cast<const __m256i*>(last)), prev, error);
   return _mm256_testz_si256(error, error);
 }

@@ -323,6 +323,7 @@ TEST(Search, FastUtf8CheckAgreesWithTheRules) {
   }
   EXPECT_GT(valid, 5000);
   EXPECT_GT(invalid, 5000);
+  EXPECT_TRUE(sf::IsValidUtf8Fast(std::string_view()));  // no text at all (a null pointer: UBSan once objected)
   // Each ill-formed piece alone at every place of a text of ASCII (whose
   // blocks take the shortcut) and of one with other characters.
   for (const std::string background :
