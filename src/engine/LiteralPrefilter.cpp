@@ -1,5 +1,6 @@
 // Pattern analysis for the literal prefilter, and the literal scan itself.
 #include "engine/LiteralPrefilter.h"
+#include "engine/PatternTranslator.h"
 #include "text/Utf8.h"
 
 #include <algorithm>
@@ -475,9 +476,9 @@ class Analyzer {
       }
       first = false;
       if (c == '[' && j + 1 < p_.size() && p_[j + 1] == ':') {
-        const std::size_t end = p_.find(":]", j + 2);
+        const std::size_t end = PosixItemEnd(p_, j);
         if (end == std::string_view::npos) {
-          Decline("a POSIX class that is not closed");
+          Decline("a [: that PCRE2 reads as characters");
           return std::nullopt;
         }
         const std::string_view name = p_.substr(j + 2, end - j - 2);

@@ -194,7 +194,9 @@ TEST_P(Semantics, SearchesInOneCallKeepGroupsVerbsAndLookbehind) {
          {"a+(*SKIP)b|a", "aaac aab", "aab|"},
          {"a(*MARK:x)a(*SKIP:x)c|a", "aaab", "a|"},
          {"(*LIMIT_MATCH=1000)\\Gb|c", "bbcb", "b|b|c|b|"},
-         {"(?x) \\G a # | \n | b", "aab", "a|a|b|"}});
+         {"(?x) \\G a # | \n | b", "aab", "a|a|b|"},
+         // "[[:]" is a class of two characters: the \G after it counts
+         {"[[:]()|\\GE|:]", "bE", ""}});
 }
 
 TEST_P(Semantics, WordCharactersIncludeMarksAndJoinControls) {
