@@ -229,6 +229,11 @@ TEST_P(Semantics, BigPatternsCompile) {
   EXPECT_TRUE(r.error.rewritten);
   EXPECT_EQ(r.error.item, "\\b");
   EXPECT_EQ(r.error.position, 12000u);
+  // A short pattern that would compile to tens of MB (and the JIT to several
+  // times that, unstoppably) is refused before it is built.
+  const sf::FilterResult big = sf::Keep("ab", "(?:(?:ab){2000}c){1000}|b", "|", limits);
+  ASSERT_FALSE(big.ok);
+  EXPECT_EQ(big.error.kind, sf::FilterError::Kind::TooComplex);
 }
 
 }  // namespace
