@@ -21,7 +21,7 @@
 #include <immintrin.h>
 #endif
 
-namespace siftwell::filter {
+namespace siftwell::engine {
 namespace {
 
 // ---- How rare a byte is in ordinary text (higher: rarer) ------------------
@@ -880,4 +880,4 @@ std::size_t LiteralFinder::Next(std::size_t from) {
   return best;
 }
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::engine

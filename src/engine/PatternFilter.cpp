@@ -24,7 +24,7 @@
 #include <utility>
 #include <variant>
 
-namespace siftwell::filter {
+namespace siftwell::engine {
 namespace {
 
 using utf8::CharIndex;
@@ -1442,4 +1442,4 @@ FilterResult Remove(std::string_view text, std::string_view pattern) {
   return Remove(text, pattern, MatchLimits{});
 }
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::engine

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace siftwell::filter {
+namespace siftwell::engine {
 
 // Why an operation did not produce a result, as facts: the edges (the CLI,
 // the filter window) put them into words. The document must stay untouched.
@@ -238,4 +238,4 @@ std::optional<FilterError> MatchesTo(std::string_view text, const CompiledPatter
 std::string DescribeSearch(std::string_view pattern);
 std::string DescribeSearch(const CompiledPattern& pattern);
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::engine

@@ -10,7 +10,7 @@
 #include <map>
 #include <utility>
 
-namespace siftwell::filter {
+namespace siftwell::engine {
 namespace {
 
 // The ASCII members are letters, digits and a connector already; naming them
@@ -583,4 +583,4 @@ std::size_t PosixItemEnd(std::string_view p, std::size_t at) {
   return std::string_view::npos;
 }
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::engine

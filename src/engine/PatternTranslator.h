@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-namespace siftwell::filter {
+namespace siftwell::engine {
 
 struct Translation {
   std::string pattern;
@@ -76,4 +76,4 @@ Translation TranslatePattern(std::string_view pattern);
 // two characters, whatever follows).
 std::size_t PosixItemEnd(std::string_view pattern, std::size_t at);
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::engine

@@ -11,7 +11,7 @@
 
 namespace {
 
-namespace sf = siftwell::filter;
+namespace sf = siftwell::engine;
 
 TEST(Engine, IsPcre2_10_46InEveryBuild) {
   // 10.42's JIT answered some atomic groups wrongly; the CLI, the x86 and the

@@ -12,7 +12,7 @@
 
 namespace {
 
-namespace sf = siftwell::filter;
+namespace sf = siftwell::engine;
 using sf::FilterError;
 using sf::MatchLimits;
 

@@ -18,7 +18,7 @@
 
 #include "engine/PatternFilter.h"
 
-namespace sf = siftwell::filter;
+namespace sf = siftwell::engine;
 
 namespace {
 

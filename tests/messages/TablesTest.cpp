@@ -15,6 +15,10 @@
 #include "npp/HostVersion.h"
 #include "npp/Tables.h"
 
+using siftwell::npp::DarkModeInHostConfig;
+using siftwell::npp::HostConfigFile;
+using siftwell::npp::HostVersion;
+
 namespace {
 
 struct CompiledRow {

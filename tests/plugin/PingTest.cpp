@@ -14,6 +14,8 @@
 
 #include "app/UsagePing.h"
 
+using namespace siftwell::app;
+
 namespace {
 
 constexpr char kExpectedTarget[] = "/?source=orbel&v=" SIFTWELL_TEST_VERSION;

@@ -28,7 +28,9 @@
 #include "npp/HostWindow.h"
 #include "npp/Tables.h"
 
-using siftwell::filter::Operation;
+using siftwell::app::PromptName;
+
+using siftwell::app::Operation;
 
 namespace {
 
@@ -113,23 +115,23 @@ class TestHost {
 };
 
 // A run that computes nothing and answers with the engine error it was given.
-class AnsweringRun : public siftwell::filter::FilterRun {
+class AnsweringRun : public siftwell::app::FilterRun {
  public:
-  explicit AnsweringRun(std::optional<siftwell::filter::FilterError> answer,
-                        std::optional<siftwell::filter::RunOutcome> outcome = std::nullopt)
+  explicit AnsweringRun(std::optional<siftwell::engine::FilterError> answer,
+                        std::optional<siftwell::app::RunOutcome> outcome = std::nullopt)
       : answer_(std::move(answer)), outcome_(outcome) {}
-  std::optional<siftwell::filter::RunOutcome> Outcome() const override { return answer_ ? std::nullopt : outcome_; }
-  std::optional<siftwell::filter::RunProblem> Commit() override {
+  std::optional<siftwell::app::RunOutcome> Outcome() const override { return answer_ ? std::nullopt : outcome_; }
+  std::optional<siftwell::app::RunProblem> Commit() override {
     if (!answer_) return std::nullopt;
-    siftwell::filter::RunProblem problem;
-    problem.kind = siftwell::filter::RunProblem::Kind::Engine;
+    siftwell::app::RunProblem problem;
+    problem.kind = siftwell::app::RunProblem::Kind::Engine;
     problem.engine = answer_;
     return problem;
   }
 
  private:
-  std::optional<siftwell::filter::FilterError> answer_;
-  std::optional<siftwell::filter::RunOutcome> outcome_;
+  std::optional<siftwell::engine::FilterError> answer_;
+  std::optional<siftwell::app::RunOutcome> outcome_;
 };
 
 // Records what the filter window asks to run.
@@ -138,16 +140,16 @@ struct RecordingRunner {
     Operation op;
     std::wstring pattern;
     std::wstring delimiter;
-    siftwell::filter::RunOptions options;
+    siftwell::app::RunOptions options;
   };
   std::vector<Call> calls;
-  std::optional<siftwell::filter::FilterError> answer;
-  std::optional<siftwell::filter::RunOutcome> outcome;  // what a run without `answer` did
+  std::optional<siftwell::engine::FilterError> answer;
+  std::optional<siftwell::app::RunOutcome> outcome;  // what a run without `answer` did
   bool fail = false;
 
   frmMyDlg::Runner Runner() {
     return [this](Operation op, std::wstring_view pattern, std::wstring_view delimiter,
-                  const siftwell::filter::RunOptions& options) -> std::unique_ptr<siftwell::filter::FilterRun> {
+                  const siftwell::app::RunOptions& options) -> std::unique_ptr<siftwell::app::FilterRun> {
       calls.push_back({op, std::wstring(pattern), std::wstring(delimiter), options});
       if (fail) throw std::runtime_error("engine failure");
       return std::make_unique<AnsweringRun>(answer, outcome);
@@ -157,10 +159,10 @@ struct RecordingRunner {
 
 // The live count's document: these bytes, as a UTF-8 view would hold them.
 frmMyDlg::CountSource FixedDocument(std::string bytes) {
-  auto text = std::make_shared<siftwell::filter::DocumentText>();
+  auto text = std::make_shared<siftwell::app::DocumentText>();
   text->bytes = std::move(bytes);
   text->codePage = 65001;
-  return [text](bool) { return siftwell::filter::DocumentCopy::Ready(text); };
+  return [text](bool) { return siftwell::app::DocumentCopy::Ready(text); };
 }
 
 std::wstring Text(HWND hwnd) {
@@ -504,7 +506,7 @@ TEST_F(FilterWindow, FocusAndKeysFollowTheWork) {
 
   // After a run the focus is back in the pattern field, the status line says
   // what was done, and Ctrl+Z / Ctrl+Y go to the document.
-  runner.outcome = siftwell::filter::RunOutcome{true, 1234, false};
+  runner.outcome = siftwell::app::RunOutcome{true, 1234, false};
   SetFocus(Item(frmMyDlg::button2));
   SendMessageW(Item(frmMyDlg::button2), BM_CLICK, 0, 0);
   ASSERT_EQ(runner.calls.size(), 1u);
@@ -520,7 +522,7 @@ TEST_F(FilterWindow, FocusAndKeysFollowTheWork) {
   EXPECT_EQ(window->DelimiterText(), L"\\n");
 
   // The other outcomes' words.
-  const std::pair<siftwell::filter::RunOutcome, std::wstring> outcomes[] = {
+  const std::pair<siftwell::app::RunOutcome, std::wstring> outcomes[] = {
       {{false, 200, false}, L"Removed 200 matches \u2014 Ctrl+Z to undo"},
       {{false, 1, true}, L"Removed 1 match \u2014 Ctrl+Z to undo"},
       {{true, 0, true}, L"Kept 0 matches: the document is now empty \u2014 Ctrl+Z to undo"},
@@ -557,7 +559,7 @@ TEST_F(FilterWindow, ButtonsRunTheirOperationWithTheFieldTexts) {
   EXPECT_EQ(window->PatternText(), L"(\\d+)-x");
   EXPECT_EQ(window->DelimiterText(), L"; \\t");
   EXPECT_TRUE(runner.calls[0].options.matchCase);
-  EXPECT_EQ(runner.calls[0].options.target, siftwell::filter::Target::Document);
+  EXPECT_EQ(runner.calls[0].options.target, siftwell::app::Target::Document);
 
   // The options as clicked reach the run; what does not apply with whole
   // lines (the delimiter, the template) is disabled, and enabled again.
@@ -574,11 +576,11 @@ TEST_F(FilterWindow, ButtonsRunTheirOperationWithTheFieldTexts) {
   EXPECT_EQ(SendMessageW(Item(frmMyDlg::uniqueBox), BM_GETCHECK, 0, 0), BST_UNCHECKED) << "Tally cleared Unique";
   SendMessageW(Item(frmMyDlg::button1), BM_CLICK, 0, 0);
   ASSERT_EQ(runner.calls.size(), 3u);
-  const siftwell::filter::RunOptions& o = runner.calls[2].options;
+  const siftwell::app::RunOptions& o = runner.calls[2].options;
   EXPECT_FALSE(o.matchCase);
   EXPECT_TRUE(o.wholeLines);
   EXPECT_TRUE(o.inSelection);
-  EXPECT_EQ(o.target, siftwell::filter::Target::Clipboard);
+  EXPECT_EQ(o.target, siftwell::app::Target::Clipboard);
   EXPECT_EQ(o.outputTemplate, L"$1");
   EXPECT_TRUE(o.tally && !o.unique && o.lineNumbers);
   SendMessageW(Item(frmMyDlg::wholeLinesBox), BM_CLICK, 0, 0);
@@ -592,10 +594,10 @@ TEST_F(FilterWindow, ButtonsRunTheirOperationWithTheFieldTexts) {
   EXPECT_FALSE(runner.calls[3].options.lineNumbers) << "no line numbers without whole lines";
   EXPECT_TRUE(window->Options().lineNumbers) << "the box keeps its tick";
   // What the window shows is what it gives back (kept in the settings file).
-  siftwell::filter::RunOptions saved = window->Options();
-  saved.target = siftwell::filter::Target::NewTab;
+  siftwell::app::RunOptions saved = window->Options();
+  saved.target = siftwell::app::Target::NewTab;
   window->SetOptions(saved);
-  EXPECT_EQ(window->Options().target, siftwell::filter::Target::NewTab);
+  EXPECT_EQ(window->Options().target, siftwell::app::Target::NewTab);
   EXPECT_EQ(window->Options().outputTemplate, L"$1");
   EXPECT_FALSE(window->Options().matchCase);
 }
@@ -618,7 +620,7 @@ void WriteBytes(const std::filesystem::path& file, std::string_view bytes) {
 // back what was being typed; the list (Alt+Down) fills the fields too; the
 // history is there again for the next session, a damaged file included.
 TEST_F(FilterWindow, UpAndDownStepThroughTheHistoryAndBackToWhatWasTyped) {
-  using siftwell::filter::PatternStore;
+  using siftwell::app::PatternStore;
   const auto folder = EmptyFolder(L"siftwell-history");
   window->SetPatternStore(std::make_shared<PatternStore>(folder.wstring()));
   HWND dialog = window->Handle(), pattern = Item(frmMyDlg::textBox1);
@@ -691,14 +693,14 @@ TEST_F(FilterWindow, UpAndDownStepThroughTheHistoryAndBackToWhatWasTyped) {
 // Saving, replacing, renaming and deleting presets, in the file the CLI
 // reads; a file that does not read is never written over.
 TEST(PresetsFile, ChangesReachTheFileAndAnUnreadableFileIsKept) {
-  using siftwell::filter::PatternStore;
+  using siftwell::app::PatternStore;
   using Change = PatternStore::Change;
   const auto folder = EmptyFolder(L"siftwell-presets");
   PatternStore store(folder.wstring());
   int32_t heard = 0;
   store.presetsChanged = [&heard] { ++heard; };
   auto preset = [](const char* name, const char* pattern) {
-    siftwell::filter::Preset p;
+    siftwell::engine::Preset p;
     p.name = name;
     p.pattern = pattern;
     return p;
@@ -758,7 +760,7 @@ TEST_F(FilterWindow, RejectionIsShownInTheWindowAndClearedBySuccess) {
   window->Show();
   const SIZE before = ClientSize(window->Handle());
   SetWindowTextW(Item(frmMyDlg::textBox1), L"(");
-  runner.answer = siftwell::filter::Compile("(").error;
+  runner.answer = siftwell::engine::Compile("(").error;
   ASSERT_TRUE(runner.answer);
   SendMessageW(Item(frmMyDlg::button1), BM_CLICK, 0, 0);
   EXPECT_EQ(window->StatusText(), siftwell::app::ErrorText(*runner.answer));
@@ -785,7 +787,7 @@ TEST_F(FilterWindow, AFailingRunIsReportedNotPropagated) {
 TEST_F(FilterWindow, ARunsFailureStaysInSightOverACountStillWaiting) {
   SetWindowTextW(Item(frmMyDlg::textBox1), L"x");  // its count waits for the quiet period
   window->DocumentChanged();                        // as a change (or reload) during the run reports
-  runner.answer = siftwell::filter::Compile("(").error;
+  runner.answer = siftwell::engine::Compile("(").error;
   SendMessageW(Item(frmMyDlg::button1), BM_CLICK, 0, 0);
   const std::wstring failure = window->StatusText();
   ASSERT_NE(failure.find(L"parenthesis"), std::wstring::npos);
@@ -800,12 +802,12 @@ TEST_F(FilterWindow, ARunsFailureStaysInSightOverACountStillWaiting) {
 // A message loop inside the write (another plugin's message box) may deliver
 // Escape or the window's closing: the run being written must live on.
 TEST_F(FilterWindow, CancelOrClosingDuringTheWriteLeavesTheRunAlive) {
-  struct WritingRun : siftwell::filter::FilterRun {
+  struct WritingRun : siftwell::app::FilterRun {
     std::function<void()> meanwhile;
     bool* survived = nullptr;
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
     ~WritingRun() override { *alive = false; }
-    std::optional<siftwell::filter::RunProblem> Commit() override {
+    std::optional<siftwell::app::RunProblem> Commit() override {
       const std::shared_ptr<bool> stillAlive = alive;
       bool* const survivedFlag = survived;
       meanwhile();
@@ -820,7 +822,7 @@ TEST_F(FilterWindow, CancelOrClosingDuringTheWriteLeavesTheRunAlive) {
     auto writing = frmMyDlg::Create(
         Module(), host.Handle(),
         [&](Operation, std::wstring_view, std::wstring_view,
-            const siftwell::filter::RunOptions&) -> std::unique_ptr<siftwell::filter::FilterRun> {
+            const siftwell::app::RunOptions&) -> std::unique_ptr<siftwell::app::FilterRun> {
           auto run = std::make_unique<WritingRun>();
           run->survived = &survived;
           run->meanwhile = [&self, close, once = true]() mutable {
@@ -904,7 +906,7 @@ TEST(WindowClasses, UnregisteredAtShutdownAndRegisteredAgainOnNextUse) {
   WNDCLASSEXW info{};
   info.cbSize = sizeof(info);
   ASSERT_TRUE(GetClassInfoExW(Module(), L"frmMyDlg", &info));
-  siftwell::ui::UnregisterWindowClasses(Module());
+  siftwell::win::UnregisterWindowClasses(Module());
   EXPECT_FALSE(GetClassInfoExW(Module(), L"frmMyDlg", &info));
   auto again = frmMyDlg::Create(Module(), nullptr, runner.Runner(), FixedDocument(""));
   ASSERT_NE(again, nullptr);

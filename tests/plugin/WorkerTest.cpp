@@ -10,8 +10,8 @@
 #include <memory>
 #include <vector>
 
-using siftwell::filter::JobControl;
-using siftwell::filter::Worker;
+using siftwell::win::JobControl;
+using siftwell::win::Worker;
 
 namespace {
 
