@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/frmMyDlg.h"
+#include "WindowTestKit.h"
 #include "win/Worker.h"
 #include "app/ErrorText.h"
 #include "app/about.h"
@@ -32,7 +32,7 @@ using siftwell::filter::Operation;
 
 namespace {
 
-HINSTANCE Module() { return GetModuleHandleW(nullptr); }
+using namespace windowtests;
 
 // The scale a window should use, measured here independently: the system
 // message font, average width over the alphabet, line height.
@@ -75,6 +75,16 @@ const Scale& Measured() {
   return scale;
 }
 
+// A window of a class of this module's, registered on first use.
+HWND MakeWindow(const wchar_t* className, WNDPROC proc, DWORD style, HWND parent, void* param) {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = proc;
+  wc.hInstance = Module();
+  wc.lpszClassName = className;
+  RegisterClassW(&wc);
+  return CreateWindowExW(0, className, L"", style, 0, 0, 200, 100, parent, nullptr, Module(), param);
+}
+
 // Stands in for the host's main window: records NPPM_MODELESSDIALOG.
 class TestHost {
  public:
@@ -82,15 +92,7 @@ class TestHost {
     WPARAM action;
     HWND window;
   };
-  TestHost() {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = &Proc;
-    wc.hInstance = Module();
-    wc.lpszClassName = L"SiftwellTestHost";
-    RegisterClassW(&wc);
-    hwnd_ = CreateWindowExW(0, wc.lpszClassName, L"host", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
-                            Module(), this);
-  }
+  TestHost() { hwnd_ = MakeWindow(L"SiftwellTestHost", &Proc, WS_OVERLAPPEDWINDOW, nullptr, this); }
   ~TestHost() { DestroyWindow(hwnd_); }
   HWND Handle() const { return hwnd_; }
   const std::vector<Call>& Calls() const { return calls_; }
@@ -155,14 +157,6 @@ struct RecordingRunner {
   }
 };
 
-// The live count's document: these bytes, as a UTF-8 view would hold them.
-frmMyDlg::CountSource FixedDocument(std::string bytes) {
-  auto text = std::make_shared<siftwell::filter::DocumentText>();
-  text->bytes = std::move(bytes);
-  text->codePage = 65001;
-  return [text](bool) { return siftwell::filter::DocumentCopy::Ready(text); };
-}
-
 std::wstring Text(HWND hwnd) {
   wchar_t buffer[256] = {};
   GetWindowTextW(hwnd, buffer, 256);
@@ -175,14 +169,6 @@ std::wstring ClassOf(HWND hwnd) {
   return buffer;
 }
 
-// A control's rectangle in its parent's client coordinates.
-RECT ChildRect(HWND child) {
-  RECT r{};
-  GetWindowRect(child, &r);
-  MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
-  return r;
-}
-
 SIZE ClientSize(HWND hwnd) {
   RECT r{};
   GetClientRect(hwnd, &r);
@@ -193,17 +179,6 @@ std::vector<HWND> Children(HWND parent) {
   std::vector<HWND> found;
   for (HWND c = GetWindow(parent, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) found.push_back(c);
   return found;
-}
-
-// Runs pending messages, handing each to the dialog manager first, as the
-// host's message loop does for the windows announced to it.
-void Pump(HWND dialog) {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    if (IsDialogMessageW(dialog, &msg)) continue;
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
 }
 
 // A key press as the message loop would see it, handed to the dialog manager.
@@ -265,7 +240,7 @@ void ExpectNoOverlapInside(HWND parent) {
     for (size_t j = i + 1; j < controls.size(); ++j) {
       const RECT b = ChildRect(controls[j]);
       RECT both{};
-      EXPECT_FALSE(IntersectRect(&both, &a, &b)) << "'" << std::string(Text(controls[i]).begin(), Text(controls[i]).end())
+      EXPECT_FALSE(IntersectRect(&both, &a, &b)) << "'" << Narrow(Text(controls[i]))
                                                  << "' overlaps control " << GetDlgCtrlID(controls[j]);
     }
   }
@@ -440,14 +415,7 @@ TEST_F(FilterWindow, EnterInAFieldRunsNothingAndChangesNothing) {
 // Stands in for the editor view: counts the undo and redo requests it gets.
 class RecordingView {
  public:
-  RecordingView() {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = &Proc;
-    wc.hInstance = Module();
-    wc.lpszClassName = L"SiftwellTestView";
-    RegisterClassW(&wc);
-    hwnd_ = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 10, 10, HWND_MESSAGE, nullptr, Module(), nullptr);
-  }
+  RecordingView() { hwnd_ = MakeWindow(L"SiftwellTestView", &Proc, 0, HWND_MESSAGE, nullptr); }
   ~RecordingView() { DestroyWindow(hwnd_); }
   HWND Handle() const { return hwnd_; }
   static inline int undos = 0, redos = 0;
