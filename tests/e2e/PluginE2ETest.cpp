@@ -44,24 +44,6 @@ TEST_F(PluginInHost, ShortcutMenuAndToolbarButtonEachOpenTheFilterWindow) {
   ASSERT_NE(window, nullptr) << "toolbar button";
 }
 
-TEST_F(PluginInHost, ToolbarButtonCarriesTheHostAssignedIdentifier) {
-  HostStandIn& host = Start();
-  const auto openId = host.CommandId(L"Open Siftwell");
-  ASSERT_TRUE(openId.has_value());
-  EXPECT_GE(*openId, static_cast<int32_t>(Resource::ID_PLUGINS_CMD));
-  int added = 0;
-  for (const auto& m : host.MessageLog()) {
-    if (m.msg != static_cast<UINT>(NppMsgNewer::NPPM_ADDTOOLBARICON_FORDARKMODE) &&
-        m.msg != static_cast<UINT>(NppMsg::NPPM_ADDTOOLBARICON)) {
-      continue;
-    }
-    ++added;
-    EXPECT_EQ(static_cast<int32_t>(m.wParam), *openId);
-  }
-  EXPECT_EQ(added, 1);
-  EXPECT_EQ(host.ToolbarButtons(), std::vector<int32_t>{*openId});
-}
-
 TEST_F(PluginInHost, KeepAndRemoveChangeTheActiveViewAndOneUndoRestoresIt) {
   HostStandIn& host = Start();
   host.SetText(0, "a1b22c333");

@@ -8,6 +8,7 @@
 #include "PluginHost.h"
 #include "npp/NppMsg.h"
 #include "npp/NppMsgNewer.h"
+#include "npp/Resource.h"
 #include "npp/SciMsg.h"
 
 using namespace e2e;
@@ -65,6 +66,7 @@ TEST_F(TodaysHost, ToolbarRegistersWithTheDarkModeMessageWhereTheHostKnowsIt) {
     HostStandIn& host = Start(c.options);
     const auto openId = host.CommandId(L"Open Siftwell");
     ASSERT_TRUE(openId.has_value());
+    EXPECT_GE(*openId, static_cast<int32_t>(Resource::ID_PLUGINS_CMD)) << "the host's identifier";
     EXPECT_EQ(Count(kAddToolbarIconDark), c.modernAsked ? 1 : 0);
     const bool modernTaken = c.image != HostStandIn::ToolbarImage::Bitmap;
     EXPECT_EQ(Count(kAddToolbarIcon), modernTaken ? 0 : 1);
