@@ -835,11 +835,7 @@ TEST_F(FilterWindow, AnnouncedToTheHostWhileItLivesAndClosingIsNoticed) {
   EXPECT_EQ(window->PatternText(), L"");
 }
 
-TEST(FilterWindowLifetime, ReleasingAnOpenWindowDestroysItAndTellsTheHost) {
-  TestHost host;
-  RecordingRunner runner;
-  auto window = frmMyDlg::Create(Module(), host.Handle(), runner.Runner(), FixedDocument(""));
-  ASSERT_NE(window, nullptr);
+TEST_F(FilterWindow, ReleasingAnOpenWindowDestroysItAndTellsTheHost) {
   HWND hwnd = window->Handle();
   window.reset();
   EXPECT_FALSE(IsWindow(hwnd));
@@ -847,15 +843,11 @@ TEST(FilterWindowLifetime, ReleasingAnOpenWindowDestroysItAndTellsTheHost) {
   EXPECT_EQ(host.Calls()[1].action, static_cast<WPARAM>(NppMsg::MODELESSDIALOGREMOVE));
 }
 
-TEST(FilterWindowLifetime, ANewWindowHasFreshDefaults) {
-  TestHost host;
-  RecordingRunner runner;
-  auto first = frmMyDlg::Create(Module(), host.Handle(), runner.Runner(), FixedDocument(""));
-  ASSERT_NE(first, nullptr);
-  SetWindowTextW(GetDlgItem(first->Handle(), frmMyDlg::textBox1), L"abc");
-  SetWindowTextW(GetDlgItem(first->Handle(), frmMyDlg::textBox2), L",");
-  SendMessageW(first->Handle(), WM_CLOSE, 0, 0);
-  ASSERT_TRUE(first->IsClosed());
+TEST_F(FilterWindow, ANewWindowHasFreshDefaults) {
+  SetWindowTextW(Item(frmMyDlg::textBox1), L"abc");
+  SetWindowTextW(Item(frmMyDlg::textBox2), L",");
+  SendMessageW(window->Handle(), WM_CLOSE, 0, 0);
+  ASSERT_TRUE(window->IsClosed());
   auto second = frmMyDlg::Create(Module(), nullptr, runner.Runner(), FixedDocument(""));  // no host: still works
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(second->PatternText(), L"");
@@ -863,10 +855,7 @@ TEST(FilterWindowLifetime, ANewWindowHasFreshDefaults) {
   EXPECT_EQ(second->StatusText(), L"");
 }
 
-TEST(WindowClasses, UnregisteredAtShutdownAndRegisteredAgainOnNextUse) {
-  RecordingRunner runner;
-  auto window = frmMyDlg::Create(Module(), nullptr, runner.Runner(), FixedDocument(""));
-  ASSERT_NE(window, nullptr);
+TEST_F(FilterWindow, ClassesUnregisteredAtShutdownAndRegisteredAgainOnNextUse) {
   window.reset();
   WNDCLASSEXW info{};
   info.cbSize = sizeof(info);
