@@ -139,50 +139,36 @@ TEST_F(Receiver, HandleOfNoWindowAnswersZero) {
 
 // --- widening ---
 
-TEST_F(Receiver, NarrowArgumentsAreSignExtended) {
-  Record();
-  Win32::SendMessage(hwnd_, kMsg, -1, -1);  // form 3
-  EXPECT_EQ(seen_.msg, kMsg);
-  EXPECT_EQ(seen_.wParam, std::numeric_limits<WPARAM>::max());
-  EXPECT_EQ(seen_.lParam, LPARAM{-1});
-  Win32::SendMessage(hwnd_, SciMsg::SCI_GETLENGTH, -2, -3);  // form 12
-  EXPECT_EQ(seen_.msg, 2006u);
-  EXPECT_EQ(static_cast<intptr_t>(seen_.wParam), -2);
-  EXPECT_EQ(seen_.lParam, LPARAM{-3});
-}
-
-TEST_F(Receiver, MenuCommandIsZeroExtended) {
-  Record();
-  Win32::SendMessage(hwnd_, static_cast<uint32_t>(NppMsg::NPPM_MENUCOMMAND), 0, NppMenuCmd::IDM_FILE_NEW);
-  EXPECT_EQ(seen_.msg, 2072u);
-  EXPECT_EQ(seen_.wParam, 0u);
-  EXPECT_EQ(seen_.lParam, LPARAM{41001});
-  // The high bit of a command number stays a value bit, never a sign.
-  Win32::SendMessage(hwnd_, kMsg, -1, static_cast<NppMenuCmd>(0x80000001u));
-  EXPECT_EQ(static_cast<uintptr_t>(seen_.lParam), uintptr_t{0x80000001u});
-  EXPECT_EQ(seen_.wParam, std::numeric_limits<WPARAM>::max());
-}
-
-TEST_F(Receiver, PointerSizedArgumentsPassUnchanged) {
+// Narrow arguments are sign-extended, menu commands zero-extended (the high bit of a
+// command number stays a value bit), pointer-sized arguments pass unchanged.
+TEST_F(Receiver, EachFormWidensItsArgumentsAsItShould) {
   const intptr_t wide = static_cast<intptr_t>(sizeof(intptr_t) == 8 ? 0x123456789abcLL : 0x12345678);
+  const uint32_t menuCommand = static_cast<uint32_t>(NppMsg::NPPM_MENUCOMMAND);
+  const auto highCommand = static_cast<intptr_t>(uintptr_t{0x80000001u});
+  struct Row {
+    const char* form;
+    std::function<void()> send;
+    UINT msg;
+    intptr_t wParam, lParam;
+  };
+  const Row rows[] = {
+      {"3", [&] { Win32::SendMessage(hwnd_, kMsg, -1, -1); }, kMsg, -1, -1},
+      {"12", [&] { Win32::SendMessage(hwnd_, SciMsg::SCI_GETLENGTH, -2, -3); }, 2006, -2, -3},
+      {"1", [&] { Win32::SendMessage(hwnd_, menuCommand, 0, NppMenuCmd::IDM_FILE_NEW); }, 2072, 0, 41001},
+      {"1 high", [&] { Win32::SendMessage(hwnd_, kMsg, -1, static_cast<NppMenuCmd>(0x80000001u)); }, kMsg, -1, highCommand},
+      {"2", [&] { Win32::SendMessage(hwnd_, kMsg, 5, wide); }, kMsg, 5, wide},
+      {"5", [&] { Win32::SendMessage(hwnd_, kMsg, wide, -2); }, kMsg, wide, -2},
+      {"8", [&] { Win32::SendMessage(hwnd_, SciMsg::SCI_GETTEXT, wide, -4); }, 2182, wide, -4},
+      {"9", [&] { Win32::SendMessage(hwnd_, SciMsg::SCI_SETTEXT, -6, wide); }, 2181, -6, wide},
+      {"13", [&] { Win32::SendMessage(hwnd_, SciMsg::SCI_SETTEXT, wide, ~wide); }, 2181, wide, ~wide},
+  };
   Record();
-  Win32::SendMessage(hwnd_, kMsg, 5, wide);  // form 2
-  EXPECT_EQ(seen_.wParam, 5u);
-  EXPECT_EQ(seen_.lParam, wide);
-  Win32::SendMessage(hwnd_, kMsg, wide, -2);  // form 5
-  EXPECT_EQ(static_cast<intptr_t>(seen_.wParam), wide);
-  EXPECT_EQ(seen_.lParam, LPARAM{-2});
-  Win32::SendMessage(hwnd_, SciMsg::SCI_GETTEXT, wide, -4);  // form 8
-  EXPECT_EQ(seen_.msg, 2182u);
-  EXPECT_EQ(static_cast<intptr_t>(seen_.wParam), wide);
-  EXPECT_EQ(seen_.lParam, LPARAM{-4});
-  Win32::SendMessage(hwnd_, SciMsg::SCI_SETTEXT, -6, wide);  // form 9
-  EXPECT_EQ(seen_.msg, 2181u);
-  EXPECT_EQ(static_cast<intptr_t>(seen_.wParam), -6);
-  EXPECT_EQ(seen_.lParam, wide);
-  Win32::SendMessage(hwnd_, SciMsg::SCI_SETTEXT, wide, ~wide);  // form 13
-  EXPECT_EQ(static_cast<intptr_t>(seen_.wParam), wide);
-  EXPECT_EQ(seen_.lParam, ~wide);
+  for (const Row& row : rows) {
+    row.send();
+    EXPECT_EQ(seen_.msg, row.msg) << "form " << row.form;
+    EXPECT_EQ(static_cast<intptr_t>(seen_.wParam), row.wParam) << "form " << row.form;
+    EXPECT_EQ(seen_.lParam, row.lParam) << "form " << row.form;
+  }
 }
 
 TEST_F(Receiver, EveryFormReturnsTheReceiversAnswerBitForBit) {
