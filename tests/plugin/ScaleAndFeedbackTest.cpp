@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/frmMyDlg.h"
+#include "WindowTestKit.h"
 #include "app/about.h"
 #include "npp/HostWindow.h"
 
@@ -18,49 +18,14 @@ using siftwell::win::DialogFont;
 
 namespace {
 
-HINSTANCE Module() { return GetModuleHandleW(nullptr); }
+using namespace windowtests;
 
 int32_t AtDpi(int32_t pixels, uint32_t dpi) { return MulDiv(pixels, static_cast<int>(dpi), 96); }
-
-std::string Narrow(std::wstring_view text) { return std::string(text.begin(), text.end()); }
-
-frmMyDlg::CountSource FixedDocument(std::string bytes, uint32_t codePage = 65001) {
-  auto text = std::make_shared<siftwell::app::DocumentText>();
-  text->bytes = std::move(bytes);
-  text->codePage = codePage;
-  return [text](bool) { return siftwell::app::DocumentCopy::Ready(text); };
-}
 
 frmMyDlg::Runner NoRun() {
   return [](siftwell::app::Operation, std::wstring_view, std::wstring_view, const siftwell::app::RunOptions&) {
     return std::unique_ptr<siftwell::app::FilterRun>();
   };
-}
-
-void Pump() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-}
-
-// Pumps until `done` or about five seconds.
-template <typename Done>
-bool PumpUntil(Done done) {
-  for (int i = 0; i < 500; ++i) {
-    Pump();
-    if (done()) return true;
-    Sleep(10);
-  }
-  return false;
-}
-
-RECT ChildRect(HWND child) {
-  RECT r{};
-  GetWindowRect(child, &r);
-  MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
-  return r;
 }
 
 // A message that takes several lines at any scale (a refusal naming a file).
