@@ -1500,7 +1500,7 @@ int RunGuarded(const std::vector<PathString>& args) {
                                std::chrono::duration<double>(*o.timeLimit));
     PartsRun run(text, *compiled.pattern, o, delimiter, result, mapping, deadline);
     if (o.verbose)
-      std::fprintf(stderr, "siftwell: %zu parts on %u threads\n", run.Parts(),
+      std::fprintf(stderr, "siftwell: %llu parts on %u threads\n", static_cast<unsigned long long>(run.Parts()),
                    static_cast<unsigned>(std::min<std::size_t>(threads, run.Parts())));
     error = run.Run(threads);
     timedOut = run.TimedOut();
