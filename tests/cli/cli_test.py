@@ -525,7 +525,8 @@ def threads_give_the_bytes_of_one(c):
     for args in (('keep', r'\w+@\w+'), ('remove', 'ERROR'), ('keep', '--lines', 'ERROR'), ('keep', '-n', r'\d+'),
                  ('remove', '--lines', '-i', 'WARN'), ('keep', '--template', '<$1>', '-d', '', r'(?<=x=)(\d)'),
                  ('keep', r'^\w+|\w+$'), ('remove', r'(?m)^$'), ('keep', '-d', '', r'a|\xff|\r'),
-                 ('keep', '--unique', r'\w+'), ('keep', r'(?s)ERROR.'), ('remove', '')):
+                 ('keep', '--unique', r'\w+'), ('keep', r'(?s)ERROR.'), ('remove', ''),
+                 ('keep', '-n', r'(?<=x=|ERROR )\w+')):
         code, one, err = c.run(*args, '--threads', '1', c.path('in.txt'))
         expect(code == 0, f'{args}: exit {code} {err}')
         for threads in ('2', '3'):

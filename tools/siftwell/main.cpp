@@ -1162,10 +1162,8 @@ class PartsRun {
            Output& out, Mapping& input, std::optional<std::chrono::steady_clock::time_point> deadline)
       : text_(text), re_(re), keep_(o.keep), delimiter_(delimiter), out_(out), input_(input), deadline_(deadline) {
     const std::size_t size = PartBytes();
-    std::optional<sf::LineCounter> lines;
-    if (o.keep && o.lineNumbers) lines.emplace(text);
-    std::optional<bool> valid;
-    if (sf::AsksTextValidity(re, limits_)) valid = siftwell::utf8::IsValid(text);
+    countLines_ = o.keep && o.lineNumbers;
+    checkText_ = sf::AsksTextValidity(re, limits_);
     for (std::size_t begin = 0; begin < text.size();) {
       std::size_t end = text.size();
       if (text.size() - begin > size) {
@@ -1175,9 +1173,7 @@ class PartsRun {
       sf::TextPart part;
       part.begin = begin;
       part.end = end;
-      part.firstLine = lines ? lines->At(begin) : 1;
-      part.textValid = valid;
-      parts_.push_back(Part{part, PartResult(text, 4 * size), false, std::nullopt});
+      parts_.push_back(Part{part, PartResult(text, 4 * size), false, std::nullopt, 0, true});
       begin = end;
     }
   }
@@ -1188,16 +1184,28 @@ class PartsRun {
   // first error in text order, if any.
   std::optional<sf::FilterError> Run(uint32_t threads) {
     window_ = std::max<std::size_t>(2 * std::size_t{threads}, 4);
-    std::vector<std::thread> helpers;
-    for (uint32_t k = 1; k < threads && k < parts_.size(); ++k) {
-      try {
-        helpers.emplace_back([this] { Work(); });
-      } catch (const std::system_error&) {
-        break;  // fewer threads: the same result
+    if (countLines_ || checkText_) {
+      // What each part must know of the text before it (its first line number) or of
+      // the whole (valid UTF-8: so each part's; an LF never splits a character).
+      std::atomic<std::size_t> next{0};
+      OnThreads(threads, [&] {
+        for (std::size_t k; (k = next++) < parts_.size();) {
+          Part& part = parts_[k];
+          const std::size_t begin = part.range.begin, end = part.range.end;
+          if (countLines_) part.lines = sf::LineCounter(text_, begin, 0).At(end);
+          if (checkText_) part.valid = siftwell::utf8::IsValid(text_.substr(begin, end - begin));
+        }
+      });
+      uint64_t line = 1;
+      bool valid = true;
+      for (const Part& part : parts_) valid = valid && part.valid;
+      for (Part& part : parts_) {
+        part.range.firstLine = line;
+        line += part.lines;
+        if (checkText_) part.range.textValid = valid;
       }
     }
-    Work();
-    for (std::thread& t : helpers) t.join();
+    OnThreads(threads, [this] { Work(); });
     return error_;
   }
 
@@ -1209,7 +1217,25 @@ class PartsRun {
     PartResult result;
     bool done = false;
     std::optional<sf::FilterError> error;
+    uint64_t lines = 0;  // the line ends in it
+    bool valid = true;   // valid UTF-8
   };
+
+  // Runs `work` on this thread and up to threads - 1 more (no more than there
+  // are parts); a thread that cannot be started leaves its share to the others.
+  template <typename Work>
+  void OnThreads(uint32_t threads, const Work& work) {
+    std::vector<std::thread> helpers;
+    for (uint32_t k = 1; k < threads && k < parts_.size(); ++k) {
+      try {
+        helpers.emplace_back(work);
+      } catch (const std::system_error&) {
+        break;
+      }
+    }
+    work();
+    for (std::thread& t : helpers) t.join();
+  }
 
   // One part's pieces: straight to the output while it is the head, kept otherwise.
   class PartSink : public sf::ResultSink {
@@ -1327,6 +1353,7 @@ class PartsRun {
   Mapping& input_;
   std::optional<std::chrono::steady_clock::time_point> deadline_;
   const sf::MatchLimits limits_{};
+  bool countLines_ = false, checkText_ = false;
   std::vector<Part> parts_;
   std::size_t window_ = 4;
   std::mutex mutex_;
