@@ -1183,7 +1183,7 @@ class PartsRun {
   // Searches every part on `threads` threads (this one among them); the
   // first error in text order, if any.
   std::optional<sf::FilterError> Run(uint32_t threads) {
-    window_ = std::max<std::size_t>(2 * std::size_t{threads}, 4);
+    window_ = std::max<std::size_t>(2 * std::min<std::size_t>(threads, parts_.size()), 4);
     if (countLines_ || checkText_) {
       // What each part must know of the text before it (its first line number) or of
       // the whole (valid UTF-8: so each part's; an LF never splits a character).
