@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string_view>
 
-namespace siftwell::filter {
+namespace siftwell::engine {
 
 // The 1-based number of the line holding each of a series of ascending
 // positions (a position past the text counts as its end); the text is read once.
@@ -41,4 +41,4 @@ class LineCounter {
   uint64_t line_ = 1;
 };
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::engine

@@ -1,5 +1,6 @@
 // Pattern analysis for the literal prefilter, and the literal scan itself.
 #include "engine/LiteralPrefilter.h"
+#include "engine/PatternTranslator.h"
 #include "text/Utf8.h"
 
 #include <algorithm>
@@ -20,7 +21,7 @@
 #include <immintrin.h>
 #endif
 
-namespace siftwell::filter {
+namespace siftwell::engine {
 namespace {
 
 // ---- How rare a byte is in ordinary text (higher: rarer) ------------------
@@ -476,9 +477,9 @@ class Analyzer {
       }
       first = false;
       if (c == '[' && j + 1 < p_.size() && p_[j + 1] == ':') {
-        const std::size_t end = p_.find(":]", j + 2);
+        const std::size_t end = PosixItemEnd(p_, j);
         if (end == std::string_view::npos) {
-          Decline("a POSIX class that is not closed");
+          Decline("a [: that PCRE2 reads as characters");
           return std::nullopt;
         }
         const std::string_view name = p_.substr(j + 2, end - j - 2);
@@ -880,4 +881,4 @@ std::size_t LiteralFinder::Next(std::size_t from) {
   return best;
 }
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::engine

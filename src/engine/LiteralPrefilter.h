@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-namespace siftwell::filter {
+namespace siftwell::engine {
 
 struct RequiredLiteral {
   std::string bytes;      // UTF-8, never empty, never holds LF
@@ -71,4 +71,4 @@ class LiteralFinder {
   std::vector<Scan> scans_;
 };
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::engine

@@ -24,7 +24,7 @@
 #include <utility>
 #include <variant>
 
-namespace siftwell::filter {
+namespace siftwell::engine {
 namespace {
 
 using utf8::CharIndex;
@@ -53,6 +53,10 @@ FilterError Stopped() { return Error(FilterError::Kind::Stopped); }
 
 bool IsValidUtf8(std::string_view s) { return utf8::IsValid(s); }
 
+// Far beyond any pattern a person writes (200,000 rewritten \b compile to
+// 2 MB), far below what would strain a 32-bit process once JIT-compiled.
+constexpr std::size_t kMaxCompiledBytes = std::size_t{16} << 20;
+
 Pcre2Ptr<pcre2_code> CompileText(std::string_view source, uint32_t options, int& err, PCRE2_SIZE& errOffset,
                                  uint32_t maxVarLookbehind = UINT32_MAX) {
   Pcre2Ptr<pcre2_compile_context> cctx(pcre2_compile_context_create(nullptr));
@@ -63,6 +67,11 @@ Pcre2Ptr<pcre2_code> CompileText(std::string_view source, uint32_t options, int&
   pcre2_set_newline(cctx.get(), PCRE2_NEWLINE_LF);
   pcre2_set_bsr(cctx.get(), PCRE2_BSR_UNICODE);
   if (maxVarLookbehind != UINT32_MAX) pcre2_set_max_varlookbehind(cctx.get(), maxVarLookbehind);
+  // A few hundred bytes of nested repeats can compile to hundreds of MB, and
+  // the JIT asks several times that at once (one such pattern of 253 bytes
+  // took 11 s and 3 GB), with no way to stop it midway: such a pattern is
+  // refused as too large before anything big is allocated.
+  pcre2_set_max_pattern_compiled_length(cctx.get(), kMaxCompiledBytes);
   return Pcre2Ptr<pcre2_code>(
       pcre2_compile(reinterpret_cast<PCRE2_SPTR>(source.data()), source.size(), options, &err, &errOffset, cctx.get()));
 }
@@ -75,7 +84,8 @@ FilterError Rejected(int err, std::size_t errOffset, std::string_view pattern, c
   const Translation::Source at = t.SourceOf(errOffset);
   const bool limit = err == PCRE2_ERROR_LOOKBEHIND_TOO_COMPLICATED || err == PCRE2_ERROR_PATTERN_TOO_LARGE ||
                      err == PCRE2_ERROR_PATTERN_TOO_COMPLICATED || err == PCRE2_ERROR_PARENTHESES_NEST_TOO_DEEP ||
-                     err == PCRE2_ERROR_INTERNAL_CODE_OVERFLOW || err == PCRE2_ERROR_LOOKBEHIND_TOO_LONG;
+                     err == PCRE2_ERROR_INTERNAL_CODE_OVERFLOW || err == PCRE2_ERROR_LOOKBEHIND_TOO_LONG ||
+                     err == PCRE2_ERROR_PATTERN_COMPILED_SIZE_TOO_BIG;
   FilterError e = Error(limit ? FilterError::Kind::TooComplex : FilterError::Kind::BadPattern, err);
   e.offset = at.offset;
   e.position = CharIndex(pattern, at.offset);
@@ -1505,4 +1515,4 @@ std::optional<FilterError> RemovePartTo(std::string_view text, const TextPart& p
   });
 }
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::engine

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace siftwell::filter {
+namespace siftwell::engine {
 
 // Why an operation did not produce a result, as facts: the edges (the CLI,
 // the filter window) put them into words. The document must stay untouched.
@@ -273,4 +273,4 @@ std::optional<FilterError> KeepPartTo(std::string_view text, const TextPart& par
 std::optional<FilterError> RemovePartTo(std::string_view text, const TextPart& part, const CompiledPattern& pattern,
                                         const MatchLimits& limits, ResultSink& sink);
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::engine

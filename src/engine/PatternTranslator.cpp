@@ -10,7 +10,7 @@
 #include <map>
 #include <utility>
 
-namespace siftwell::filter {
+namespace siftwell::engine {
 namespace {
 
 // The ASCII members are letters, digits and a connector already; naming them
@@ -421,8 +421,7 @@ class Translator {
         continue;
       }
       if (c == '[' && j + 1 < in_.size() && (in_[j + 1] == ':' || in_[j + 1] == '.' || in_[j + 1] == '=')) {
-        const std::string_view close = in_[j + 1] == ':' ? ":]" : in_[j + 1] == '.' ? ".]" : "=]";
-        const std::size_t end = in_.find(close, j + 2);
+        const std::size_t end = PosixItemEnd(in_, j);
         if (end != std::string_view::npos) {
           const std::string_view name = in_.substr(j, end + 2 - j);
           if (name == "[:word:]") {
@@ -573,4 +572,15 @@ Translation::Source Translation::SourceOf(std::size_t offset) const {
 
 Translation TranslatePattern(std::string_view pattern) { return Translator(pattern).Run(); }
 
-}  // namespace siftwell::filter
+std::size_t PosixItemEnd(std::string_view p, std::size_t at) {
+  if (at + 1 >= p.size()) return std::string_view::npos;
+  const char terminator = p[at + 1];
+  for (std::size_t k = at + 2; k + 2 <= p.size(); ++k) {
+    if (p[k] == '\\' && (p[k + 1] == ']' || p[k + 1] == '\\')) ++k;
+    else if ((p[k] == '[' && p[k + 1] == terminator) || p[k] == ']') return std::string_view::npos;
+    else if (p[k] == terminator && p[k + 1] == ']') return k;
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace siftwell::engine

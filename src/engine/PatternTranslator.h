@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-namespace siftwell::filter {
+namespace siftwell::engine {
 
 struct Translation {
   std::string pattern;
@@ -69,4 +69,11 @@ struct Translation {
 
 Translation TranslatePattern(std::string_view pattern);
 
-}  // namespace siftwell::filter
+// Where a POSIX-style item opening at `at` inside a class ("[:", "[." or
+// "[=") ends, read as PCRE2 reads it: the index of its closing ":]" (".]",
+// "=]"), or npos when PCRE2 takes the "[" for an ordinary character because
+// a "]" or another opening of the same kind comes first ("[[:]" is a class of
+// two characters, whatever follows).
+std::size_t PosixItemEnd(std::string_view pattern, std::size_t at);
+
+}  // namespace siftwell::engine

@@ -14,7 +14,7 @@
 
 namespace {
 
-namespace sf = siftwell::filter;
+namespace sf = siftwell::engine;
 using sf::FilterError;
 using sf::MatchLimits;
 
@@ -147,7 +147,7 @@ std::string InParts(const std::string& text, const sf::CompiledPattern& re, bool
     if (text[i] == '\n' && (*rng)() % 3 == 0) cuts.push_back(i + 1);
   cuts.push_back(text.size());
   std::string out;
-  siftwell::filter::LineCounter lines(text);
+  sf::LineCounter lines(text);
   for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
     sf::TextPart part{.begin = cuts[k], .end = cuts[k + 1], .firstLine = lines.At(cuts[k]), .textValid = {}};
     if (rng != nullptr && (*rng)() % 2) part.textValid = siftwell::utf8::IsValid(text);

@@ -8,8 +8,8 @@
 
 namespace {
 
-using siftwell::filter::Translation;
-using siftwell::filter::TranslatePattern;
+using siftwell::engine::Translation;
+using siftwell::engine::TranslatePattern;
 
 std::string T(std::string_view p) { return TranslatePattern(p).pattern; }
 

@@ -20,7 +20,7 @@
 
 #include "engine/PatternFilter.h"
 
-namespace sf = siftwell::filter;
+namespace sf = siftwell::engine;
 
 namespace {
 

@@ -51,7 +51,7 @@
 
 namespace {
 
-namespace sf = siftwell::filter;
+namespace sf = siftwell::engine;
 
 constexpr std::string_view kHelp =
     "Usage: siftwell keep PATTERN [FILE] [options]\n"
