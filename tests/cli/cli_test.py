@@ -546,6 +546,14 @@ def threads_give_the_bytes_of_one(c):
         # (The byte named is where the failing engine call started: its stride, not the text, decides.)
         same = re.sub(r'byte \d+', 'byte N', err) == re.sub(r'byte \d+', 'byte N', err1)
         expect(code == 2 and out == b'' and same and not c.exists('new.txt'), f'--threads {threads}: exit {code} {err}')
+    # The time limit stops every thread, also parts waiting for their turn to write; nothing written.
+    c.write('slow.txt', (b'a' * 19 + b'b\n') * 50000)
+    t0 = time.monotonic()
+    code, out, err = c.run('keep', '(a?){20}a{20}|b', '--threads', '3', '--time-limit', '0.5', '-o', c.path('late.txt'),
+                           c.path('slow.txt'), env={'SIFTWELL_TEST_PART_BYTES': '2000'})
+    took = time.monotonic() - t0
+    expect(code == 2 and out == b'' and 'time limit of 0.5 s' in err and not c.exists('late.txt'), f'exit {code} {err}')
+    expect(took < 5, f'the time limit took {took:.1f} s to act on three threads')
     # Verbose says how the text is searched.
     code, out, err = c.run('keep', '-v', 'ERROR', '--threads', '2', c.path('in.txt'), env=tiny)
     expect(code == 0 and 'parts on 2 threads' in err, err)
