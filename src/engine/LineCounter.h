@@ -15,6 +15,8 @@ namespace siftwell::engine {
 class LineCounter {
  public:
   explicit LineCounter(std::string_view text) : text_(text) {}
+  // Counting on from `at`, a line start (never between a CR and its LF), which is line `line`.
+  LineCounter(std::string_view text, std::size_t at, uint64_t line) : text_(text), at_(at), line_(line) {}
   uint64_t At(std::size_t pos) {
     pos = std::min(pos, text_.size());
     if (pos > at_) {

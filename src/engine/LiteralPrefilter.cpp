@@ -126,6 +126,7 @@ class Analyzer {
       plan.declined = why_;
       return plan;
     }
+    plan.withinLine = !all->consumesLf || lines;
     if (all->consumesLf && !lines) {
       plan.declined = "a match may span a line break";
     } else if (!all->required) {

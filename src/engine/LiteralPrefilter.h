@@ -32,6 +32,9 @@ struct LiteralPlan {
   // line is selected without running the engine.
   bool anyOccurrence = false;
   std::string declined;  // why not, for a verbose log (empty when it applies)
+  // No match can hold an LF (the analysis understood the whole pattern), with
+  // or without literals: a search may then be cut at line starts.
+  bool withinLine = false;
 };
 
 struct PlanOptions {

@@ -5,7 +5,9 @@
 // followed by the delimiter; Remove = the text without exactly those ranges
 // (a subsequence of it), whether it walks the text with the line prefilter
 // off, in strides of a few bytes, in one unbounded call, or by the
-// interpreter instead of the JIT; an error leaves no output.
+// interpreter instead of the JIT; an error leaves no output. Where the
+// pattern can be searched in parts cut at line starts, the parts' results
+// joined are the whole's.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -146,6 +148,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     while (at < text.size() && text[at] != ch) ++at;
     Check(at < text.size(), "Remove output is not a subsequence of the text");
     ++at;
+  }
+
+  // In parts cut at line starts (as the CLI's threads search it), where the
+  // pattern allows that: the parts' results joined are Keep's and Remove's.
+  const sf::Compilation compiled = sf::Compile(pattern);
+  if (!compiled.pattern || !sf::SearchesInParts(*compiled.pattern)) return 0;
+  class Gather : public sf::ResultSink {
+   public:
+    bool Piece(std::string_view piece) override {
+      out.append(piece);
+      return true;
+    }
+    std::string out;
+  };
+  const std::size_t every = 1 + choice % 3;  // a cut after every first, second or third LF
+  std::vector<std::size_t> cuts{0};
+  for (std::size_t i = 0, lf = 0; i < text.size(); ++i)
+    if (text[i] == '\n' && ++lf % every == 0) cuts.push_back(i + 1);
+  if (cuts.back() != text.size()) cuts.push_back(text.size());
+  for (const bool keep : {true, false}) {
+    Gather joined;
+    bool limited = false;
+    for (std::size_t k = 0; k + 1 < cuts.size() && !limited; ++k) {
+      sf::TextPart part;
+      part.begin = cuts[k];
+      part.end = cuts[k + 1];
+      const auto err = keep ? sf::KeepPartTo(text, part, *compiled.pattern, delimiter, limits, joined)
+                            : sf::RemovePartTo(text, part, *compiled.pattern, limits, joined);
+      if (err) Check(err->kind == sf::FilterError::Kind::Limit, "a part failed other than by a limit");
+      limited = err.has_value();
+    }
+    if (!limited) Check(joined.out == (keep ? expectKept : expectRemoved), "the parts joined are not the whole");
   }
   return 0;
 }
