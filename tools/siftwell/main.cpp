@@ -1204,6 +1204,13 @@ class PartsRun {
         line += part.lines;
         if (checkText_) part.range.textValid = valid;
       }
+      if (!valid) {
+        // Such a text may be matched by the interpreter a valid run at a
+        // time, and a part's search would first classify the whole text
+        // before it: the parts would cost the square of the text's size.
+        parts_.front().range.end = text_.size();
+        parts_.erase(parts_.begin() + 1, parts_.end());
+      }
     }
     OnThreads(threads, [this] { Work(); });
     return error_;
