@@ -108,7 +108,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (keepErr) {
     Check(keepErr->offset <= pattern.size(), "error offset outside the pattern");
     const sf::FilterResult k = sf::Keep(text, pattern, delimiter, limits);
-    Check(!k.ok && k.text.empty(), "an error left output");
+    Check(k.ok || k.text.empty(), "an error left output");
+    // Only a limit may not recur: limits count per engine call, and strides
+    // size the calls by the clock (with the JIT a pattern can reach the match
+    // limit in short strides and not in long ones).
+    Check(!k.ok || keepErr->kind == sf::FilterError::Kind::Limit, "Keep failed once and not again");
     // A rejected pattern is rejected whichever way the text is walked, for
     // the same reason at the same place.
     if (keepErr->kind == sf::FilterError::Kind::BadPattern || keepErr->kind == sf::FilterError::Kind::TooComplex)
@@ -118,7 +122,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     return 0;
   }
   if (removeErr) {
-    Check(choice % 5 != 0, "Remove failed where Keep did not");
     Check(removeErr->kind == sf::FilterError::Kind::Limit, "a search variant failed other than by a limit");
     return 0;
   }
