@@ -152,6 +152,11 @@ class CompiledPattern {
   // Such a text is then searched by the interpreter, so that no result
   // depends on whether the JIT is available.
   bool interpretInvalidText = false;
+  // Whether a search that runs out of the JIT's first stack goes on in the
+  // interpreter instead of a larger JIT stack: for patterns with subroutine
+  // calls, whose JIT code in PCRE2 10.46 (and 10.48) can crash once its stack
+  // has grown ((?0)((?!((())a?)){61}..){,61}.. over "Wa").
+  bool jitStackFixed = false;
   LiteralPlan plan;  // the line prefilter (no literals: none)
   bool wholeLines = false;  // CompileOptions::wholeLines
   // The Keep template in parts: literal text, or a reference that takes the
@@ -323,6 +328,7 @@ std::variant<std::shared_ptr<CompiledPattern>, FilterError> CompileShared(std::s
   out->strides = !translation.commit && !translation.skip && !translation.searchStart;
   out->fragments = !translation.textEnds && !translation.searchStart;
   out->searchStart = translation.searchStart;
+  out->jitStackFixed = translation.calls;
   out->source = translated;
   if (!out->strides) {
     // Such a search is one engine call: it is stopped from inside instead.
@@ -656,6 +662,8 @@ class Engine {
   }
 
   int JitAgain(std::size_t from) {
+    if (re_.jitStackFixed)
+      return pcre2_match(form_->code.get(), subject_, text_.size(), from, PCRE2_NO_JIT, md_.get(), mctx_.get());
     while (true) {
       // Repeat the attempt with a larger stack; when none can be had, let
       // the interpreter (heap-bounded) take this one call.

@@ -157,6 +157,7 @@ class Translator {
       case 'g': {
         // \g with a number (absolute or relative) is PCRE2's own numbering.
         std::size_t j = i_ + 2;
+        if (j < in_.size() && (in_[j] == '<' || in_[j] == '\'')) result_.calls = true;  // \g<1>: a call
         if (j < in_.size() && (in_[j] == '{' || in_[j] == '<' || in_[j] == '\'')) ++j;
         if (j < in_.size() && (IsDigit(in_[j]) || in_[j] == '-' || in_[j] == '+')) ownNumbering_ = true;
         CopyRaw(2);
@@ -268,20 +269,24 @@ class Translator {
         return NamedGroup(3, '\'');
       case 'P':
         if (rest.size() > 3 && rest[3] == '<') return NamedGroup(4, '>');
+        if (rest.size() > 3 && rest[3] == '>') result_.calls = true;
         return CopyThrough(')', i_);  // (?P=name) (?P>name)
       case '&':
+        result_.calls = true;
         return CopyThrough(')', i_);
       case 'C':
         return Callout();
       case '(':
         return Conditional();
       case 'R':
+        result_.calls = true;
         return CopyThrough(')', i_);
       default:
         break;
     }
     if (IsDigit(k) || ((k == '+' || k == '-') && rest.size() > 3 && IsDigit(rest[3]))) {
       ownNumbering_ = true;  // (?1), (?+1), (?-1): calls by PCRE2's number
+      result_.calls = true;
       return CopyThrough(')', i_);
     }
     Options();

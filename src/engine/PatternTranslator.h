@@ -38,6 +38,9 @@ struct Translation {
   bool commit = false;
   bool skip = false;
   bool textEnds = false;
+  // A subroutine call: (?R), (?0), (?1), (?+1), (?-1), (?&name), (?P>name),
+  // \g<..> or \g'..'.
+  bool calls = false;
   // Capturing groups the translation added after all of the user's (they
   // come last, so the user's groups keep PCRE2's numbers 1..n).
   std::size_t appendedGroups = 0;

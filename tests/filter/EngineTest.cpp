@@ -131,6 +131,12 @@ TEST_P(Semantics, CommitEndsTheSearchOfOneValidRun) {
          {"]|(*COMMIT)\\z", "\xC2]", "]|"}});
 }
 
+TEST_P(Semantics, ASubroutineCallNeverRunsOnAGrownJitStack) {
+  // PCRE2's JIT code for this left recursion crashed once its stack had grown
+  // past the first 32 KiB; the interpreter finds the loop and says so.
+  Check({{"(?0)((?!((())a?)){61}\\\\((>?(<)))){,61}\\)W", "Wa", "<error 3 -52>"}});
+}
+
 TEST_P(Semantics, AGraphemeClusterStopsAtAnInvalidByte) {
   // A bounded repeat of \X that met an invalid byte gave PCRE2's JIT a match
   // end outside the text (Keep kept the rest of it, Remove removed it).
