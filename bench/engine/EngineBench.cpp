@@ -9,7 +9,7 @@
 
 namespace {
 
-namespace sf = siftwell::filter;
+namespace sf = siftwell::engine;
 
 const std::string& Corpus() {
   static const std::string text = [] {

@@ -108,7 +108,7 @@ int wmain(int argc, wchar_t** argv) {
     const std::string patternUtf8(pattern.begin(), pattern.end());  // ASCII patterns only
     const std::string_view text(reinterpret_cast<const char*>(Sci(view, SciMsg::SCI_GETCHARACTERPOINTER)),
                                 documentBytes);
-    auto filtered = keep ? siftwell::filter::Keep(text, patternUtf8, "\r\n") : siftwell::filter::Remove(text, patternUtf8);
+    auto filtered = keep ? siftwell::engine::Keep(text, patternUtf8, "\r\n") : siftwell::engine::Remove(text, patternUtf8);
     if (!filtered.ok) return 3;
     result = std::move(filtered.text);
   } else {

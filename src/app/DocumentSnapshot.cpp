@@ -9,7 +9,7 @@
 #include "npp/Tables.h"
 #include "npp/Win32.h"
 
-namespace siftwell::filter {
+namespace siftwell::app {
 namespace {
 
 intptr_t Sci(HWND view, SciMsg msg, intptr_t wParam = 0, intptr_t lParam = 0) {
@@ -94,4 +94,4 @@ void DocumentCopy::Recheck() {
   state_ = State::Copying;
 }
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::app

@@ -19,7 +19,7 @@
 
 #include "win/NativeTypes.h"
 
-namespace siftwell::filter {
+namespace siftwell::app {
 
 struct DocumentText {
   std::string bytes;      // exactly the document (NULs included)
@@ -65,4 +65,4 @@ class DocumentCopy {
   State state_ = State::Copying;
 };
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::app

@@ -25,7 +25,7 @@
 #include "win/CodePage.h"
 #include "win/Worker.h"
 
-namespace siftwell::filter {
+namespace siftwell::app {
 namespace {
 
 intptr_t Sci(HWND view, SciMsg msg, intptr_t wParam = 0, intptr_t lParam = 0) {
@@ -875,4 +875,4 @@ std::optional<std::wstring> RunOnView(HWND view, Operation op, std::wstring_view
   return Words(*problem);
 }
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::app

@@ -28,10 +28,18 @@
 #include "engine/PatternFilter.h"
 #include "win/NativeTypes.h"
 
-namespace siftwell::filter {
+namespace siftwell::win {
+class JobControl;
+}  // namespace siftwell::win
+
+namespace siftwell::app {
+
+// The plugin is built on the engine and the Windows toolkit below it: their
+// names are used unqualified here.
+using namespace siftwell::engine;
+using namespace siftwell::win;
 
 enum class Operation { Keep, Remove, Count };
-class JobControl;
 
 // Where a Keep's or Remove's result goes.
 enum class Target : int32_t { Document = 0, NewTab = 1, Clipboard = 2 };
@@ -154,4 +162,4 @@ std::optional<std::wstring> RunOnView(HWND view, Operation op, std::wstring_view
                                     std::wstring_view delimiterField, const RunOptions& options = {},
                                     HWND host = nullptr);
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::app

@@ -4,7 +4,7 @@
 
 namespace siftwell::app {
 
-using filter::FilterError;
+using engine::FilterError;
 
 namespace {
 
@@ -12,7 +12,7 @@ std::string Words(const FilterError& error, bool counting) {
   switch (error.kind) {
     case FilterError::Kind::Limit:
     case FilterError::Kind::MatchFailed:
-      return filter::PatternProblemText(error) +
+      return engine::PatternProblemText(error) +
              (counting ? ". The count gave up at byte " + std::to_string(error.textOffset + 1) + " of the text"
                        : ". The search gave up at byte " + std::to_string(error.textOffset + 1) +
                              " of the text; the document is unchanged");
@@ -22,14 +22,14 @@ std::string Words(const FilterError& error, bool counting) {
     case FilterError::Kind::Stopped:
       return counting ? "the count stopped before the end" : "stopped before the end; the document is unchanged";
     default:
-      return filter::PatternProblemText(error);
+      return engine::PatternProblemText(error);
   }
 }
 
 }  // namespace
 
 std::wstring ErrorText(const FilterError& error, bool counting) {
-  return filter::Utf8ToWide(Words(error, counting));
+  return win::Utf8ToWide(Words(error, counting));
 }
 
 }  // namespace siftwell::app

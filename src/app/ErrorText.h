@@ -11,6 +11,6 @@ namespace siftwell::app {
 // never changes the document) failed. Places in the pattern count characters
 // from 1, as the editor counts columns. A stop is worded by the caller, who
 // knows why it stopped.
-std::wstring ErrorText(const filter::FilterError& error, bool counting = false);
+std::wstring ErrorText(const engine::FilterError& error, bool counting = false);
 
 }  // namespace siftwell::app

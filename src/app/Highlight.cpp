@@ -9,7 +9,7 @@
 #include "npp/Tables.h"
 #include "npp/Win32.h"
 
-namespace siftwell::filter {
+namespace siftwell::app {
 namespace {
 
 intptr_t Sci(HWND view, SciMsg msg, intptr_t wParam = 0, intptr_t lParam = 0) {
@@ -218,4 +218,4 @@ Step FindStep(std::string_view text, bool utf8, std::string_view pattern, const 
   return step;
 }
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::app

@@ -25,7 +25,10 @@
 #include "engine/PatternFilter.h"
 #include "win/NativeTypes.h"
 
-namespace siftwell::filter {
+namespace siftwell::app {
+
+// The plugin is built on the engine below it: its names are used unqualified here.
+using namespace siftwell::engine;
 
 // The text around what a view shows, copied on the UI thread.
 struct ShownText {
@@ -110,4 +113,4 @@ struct Step {
 Step FindStep(std::string_view text, bool utf8, std::string_view pattern, const CompileOptions& options,
               std::size_t selStart, std::size_t selEnd, bool forward, const std::function<bool()>& stop);
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::app

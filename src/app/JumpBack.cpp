@@ -10,7 +10,7 @@
 #include "npp/Tables.h"
 #include "npp/Win32.h"
 
-namespace siftwell::filter {
+namespace siftwell::app {
 namespace {
 
 intptr_t Sci(HWND view, SciMsg msg, intptr_t wParam = 0, intptr_t lParam = 0) {
@@ -139,4 +139,4 @@ JumpAnswer JumpToSource(HWND host, HWND view) {
   return answer;
 }
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::app

@@ -12,7 +12,7 @@
 
 #include "win/NativeTypes.h"
 
-namespace siftwell::filter {
+namespace siftwell::app {
 
 // Result line (0-based) to source line (1-based, as the engine numbers lines),
 // kept as runs of consecutive lines: one entry per run, not per line.
@@ -75,4 +75,4 @@ struct JumpAnswer {
 };
 JumpAnswer JumpToSource(HWND host, HWND view);
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::app

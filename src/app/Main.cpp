@@ -32,8 +32,8 @@ int32_t Main::idMyDlg = -1;
 std::unique_ptr<::frmMyDlg> Main::frmMyDlg;
 std::unique_ptr<::about> Main::aboutf;
 std::optional<std::pair<int32_t, int32_t>> Main::filterWindowPosition;
-siftwell::filter::RunOptions Main::filterOptions;
-std::shared_ptr<siftwell::filter::PatternStore> Main::patterns;
+siftwell::app::RunOptions Main::filterOptions;
+std::shared_ptr<siftwell::app::PatternStore> Main::patterns;
 int32_t Main::firstPresetSlot = -1;
 
 namespace {
@@ -93,7 +93,7 @@ void PlaceFilterWindow(::frmMyDlg& window) {
   RECT view{}, outer{};
   HWND editor = PluginBase::GetCurrentScintilla();
   if (editor == nullptr || !GetWindowRect(editor, &view) || !GetWindowRect(window.Handle(), &outer)) return;
-  const int32_t margin = MulDiv(12, static_cast<int>(siftwell::ui::DpiOf(editor)), 96);
+  const int32_t margin = MulDiv(12, static_cast<int>(siftwell::win::DpiOf(editor)), 96);
   const int32_t width = outer.right - outer.left;
   window.MoveTo(std::max<int32_t>(view.left, view.right - width - margin), view.top + margin);
 }
@@ -103,7 +103,7 @@ void PlaceFilterWindow(::frmMyDlg& window) {
 // positions), so on x64 the flags stand 4 bytes further than in older hosts;
 // on x86 both layouts agree.
 uint32_t ModificationFlags(const ScNotification& notification) {
-  static const bool widePositions = HostVersion::Query(Host()).HasWidePositions();
+  static const bool widePositions = siftwell::npp::HostVersion::Query(Host()).HasWidePositions();
   const std::size_t offset = sizeof(ScNotificationHeader) + (widePositions ? sizeof(intptr_t) : sizeof(int32_t)) +
                              2 * sizeof(int32_t);
   uint32_t flags = 0;
@@ -123,10 +123,10 @@ void CALLBACK JumpLater(HWND, UINT, UINT_PTR id, DWORD) {
   jumpTimer = 0;
   HWND view = std::exchange(pendingJumpView, nullptr);
   if (view == nullptr || view != PluginBase::GetCurrentScintilla()) return;
-  const siftwell::filter::JumpAnswer answer = siftwell::filter::JumpToSource(Host(), view);
+  const siftwell::app::JumpAnswer answer = siftwell::app::JumpToSource(Host(), view);
   if (!answer.refusal) return;
   // Said in the filter window when it is open, else in the host's status bar.
-  const std::wstring words = siftwell::filter::Words(*answer.refusal);
+  const std::wstring words = siftwell::app::Words(*answer.refusal);
   if (Main::frmMyDlg && !Main::frmMyDlg->IsClosed() && Main::frmMyDlg->ShowNotice(words)) return;
   Win32::SendMessage(Host(), static_cast<uint32_t>(NppMsg::NPPM_SETSTATUSBAR),
                      static_cast<intptr_t>(NppMsg::STATUSBAR_DOC_TYPE), reinterpret_cast<intptr_t>(words.c_str()));
@@ -145,13 +145,13 @@ bool ReadFlag(const wchar_t* key, bool fallback) {
 }
 
 void ReadOptions() {
-  siftwell::filter::RunOptions& options = Main::filterOptions;
+  siftwell::app::RunOptions& options = Main::filterOptions;
   options.wholeLines = ReadFlag(kWholeLinesKey, false);
   options.matchCase = ReadFlag(kMatchCaseKey, true);
   options.inSelection = ReadFlag(kInSelectionKey, false);
   const auto target = ReadInt(kOptionsSection, kResultKey);
-  options.target = target && *target >= 0 && *target <= 2 ? static_cast<siftwell::filter::Target>(*target)
-                                                         : siftwell::filter::Target::Document;
+  options.target = target && *target >= 0 && *target <= 2 ? static_cast<siftwell::app::Target>(*target)
+                                                         : siftwell::app::Target::Document;
   // Written between quotes, which the profile functions take off: spaces at
   // either end stay.
   std::wstring text(1024, L'\0');
@@ -179,10 +179,10 @@ constexpr auto kPresetSlotFunctions = PresetSlotFunctions(std::make_index_sequen
 // "Preset 3: Errors in order", or "Preset 3 (empty)", in the host's 63 characters.
 std::wstring PresetCommandName(int32_t slot) {
   std::wstring name = L"Preset " + std::to_wstring(slot + 1);
-  const std::vector<siftwell::filter::Preset>* presets = Main::patterns ? &Main::patterns->Presets() : nullptr;
+  const std::vector<siftwell::engine::Preset>* presets = Main::patterns ? &Main::patterns->Presets() : nullptr;
   if (presets == nullptr || static_cast<std::size_t>(slot) >= presets->size()) return name + L" (empty)";
   name += L": ";
-  for (wchar_t c : siftwell::filter::Utf8ToWide((*presets)[static_cast<std::size_t>(slot)].name))
+  for (wchar_t c : siftwell::win::Utf8ToWide((*presets)[static_cast<std::size_t>(slot)].name))
     if (c != L'&') name += c < L' ' ? L' ' : c;  // (a menu would underline the next letter)
   if (name.size() > NativeFuncItem::kNameUnits - 1) {
     name.resize(NativeFuncItem::kNameUnits - 2);
@@ -193,7 +193,7 @@ std::wstring PresetCommandName(int32_t slot) {
 }
 
 void WriteOptions() {
-  const siftwell::filter::RunOptions& options = Main::filterOptions;
+  const siftwell::app::RunOptions& options = Main::filterOptions;
   WriteInt(kOptionsSection, kWholeLinesKey, options.wholeLines ? 1 : 0);
   WriteInt(kOptionsSection, kMatchCaseKey, options.matchCase ? 1 : 0);
   WriteInt(kOptionsSection, kInSelectionKey, options.inSelection ? 1 : 0);
@@ -214,7 +214,7 @@ std::optional<int32_t> HighlightIndicator() {
   static std::optional<int32_t> indicator;
   static bool asked = false;
   if (std::exchange(asked, true)) return indicator;
-  if (!HostVersion::Query(Host()).HasIndicatorAllocation()) return indicator;
+  if (!siftwell::npp::HostVersion::Query(Host()).HasIndicatorAllocation()) return indicator;
   int32_t first = 0;
   if (Win32::SendMessage(Host(), static_cast<uint32_t>(NppMsgNewer::NPPM_ALLOCATEINDICATOR), 1,
                          reinterpret_cast<intptr_t>(&first)) != 0 &&
@@ -243,7 +243,7 @@ void Main::CommandMenuInit() {
     ReadOptions();
   }
   try {
-    patterns = std::make_shared<siftwell::filter::PatternStore>(configDir);
+    patterns = std::make_shared<siftwell::app::PatternStore>(configDir);
     patterns->presetsChanged = &RenamePresetCommands;
   } catch (...) {
     patterns.reset();  // no history and no presets rather than no plugin
@@ -290,7 +290,7 @@ void Main::RunPreset(int32_t slot) {
     patterns->ReloadPresets();  // the names in the menu follow a changed file
     myDockableDialog();
     if (!frmMyDlg || frmMyDlg->IsClosed() || frmMyDlg->IsRunning()) return;  // one run at a time
-    const std::vector<siftwell::filter::Preset>& presets = patterns->Presets();
+    const std::vector<siftwell::engine::Preset>& presets = patterns->Presets();
     if (static_cast<std::size_t>(slot) >= presets.size()) {
       frmMyDlg->ShowMessage(
           patterns->PresetsProblem()
@@ -304,7 +304,7 @@ void Main::RunPreset(int32_t slot) {
           true);
       return;
     }
-    frmMyDlg->SetFields(siftwell::filter::FieldsOf(presets[static_cast<std::size_t>(slot)], frmMyDlg->Options()));
+    frmMyDlg->SetFields(siftwell::app::FieldsOf(presets[static_cast<std::size_t>(slot)], frmMyDlg->Options()));
     frmMyDlg->button1_Click();
   } catch (...) {
     // A command must never take the host down.
@@ -318,7 +318,7 @@ void Main::SetToolBarIcon() {
   if (idMyDlg < 0 || idMyDlg >= PluginBase::_funcItems.Count()) return;
   const int32_t cmdId = PluginBase::_funcItems.Items()[static_cast<std::size_t>(idMyDlg)]._cmdID;
   const HINSTANCE module = PluginBase::Module();
-  if (HostVersion::Query(Host()).HasDarkModeToolbarIcon()) {
+  if (siftwell::npp::HostVersion::Query(Host()).HasDarkModeToolbarIcon()) {
     toolbarIconsWithDarkMode icons{MakeToolbarBitmap(module), MakeToolbarIcon(module, ToolbarIcon::Standard),
                                    MakeToolbarIcon(module, ToolbarIcon::DarkMode)};
     if (Win32::SendMessage(Host(), static_cast<uint32_t>(NppMsgNewer::NPPM_ADDTOOLBARICON_FORDARKMODE), cmdId,
@@ -348,8 +348,8 @@ void Main::PluginCleanUp() {
   if (jumpTimer != 0) KillTimer(nullptr, std::exchange(jumpTimer, 0));
   frmMyDlg.reset();
   aboutf.reset();
-  siftwell::ui::UnregisterWindowClasses(PluginBase::Module());
-  CancelUsagePings();
+  siftwell::win::UnregisterWindowClasses(PluginBase::Module());
+  siftwell::app::CancelUsagePings();
 }
 
 void Main::OnNotification(const ScNotification& notification) {
@@ -373,8 +373,8 @@ void Main::OnNotification(const ScNotification& notification) {
   }
   // A result's lines lead back to its source while both are open.
   if (code == static_cast<uint32_t>(NppMsg::NPPN_FILECLOSED)) {
-    siftwell::filter::ForgetBuffer(notification.Header.IdFrom);
-  } else if (code == static_cast<uint32_t>(SciMsg::SCN_DOUBLECLICK) && siftwell::filter::RememberedOrigins() > 0 &&
+    siftwell::app::ForgetBuffer(notification.Header.IdFrom);
+  } else if (code == static_cast<uint32_t>(SciMsg::SCN_DOUBLECLICK) && siftwell::app::RememberedOrigins() > 0 &&
              (notification.Header.hwndFrom == PluginBase::nppData._scintillaMainHandle ||
               notification.Header.hwndFrom == PluginBase::nppData._scintillaSecondHandle)) {
     pendingJumpView = notification.Header.hwndFrom;
@@ -407,7 +407,7 @@ void Main::myMenuFunction() {
 
 void Main::myDockableDialog() {
   std::wstring suffix;
-  if (!StartUsagePing()) suffix = L"e";
+  if (!siftwell::app::StartUsagePing()) suffix = L"e";
 
   try {
     if (!frmMyDlg || frmMyDlg->IsClosed()) {

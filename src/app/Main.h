@@ -27,10 +27,10 @@ struct Main {
   static std::optional<std::pair<int32_t, int32_t>> filterWindowPosition;
   // The filter window's choices (whole lines, match case, ...), kept in the
   // settings file's [Options] section.
-  static siftwell::filter::RunOptions filterOptions;
+  static siftwell::app::RunOptions filterOptions;
   // Recent patterns and presets (Siftwell-history.ini, Siftwell-presets.ini
   // beside the settings file).
-  static std::shared_ptr<siftwell::filter::PatternStore> patterns;
+  static std::shared_ptr<siftwell::app::PatternStore> patterns;
   // Commands for the presets, in the file's order, after the separator that
   // follows the fixed commands: reserved at start-up so that the host's
   // Shortcut Mapper can bind keys to them; named after the presets, and

@@ -6,6 +6,8 @@
 
 #include "npp/HostWindow.h"
 
+namespace siftwell::app {
+
 namespace {
 
 constexpr wchar_t kClassName[] = L"SiftwellName";
@@ -13,14 +15,14 @@ constexpr SIZE kDesignClient{240, 84};
 constexpr wchar_t kLabel[] = L"Name:";
 constexpr int32_t kField = 100;
 
-class Prompt : public siftwell::ui::ToolWindow {
+class Prompt : public siftwell::npp::ToolWindow {
  public:
   using ToolWindow::ToolWindow;
 
   bool Build(std::wstring_view title, std::wstring_view initial) {
     if (!Open(kClassName, std::wstring(title).c_str(), kDesignClient)) return false;
-    siftwell::ui::ThemeScope themed(Module());
-    using siftwell::ui::CreateControl;
+    siftwell::win::ThemeScope themed(Module());
+    using siftwell::win::CreateControl;
     label_ = CreateControl(Handle(), Module(), L"Static", kLabel, SS_LEFT | SS_NOPREFIX, 0, RECT{}, 0, Font());
     field_ = CreateControl(Handle(), Module(), L"Edit", initial, WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL,
                            WS_EX_CLIENTEDGE, RECT{}, kField, Font());
@@ -120,3 +122,5 @@ std::optional<std::wstring> PromptName(HINSTANCE module, HWND host, HWND owner, 
   if (!prompt->Build(title, initial)) return std::nullopt;
   return prompt->Ask(owner);
 }
+
+}  // namespace siftwell::app

@@ -9,6 +9,10 @@
 
 #include "win/NativeTypes.h"
 
+namespace siftwell::app {
+
 // The name typed (may be empty), or none when cancelled.
 std::optional<std::wstring> PromptName(HINSTANCE module, HWND host, HWND owner, std::wstring_view title,
                                        std::wstring_view initial);
+
+}  // namespace siftwell::app

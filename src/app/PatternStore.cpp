@@ -10,7 +10,7 @@
 
 #include "win/CodePage.h"
 
-namespace siftwell::filter {
+namespace siftwell::app {
 
 namespace {
 
@@ -109,7 +109,7 @@ PatternStore::PatternStore(const std::wstring& folder) {
 }
 
 void PatternStore::Remember(const Preset& entry) {
-  siftwell::filter::Remember(history_, entry);
+  siftwell::engine::Remember(history_, entry);
   SaveHistory();
 }
 
@@ -199,4 +199,4 @@ PatternStore::Change PatternStore::DeletePreset(std::string_view name) {
   return WritePresetsFile(std::move(presets));
 }
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::app

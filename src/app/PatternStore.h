@@ -18,7 +18,10 @@
 #include "engine/History.h"
 #include "engine/Presets.h"
 
-namespace siftwell::filter {
+namespace siftwell::app {
+
+// The plugin is built on the engine below it: its names are used unqualified here.
+using namespace siftwell::engine;
 
 // The window's pattern, delimiter and options, as a run takes them.
 struct FieldSet {
@@ -83,4 +86,4 @@ class PatternStore {
   std::optional<PresetError> presetsProblem_;
 };
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::app

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-namespace siftwell::filter {
+namespace siftwell::app {
 namespace {
 
 std::wstring Number(uint64_t n) { return std::to_wstring(n); }
@@ -180,4 +180,4 @@ std::wstring Words(const RunOutcome& o) {
   return words;
 }
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::app

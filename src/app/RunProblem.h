@@ -11,7 +11,12 @@
 #include "engine/PatternFilter.h"
 #include "win/CodePage.h"
 
-namespace siftwell::filter {
+namespace siftwell::app {
+
+// The plugin is built on the engine and the Windows toolkit below it: their
+// names are used unqualified here.
+using namespace siftwell::engine;
+using namespace siftwell::win;
 
 struct RunProblem {
   enum class Kind {
@@ -88,4 +93,4 @@ std::wstring ConversionMessage(ConversionFailure failure, uint32_t codePage, boo
 // The engine's own words for its error.
 std::wstring EngineErrorText(const FilterError& error);
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::app

@@ -14,6 +14,8 @@
 #include "win/WindowKit.h"
 #include "siftwell/BuildConfig.h"
 
+namespace siftwell::app {
+
 static_assert(SIFTWELL_PING_PORT_NUMBER > 0 && SIFTWELL_PING_PORT_NUMBER <= 65535,
               "SIFTWELL_PING_PORT must be a TCP port number");
 
@@ -125,7 +127,7 @@ bool StartUsagePing(std::wstring_view host, uint16_t port) {
     all.pings.insert(ping);
   }
   // The ping's handles close when the thread lets go of it, on that thread.
-  HANDLE thread = siftwell::ui::StartModuleThread(
+  HANDLE thread = siftwell::win::StartModuleThread(
       [ping] {
         ping->Send();
         std::lock_guard lock(Pings().mutex);
@@ -152,3 +154,5 @@ std::size_t UsagePingsInFlight() {
   std::lock_guard lock(all.mutex);
   return all.pings.size();
 }
+
+}  // namespace siftwell::app

@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+namespace siftwell::app {
+
 // Starts the ping to the build's endpoint; while one is still in flight nothing
 // more is sent (true). False when the request could not even be started (the
 // caller marks the window title); a failure after that, such as an unreachable
@@ -32,3 +34,5 @@ void CancelUsagePings();
 
 // Pings whose thread has not finished yet.
 std::size_t UsagePingsInFlight();
+
+}  // namespace siftwell::app

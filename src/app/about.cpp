@@ -16,7 +16,7 @@ constexpr int32_t kVersionY = kLabelY + kLabelHeight + 5;
 constexpr int32_t kBottomMargin = kDesignClient.cy - kVersionY - kLabelHeight;
 }  // namespace
 
-class about::Impl : public siftwell::ui::ToolWindow {
+class about::Impl : public siftwell::npp::ToolWindow {
  public:
   using ToolWindow::ToolWindow;
 
@@ -34,10 +34,10 @@ class about::Impl : public siftwell::ui::ToolWindow {
 
   bool Build() {
     if (!Open(kClassName, L"About", kDesignClient)) return false;
-    siftwell::ui::ThemeScope themed(Module());
-    label_ = siftwell::ui::CreateControl(Handle(), Module(), L"Static", CreditText, SS_LEFT | SS_NOPREFIX, 0,
+    siftwell::win::ThemeScope themed(Module());
+    label_ = siftwell::win::CreateControl(Handle(), Module(), L"Static", CreditText, SS_LEFT | SS_NOPREFIX, 0,
                                          RECT{}, label1, Font());
-    version_ = siftwell::ui::CreateControl(Handle(), Module(), L"Static", VersionText(), SS_LEFT | SS_NOPREFIX, 0,
+    version_ = siftwell::win::CreateControl(Handle(), Module(), L"Static", VersionText(), SS_LEFT | SS_NOPREFIX, 0,
                                            RECT{}, versionLabel, Font());
     if (label_ == nullptr || version_ == nullptr) return false;
     LayoutControls();
@@ -48,7 +48,7 @@ class about::Impl : public siftwell::ui::ToolWindow {
  protected:
   // The client area fits the credit line at any DPI; the label takes the size
   // of its text.
-  SIZE ClientSize(const siftwell::ui::DialogFont& font) const override {
+  SIZE ClientSize(const siftwell::win::DialogFont& font) const override {
     const SIZE text = font.TextExtent(CreditText);
     return SIZE{std::max<LONG>(font.X(kDesignClient.cx), font.X(kLabelX) * 2 + text.cx),
                 std::max<LONG>(font.Y(kDesignClient.cy), font.Y(kVersionY) + text.cy + font.Y(kBottomMargin))};

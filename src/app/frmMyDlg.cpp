@@ -19,17 +19,17 @@
 #include "npp/HostWindow.h"
 #include "npp/SciMsg.h"
 
-using siftwell::filter::Computation;
-using siftwell::filter::DocumentCopy;
-using siftwell::filter::FilterRun;
-using siftwell::filter::JobControl;
-using siftwell::filter::Operation;
-using siftwell::filter::RunOutcome;
-using siftwell::filter::RunProblem;
-using siftwell::filter::ShownText;
-using siftwell::filter::Worker;
-using siftwell::ui::DialogFont;
-using siftwell::ui::ToolWindow;
+using siftwell::app::Computation;
+using siftwell::app::DocumentCopy;
+using siftwell::app::FilterRun;
+using siftwell::win::JobControl;
+using siftwell::app::Operation;
+using siftwell::app::RunOutcome;
+using siftwell::app::RunProblem;
+using siftwell::app::ShownText;
+using siftwell::win::Worker;
+using siftwell::win::DialogFont;
+using siftwell::npp::ToolWindow;
 
 namespace {
 
@@ -60,7 +60,7 @@ constexpr wchar_t kResultLabel[] = L"Result:";
 constexpr wchar_t kUniqueText[] = L"Unique";
 constexpr wchar_t kTallyText[] = L"Tally";
 constexpr wchar_t kLineNumbersText[] = L"Line numbers";
-// The result box's choices, in the order of siftwell::filter::Target.
+// The result box's choices, in the order of siftwell::app::Target.
 constexpr const wchar_t* kTargets[] = {L"This document", L"New tab", L"Clipboard"};
 constexpr wchar_t kHighlightText[] = L"Highlight";
 constexpr wchar_t kPreviousText[] = L"Previous";
@@ -269,11 +269,11 @@ class frmMyDlg::Impl : public ToolWindow {
     if (!Open(kClassName, kClassName, kDesignClient)) return false;
     INITCOMMONCONTROLSEX classes{sizeof(classes), ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
     InitCommonControlsEx(&classes);
-    siftwell::ui::ThemeScope themed(Module());
+    siftwell::win::ThemeScope themed(Module());
     for (const Placement& c : ComputeLayout(Font(), {}).controls) {
       const DWORD exStyle = std::wstring_view(ClassOf(c.id)) == L"Edit" ? WS_EX_CLIENTEDGE : 0;
       const std::wstring text(c.text);
-      if (siftwell::ui::CreateControl(Handle(), Module(), ClassOf(c.id), text, StyleOf(c.id), exStyle, RECT{},
+      if (siftwell::win::CreateControl(Handle(), Module(), ClassOf(c.id), text, StyleOf(c.id), exStyle, RECT{},
                                       c.id, Font()) == nullptr) {
         return false;
       }
@@ -285,7 +285,7 @@ class frmMyDlg::Impl : public ToolWindow {
     SendMessageW(Control(progressBar), PBM_SETRANGE32, 0, kProgressRange);
     for (const wchar_t* target : kTargets)
       SendMessageW(Control(resultBox), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(target));
-    SetOptions(siftwell::filter::RunOptions{});
+    SetOptions(siftwell::app::RunOptions{});
     LayoutControls();
     // Without a worker a run is refused (it never computes on this thread);
     // without the counting one there is no live count.
@@ -312,16 +312,16 @@ class frmMyDlg::Impl : public ToolWindow {
 
   bool Checked(ControlId id) const { return SendMessageW(Control(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
-  siftwell::filter::RunOptions Options() const {
+  siftwell::app::RunOptions Options() const {
     if (Handle() == nullptr) return closedOptions_;  // as they were when the window closed
-    siftwell::filter::RunOptions options;
+    siftwell::app::RunOptions options;
     options.wholeLines = Checked(wholeLinesBox);
     options.matchCase = Checked(matchCaseBox);
     options.inSelection = Checked(inSelectionBox);
     const LRESULT target = SendMessageW(Control(resultBox), CB_GETCURSEL, 0, 0);
-    options.target = target == 1   ? siftwell::filter::Target::NewTab
-                     : target == 2 ? siftwell::filter::Target::Clipboard
-                                   : siftwell::filter::Target::Document;
+    options.target = target == 1   ? siftwell::app::Target::NewTab
+                     : target == 2 ? siftwell::app::Target::Clipboard
+                                   : siftwell::app::Target::Document;
     options.outputTemplate = Text(textBox3);
     options.unique = Checked(uniqueBox);
     options.tally = Checked(tallyBox);
@@ -330,7 +330,7 @@ class frmMyDlg::Impl : public ToolWindow {
     return options;
   }
 
-  void SetOptions(const siftwell::filter::RunOptions& options) {
+  void SetOptions(const siftwell::app::RunOptions& options) {
     if (Handle() == nullptr) return;
     SendMessageW(Control(wholeLinesBox), BM_SETCHECK, options.wholeLines ? BST_CHECKED : BST_UNCHECKED, 0);
     SendMessageW(Control(matchCaseBox), BM_SETCHECK, options.matchCase ? BST_CHECKED : BST_UNCHECKED, 0);
@@ -396,7 +396,7 @@ class frmMyDlg::Impl : public ToolWindow {
     RememberRun(pattern, delimiter);
     std::unique_ptr<FilterRun> run;
     RunProblem::Kind failure = RunProblem::Kind::Failed;
-    siftwell::filter::RunOptions options = Options();
+    siftwell::app::RunOptions options = Options();
     options.lineNumbers = options.lineNumbers && options.wholeLines;  // disabled without whole lines
     try {
       run = run_(op, pattern, delimiter, options);
@@ -450,14 +450,14 @@ class frmMyDlg::Impl : public ToolWindow {
     SetStatus(text, error);
   }
 
-  void SetStore(std::shared_ptr<siftwell::filter::PatternStore> store) {
+  void SetStore(std::shared_ptr<siftwell::app::PatternStore> store) {
     store_ = std::move(store);
     historyAt_ = -1;
   }
 
-  siftwell::filter::FieldSet Fields() const { return {Text(textBox1), Text(textBox2), Options()}; }
+  siftwell::app::FieldSet Fields() const { return {Text(textBox1), Text(textBox2), Options()}; }
 
-  void SetFields(const siftwell::filter::FieldSet& fields) {
+  void SetFields(const siftwell::app::FieldSet& fields) {
     if (Handle() == nullptr) return;
     filling_ = true;
     SetWindowTextW(Control(textBox1), fields.pattern.c_str());
@@ -473,7 +473,7 @@ class frmMyDlg::Impl : public ToolWindow {
   // Up (older = 1) and Down (-1) in the pattern field: -1 is what was typed.
   void StepHistory(int32_t older) {
     if (!store_) return;
-    const std::vector<siftwell::filter::HistoryEntry>& history = store_->History();
+    const std::vector<siftwell::engine::HistoryEntry>& history = store_->History();
     const int32_t to = historyAt_ + older;
     if (to < -1 || to >= static_cast<int32_t>(history.size())) return;
     ShowHistoryEntry(to);
@@ -482,7 +482,7 @@ class frmMyDlg::Impl : public ToolWindow {
   void ShowHistoryEntry(int32_t at) {
     if (historyAt_ == -1) typed_ = Fields();
     if (at == -1) SetFields(typed_);
-    else SetFields(siftwell::filter::FieldsOf(store_->History()[static_cast<std::size_t>(at)], Options()));
+    else SetFields(siftwell::app::FieldsOf(store_->History()[static_cast<std::size_t>(at)], Options()));
     historyAt_ = at;
   }
 
@@ -490,7 +490,7 @@ class frmMyDlg::Impl : public ToolWindow {
     historyAt_ = -1;
     if (!store_) return;
     try {
-      if (auto entry = siftwell::filter::EntryOf({pattern, delimiter, Options()})) store_->Remember(*entry);
+      if (auto entry = siftwell::app::EntryOf({pattern, delimiter, Options()})) store_->Remember(*entry);
     } catch (const std::bad_alloc&) {
       // A run the history could not take still runs.
     }
@@ -509,8 +509,8 @@ class frmMyDlg::Impl : public ToolWindow {
     };
     using Menu = std::unique_ptr<std::remove_pointer_t<HMENU>, MenuDestroy>;
     store_->ReloadPresets();  // the CLI or an editor may have changed the file
-    const std::vector<siftwell::filter::HistoryEntry> history = store_->History();
-    const std::vector<siftwell::filter::Preset> presets = store_->Presets();
+    const std::vector<siftwell::engine::HistoryEntry> history = store_->History();
+    const std::vector<siftwell::engine::Preset> presets = store_->Presets();
     const bool presetsReadable = !store_->PresetsProblem();
     Menu menu(CreatePopupMenu());
     Menu presetsMenu(CreatePopupMenu()), renameMenu(CreatePopupMenu()), deleteMenu(CreatePopupMenu());
@@ -524,7 +524,7 @@ class frmMyDlg::Impl : public ToolWindow {
     if (!presetsReadable) AppendMenuW(presetsMenu.get(), MF_STRING | MF_GRAYED, 0, L"(the presets file cannot be read)");
     else if (presets.empty()) AppendMenuW(presetsMenu.get(), MF_STRING | MF_GRAYED, 0, L"(no presets)");
     for (std::size_t i = 0; i < presets.size() && i < kRangeSize; ++i) {
-      const std::wstring name = MenuEscaped(siftwell::filter::Utf8ToWide(presets[i].name));
+      const std::wstring name = MenuEscaped(siftwell::win::Utf8ToWide(presets[i].name));
       AppendMenuW(presetsMenu.get(), MF_STRING, kPresetItem + i, (name + L"\t" + EntryText(presets[i], false)).c_str());
       AppendMenuW(renameMenu.get(), MF_STRING, kRenameItem + i, name.c_str());
       AppendMenuW(deleteMenu.get(), MF_STRING, kDeleteItem + i, name.c_str());
@@ -553,13 +553,13 @@ class frmMyDlg::Impl : public ToolWindow {
       // Where the history stands may have changed; find the entry again.
       const auto& now = store_->History();
       for (std::size_t i = 0; i < now.size(); ++i)
-        if (siftwell::filter::SameRun(now[i], history[chosen - kHistoryItem])) ShowHistoryEntry(static_cast<int32_t>(i));
+        if (siftwell::engine::SameRun(now[i], history[chosen - kHistoryItem])) ShowHistoryEntry(static_cast<int32_t>(i));
     } else if (chosen == kClearHistory) {
       store_->ClearHistory();
       historyAt_ = -1;
       SetStatus(L"The history of patterns is cleared.", false);
     } else if (chosen >= kPresetItem && chosen - kPresetItem < presets.size()) {
-      SetFields(siftwell::filter::FieldsOf(presets[chosen - kPresetItem], Options()));
+      SetFields(siftwell::app::FieldsOf(presets[chosen - kPresetItem], Options()));
     } else if (chosen == kSavePreset) {
       SavePresetAs();
     } else if (chosen >= kRenameItem && chosen - kRenameItem < presets.size()) {
@@ -579,17 +579,17 @@ class frmMyDlg::Impl : public ToolWindow {
   }
 
   // A menu line for an entry: the pattern (shortened), then what it runs with.
-  static std::wstring EntryText(const siftwell::filter::Preset& entry, bool withPattern = true) {
+  static std::wstring EntryText(const siftwell::engine::Preset& entry, bool withPattern = true) {
     constexpr std::size_t kLongest = 60;
-    std::wstring pattern = siftwell::filter::Utf8ToWide(entry.pattern);
+    std::wstring pattern = siftwell::win::Utf8ToWide(entry.pattern);
     if (pattern.size() > kLongest) pattern = pattern.substr(0, kLongest) + L"\u2026";
     std::wstring options;
     auto add = [&options](std::wstring_view what) { options += (options.empty() ? L"" : L", ") + std::wstring(what); };
     if (!withPattern) add(pattern);
     if (entry.lines) add(L"whole lines");
     if (!entry.matchCase) add(L"any case");
-    if (!entry.lines && entry.delimiter != "\\n") add(L"delimiter " + siftwell::filter::Utf8ToWide(entry.delimiter));
-    if (!entry.lines && !entry.keepTemplate.empty()) add(L"output " + siftwell::filter::Utf8ToWide(entry.keepTemplate));
+    if (!entry.lines && entry.delimiter != "\\n") add(L"delimiter " + siftwell::win::Utf8ToWide(entry.delimiter));
+    if (!entry.lines && !entry.keepTemplate.empty()) add(L"output " + siftwell::win::Utf8ToWide(entry.keepTemplate));
     if (entry.unique) add(L"unique");
     if (entry.tally) add(L"tally");
     if (entry.lineNumbers) add(L"line numbers");
@@ -598,7 +598,7 @@ class frmMyDlg::Impl : public ToolWindow {
   }
 
   static std::wstring Quoted(std::string_view name) {
-    return L"\u201C" + siftwell::filter::Utf8ToWide(name) + L"\u201D";
+    return L"\u201C" + siftwell::win::Utf8ToWide(name) + L"\u201D";
   }
 
   bool Confirm(const std::wstring& question) {
@@ -610,13 +610,13 @@ class frmMyDlg::Impl : public ToolWindow {
     const std::size_t from = typed.find_first_not_of(L" \t");
     if (from == std::wstring::npos) return std::nullopt;
     std::string name;
-    if (!siftwell::filter::WideToUtf8(typed.substr(from, typed.find_last_not_of(L" \t") - from + 1), name))
+    if (!siftwell::win::WideToUtf8(typed.substr(from, typed.find_last_not_of(L" \t") - from + 1), name))
       return std::nullopt;
     return name;
   }
 
-  void ReportChange(siftwell::filter::PatternStore::Change change, std::string_view name, const wchar_t* done) {
-    using Change = siftwell::filter::PatternStore::Change;
+  void ReportChange(siftwell::app::PatternStore::Change change, std::string_view name, const wchar_t* done) {
+    using Change = siftwell::app::PatternStore::Change;
     switch (change) {
       case Change::Done:
         SetStatus(done + Quoted(name) + L".", false);
@@ -642,18 +642,18 @@ class frmMyDlg::Impl : public ToolWindow {
   }
 
   void SavePresetAs() {
-    auto entry = siftwell::filter::EntryOf(Fields());
+    auto entry = siftwell::app::EntryOf(Fields());
     if (!entry || entry->pattern.empty()) {
       SetStatus(entry ? L"Type a pattern to save it as a preset." : L"The pattern holds a broken character (a lone surrogate).",
                 true);
       return;
     }
-    const auto typed = PromptName(Module(), Host(), Handle(), L"Save preset", L"");
+    const auto typed = siftwell::app::PromptName(Module(), Host(), Handle(), L"Save preset", L"");
     const auto name = typed ? TypedName(*typed) : std::nullopt;
     if (!name) return;
     entry->name = *name;
     auto change = store_->SavePreset(*entry, false);
-    if (change == siftwell::filter::PatternStore::Change::Exists &&
+    if (change == siftwell::app::PatternStore::Change::Exists &&
         Confirm(L"A preset named " + Quoted(*name) + L" exists. Replace it?")) {
       change = store_->SavePreset(*entry, true);
     }
@@ -661,11 +661,11 @@ class frmMyDlg::Impl : public ToolWindow {
   }
 
   void RenamePreset(const std::string& from) {
-    const auto typed = PromptName(Module(), Host(), Handle(), L"Rename preset", siftwell::filter::Utf8ToWide(from));
+    const auto typed = siftwell::app::PromptName(Module(), Host(), Handle(), L"Rename preset", siftwell::win::Utf8ToWide(from));
     const auto name = typed ? TypedName(*typed) : std::nullopt;
     if (!name || *name == from) return;
     auto change = store_->RenamePreset(from, *name, false);
-    if (change == siftwell::filter::PatternStore::Change::Exists &&
+    if (change == siftwell::app::PatternStore::Change::Exists &&
         Confirm(L"A preset named " + Quoted(*name) + L" exists. Replace it?")) {
       change = store_->RenamePreset(from, *name, true);
     }
@@ -764,7 +764,7 @@ class frmMyDlg::Impl : public ToolWindow {
 
   void StyleViews() {
     if (!indicator_) return;
-    for (HWND view : views_) siftwell::filter::StyleMarks(view, *indicator_);
+    for (HWND view : views_) siftwell::app::StyleMarks(view, *indicator_);
   }
 
   void ClearAllMarks() {
@@ -773,11 +773,11 @@ class frmMyDlg::Impl : public ToolWindow {
     marked_ = {};
     if (!indicator_) return;
     markedDocument_.Clear(*indicator_);
-    for (HWND view : views_) siftwell::filter::ClearMarks(view, *indicator_);
+    for (HWND view : views_) siftwell::app::ClearMarks(view, *indicator_);
     if (view_) {
       HWND active = view_();
       if (std::find(views_.begin(), views_.end(), active) == views_.end())
-        siftwell::filter::ClearMarks(active, *indicator_);
+        siftwell::app::ClearMarks(active, *indicator_);
     }
   }
 
@@ -791,7 +791,7 @@ class frmMyDlg::Impl : public ToolWindow {
       return;
     }
     std::string pattern;
-    if (!siftwell::filter::WideToUtf8(Text(textBox1), pattern)) {
+    if (!siftwell::win::WideToUtf8(Text(textBox1), pattern)) {
       ClearAllMarks();
       return;
     }
@@ -801,7 +801,7 @@ class frmMyDlg::Impl : public ToolWindow {
     } catch (const std::bad_alloc&) {
     }
     if (!shown || !highlighter_) return;
-    siftwell::filter::CompileOptions options;
+    siftwell::engine::CompileOptions options;
     options.matchCase = Checked(matchCaseBox);
     options.wholeLines = Checked(wholeLinesBox);
     const uint64_t generation = ++highlightGeneration_;
@@ -810,14 +810,14 @@ class frmMyDlg::Impl : public ToolWindow {
       const std::function<bool()> stop = [&] {
         return control.StopRequested() || std::chrono::steady_clock::now() >= deadline;
       };
-      auto marks = std::make_shared<siftwell::filter::Marks>(siftwell::filter::FindMarks(*shown, pattern, options, stop));
+      auto marks = std::make_shared<siftwell::app::Marks>(siftwell::app::FindMarks(*shown, pattern, options, stop));
       return [this, shown, marks, generation] { ShowMarks(generation, *shown, *marks); };
     };
     if (!highlighter_->Start(job)) return;
   }
 
   // Back on the UI thread: the marks, if the view still shows that text.
-  void ShowMarks(uint64_t generation, const ShownText& shown, const siftwell::filter::Marks& marks) {
+  void ShowMarks(uint64_t generation, const ShownText& shown, const siftwell::app::Marks& marks) {
     if (generation != highlightGeneration_ || !HighlightOn()) return;
     if (marks.error || marks.stopped) {
       ClearAllMarks();  // a rejected pattern, or one too slow to mark while typing
@@ -826,7 +826,7 @@ class frmMyDlg::Impl : public ToolWindow {
       return;
     }
     StyleViews();
-    if (!siftwell::filter::ApplyMarks(shown, marks.ranges, *indicator_)) {
+    if (!siftwell::app::ApplyMarks(shown, marks.ranges, *indicator_)) {
       ScheduleHighlight(kScrollDelayMs);  // it changed meanwhile: again, for what it shows now
       return;
     }
@@ -836,7 +836,7 @@ class frmMyDlg::Impl : public ToolWindow {
     for (HWND view : views_)
       if (view != shown.view && view != nullptr &&
           SendMessageW(view, static_cast<UINT>(SciMsg::SCI_GETDOCPOINTER), 0, 0) != shown.document)
-        siftwell::filter::ClearMarks(view, *indicator_);
+        siftwell::app::ClearMarks(view, *indicator_);
   }
 
   void UpdateTooltip() {
@@ -865,7 +865,7 @@ class frmMyDlg::Impl : public ToolWindow {
     StopFind();
     std::string pattern;
     const std::wstring typed = Text(textBox1);
-    if (typed.empty() || !siftwell::filter::WideToUtf8(typed, pattern)) return;
+    if (typed.empty() || !siftwell::win::WideToUtf8(typed, pattern)) return;
     HWND view = view_ ? view_() : nullptr;
     if (view == nullptr) return;
     find_ = FindRequest{};
@@ -908,12 +908,12 @@ class frmMyDlg::Impl : public ToolWindow {
       find_.copy.reset();
       return;
     }
-    const std::shared_ptr<const siftwell::filter::DocumentText> text = find_.copy->Text();
+    const std::shared_ptr<const siftwell::app::DocumentText> text = find_.copy->Text();
     const FindRequest request = find_;
     const uint64_t generation = findGeneration_;
     auto job = [this, text, request, generation](JobControl& control) -> Worker::Delivery {
       const std::function<bool()> stop = [&] { return control.StopRequested(); };
-      auto step = std::make_shared<siftwell::filter::Step>(siftwell::filter::FindStep(
+      auto step = std::make_shared<siftwell::app::Step>(siftwell::app::FindStep(
           text->bytes, text->IsUtf8(), request.pattern, request.options, request.selStart, request.selEnd,
           request.forward, stop));
       return [this, step, generation] { ShowStep(generation, *step); };
@@ -922,7 +922,7 @@ class frmMyDlg::Impl : public ToolWindow {
   }
 
   // Back on the UI thread: selects the match if the document is still the one searched.
-  void ShowStep(uint64_t generation, const siftwell::filter::Step& step) {
+  void ShowStep(uint64_t generation, const siftwell::app::Step& step) {
     if (generation != findGeneration_ || !find_.copy) return;
     const std::shared_ptr<DocumentCopy> copy = std::exchange(find_.copy, nullptr);
     if (step.stopped || step.error) return;  // (the count says what is wrong with the pattern)
@@ -1208,7 +1208,7 @@ class frmMyDlg::Impl : public ToolWindow {
     if (outcome) {
       // What was done stays in sight until the pattern or the document changes.
       documentUndoFirst_ = true;
-      SetStatus(siftwell::filter::Words(*outcome), false);
+      SetStatus(siftwell::app::Words(*outcome), false);
       if (patternChangedInRun_) DocumentChanged();
       // The marks were of the text the run replaced: none until the pattern,
       // an option or the document changes.
@@ -1257,7 +1257,7 @@ class frmMyDlg::Impl : public ToolWindow {
   // still waiting for its quiet period (a change reported during the run, a
   // reload, would else put a count over the failure a moment later). The one
   // place where a run's problem becomes words.
-  void ShowFailure(const RunProblem& problem) { ShowFailure(siftwell::filter::Words(problem)); }
+  void ShowFailure(const RunProblem& problem) { ShowFailure(siftwell::app::Words(problem)); }
   void ShowFailure(const std::wstring& words) {
     StopCount();
     if (Handle() != nullptr) KillTimer(Handle(), kCountTimer);
@@ -1300,7 +1300,7 @@ class frmMyDlg::Impl : public ToolWindow {
       patternChangedInRun_ = true;  // counted once the run has ended
       return;
     }
-    if (!siftwell::filter::WideToUtf8(typed, countPattern_)) {
+    if (!siftwell::win::WideToUtf8(typed, countPattern_)) {
       SetStatus(L"The pattern holds a broken character (a lone surrogate).", true);
       return;
     }
@@ -1333,14 +1333,14 @@ class frmMyDlg::Impl : public ToolWindow {
         return;
       case DocumentCopy::State::NoMemory:
         countCopy_.reset();
-        ShowCountStatus(generation_, siftwell::filter::Words(Problem(RunProblem::Kind::NoMemory)), true);
+        ShowCountStatus(generation_, siftwell::app::Words(Problem(RunProblem::Kind::NoMemory)), true);
         return;
       case DocumentCopy::State::Done:
         break;
     }
     std::shared_ptr<Computation> computation;
     try {
-      siftwell::filter::CompileOptions options;
+      siftwell::engine::CompileOptions options;
       options.matchCase = Checked(matchCaseBox);
       options.wholeLines = countLines_ = Checked(wholeLinesBox);
       computation = std::make_shared<Computation>(countCopy_->Text(), Operation::Count, countPattern_, std::string(),
@@ -1370,14 +1370,14 @@ class frmMyDlg::Impl : public ToolWindow {
     }
     if (!count.Problem()) {
       ShowCountStatus(generation,
-                      countLines_ ? siftwell::filter::DescribeLines(count.Count())
-                                  : siftwell::filter::DescribeCount(count.Count()),
+                      countLines_ ? siftwell::app::DescribeLines(count.Count())
+                                  : siftwell::engine::DescribeCount(count.Count()),
                       false);
     } else if (count.Problem()->kind == RunProblem::Kind::CountTooSlow) {
       // Not an error: the pattern is fine, only too slow to follow the typing.
-      ShowCountStatus(generation, siftwell::filter::Words(*count.Problem()), false);
+      ShowCountStatus(generation, siftwell::app::Words(*count.Problem()), false);
     } else if (count.Problem()->kind != RunProblem::Kind::Stopped) {
-      ShowCountStatus(generation, siftwell::filter::Words(*count.Problem()), true);
+      ShowCountStatus(generation, siftwell::app::Words(*count.Problem()), true);
     }
   }
 
@@ -1410,7 +1410,7 @@ class frmMyDlg::Impl : public ToolWindow {
                                                        reinterpret_cast<LPARAM>(item.hwndItem)));
     if (brush == nullptr) brush = GetSysColorBrush(COLOR_BTNFACE);
     FillRect(dc, &item.rcItem, brush);
-    if (statusError_) SetTextColor(dc, siftwell::ui::ErrorTextColour(GetBkColor(dc)));
+    if (statusError_) SetTextColor(dc, siftwell::win::ErrorTextColour(GetBkColor(dc)));
     SetBkMode(dc, TRANSPARENT);
     HGDIOBJ old = SelectObject(dc, Font().Handle());
     const std::wstring text = Text(statusLabel);
@@ -1432,7 +1432,7 @@ class frmMyDlg::Impl : public ToolWindow {
   uint64_t generation_ = 0;  // of the count the status line waits for
   std::string countPattern_;                // UTF-8, of the count being prepared
   bool countLines_ = false;                  // it counts whole lines
-  siftwell::filter::RunOptions closedOptions_;
+  siftwell::app::RunOptions closedOptions_;
   std::shared_ptr<DocumentCopy> countCopy_;  // being taken for it
   std::shared_ptr<DocumentCopy> countedCopy_;  // what the count under way reads
   bool committing_ = false;                  // the run's own write is under way
@@ -1447,12 +1447,12 @@ class frmMyDlg::Impl : public ToolWindow {
   struct Marked {
     intptr_t document = 0, firstLine = -1, linesOnScreen = -1;
   } marked_;
-  siftwell::filter::MarkedDocument markedDocument_;
+  siftwell::app::MarkedDocument markedDocument_;
   HWND tooltip_ = nullptr;  // owned by the window: destroyed with it
   // F3 / Shift+F3 under way.
   struct FindRequest {
     std::string pattern;
-    siftwell::filter::CompileOptions options;
+    siftwell::engine::CompileOptions options;
     bool forward = true;
     HWND view = nullptr;
     std::size_t selStart = 0, selEnd = 0;
@@ -1469,9 +1469,9 @@ class frmMyDlg::Impl : public ToolWindow {
   bool progressShown_ = false;
   // Keep's choices that have no control here yet: carried from the options set
   // (a history entry, a preset) into the runs.
-  std::shared_ptr<siftwell::filter::PatternStore> store_;
+  std::shared_ptr<siftwell::app::PatternStore> store_;
   int32_t historyAt_ = -1;                  // the entry shown by Up / Down; -1: what was typed
-  siftwell::filter::FieldSet typed_;        // what was typed, when Up left it
+  siftwell::app::FieldSet typed_;        // what was typed, when Up left it
   bool filling_ = false;                    // the fields are being filled, not typed in
 };
 
@@ -1503,8 +1503,8 @@ std::pair<int32_t, int32_t> frmMyDlg::LastPosition() const noexcept {
 }
 std::wstring frmMyDlg::PatternText() const { return impl_->Text(textBox1); }
 std::wstring frmMyDlg::DelimiterText() const { return impl_->Text(textBox2); }
-siftwell::filter::RunOptions frmMyDlg::Options() const { return impl_->Options(); }
-void frmMyDlg::SetOptions(const siftwell::filter::RunOptions& options) { impl_->SetOptions(options); }
+siftwell::app::RunOptions frmMyDlg::Options() const { return impl_->Options(); }
+void frmMyDlg::SetOptions(const siftwell::app::RunOptions& options) { impl_->SetOptions(options); }
 std::wstring frmMyDlg::StatusText() const { return impl_->Text(statusLabel); }
 bool frmMyDlg::StatusIsError() const noexcept { return impl_->StatusIsError(); }
 void frmMyDlg::button1_Click() { impl_->Run(Operation::Keep); }
@@ -1521,10 +1521,10 @@ void frmMyDlg::HostThemeChanged() {
   impl_->ScheduleHighlight(kScrollDelayMs);
 }
 void frmMyDlg::DocumentChanged() { impl_->DocumentChanged(); }
-void frmMyDlg::SetPatternStore(std::shared_ptr<siftwell::filter::PatternStore> store) {
+void frmMyDlg::SetPatternStore(std::shared_ptr<siftwell::app::PatternStore> store) {
   impl_->SetStore(std::move(store));
 }
-void frmMyDlg::SetFields(const siftwell::filter::FieldSet& fields) { impl_->SetFields(fields); }
+void frmMyDlg::SetFields(const siftwell::app::FieldSet& fields) { impl_->SetFields(fields); }
 void frmMyDlg::ShowRecallMenu() { impl_->ShowRecallMenu(); }
 void frmMyDlg::ShowMessage(const std::wstring& text, bool error) { impl_->ShowMessage(text, error); }
 void frmMyDlg::SetHighlightIndicator(std::optional<int32_t> indicator, std::vector<HWND> views) {

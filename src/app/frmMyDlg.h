@@ -31,13 +31,13 @@ class frmMyDlg {
  public:
   // Starts one operation with the field texts (on the UI thread); the window
   // computes it on its worker and commits it back on the UI thread.
-  using Runner = std::function<std::unique_ptr<siftwell::filter::FilterRun>(
-      siftwell::filter::Operation op, std::wstring_view pattern, std::wstring_view delimiterField,
-      const siftwell::filter::RunOptions& options)>;
+  using Runner = std::function<std::unique_ptr<siftwell::app::FilterRun>(
+      siftwell::app::Operation op, std::wstring_view pattern, std::wstring_view delimiterField,
+      const siftwell::app::RunOptions& options)>;
   // The copy of the document the live count runs over (complete, or still
   // to be taken step by step on the UI thread); `documentChanged` says a copy
   // kept from before is out of date.
-  using CountSource = std::function<std::shared_ptr<siftwell::filter::DocumentCopy>(bool documentChanged)>;
+  using CountSource = std::function<std::shared_ptr<siftwell::app::DocumentCopy>(bool documentChanged)>;
   // The editor view that Ctrl+Z / Ctrl+Y in the window undo and redo in (may answer null).
   using ActiveView = std::function<HWND()>;
 
@@ -80,7 +80,7 @@ class frmMyDlg {
   // Work one highlight search may take before it gives up (its marks are cleared).
   static constexpr uint32_t kHighlightBudgetMs = 1000;
 
-  // siftwell::filter::StartOnCurrentView.
+  // siftwell::app::StartOnCurrentView.
   static Runner CurrentViewRunner();
   // The host's active view, copied again only after it changed.
   static CountSource CurrentViewSource();
@@ -128,16 +128,16 @@ class frmMyDlg {
   std::wstring PatternText() const;
   std::wstring DelimiterText() const;
   // The choices beside the fields (check boxes, template, result target).
-  siftwell::filter::RunOptions Options() const;
-  void SetOptions(const siftwell::filter::RunOptions& options);
+  siftwell::app::RunOptions Options() const;
+  void SetOptions(const siftwell::app::RunOptions& options);
   // Recent patterns and presets: every run goes to the store's history; Up
   // and Down in the pattern field step through it (Up: older; Down past the
   // newest gives back what was typed, with its delimiter and options); Alt+Down
   // there, or the arrow beside the field, lists it with the presets (choose,
   // save, rename, delete). Without a store, none of this is offered.
-  void SetPatternStore(std::shared_ptr<siftwell::filter::PatternStore> store);
+  void SetPatternStore(std::shared_ptr<siftwell::app::PatternStore> store);
   // Fills the pattern and delimiter fields and the options.
-  void SetFields(const siftwell::filter::FieldSet& fields);
+  void SetFields(const siftwell::app::FieldSet& fields);
   // Opens the list of recent patterns and presets under the pattern field.
   void ShowRecallMenu();
   // Puts a message in the status line (in the error colour when `error`).

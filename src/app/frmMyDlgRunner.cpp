@@ -7,7 +7,7 @@
 #include "npp/Tables.h"
 #include "npp/Win32.h"
 
-frmMyDlg::Runner frmMyDlg::CurrentViewRunner() { return &siftwell::filter::StartOnCurrentView; }
+frmMyDlg::Runner frmMyDlg::CurrentViewRunner() { return &siftwell::app::StartOnCurrentView; }
 
 frmMyDlg::ActiveView frmMyDlg::CurrentView() { return &PluginBase::GetCurrentScintilla; }
 
@@ -16,9 +16,9 @@ frmMyDlg::CountSource frmMyDlg::CurrentViewSource() {
   // counting again for a new pattern copies nothing (and a copy cut short by
   // a newer pattern goes on where it stopped). A kept copy is compared with
   // the document again first: a reload that kept the length tells no one.
-  auto last = std::make_shared<std::shared_ptr<siftwell::filter::DocumentCopy>>();
+  auto last = std::make_shared<std::shared_ptr<siftwell::app::DocumentCopy>>();
   return [last](bool documentChanged) {
-    using siftwell::filter::DocumentCopy;
+    using siftwell::app::DocumentCopy;
     HWND view = PluginBase::GetCurrentScintilla();
     std::shared_ptr<DocumentCopy>& copy = *last;
     const bool reusable = copy && !documentChanged && view != nullptr && copy->View() == view &&

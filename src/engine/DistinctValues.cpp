@@ -6,7 +6,7 @@
 #include <functional>
 #include <new>
 
-namespace siftwell::filter {
+namespace siftwell::engine {
 
 namespace {
 constexpr std::size_t kBlock = std::size_t{4} << 20;
@@ -200,4 +200,4 @@ std::vector<uint32_t> DistinctValues::ByCount() const {
   return order;
 }
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::engine

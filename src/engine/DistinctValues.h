@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-namespace siftwell::filter {
+namespace siftwell::engine {
 
 class DistinctValues {
  public:
@@ -89,4 +89,4 @@ class DistinctValues {
   std::size_t blockUsed_ = 0, blockSize_ = 0;
 };
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::engine

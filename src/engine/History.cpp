@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <variant>
 
-namespace siftwell::filter {
+namespace siftwell::engine {
 
 bool SameRun(const HistoryEntry& a, const HistoryEntry& b) {
   return a.pattern == b.pattern && a.delimiter == b.delimiter && a.keepTemplate == b.keepTemplate &&
@@ -60,4 +60,4 @@ std::string WriteHistory(const std::vector<HistoryEntry>& history) {
   return out;
 }
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::engine

@@ -23,7 +23,7 @@
 
 #include "engine/Presets.h"
 
-namespace siftwell::filter {
+namespace siftwell::engine {
 
 inline constexpr std::size_t kHistoryCapacity = 100;
 
@@ -45,4 +45,4 @@ std::vector<HistoryEntry> ReadHistory(std::string_view file, std::size_t capacit
 // break in a value) is left out.
 std::string WriteHistory(const std::vector<HistoryEntry>& history);
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::engine

@@ -8,13 +8,15 @@
 #include <cstring>
 #include <string_view>
 
-namespace siftwell::filter {
+namespace siftwell::engine {
 
 // The 1-based number of the line holding each of a series of ascending
 // positions (a position past the text counts as its end); the text is read once.
 class LineCounter {
  public:
   explicit LineCounter(std::string_view text) : text_(text) {}
+  // Counting on from `at`, a line start (never between a CR and its LF), which is line `line`.
+  LineCounter(std::string_view text, std::size_t at, uint64_t line) : text_(text), at_(at), line_(line) {}
   uint64_t At(std::size_t pos) {
     pos = std::min(pos, text_.size());
     if (pos > at_) {
@@ -39,4 +41,4 @@ class LineCounter {
   uint64_t line_ = 1;
 };
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::engine

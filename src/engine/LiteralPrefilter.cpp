@@ -1,5 +1,6 @@
 // Pattern analysis for the literal prefilter, and the literal scan itself.
 #include "engine/LiteralPrefilter.h"
+#include "engine/PatternTranslator.h"
 #include "text/Utf8.h"
 
 #include <algorithm>
@@ -20,7 +21,7 @@
 #include <immintrin.h>
 #endif
 
-namespace siftwell::filter {
+namespace siftwell::engine {
 namespace {
 
 // ---- How rare a byte is in ordinary text (higher: rarer) ------------------
@@ -125,6 +126,7 @@ class Analyzer {
       plan.declined = why_;
       return plan;
     }
+    plan.withinLine = !all->consumesLf || lines;
     if (all->consumesLf && !lines) {
       plan.declined = "a match may span a line break";
     } else if (!all->required) {
@@ -475,9 +477,9 @@ class Analyzer {
       }
       first = false;
       if (c == '[' && j + 1 < p_.size() && p_[j + 1] == ':') {
-        const std::size_t end = p_.find(":]", j + 2);
+        const std::size_t end = PosixItemEnd(p_, j);
         if (end == std::string_view::npos) {
-          Decline("a POSIX class that is not closed");
+          Decline("a [: that PCRE2 reads as characters");
           return std::nullopt;
         }
         const std::string_view name = p_.substr(j + 2, end - j - 2);
@@ -885,4 +887,4 @@ std::size_t LiteralFinder::LengthAt(std::size_t at) const {
   return 0;
 }
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::engine

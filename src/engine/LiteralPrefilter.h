@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-namespace siftwell::filter {
+namespace siftwell::engine {
 
 struct RequiredLiteral {
   std::string bytes;      // UTF-8, never empty, never holds LF
@@ -32,6 +32,9 @@ struct LiteralPlan {
   // line is selected without running the engine.
   bool anyOccurrence = false;
   std::string declined;  // why not, for a verbose log (empty when it applies)
+  // No match can hold an LF (the analysis understood the whole pattern), with
+  // or without literals: a search may then be cut at line starts.
+  bool withinLine = false;
 };
 
 struct PlanOptions {
@@ -72,4 +75,4 @@ class LiteralFinder {
   std::vector<Scan> scans_;
 };
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::engine

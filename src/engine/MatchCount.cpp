@@ -3,7 +3,7 @@
 #include <optional>
 #include <utility>
 
-namespace siftwell::filter {
+namespace siftwell::engine {
 namespace {
 
 // Hears the count's progress and asks the caller whether to stop.
@@ -60,4 +60,4 @@ std::wstring DescribeCount(uint64_t count) {
   return grouped + L" matches";
 }
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::engine

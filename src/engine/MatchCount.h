@@ -10,7 +10,7 @@
 
 #include "engine/PatternFilter.h"
 
-namespace siftwell::filter {
+namespace siftwell::engine {
 
 struct MatchCount {
   bool ok = false;
@@ -28,4 +28,4 @@ MatchCount CountMatches(std::string_view text, const CompiledPattern& pattern,
 // "no match", "1 match", "1 234 matches" (thousands grouped by a no-break space).
 std::wstring DescribeCount(uint64_t count);
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::engine

@@ -25,7 +25,7 @@
 #include <utility>
 #include <variant>
 
-namespace siftwell::filter {
+namespace siftwell::engine {
 namespace {
 
 using utf8::CharIndex;
@@ -54,6 +54,10 @@ FilterError Stopped() { return Error(FilterError::Kind::Stopped); }
 
 bool IsValidUtf8(std::string_view s) { return IsValidUtf8Fast(s); }
 
+// Far beyond any pattern a person writes (200,000 rewritten \b compile to
+// 2 MB), far below what would strain a 32-bit process once JIT-compiled.
+constexpr std::size_t kMaxCompiledBytes = std::size_t{16} << 20;
+
 Pcre2Ptr<pcre2_code> CompileText(std::string_view source, uint32_t options, int& err, PCRE2_SIZE& errOffset,
                                  uint32_t maxVarLookbehind = UINT32_MAX) {
   Pcre2Ptr<pcre2_compile_context> cctx(pcre2_compile_context_create(nullptr));
@@ -64,6 +68,11 @@ Pcre2Ptr<pcre2_code> CompileText(std::string_view source, uint32_t options, int&
   pcre2_set_newline(cctx.get(), PCRE2_NEWLINE_LF);
   pcre2_set_bsr(cctx.get(), PCRE2_BSR_UNICODE);
   if (maxVarLookbehind != UINT32_MAX) pcre2_set_max_varlookbehind(cctx.get(), maxVarLookbehind);
+  // A few hundred bytes of nested repeats can compile to hundreds of MB, and
+  // the JIT asks several times that at once (one such pattern of 253 bytes
+  // took 11 s and 3 GB), with no way to stop it midway: such a pattern is
+  // refused as too large before anything big is allocated.
+  pcre2_set_max_pattern_compiled_length(cctx.get(), kMaxCompiledBytes);
   return Pcre2Ptr<pcre2_code>(
       pcre2_compile(reinterpret_cast<PCRE2_SPTR>(source.data()), source.size(), options, &err, &errOffset, cctx.get()));
 }
@@ -76,7 +85,8 @@ FilterError Rejected(int err, std::size_t errOffset, std::string_view pattern, c
   const Translation::Source at = t.SourceOf(errOffset);
   const bool limit = err == PCRE2_ERROR_LOOKBEHIND_TOO_COMPLICATED || err == PCRE2_ERROR_PATTERN_TOO_LARGE ||
                      err == PCRE2_ERROR_PATTERN_TOO_COMPLICATED || err == PCRE2_ERROR_PARENTHESES_NEST_TOO_DEEP ||
-                     err == PCRE2_ERROR_INTERNAL_CODE_OVERFLOW || err == PCRE2_ERROR_LOOKBEHIND_TOO_LONG;
+                     err == PCRE2_ERROR_INTERNAL_CODE_OVERFLOW || err == PCRE2_ERROR_LOOKBEHIND_TOO_LONG ||
+                     err == PCRE2_ERROR_PATTERN_COMPILED_SIZE_TOO_BIG;
   FilterError e = Error(limit ? FilterError::Kind::TooComplex : FilterError::Kind::BadPattern, err);
   e.offset = at.offset;
   e.position = CharIndex(pattern, at.offset);
@@ -143,6 +153,11 @@ class CompiledPattern {
   // Such a text is then searched by the interpreter, so that no result
   // depends on whether the JIT is available.
   bool interpretInvalidText = false;
+  // Whether a search that runs out of the JIT's first stack goes on in the
+  // interpreter instead of a larger JIT stack: for patterns with subroutine
+  // calls, whose JIT code in PCRE2 10.46 (and 10.48) can crash once its stack
+  // has grown ((?0)((?!((())a?)){61}..){,61}.. over "Wa").
+  bool jitStackFixed = false;
   LiteralPlan plan;  // the line prefilter (no literals: none)
   bool wholeLines = false;  // CompileOptions::wholeLines
   // The Keep template in parts: literal text, or a reference that takes the
@@ -315,6 +330,7 @@ std::variant<std::shared_ptr<CompiledPattern>, FilterError> CompileShared(std::s
   out->strides = !translation.commit && !translation.skip && !translation.searchStart;
   out->fragments = !translation.textEnds && !translation.searchStart;
   out->searchStart = translation.searchStart;
+  out->jitStackFixed = translation.calls;
   out->scriptClasses = translation.scriptClasses;
   out->source = translated;
   if (!out->strides) {
@@ -416,6 +432,17 @@ std::variant<std::shared_ptr<CompiledPattern>, FilterError> CompileShared(std::s
 constexpr std::size_t kNone = std::string_view::npos;
 constexpr std::size_t kDefaultJitStack = 32 * 1024;  // PCRE2's own, on the machine stack
 
+// What one search covers: matches that start in [begin, end) of the text
+// (end at the text's size: up to and with its end), the whole text being the
+// subject all the same (its ends, lookbehind and lookahead are those of a
+// search of the whole). The default is the whole text.
+struct Span {
+  std::size_t begin = 0;
+  std::size_t end = kNone;  // kNone: the text's size
+  uint64_t firstLine = 1;   // the number of the line that starts at `begin`
+  int8_t valid = -1;        // whether the whole text is valid UTF-8 (-1: not known)
+};
+
 // The last `byte` in [from, to), or kNone.
 std::size_t LastOf(std::string_view text, char byte, std::size_t from, std::size_t to) {
 #ifdef __GLIBC__
@@ -484,8 +511,9 @@ class LineBreaks {
 // may share one compiled pattern on any threads.
 class Engine {
  public:
-  Engine(const CompiledPattern& re, std::string_view text, const MatchLimits& limits, ResultSink* watch)
-      : re_(re), text_(text), limits_(limits), watch_(watch) {
+  Engine(const CompiledPattern& re, std::string_view text, const MatchLimits& limits, ResultSink* watch,
+         int8_t knownValid = -1)
+      : re_(re), text_(text), limits_(limits), watch_(watch), knownValid_(knownValid) {
     static constexpr char kEmpty[1] = {};
     subject_ = reinterpret_cast<PCRE2_SPTR>(text.empty() ? kEmpty : text.data());
   }
@@ -493,7 +521,8 @@ class Engine {
   std::optional<FilterError> Init() {
     const bool jitAllowed = limits_.jit && re_.main.jit;
     // The text is checked once, and only where the answer matters.
-    if (!jitAllowed || re_.interpretInvalidText || re_.invalidText) textValid_ = IsValidUtf8(text_);
+    if (!jitAllowed || re_.interpretInvalidText || re_.invalidText)
+      textValid_ = knownValid_ >= 0 ? knownValid_ == 1 : IsValidUtf8(text_);
     form_ = !textValid_ && re_.invalidText ? re_.invalidText.get() : &re_.main;
     jit_ = jitAllowed && form_->jit && (textValid_ || !re_.interpretInvalidText);
     if (!jit_ && (textValid_ || re_.fragments)) {
@@ -640,6 +669,8 @@ class Engine {
   }
 
   int JitAgain(std::size_t from) {
+    if (re_.jitStackFixed)
+      return pcre2_match(form_->code.get(), subject_, text_.size(), from, PCRE2_NO_JIT, md_.get(), mctx_.get());
     while (true) {
       // Repeat the attempt with a larger stack; when none can be had, let
       // the interpreter (heap-bounded) take this one call.
@@ -744,6 +775,7 @@ class Engine {
   std::string_view text_;
   const MatchLimits& limits_;
   ResultSink* watch_ = nullptr;
+  int8_t knownValid_ = -1;  // the text's validity when the caller knew it
   const PatternForm* form_ = nullptr;
   const pcre2_code* valid_ = nullptr;  // the form's copy for valid text, when the interpreter uses it
   PCRE2_SPTR subject_ = nullptr;
@@ -815,10 +847,13 @@ std::size_t NextStride(std::size_t stride, std::size_t covered, std::chrono::ste
 // further restricted to the lines that hold one of its literals.
 template <typename OnMatch>
 std::optional<FilterError> ForEachMatch(const CompiledPattern& re, std::string_view text, const MatchLimits& limits,
-                                        OnMatch&& onMatch, ResultSink* watch = nullptr) {
-  Engine engine(re, text, limits, watch);
+                                        OnMatch&& onMatch, ResultSink* watch = nullptr, const Span& span = {}) {
+  Engine engine(re, text, limits, watch, span.valid);
   if (auto err = engine.Init()) return err;
   const std::size_t n = text.size();
+  const std::size_t stop = std::min(span.end, n);
+  if (span.begin >= stop && stop < n) return std::nullopt;  // an empty part
+  const std::size_t last = stop < n ? stop - 1 : n;  // the last start position of a match
   const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
   std::optional<LiteralFinder> finder;
   if (limits.prefilter && !re.plan.literals.empty()) finder.emplace(text, re.plan.literals);
@@ -838,13 +873,14 @@ std::optional<FilterError> ForEachMatch(const CompiledPattern& re, std::string_v
   std::size_t lineStart = 0, lineEnd = 0;  // candidate line (prefilter), [lineStart, lineEnd]
   bool haveLine = false;
 
-  std::size_t pos = 0;
-  while (pos <= n) {
+  std::size_t pos = span.begin;
+  while (pos <= last) {
     if (!open || pos > strideEnd) {
       if (open && adaptive) stride = NextStride(stride, pos - strideFrom, strideStart);
       if (watch != nullptr && !watch->Progress(pos)) return Stopped();
       strideFrom = pos;
       strideEnd = strided && stride < n - pos ? Boundary(text, pos + stride) - 1 : n;
+      strideEnd = std::min(strideEnd, last);
       if (adaptive) strideStart = Clock::now();
       open = true;
     }
@@ -894,7 +930,7 @@ std::optional<FilterError> ForEachMatch(const CompiledPattern& re, std::string_v
     std::size_t start = 0, end = 0;
     const int rc = engine.Find(from, limit, start, end);
     if (rc == PCRE2_ERROR_NOMATCH) {
-      if (limit >= n) break;
+      if (limit >= last) break;
       pos = limit + 1;
       continue;
     }
@@ -915,7 +951,7 @@ std::optional<FilterError> ForEachMatch(const CompiledPattern& re, std::string_v
       pos = end + CharLength(bytes + end, n - end);
     }
   }
-  if (watch != nullptr && !watch->Progress(n)) return Stopped();
+  if (watch != nullptr && !watch->Progress(stop)) return Stopped();
   return std::nullopt;
 }
 
@@ -926,10 +962,11 @@ std::optional<FilterError> ForEachMatch(const CompiledPattern& re, std::string_v
 // without one of the plan's literals are passed over unread by the engine.
 template <typename OnLine>
 std::optional<FilterError> ForEachLine(const CompiledPattern& re, std::string_view text, const MatchLimits& limits,
-                                       OnLine&& onLine, ResultSink* watch) {
-  Engine engine(re, text, limits, watch);
+                                       OnLine&& onLine, ResultSink* watch, const Span& span = {}) {
+  Engine engine(re, text, limits, watch, span.valid);
   if (auto err = engine.Init()) return err;
   const std::size_t n = text.size();
+  const std::size_t stop = std::min(span.end, n);  // lines that start before it
   std::optional<LiteralFinder> finder;
   if (limits.prefilter && !re.plan.literals.empty()) finder.emplace(text, re.plan.literals);
   const bool literalIsMatch = finder && re.plan.anyOccurrence;
@@ -954,12 +991,12 @@ std::optional<FilterError> ForEachLine(const CompiledPattern& re, std::string_vi
     return true;
   };
 
-  std::size_t lineStart = 0;
-  while (lineStart < n) {
+  std::size_t lineStart = span.begin;
+  while (lineStart < stop) {
     std::size_t endFrom = lineStart;  // the line's end lies at or after this
     if (finder) {
       const std::size_t at = finder->Next(lineStart);
-      if (at == kNone) break;  // no literal ahead: no line ahead is selected
+      if (at == kNone || at >= stop) break;  // no literal ahead: no line ahead is selected
       if (at > lineStart) {    // the start of the line that holds it
         const std::size_t lf = LastLf(text, lineStart, at);
         const std::size_t afterLf = lf == kNone ? lineStart : lf + 1;
@@ -999,7 +1036,7 @@ std::optional<FilterError> ForEachLine(const CompiledPattern& re, std::string_vi
     if (selected && !onLine(lineStart, next)) return Stopped();
     lineStart = next;
   }
-  if (watch != nullptr && !watch->Progress(n)) return Stopped();
+  if (watch != nullptr && !watch->Progress(stop)) return Stopped();
   return std::nullopt;
 }
 
@@ -1111,10 +1148,10 @@ std::optional<FilterError> KeepDistinct(std::string_view text, const CompiledPat
 // takes each piece (false: stop).
 template <typename Emit>
 std::optional<FilterError> KeepCore(std::string_view text, const CompiledPattern& re, std::string_view delimiter,
-                                    const MatchLimits& limits, Emit&& emit, ResultSink* watch) {
+                                    const MatchLimits& limits, Emit&& emit, ResultSink* watch, const Span& span = {}) {
   if (re.keepMode != CompileOptions::KeepMode::All) return KeepDistinct(text, re, delimiter, limits, emit, watch);
   std::optional<LineCounter> lines;
-  if (re.lineNumbers) lines.emplace(text);
+  if (re.lineNumbers) lines.emplace(text, span.begin, span.firstLine);
   char number[24];
   if (re.wholeLines && lines) {
     return ForEachLine(
@@ -1122,11 +1159,11 @@ std::optional<FilterError> KeepCore(std::string_view text, const CompiledPattern
         [&](std::size_t start, std::size_t next) {
           return emit(NumberPrefix(lines->At(start), number, ':')) && emit(text.substr(start, next - start));
         },
-        watch);
+        watch, span);
   }
   if (re.wholeLines) {
     // Selected lines that follow each other go out as one piece.
-    std::size_t from = 0, to = 0;
+    std::size_t from = span.begin, to = span.begin;
     auto err = ForEachLine(
         re, text, limits,
         [&](std::size_t start, std::size_t next) {
@@ -1139,7 +1176,7 @@ std::optional<FilterError> KeepCore(std::string_view text, const CompiledPattern
           to = next;
           return go;
         },
-        watch);
+        watch, span);
     if (!err && to > from && !emit(text.substr(from, to - from))) return std::optional(Stopped());
     return err;
   }
@@ -1149,24 +1186,25 @@ std::optional<FilterError> KeepCore(std::string_view text, const CompiledPattern
         if (lines && !emit(NumberPrefix(lines->At(s), number, ':'))) return false;
         return EmitOutput(text, re, s, e, engine, emit) && (delimiter.empty() || emit(delimiter));
       },
-      watch);
+      watch, span);
 }
 
 // Remove: the text without the matches, or without the selected lines.
 template <typename Emit>
 std::optional<FilterError> RemoveCore(std::string_view text, const CompiledPattern& re, const MatchLimits& limits,
-                                      Emit&& emit, ResultSink* watch) {
-  std::size_t kept = 0;
+                                      Emit&& emit, ResultSink* watch, const Span& span = {}) {
+  std::size_t kept = span.begin;
+  const std::size_t stop = std::min(span.end, text.size());
   auto cut = [&](std::size_t s, std::size_t e) {
     const bool go = s <= kept || emit(text.substr(kept, s - kept));
     kept = e;
     return go;
   };
-  auto err = re.wholeLines ? ForEachLine(re, text, limits, cut, watch)
+  auto err = re.wholeLines ? ForEachLine(re, text, limits, cut, watch, span)
                            : ForEachMatch(
                                  re, text, limits, [&](std::size_t s, std::size_t e, const Engine&) { return cut(s, e); },
-                                 watch);
-  if (!err && kept < text.size() && !emit(text.substr(kept))) return std::optional(Stopped());
+                                 watch, span);
+  if (!err && kept < stop && !emit(text.substr(kept, stop - kept))) return std::optional(Stopped());
   return err;
 }
 
@@ -1463,4 +1501,57 @@ FilterResult Remove(std::string_view text, std::string_view pattern) {
   return Remove(text, pattern, MatchLimits{});
 }
 
-}  // namespace siftwell::filter
+bool SearchesInParts(const CompiledPattern& re) {
+  if (re.empty || re.keepMode != CompileOptions::KeepMode::All) return false;
+  return re.wholeLines || (re.strides && !re.searchStart && re.plan.withinLine);
+}
+
+bool AsksTextValidity(const CompiledPattern& re, const MatchLimits& limits) {
+  return !re.empty && (!(limits.jit && re.main.jit) || re.interpretInvalidText || re.invalidText != nullptr);
+}
+
+namespace {
+
+template <typename Run>
+std::optional<FilterError> PartRun(std::string_view text, const TextPart& part, const CompiledPattern& re,
+                                   ResultSink& sink, Run&& run) {
+  Span span;
+  span.end = std::min(part.end, text.size());
+  span.begin = std::min(part.begin, span.end);
+  span.firstLine = part.firstLine;
+  if (part.textValid) span.valid = *part.textValid ? 1 : 0;
+  sink.Begin(span.end - span.begin);
+  std::optional<FilterError> err;
+  try {
+    if (re.empty) {
+      if (span.end > span.begin && !sink.Piece(text.substr(span.begin, span.end - span.begin))) err = Stopped();
+    } else if (!SearchesInParts(re) && (span.begin > 0 || span.end < text.size())) {
+      err = Error(FilterError::Kind::MatchFailed, PCRE2_ERROR_INTERNAL);
+    } else {
+      err = run(span);
+    }
+  } catch (const std::bad_alloc&) {
+    err = NoMemory();
+  }
+  if (!err) sink.Finish();
+  return err;
+}
+
+}  // namespace
+
+std::optional<FilterError> KeepPartTo(std::string_view text, const TextPart& part, const CompiledPattern& re,
+                                      std::string_view delimiter, const MatchLimits& limits, ResultSink& sink) {
+  return PartRun(text, part, re, sink, [&](const Span& span) {
+    return KeepCore(text, re, delimiter, limits, [&](std::string_view piece) { return sink.Piece(piece); }, &sink,
+                    span);
+  });
+}
+
+std::optional<FilterError> RemovePartTo(std::string_view text, const TextPart& part, const CompiledPattern& re,
+                                        const MatchLimits& limits, ResultSink& sink) {
+  return PartRun(text, part, re, sink, [&](const Span& span) {
+    return RemoveCore(text, re, limits, [&](std::string_view piece) { return sink.Piece(piece); }, &sink, span);
+  });
+}
+
+}  // namespace siftwell::engine

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace siftwell::filter {
+namespace siftwell::engine {
 
 // Why an operation did not produce a result, as facts: the edges (the CLI,
 // the filter window) put them into words. The document must stay untouched.
@@ -238,4 +238,39 @@ std::optional<FilterError> MatchesTo(std::string_view text, const CompiledPatter
 std::string DescribeSearch(std::string_view pattern);
 std::string DescribeSearch(const CompiledPattern& pattern);
 
-}  // namespace siftwell::filter
+// ---- Searching a text in parts ------------------------------------------
+// A large text can be searched in parts on several threads and the parts'
+// results joined in order, when the parts are cut at line starts (right
+// after an LF) and the pattern allows it: no match can hold an LF (the
+// literal analysis understood the whole pattern), or whole lines; nothing in
+// it depends on where a search starts (\G, (*COMMIT), (*SKIP)); and Keep
+// writes each output as it is found (not Unique or Tally, which see the
+// whole). Then the parts' results, joined, are exactly the whole's, bytes and
+// errors alike (the first part with an error has the whole's first error).
+bool SearchesInParts(const CompiledPattern& pattern);
+
+// One part: the matches (whole lines: the lines) that start in [begin, end).
+// The search still sees the whole text as its subject: \A \z $ are the
+// text's ends and a lookbehind or lookahead reaches past the part's ends.
+struct TextPart {
+  std::size_t begin = 0;
+  std::size_t end = SIZE_MAX;  // (past the text: its end)
+  uint64_t firstLine = 1;      // the line number at `begin` (Keep with line numbers)
+  // Whether the whole text is valid UTF-8, when the caller knows it: spares
+  // each part a scan of the whole text (see AsksTextValidity).
+  std::optional<bool> textValid;
+};
+
+// Whether a search with this pattern checks that the text is valid UTF-8
+// (then a caller searching many parts had better tell it: TextPart::textValid).
+bool AsksTextValidity(const CompiledPattern& pattern, const MatchLimits& limits);
+
+// Keep and Remove of one part to `sink` (Begin with the part's size, pieces,
+// Progress in text offsets, Finish). A pattern that cannot be searched in
+// parts gives Kind::MatchFailed for any part but the whole text.
+std::optional<FilterError> KeepPartTo(std::string_view text, const TextPart& part, const CompiledPattern& pattern,
+                                      std::string_view delimiter, const MatchLimits& limits, ResultSink& sink);
+std::optional<FilterError> RemovePartTo(std::string_view text, const TextPart& part, const CompiledPattern& pattern,
+                                        const MatchLimits& limits, ResultSink& sink);
+
+}  // namespace siftwell::engine

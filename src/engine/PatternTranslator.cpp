@@ -13,7 +13,7 @@
 
 #include "engine/ScriptRanges.h"
 
-namespace siftwell::filter {
+namespace siftwell::engine {
 namespace {
 
 // The ASCII members are letters, digits and a connector already; naming them
@@ -178,6 +178,7 @@ class Translator {
       case 'g': {
         // \g with a number (absolute or relative) is PCRE2's own numbering.
         std::size_t j = i_ + 2;
+        if (j < in_.size() && (in_[j] == '<' || in_[j] == '\'')) result_.calls = true;  // \g<1>: a call
         if (j < in_.size() && (in_[j] == '{' || in_[j] == '<' || in_[j] == '\'')) ++j;
         if (j < in_.size() && (IsDigit(in_[j]) || in_[j] == '-' || in_[j] == '+')) ownNumbering_ = true;
         CopyRaw(2);
@@ -303,20 +304,24 @@ class Translator {
         return NamedGroup(3, '\'');
       case 'P':
         if (rest.size() > 3 && rest[3] == '<') return NamedGroup(4, '>');
+        if (rest.size() > 3 && rest[3] == '>') result_.calls = true;
         return CopyThrough(')', i_);  // (?P=name) (?P>name)
       case '&':
+        result_.calls = true;
         return CopyThrough(')', i_);
       case 'C':
         return Callout();
       case '(':
         return Conditional();
       case 'R':
+        result_.calls = true;
         return CopyThrough(')', i_);
       default:
         break;
     }
     if (IsDigit(k) || ((k == '+' || k == '-') && rest.size() > 3 && IsDigit(rest[3]))) {
       ownNumbering_ = true;  // (?1), (?+1), (?-1): calls by PCRE2's number
+      result_.calls = true;
       return CopyThrough(')', i_);
     }
     Options();
@@ -472,8 +477,7 @@ class Translator {
         continue;
       }
       if (c == '[' && j + 1 < in_.size() && (in_[j + 1] == ':' || in_[j + 1] == '.' || in_[j + 1] == '=')) {
-        const std::string_view close = in_[j + 1] == ':' ? ":]" : in_[j + 1] == '.' ? ".]" : "=]";
-        const std::size_t end = in_.find(close, j + 2);
+        const std::size_t end = PosixItemEnd(in_, j);
         if (end != std::string_view::npos) {
           const std::string_view name = in_.substr(j, end + 2 - j);
           if (name == "[:word:]") {
@@ -624,4 +628,15 @@ Translation::Source Translation::SourceOf(std::size_t offset) const {
 
 Translation TranslatePattern(std::string_view pattern) { return Translator(pattern).Run(); }
 
-}  // namespace siftwell::filter
+std::size_t PosixItemEnd(std::string_view p, std::size_t at) {
+  if (at + 1 >= p.size()) return std::string_view::npos;
+  const char terminator = p[at + 1];
+  for (std::size_t k = at + 2; k + 2 <= p.size(); ++k) {
+    if (p[k] == '\\' && (p[k + 1] == ']' || p[k + 1] == '\\')) ++k;
+    else if ((p[k] == '[' && p[k + 1] == terminator) || p[k] == ']') return std::string_view::npos;
+    else if (p[k] == terminator && p[k + 1] == ']') return k;
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace siftwell::engine

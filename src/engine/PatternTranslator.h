@@ -22,7 +22,7 @@
 #include <string_view>
 #include <vector>
 
-namespace siftwell::filter {
+namespace siftwell::engine {
 
 struct Translation {
   std::string pattern;
@@ -40,6 +40,9 @@ struct Translation {
   bool commit = false;
   bool skip = false;
   bool textEnds = false;
+  // A subroutine call: (?R), (?0), (?1), (?+1), (?-1), (?&name), (?P>name),
+  // \g<..> or \g'..'.
+  bool calls = false;
   // Capturing groups the translation added after all of the user's (they
   // come last, so the user's groups keep PCRE2's numbers 1..n).
   std::size_t appendedGroups = 0;
@@ -74,4 +77,11 @@ struct Translation {
 
 Translation TranslatePattern(std::string_view pattern);
 
-}  // namespace siftwell::filter
+// Where a POSIX-style item opening at `at` inside a class ("[:", "[." or
+// "[=") ends, read as PCRE2 reads it: the index of its closing ":]" (".]",
+// "=]"), or npos when PCRE2 takes the "[" for an ordinary character because
+// a "]" or another opening of the same kind comes first ("[[:]" is a class of
+// two characters, whatever follows).
+std::size_t PosixItemEnd(std::string_view pattern, std::size_t at);
+
+}  // namespace siftwell::engine

@@ -2,7 +2,7 @@
 
 #include <array>
 
-namespace siftwell::filter {
+namespace siftwell::engine {
 
 namespace {
 
@@ -145,4 +145,4 @@ const Preset* FindPreset(const std::vector<Preset>& presets, std::string_view na
   return nullptr;
 }
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::engine

@@ -37,7 +37,7 @@
 
 #include "engine/PatternFilter.h"
 
-namespace siftwell::filter {
+namespace siftwell::engine {
 
 struct Preset {
   std::string name;
@@ -85,4 +85,4 @@ std::variant<std::string, PresetError> WritePresets(const std::vector<Preset>& p
 // The preset of that name, or null.
 const Preset* FindPreset(const std::vector<Preset>& presets, std::string_view name);
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::engine

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <iterator>
 
-namespace siftwell::filter {
+namespace siftwell::engine {
 namespace {
 
 struct ScriptSet {
@@ -78,4 +78,4 @@ std::string ScriptClassItems(const ScriptProperty& property) {
 std::size_t ScriptNameCount() { return std::size(kScriptNames); }
 std::string_view ScriptNameAt(std::size_t index) { return kScriptNames[index].name; }
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::engine

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-namespace siftwell::filter {
+namespace siftwell::engine {
 
 struct ScriptProperty {
   std::size_t set = 0;       // which generated set
@@ -41,4 +41,4 @@ std::string ScriptClassItems(const ScriptProperty& property);
 std::size_t ScriptNameCount();
 std::string_view ScriptNameAt(std::size_t index);
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::engine

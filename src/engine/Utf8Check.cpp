@@ -19,7 +19,7 @@
 #include <immintrin.h>
 #endif
 
-namespace siftwell::filter {
+namespace siftwell::engine {
 namespace {
 
 #ifdef SIFTWELL_UTF8_AVX2
@@ -132,4 +132,4 @@ bool IsValidUtf8Fast(std::string_view s) {
   return utf8::IsValid(s);
 }
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::engine

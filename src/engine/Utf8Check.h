@@ -7,8 +7,8 @@
 
 #include <string_view>
 
-namespace siftwell::filter {
+namespace siftwell::engine {
 
 bool IsValidUtf8Fast(std::string_view s);
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::engine

@@ -6,6 +6,8 @@
 #include "npp/Win32.h"
 #endif
 
+namespace siftwell::npp {
+
 std::string HostVersion::Text() const {
   if (!Known()) return "unknown";
   std::string minor = std::to_string(value_ & 0xFFFFu);
@@ -88,3 +90,5 @@ std::wstring HostConfigFile(std::wstring_view pluginsConfigDir) {
   if (dir.empty()) return {};
   return std::wstring(dir) + L"config.xml";
 }
+
+}  // namespace siftwell::npp

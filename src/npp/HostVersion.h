@@ -12,6 +12,8 @@
 #include "npp/NppMsgNewer.h"
 #include "win/NativeTypes.h"
 
+namespace siftwell::npp {
+
 class HostVersion {
  public:
   constexpr HostVersion() noexcept = default;
@@ -81,3 +83,5 @@ std::optional<bool> DarkModeInHostConfig(std::string_view xml);
 // is two levels up, beside notepad++.exe in a portable install, else in
 // %APPDATA%\Notepad++ or the -settingsDir folder. Empty for an empty folder.
 std::wstring HostConfigFile(std::wstring_view pluginsConfigDir);
+
+}  // namespace siftwell::npp

@@ -9,7 +9,7 @@
 #include "npp/Tables.h"
 #include "npp/Win32.h"
 
-namespace siftwell::ui {
+namespace siftwell::npp {
 namespace {
 
 void SendModeless(HWND host, HWND window, NppMsg action) {
@@ -235,4 +235,4 @@ LRESULT ToolWindow::OnMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
   return DefWindowProcW(hwnd, msg, wParam, lParam);
 }
 
-}  // namespace siftwell::ui
+}  // namespace siftwell::npp

@@ -5,7 +5,9 @@
 
 #include "win/WindowKit.h"
 
-namespace siftwell::ui {
+namespace siftwell::npp {
+
+using namespace siftwell::win;  // the toolkit this builds on
 
 // The host's message loop gives dialog keys (Tab, Shift+Tab) only to windows it
 // knows; both calls do nothing for a null host.
@@ -95,4 +97,4 @@ class ToolWindow {
   HBRUSH ownBackground_ = nullptr;  // dark background when we theme ourselves
 };
 
-}  // namespace siftwell::ui
+}  // namespace siftwell::npp

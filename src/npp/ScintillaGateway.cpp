@@ -14,7 +14,7 @@ int32_t Add32(int32_t a, int32_t b) noexcept {
 }
 
 int32_t ByteCountOf(std::u16string_view text) {
-  const size_t n = TextCodec::ToUtf8(text).size();
+  const size_t n = siftwell::win::TextCodec::ToUtf8(text).size();
   if (n > static_cast<size_t>(INT32_MAX)) throw std::length_error("text too long for the editor");
   return static_cast<int32_t>(n);
 }
@@ -24,7 +24,7 @@ int32_t ByteCountOf(std::u16string_view text) {
 // ---- argument helpers ----------------------------------------------------------
 
 ScintillaGateway::Utf8Text::Utf8Text(std::u16string_view text, size_t minimumSize)
-    : bytes(TextCodec::ToUtf8(text)), byteCount(0), padded(minimumSize > 0) {
+    : bytes(siftwell::win::TextCodec::ToUtf8(text)), byteCount(0), padded(minimumSize > 0) {
   if (bytes.size() > static_cast<size_t>(INT32_MAX)) throw std::length_error("text too long for the editor");
   byteCount = static_cast<int32_t>(bytes.size());
   if (bytes.size() < minimumSize) bytes.resize(minimumSize, '\0');  // c_str() adds the zero byte
@@ -94,7 +94,7 @@ std::u16string ScintillaGateway::TextResult(SciMsg msg, intptr_t wParam, std::op
   }
   std::vector<char> buffer(size, '\0');
   Send(msg, wParam, reinterpret_cast<intptr_t>(buffer.data()));
-  std::u16string text = TextCodec::FromUtf8(std::string_view(buffer.data(), buffer.size()));
+  std::u16string text = siftwell::win::TextCodec::FromUtf8(std::string_view(buffer.data(), buffer.size()));
   const size_t end = text.find_last_not_of(u'\0');
   text.resize(end == std::u16string::npos ? 0 : end + 1);
   return text;

@@ -49,7 +49,7 @@ std::u16string TextRange::lpstrText() {
   const size_t size = static_cast<size_t>(capacity);
   const char* begin = text.get();
   const char* end = std::find(begin, begin + size, '\0');
-  return TextCodec::FromAnsi(std::string_view(begin, static_cast<size_t>(end - begin)));
+  return siftwell::win::TextCodec::FromAnsi(std::string_view(begin, static_cast<size_t>(end - begin)));
 }
 
 CharacterRange TextRange::chrg() {
@@ -83,7 +83,7 @@ TextToFind::TextToFind(int32_t cpmin, int32_t cpmax, std::u16string_view text)
 TextToFind::~TextToFind() { Dispose(); }
 
 void TextToFind::SetSearchText(std::u16string_view value) {
-  const std::string ansi = TextCodec::ToAnsi(value);
+  const std::string ansi = siftwell::win::TextCodec::ToAnsi(value);
   auto buffer = std::make_unique<char[]>(ansi.size() + 1);
   std::memcpy(buffer.get(), ansi.data(), ansi.size());
   _freeNativeString();
@@ -193,7 +193,7 @@ std::vector<std::u16string> ClikeStringArray::_getManagedItems(bool unicode) con
     } else {
       const char* begin = reinterpret_cast<const char*>(item.data.get());
       const char* end = std::find(begin, begin + item.size, '\0');
-      result.push_back(TextCodec::FromAnsi(std::string_view(begin, static_cast<size_t>(end - begin))));
+      result.push_back(siftwell::win::TextCodec::FromAnsi(std::string_view(begin, static_cast<size_t>(end - begin))));
     }
   }
   return result;

@@ -1,7 +1,7 @@
 // Stand-in for the ANSI code page where the platform has none: Latin-1.
 #include "win/TextCodec.h"
 
-namespace TextCodec {
+namespace siftwell::win::TextCodec {
 
 std::string ToAnsi(std::u16string_view text) {
   std::string out;
@@ -22,4 +22,4 @@ std::u16string FromAnsi(std::string_view bytes) {
   return out;
 }
 
-}  // namespace TextCodec
+}  // namespace siftwell::win::TextCodec

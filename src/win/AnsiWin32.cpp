@@ -6,7 +6,7 @@
 
 #include "win/TextCodec.h"
 
-namespace TextCodec {
+namespace siftwell::win::TextCodec {
 
 namespace {
 int CheckedLength(size_t size) {
@@ -36,4 +36,4 @@ std::u16string FromAnsi(std::string_view bytes) {
   return out;
 }
 
-}  // namespace TextCodec
+}  // namespace siftwell::win::TextCodec

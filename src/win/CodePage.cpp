@@ -9,7 +9,7 @@
 
 #include "text/Utf8.h"
 
-namespace siftwell::filter {
+namespace siftwell::win {
 namespace {
 
 constexpr std::size_t kMaxPiece = INT_MAX / 4;  // room for any expansion of one piece
@@ -150,4 +150,4 @@ std::wstring Unrepresentable(std::wstring_view text, uint32_t codePage) {
   return missing;
 }
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::win

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-namespace siftwell::filter {
+namespace siftwell::win {
 
 // Why a conversion did not give a result.
 enum class ConversionFailure {
@@ -45,4 +45,4 @@ std::wstring Utf8ToWide(std::string_view text);
 // The characters of `text` that `codePage` cannot hold, each once, in order.
 std::wstring Unrepresentable(std::wstring_view text, uint32_t codePage);
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::win

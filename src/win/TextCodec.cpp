@@ -4,7 +4,7 @@
 
 #include "text/Utf8.h"
 
-namespace TextCodec {
+namespace siftwell::win::TextCodec {
 
 namespace {
 
@@ -47,4 +47,4 @@ std::u16string FromUtf8(std::string_view bytes) {
   return out;
 }
 
-}  // namespace TextCodec
+}  // namespace siftwell::win::TextCodec

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace TextCodec {
+namespace siftwell::win::TextCodec {
 
 // UTF-16 to UTF-8 without a byte-order mark; an unpaired surrogate becomes U+FFFD.
 std::string ToUtf8(std::u16string_view text);
@@ -18,4 +18,4 @@ std::u16string FromUtf8(std::string_view bytes);
 std::string ToAnsi(std::u16string_view text);
 std::u16string FromAnsi(std::string_view bytes);
 
-}  // namespace TextCodec
+}  // namespace siftwell::win::TextCodec

@@ -7,7 +7,7 @@
 #include <vector>
 
 
-namespace siftwell::ui {
+namespace siftwell::win {
 namespace {
 
 constexpr wchar_t kAlphabet[] = L"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
@@ -287,4 +287,4 @@ HANDLE StartModuleThread(std::function<void()> body, std::size_t stackReserve) {
   return thread;
 }
 
-}  // namespace siftwell::ui
+}  // namespace siftwell::win

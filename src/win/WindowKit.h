@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-namespace siftwell::ui {
+namespace siftwell::win {
 
 // Layouts are drawn for a dialog font of 6 x 13 pixels per average character.
 constexpr int32_t kDesignCharWidth = 6;
@@ -130,4 +130,4 @@ LRESULT CALLBACK ObjectWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
 // (`body` never runs then); the caller owns the handle.
 HANDLE StartModuleThread(std::function<void()> body, std::size_t stackReserve);
 
-}  // namespace siftwell::ui
+}  // namespace siftwell::win

@@ -10,7 +10,7 @@
 
 #include "win/WindowKit.h"
 
-namespace siftwell::filter {
+namespace siftwell::win {
 namespace {
 
 constexpr wchar_t kClassName[] = L"SiftwellWorker";
@@ -86,7 +86,7 @@ std::unique_ptr<Worker> Worker::Create(HINSTANCE module) {
 }
 
 Worker::Worker(Key, HINSTANCE module) : module_(module), state_(std::make_shared<State>()) {
-  if (!siftwell::ui::EnsureWindowClass(module_, kClassName, &siftwell::ui::ObjectWindowProc<Worker>)) return;
+  if (!siftwell::win::EnsureWindowClass(module_, kClassName, &siftwell::win::ObjectWindowProc<Worker>)) return;
   window_ = CreateWindowExW(0, kClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, module_, this);
   state_->window = window_;
 }
@@ -131,7 +131,7 @@ bool Worker::Start(Job job, ProgressHandler onProgress) {
       WaitForSingleObject(previous, INFINITE);
       CloseHandle(previous);
     }
-    HANDLE thread = siftwell::ui::StartModuleThread([state = state_] { state->RunJobs(); }, kThreadStack);
+    HANDLE thread = siftwell::win::StartModuleThread([state = state_] { state->RunJobs(); }, kThreadStack);
     std::lock_guard lock(state_->mutex);
     if (thread == nullptr) {
       state_->pending.reset();
@@ -205,4 +205,4 @@ intptr_t Worker::HandleMessage(HWND hwnd, uint32_t msg, uintptr_t wParam, intptr
   return DefWindowProcW(hwnd, msg, wParam, lParam);
 }
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::win

@@ -13,7 +13,7 @@
 
 #include "win/NativeTypes.h"
 
-namespace siftwell::filter {
+namespace siftwell::win {
 
 // What a running job sees: whether it should stop, and where to report how
 // far it got. Safe to use from any thread.
@@ -91,4 +91,4 @@ class Worker {
   bool busy_ = false;
 };
 
-}  // namespace siftwell::filter
+}  // namespace siftwell::win

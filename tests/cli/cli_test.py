@@ -6,6 +6,7 @@ Usage: cli_test.py --cli PATH [--emulator CMD] CASE
 """
 import argparse
 import os
+import random
 import re
 import resource
 import shutil
@@ -503,9 +504,64 @@ def shared_cases(c):
         c.write('case.txt', r['input'])
         keep = ['keep', *flags, *keep_only] + (['--template', r['template']] if r['template'] else [])
         for args, want in ((keep, r['keep']), (['remove', *flags], r['remove'])):
-            code, out, err = c.run(*args, '--', r['pattern'], c.path('case.txt'))
-            expect(code == 0 and out == want,
-                   f"filter_cases.tsv:{r['line']} {args} {r['pattern']!r}: exit {code} {err} {out!r} != {want!r}")
+            # One thread, and the text cut into parts of a line or a few bytes on two and three threads
+            # (under the emulator, where each run is slow, on three only).
+            runs = (('1', None), ('2', '7'), ('3', '1')) if c.native() else (('1', None), ('3', '1'))
+            for threads, part in runs:
+                env = {'SIFTWELL_TEST_PART_BYTES': part} if part else None
+                code, out, err = c.run(*args, '--threads', threads, '--', r['pattern'], c.path('case.txt'), env=env)
+                expect(code == 0 and out == want,
+                       f"filter_cases.tsv:{r['line']} {args} --threads {threads} {r['pattern']!r}: "
+                       f"exit {code} {err} {out!r} != {want!r}")
+
+
+@case
+def threads_give_the_bytes_of_one(c):
+    rnd = random.Random(20261208)
+    words = [b'ERROR', b'warn', b'x=12', b'bob@example.org', b'\xc3\xa9t\xc3\xa9', b'\xff', b'\0', b'a' * 5000, b'\r']
+    data = b'\n'.join(b' '.join(rnd.choice(words) for _ in range(rnd.randint(0, 6))) for _ in range(3000))
+    c.write('in.txt', data)
+    tiny = {'SIFTWELL_TEST_PART_BYTES': '300'}
+    for args in (('keep', r'\w+@\w+'), ('remove', 'ERROR'), ('keep', '--lines', 'ERROR'), ('keep', '-n', r'\d+'),
+                 ('remove', '--lines', '-i', 'WARN'), ('keep', '--template', '<$1>', '-d', '', r'(?<=x=)(\d)'),
+                 ('keep', r'^\w+|\w+$'), ('remove', r'(?m)^$'), ('keep', '-d', '', r'a|\xff|\r'),
+                 ('keep', '--unique', r'\w+'), ('keep', r'(?s)ERROR.'), ('remove', ''),
+                 ('keep', '-n', r'(?<=x=|ERROR )\w+')):
+        code, one, err = c.run(*args, '--threads', '1', c.path('in.txt'))
+        expect(code == 0, f'{args}: exit {code} {err}')
+        for threads in ('2', '3'):
+            # In parts of about 300 bytes, whose results pass the bound on what a part ahead may hold.
+            expect_ok(c.run(*args, '--threads', threads, c.path('in.txt'), env=tiny), one)
+            expect_ok(c.run(*args, '--threads', threads, c.path('in.txt'), '-o', c.path('out.txt'),
+                            env=dict(tiny, SIFTWELL_TEST_SPILL_BLOCKS='0')))
+            expect(c.read('out.txt') == one, f'{args} --threads {threads}: -o differs')
+    # The first error in text order wins, whichever thread meets it first: a runaway line after 2 000
+    # good ones and a later one with a third as many; nothing written.
+    c.write('runaway.txt', b'ab\n' * 2000 + b'a' * 40 + b'!\n' + b'ab\n' * 700 + b'a' * 30 + b'!\n')
+    code, out, err1 = c.run('keep', '(a+)+b', '--threads', '1', c.path('runaway.txt'))
+    expect(code == 2 and out == b'' and 'backtracking' in err1, f'exit {code} {err1}')
+    for threads in ('2', '3'):
+        code, out, err = c.run('keep', '(a+)+b', '--threads', threads, '-o', c.path('new.txt'), c.path('runaway.txt'),
+                               env={'SIFTWELL_TEST_PART_BYTES': '100'})
+        # (The byte named is where the failing engine call started: its stride, not the text, decides.)
+        same = re.sub(r'byte \d+', 'byte N', err) == re.sub(r'byte \d+', 'byte N', err1)
+        expect(code == 2 and out == b'' and same and not c.exists('new.txt'), f'--threads {threads}: exit {code} {err}')
+    # The time limit stops every thread, also parts waiting for their turn to write; nothing written.
+    c.write('slow.txt', (b'a' * 19 + b'b\n') * 50000)
+    t0 = time.monotonic()
+    code, out, err = c.run('keep', '(a?){20}a{20}|b', '--threads', '3', '--time-limit', '0.5', '-o', c.path('late.txt'),
+                           c.path('slow.txt'), env={'SIFTWELL_TEST_PART_BYTES': '2000'})
+    took = time.monotonic() - t0
+    expect(code == 2 and out == b'' and 'time limit of 0.5 s' in err and not c.exists('late.txt'), f'exit {code} {err}')
+    expect(took < 5, f'the time limit took {took:.1f} s to act on three threads')
+    # Verbose says how the text is searched.
+    code, out, err = c.run('keep', '-v', 'ERROR', '--threads', '2', c.path('in.txt'), env=tiny)
+    expect(code == 0 and 'parts on 2 threads' in err, err)
+    code, out, err = c.run('keep', '-v', '--tally', 'ERROR', '--threads', '2', c.path('in.txt'), env=tiny)
+    expect(code == 0 and 'one thread: --tally' in err, err)
+    for bad in ('0', '-1', 'x', '', '2x'):
+        code, out, err = c.run('keep', 'a', '--threads', bad, c.path('in.txt'))
+        expect(code == 1 and '--threads' in err, f'{bad!r}: exit {code} {err}')
 
 
 @case

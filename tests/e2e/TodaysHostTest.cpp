@@ -1,92 +1,32 @@
 // Siftwell.dll in a stand-in for today's host (and for an older one): toolbar
 // registration for every icon set, dark mode switched while the windows are
 // open, the live match count, and where the filter window opens.
-#include <windows.h>
-
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
-#include <string>
 
-#include "Automation.h"
-#include "HostStandIn.h"
-#include "PluginPath.h"
+#include "PluginHost.h"
 #include "npp/NppMsg.h"
 #include "npp/NppMsgNewer.h"
+#include "npp/Resource.h"
 #include "npp/SciMsg.h"
 
-namespace fs = std::filesystem;
-using siftwell::host::HostOptions;
-using siftwell::host::HostStandIn;
+using namespace e2e;
 
 namespace {
 
-constexpr int kPattern = 1001, kStatus = 1007;
 constexpr UINT kAddToolbarIcon = static_cast<UINT>(NppMsg::NPPM_ADDTOOLBARICON);
 constexpr UINT kAddToolbarIconDark = static_cast<UINT>(NppMsgNewer::NPPM_ADDTOOLBARICON_FORDARKMODE);
 constexpr uint32_t kInit = static_cast<uint32_t>(NppMsgNewer::dmfInit);
 constexpr uint32_t kChange = static_cast<uint32_t>(NppMsgNewer::dmfHandleChange);
 
-std::wstring WindowText(HWND hwnd) {
-  wchar_t buffer[512] = {};
-  GetWindowTextW(hwnd, buffer, 512);
-  return buffer;
-}
-
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
-class TodaysHost : public ::testing::Test {
+class TodaysHost : public PluginHost {
  protected:
-  void SetUp() override {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    root_ = fs::path(temp) / (L"siftwell-today-" + std::to_wstring(GetCurrentProcessId()));
-    fs::remove_all(root_);
-  }
-  void TearDown() override {
-    host_.reset();
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
-
-  HostStandIn& Start(HostOptions options = {}) {
-    host_.reset();
-    options.configDir = (root_ / L"plugins" / L"Config").wstring();
-    host_ = std::make_unique<HostStandIn>(options);
-    std::wstring error;
-    EXPECT_TRUE(host_->LoadPlugin(PluginPath(), &error)) << Narrow(error);
-    host_->Start();
-    host_->Pump();
-    return *host_;
-  }
-
-  HWND Titled(const wchar_t* title) {
-    HWND found = nullptr;
-    host_->PumpUntil([&] {
-      for (HWND w : siftwell::host::OtherTopLevelWindows(host_->MainWindow()))
-        if (WindowText(w) == title) found = w;
-      return found != nullptr;
-    });
-    return found;
-  }
-  HWND OpenFilterWindow() {
-    EXPECT_TRUE(host_->ClickMenuItem(L"Open Siftwell"));
-    return Titled(L"Siftwell");
-  }
-  void Close(HWND window) {
-    PostMessageW(window, WM_CLOSE, 0, 0);
-    host_->PumpUntil([&] { return !IsWindow(window); });
-  }
-  std::wstring Status(HWND window) { return WindowText(GetDlgItem(window, kStatus)); }
+  std::wstring Status(HWND window) { return Field(window, kStatus); }
   bool StatusBecomes(HWND window, const std::wstring& text, DWORD timeoutMs = 5000) {
     return host_->PumpUntil([&] { return Status(window) == text; }, timeoutMs);
   }
-  void TypePattern(HWND window, std::wstring_view text) {
-    siftwell::host::TypeInto(*host_, GetDlgItem(window, kPattern), text);
-  }
+  void TypePattern(HWND window, std::wstring_view text) { Type(window, kPattern, text); }
 
   // The colour the window shows in its top-right client corner (no control there).
   COLORREF Background(HWND window) {
@@ -99,15 +39,6 @@ class TodaysHost : public ::testing::Test {
     ReleaseDC(window, dc);
     return colour;
   }
-
-  int Count(UINT msg) {
-    int n = 0;
-    for (const auto& m : host_->MessageLog()) n += m.msg == msg ? 1 : 0;
-    return n;
-  }
-
-  fs::path root_;
-  std::unique_ptr<HostStandIn> host_;
 };
 
 TEST_F(TodaysHost, ToolbarRegistersWithTheDarkModeMessageWhereTheHostKnowsIt) {
@@ -135,6 +66,7 @@ TEST_F(TodaysHost, ToolbarRegistersWithTheDarkModeMessageWhereTheHostKnowsIt) {
     HostStandIn& host = Start(c.options);
     const auto openId = host.CommandId(L"Open Siftwell");
     ASSERT_TRUE(openId.has_value());
+    EXPECT_GE(*openId, static_cast<int32_t>(Resource::ID_PLUGINS_CMD)) << "the host's identifier";
     EXPECT_EQ(Count(kAddToolbarIconDark), c.modernAsked ? 1 : 0);
     const bool modernTaken = c.image != HostStandIn::ToolbarImage::Bitmap;
     EXPECT_EQ(Count(kAddToolbarIcon), modernTaken ? 0 : 1);
@@ -379,7 +311,7 @@ TEST_F(TodaysHost, FilterWindowOpensInTheEditingAreaThenWhereItWasLeft) {
   // And after the host restarts, from the settings file, beside the old key.
   SetWindowPos(filter, nullptr, 150, 260, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
   host_.reset();
-  const fs::path ini = root_ / L"plugins" / L"Config" / L"Siftwell.ini";
+  const fs::path ini = configDir_ / L"Siftwell.ini";
   EXPECT_EQ(GetPrivateProfileIntW(L"FilterWindow", L"Left", -1, ini.c_str()), 150);
   EXPECT_EQ(GetPrivateProfileIntW(L"FilterWindow", L"Top", -1, ini.c_str()), 260);
   EXPECT_EQ(GetPrivateProfileIntW(L"SomeSection", L"SomeKey", -1, ini.c_str()), 0);

@@ -55,8 +55,8 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
-using siftwell::filter::Operation;
-using siftwell::filter::RunOnView;
+using siftwell::app::Operation;
+using siftwell::app::RunOnView;
 
 class EditorFilter : public ::testing::Test {
  protected:
@@ -78,7 +78,7 @@ class EditorFilter : public ::testing::Test {
     Send(SciMsg::SCI_APPENDTEXT, static_cast<intptr_t>(bytes.size()), reinterpret_cast<intptr_t>(bytes.data()));
     Send(SciMsg::SCI_EMPTYUNDOBUFFER);
   }
-  std::string Document() { return siftwell::filter::GetDocumentTextBytes(view_); }
+  std::string Document() { return siftwell::app::GetDocumentTextBytes(view_); }
   void UndoOnce() { Send(SciMsg::SCI_UNDO); }
 
   HWND view_ = nullptr;
@@ -182,7 +182,7 @@ TEST_F(EditorFilter, KeepWithNoMatchEmptiesTheDocument) {
 // What a written run reports back: how many matches it kept or removed, counted
 // in the run's own pass (adjacent matches, NULs and ANSI text included).
 TEST_F(EditorFilter, AWrittenRunReportsTheMatchesItKeptOrRemoved) {
-  using siftwell::filter::RunOptions;
+  using siftwell::app::RunOptions;
   RunOptions lines;
   lines.wholeLines = true;
   RunOptions anyCase;
@@ -250,16 +250,16 @@ TEST_F(EditorFilter, AWrittenRunReportsTheMatchesItKeptOrRemoved) {
     Send(SciMsg::SCI_SETCODEPAGE, row.codePage);
     Load(row.document);
     if (row.options.inSelection) Send(SciMsg::SCI_SETSEL, row.from, row.to);
-    auto run = siftwell::filter::StartOnView(view_, row.op, row.pattern, L"\\n", row.options);
+    auto run = siftwell::app::StartOnView(view_, row.op, row.pattern, L"\\n", row.options);
     while (!run->CopyStep()) {
     }
-    std::shared_ptr<siftwell::filter::Computation> computation = run->TakeComputation();
+    std::shared_ptr<siftwell::app::Computation> computation = run->TakeComputation();
     ASSERT_NE(computation, nullptr);
-    siftwell::filter::JobControl control;
+    siftwell::win::JobControl control;
     computation->Compute(control);
     ASSERT_EQ(run->Commit(), std::nullopt);
     EXPECT_EQ(Document(), row.after);
-    const std::optional<siftwell::filter::RunOutcome> outcome = run->Outcome();
+    const std::optional<siftwell::app::RunOutcome> outcome = run->Outcome();
     ASSERT_TRUE(outcome.has_value());
     EXPECT_EQ(outcome->keep, row.op == Operation::Keep);
     EXPECT_EQ(outcome->matches, row.matches);
@@ -289,14 +289,14 @@ TEST_F(EditorFilter, TheSharedCasesGiveTheSameBytesAsTheCli) {
   for (const auto& c : cases) {
     ASSERT_GT(c.line, 0) << "filter_cases.tsv:" << -c.line << " has not six fields";
     SCOPED_TRACE("filter_cases.tsv:" + std::to_string(c.line));
-    siftwell::filter::RunOptions options;
+    siftwell::app::RunOptions options;
     options.unique = c.options.find("unique") != std::string::npos;
     options.tally = c.options.find("tally") != std::string::npos;
     options.lineNumbers = c.options.find("line-number") != std::string::npos;
     options.wholeLines = c.Lines();
     options.matchCase = c.MatchCase();
-    options.outputTemplate = siftwell::filter::Utf8ToWide(c.keepTemplate);
-    const std::wstring pattern = siftwell::filter::Utf8ToWide(c.pattern);
+    options.outputTemplate = siftwell::win::Utf8ToWide(c.keepTemplate);
+    const std::wstring pattern = siftwell::win::Utf8ToWide(c.pattern);
     for (Operation op : {Operation::Keep, Operation::Remove}) {
       Load(c.input);
       EXPECT_EQ(RunOnView(view_, op, pattern, L"\\n", options), std::nullopt);
@@ -311,7 +311,7 @@ TEST_F(EditorFilter, TheSharedCasesGiveTheSameBytesAsTheCli) {
 // document: runs of kept lines, lone CRs, the first occurrence of a distinct
 // line, a line number before it, a selection that starts further down.
 TEST(EditorFilterLines, EachResultLineKnowsItsSourceLine) {
-  using siftwell::filter::CompileOptions;
+  using siftwell::engine::CompileOptions;
   using Mode = CompileOptions::KeepMode;
   struct Row {
     std::string document;
@@ -332,19 +332,19 @@ TEST(EditorFilterLines, EachResultLineKnowsItsSourceLine) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.document);
-    auto text = std::make_shared<siftwell::filter::DocumentText>();
+    auto text = std::make_shared<siftwell::app::DocumentText>();
     text->bytes = row.document;
     text->codePage = 65001;
     CompileOptions options;
     options.wholeLines = true;
     options.keepMode = row.mode;
     options.lineNumbers = row.numbers;
-    siftwell::filter::Computation computation(text, Operation::Keep, row.pattern, "", options, row.from, row.to);
+    siftwell::app::Computation computation(text, Operation::Keep, row.pattern, "", options, row.from, row.to);
     computation.MapSourceLines();
-    siftwell::filter::JobControl control;
+    siftwell::win::JobControl control;
     computation.Compute(control);
     ASSERT_FALSE(computation.Problem().has_value());
-    const siftwell::filter::LineMap& map = computation.SourceLines();
+    const siftwell::app::LineMap& map = computation.SourceLines();
     for (std::size_t line = 0; line < row.sources.size(); ++line)
       EXPECT_EQ(map.SourceOf(line), std::optional<uint64_t>(row.sources[line])) << "result line " << line;
     EXPECT_EQ(map.SourceOf(row.sources.size()), std::nullopt) << "no line after the last";
@@ -413,7 +413,7 @@ class JumpHost {
 // comes back with that line selected while both are as they were; otherwise
 // the reason, and no line selected.
 TEST_F(EditorFilter, ADoubleClickOnAResultLineSelectsItsSourceLine) {
-  using siftwell::filter::JumpRefusal;
+  using siftwell::app::JumpRefusal;
   struct Row {
     const char* what;
     std::function<void(JumpHost&)> before;  // with the result shown
@@ -441,15 +441,15 @@ TEST_F(EditorFilter, ADoubleClickOnAResultLineSelectsItsSourceLine) {
     Load("ok\r\nERROR a\r\nok\r\nERROR b\r\n");
     JumpHost host(view_);
     PluginBase::nppData = NppData{host.Handle(), view_, nullptr};
-    siftwell::filter::RunOptions options;
+    siftwell::app::RunOptions options;
     options.wholeLines = true;
-    options.target = siftwell::filter::Target::NewTab;
+    options.target = siftwell::app::Target::NewTab;
     ASSERT_EQ(RunOnView(view_, Operation::Keep, L"ERROR", L"", options, host.Handle()), std::nullopt);
     ASSERT_EQ(Document(), "ERROR a\r\nERROR b\r\n");
     // (Each run's own new tab; the host gives every one the same buffer id.)
     if (row.before) row.before(host);
     Send(SciMsg::SCI_GOTOPOS, Send(SciMsg::SCI_POSITIONFROMLINE, row.resultLine) + 1);
-    const siftwell::filter::JumpAnswer answer = siftwell::filter::JumpToSource(host.Handle(), view_);
+    const siftwell::app::JumpAnswer answer = siftwell::app::JumpToSource(host.Handle(), view_);
     EXPECT_TRUE(answer.handled);
     EXPECT_EQ(answer.refusal, row.refusal);
     if (!row.refusal) {
@@ -461,8 +461,8 @@ TEST_F(EditorFilter, ADoubleClickOnAResultLineSelectsItsSourceLine) {
     }
     Send(SciMsg::SCI_SETDOCPOINTER, 0, host.source_);
   }
-  siftwell::filter::ForgetBuffer(2);
-  EXPECT_EQ(siftwell::filter::RememberedOrigins(), 0u) << "a closed result is forgotten";
+  siftwell::app::ForgetBuffer(2);
+  EXPECT_EQ(siftwell::app::RememberedOrigins(), 0u) << "a closed result is forgotten";
   PluginBase::nppData = NppData{};
 }
 
@@ -471,13 +471,13 @@ TEST_F(EditorFilter, ADoubleClickOnAResultLineSelectsItsSourceLine) {
 // plain range, no selection at all.
 TEST_F(EditorFilter, ARunThatCannotApplyIsRefusedUntouched) {
   struct Row {
-    siftwell::filter::RunOptions options;
+    siftwell::app::RunOptions options;
     std::function<void()> select;
     const wchar_t* words;
   };
-  siftwell::filter::RunOptions badTemplate;
+  siftwell::app::RunOptions badTemplate;
   badTemplate.outputTemplate = L"$3";
-  siftwell::filter::RunOptions selection;
+  siftwell::app::RunOptions selection;
   selection.inSelection = true;
   const Row rows[] = {
       {badTemplate, nullptr, L"the output template's $3 at position 1 names no group"},
@@ -516,14 +516,14 @@ TEST_F(EditorFilter, ClipboardGetsTheResultAndTheDocumentStays) {
   const std::string document = ansi ? "caf\xe9 1 na\xefve 2" : "caf\xc3\xa9 1 na\xc3\xafve 2";
   Send(SciMsg::SCI_SETCODEPAGE, ansi ? 0 : 65001);
   Load(document);
-  siftwell::filter::RunOptions options;
-  options.target = siftwell::filter::Target::Clipboard;
-  auto run = siftwell::filter::StartOnView(view_, Operation::Keep, L"\\w+ \\d", L"\\n", options);
+  siftwell::app::RunOptions options;
+  options.target = siftwell::app::Target::Clipboard;
+  auto run = siftwell::app::StartOnView(view_, Operation::Keep, L"\\w+ \\d", L"\\n", options);
   while (!run->CopyStep()) {
   }
   auto computation = run->TakeComputation();
   ASSERT_NE(computation, nullptr);
-  siftwell::filter::JobControl control;
+  siftwell::win::JobControl control;
   computation->Compute(control);
   ASSERT_EQ(run->Commit(), std::nullopt);
   EXPECT_EQ(Document(), document);
@@ -553,30 +553,30 @@ TEST_F(EditorFilter, ClipboardGetsTheResultAndTheDocumentStays) {
 // The live count's computation gives up when its time is spent, with the
 // matches found so far; a stop asked for from outside stays a stop.
 TEST_F(EditorFilter, ACountGivesUpWhenItsTimeIsSpent) {
-  auto text = std::make_shared<siftwell::filter::DocumentText>();
+  auto text = std::make_shared<siftwell::app::DocumentText>();
   for (int i = 0; i < 400000; ++i) text->bytes += "word ";
   text->codePage = 65001;
-  siftwell::filter::Computation count(text, Operation::Count, "\\w+", "");
+  siftwell::app::Computation count(text, Operation::Count, "\\w+", "");
   count.SetTimeBudget(std::chrono::milliseconds(1));
-  siftwell::filter::JobControl control;
+  siftwell::win::JobControl control;
   count.Compute(control);
   ASSERT_TRUE(count.Problem().has_value());
-  EXPECT_EQ(count.Problem()->kind, siftwell::filter::RunProblem::Kind::CountTooSlow);
+  EXPECT_EQ(count.Problem()->kind, siftwell::app::RunProblem::Kind::CountTooSlow);
   EXPECT_TRUE(count.Problem()->counting);
   EXPECT_EQ(count.Problem()->matches, count.Count());
   EXPECT_LT(count.Count(), 400000u);
 
-  siftwell::filter::Computation unlimited(text, Operation::Count, "\\w+", "");
+  siftwell::app::Computation unlimited(text, Operation::Count, "\\w+", "");
   unlimited.Compute(control);
   EXPECT_FALSE(unlimited.Problem().has_value());
   EXPECT_EQ(unlimited.Count(), 400000u);
 
-  siftwell::filter::Computation stopped(text, Operation::Count, "\\w+", "");
+  siftwell::app::Computation stopped(text, Operation::Count, "\\w+", "");
   stopped.SetTimeBudget(std::chrono::milliseconds(1));
   control.RequestStop();
   stopped.Compute(control);
   ASSERT_TRUE(stopped.Problem().has_value());
-  EXPECT_EQ(stopped.Problem()->kind, siftwell::filter::RunProblem::Kind::Stopped);
+  EXPECT_EQ(stopped.Problem()->kind, siftwell::app::RunProblem::Kind::Stopped);
 }
 
 
@@ -621,18 +621,18 @@ TEST_F(EditorFilter, HighlightMarksWhereTheEngineFindsTheMatches) {
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.text) + " / " + row.pattern);
     Load(row.text);
-    const auto shown = siftwell::filter::ShownText::Take(view_);
+    const auto shown = siftwell::app::ShownText::Take(view_);
     ASSERT_NE(shown, nullptr);
     EXPECT_EQ(shown->bytes, row.text);
-    siftwell::filter::CompileOptions options;
+    siftwell::engine::CompileOptions options;
     options.wholeLines = row.wholeLines;
     options.matchCase = row.matchCase;
-    const siftwell::filter::Marks marks = siftwell::filter::FindMarks(*shown, row.pattern, options, {});
+    const siftwell::app::Marks marks = siftwell::app::FindMarks(*shown, row.pattern, options, {});
     EXPECT_FALSE(marks.error || marks.stopped);
-    ASSERT_TRUE(siftwell::filter::ApplyMarks(*shown, marks.ranges, kIndicator));
+    ASSERT_TRUE(siftwell::app::ApplyMarks(*shown, marks.ranges, kIndicator));
     EXPECT_EQ(MarkedRanges(view_), row.marked);
   }
-  siftwell::filter::ClearMarks(view_, kIndicator);
+  siftwell::app::ClearMarks(view_, kIndicator);
   EXPECT_EQ(MarkedRanges(view_), Ranges{});
 }
 
@@ -645,19 +645,19 @@ TEST_F(EditorFilter, HighlightSearchesOnlyAroundTheLinesShown) {
   Send(SciMsg::SCI_SETFIRSTVISIBLELINE, 10000);
   const intptr_t onScreen = Send(SciMsg::SCI_LINESONSCREEN);
   ASSERT_GT(onScreen, 0);
-  const auto shown = siftwell::filter::ShownText::Take(view_);
+  const auto shown = siftwell::app::ShownText::Take(view_);
   ASSERT_NE(shown, nullptr);
   EXPECT_EQ(shown->from, Send(SciMsg::SCI_POSITIONFROMLINE, 10000 - onScreen)) << "a screen above, from a line start";
   EXPECT_LE(static_cast<intptr_t>(shown->bytes.size()), (3 * onScreen + 2) * 12) << "three screens at most";
-  const siftwell::filter::Marks marks = siftwell::filter::FindMarks(*shown, "line", {}, {});
+  const siftwell::app::Marks marks = siftwell::app::FindMarks(*shown, "line", {}, {});
   EXPECT_GE(static_cast<intptr_t>(marks.ranges.size()), 3 * onScreen);
   EXPECT_LE(static_cast<intptr_t>(marks.ranges.size()), 3 * onScreen + 2);
 
   Send(SciMsg::SCI_INSERTTEXT, shown->from + 2, reinterpret_cast<intptr_t>("x"));
-  EXPECT_FALSE(siftwell::filter::ApplyMarks(*shown, marks.ranges, kIndicator)) << "the text there changed";
+  EXPECT_FALSE(siftwell::app::ApplyMarks(*shown, marks.ranges, kIndicator)) << "the text there changed";
   EXPECT_EQ(MarkedRanges(view_), Ranges{});
   Send(SciMsg::SCI_UNDO);
-  ASSERT_TRUE(siftwell::filter::ApplyMarks(*shown, marks.ranges, kIndicator));
+  ASSERT_TRUE(siftwell::app::ApplyMarks(*shown, marks.ranges, kIndicator));
   const Ranges marked = MarkedRanges(view_);
   ASSERT_FALSE(marked.empty());
   EXPECT_EQ(marked.front().first, shown->from);
@@ -680,14 +680,14 @@ TEST(HighlightStep, StepsToTheNextOrPreviousMatchAndWraps) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(std::to_string(row.selStart) + "-" + std::to_string(row.selEnd) + (row.forward ? " F3" : " Shift+F3"));
-    const siftwell::filter::Step step =
-        siftwell::filter::FindStep("a1b22c333", true, "\\d+", {}, row.selStart, row.selEnd, row.forward, {});
+    const siftwell::app::Step step =
+        siftwell::app::FindStep("a1b22c333", true, "\\d+", {}, row.selStart, row.selEnd, row.forward, {});
     ASSERT_TRUE(step.match.has_value());
     EXPECT_EQ(*step.match, row.match);
     EXPECT_EQ(step.wrapped, row.wrapped);
   }
-  EXPECT_FALSE(siftwell::filter::FindStep("abc", true, "\\d+", {}, 0, 0, true, {}).match);
-  EXPECT_TRUE(siftwell::filter::FindStep("abc", true, "(", {}, 0, 0, true, {}).error);
+  EXPECT_FALSE(siftwell::app::FindStep("abc", true, "\\d+", {}, 0, 0, true, {}).match);
+  EXPECT_TRUE(siftwell::app::FindStep("abc", true, "(", {}, 0, 0, true, {}).error);
 }
 
 bool PumpUntil(const std::function<bool()>& done) {
@@ -709,10 +709,10 @@ std::unique_ptr<frmMyDlg> WindowOn(HWND view) {
   auto window = frmMyDlg::Create(
       GetModuleHandleW(nullptr), nullptr,
       [view](Operation op, std::wstring_view pattern, std::wstring_view delimiter,
-             const siftwell::filter::RunOptions& options) {
-        return siftwell::filter::StartOnView(view, op, pattern, delimiter, options);
+             const siftwell::app::RunOptions& options) {
+        return siftwell::app::StartOnView(view, op, pattern, delimiter, options);
       },
-      [view](bool) { return std::shared_ptr<siftwell::filter::DocumentCopy>(siftwell::filter::DocumentCopy::Of(view)); },
+      [view](bool) { return std::shared_ptr<siftwell::app::DocumentCopy>(siftwell::app::DocumentCopy::Of(view)); },
       [view] { return view; });
   if (window) window->SetHighlightIndicator(kIndicator, {view});
   return window;
@@ -796,10 +796,10 @@ TEST_F(EditorFilter, WithoutAnIndicatorNothingIsMarked) {
   HWND view = view_;
   auto window = frmMyDlg::Create(
       GetModuleHandleW(nullptr), nullptr,
-      [](Operation, std::wstring_view, std::wstring_view, const siftwell::filter::RunOptions&) {
-        return std::unique_ptr<siftwell::filter::FilterRun>();
+      [](Operation, std::wstring_view, std::wstring_view, const siftwell::app::RunOptions&) {
+        return std::unique_ptr<siftwell::app::FilterRun>();
       },
-      [view](bool) { return std::shared_ptr<siftwell::filter::DocumentCopy>(siftwell::filter::DocumentCopy::Of(view)); },
+      [view](bool) { return std::shared_ptr<siftwell::app::DocumentCopy>(siftwell::app::DocumentCopy::Of(view)); },
       [view] { return view; });
   ASSERT_NE(window, nullptr);
   window->SetHighlightIndicator(std::nullopt, {view});
@@ -993,12 +993,12 @@ TEST_F(FailingWrites, AnAllocationFailingAnywhereInTheWriteLeavesTheOriginal) {
 // matching reads anything. The worker reads only the run's copy, so nothing
 // the editor does to its own memory can reach it.
 TEST_F(EditorFilter, NothingDoneToTheDocumentDuringTheRunIsOverwritten) {
-  using siftwell::filter::RunProblem;
+  using siftwell::app::RunProblem;
   std::string big;
   while (big.size() < (std::size_t{3} << 20)) big += "2024-01-01 item 12345 ok\n";
   struct Row {
     const char* what;
-    std::function<void(HWND, siftwell::filter::FilterRun&)> meanwhile;
+    std::function<void(HWND, siftwell::app::FilterRun&)> meanwhile;
     RunProblem::Kind kind;
     std::string after;  // the document afterwards; empty: the original
     bool readOnly = false;
@@ -1008,7 +1008,7 @@ TEST_F(EditorFilter, NothingDoneToTheDocumentDuringTheRunIsOverwritten) {
   sameLength[big.size() / 2] = '#';
   const Row rows[] = {
       {"reloaded (cleared, room made, new text)",
-       [&](HWND v, siftwell::filter::FilterRun&) {
+       [&](HWND v, siftwell::app::FilterRun&) {
          SendMessageW(v, static_cast<UINT>(SciMsg::SCI_CLEARALL), 0, 0);
          SendMessageW(v, static_cast<UINT>(SciMsg::SCI_ALLOCATE), 64 << 20, 0);
          SendMessageW(v, static_cast<UINT>(SciMsg::SCI_APPENDTEXT), reloaded.size(),
@@ -1016,29 +1016,29 @@ TEST_F(EditorFilter, NothingDoneToTheDocumentDuringTheRunIsOverwritten) {
        },
        RunProblem::Kind::Reloaded, reloaded},
       {"changed, same length, unreported",
-       [&](HWND v, siftwell::filter::FilterRun&) {
+       [&](HWND v, siftwell::app::FilterRun&) {
          SendMessageW(v, static_cast<UINT>(SciMsg::SCI_SETTARGETRANGE), big.size() / 2, big.size() / 2 + 1);
          SendMessageW(v, static_cast<UINT>(SciMsg::SCI_REPLACETARGET), 1, reinterpret_cast<LPARAM>("#"));
        },
        RunProblem::Kind::Reloaded, sameLength},
-      {"made read-only", [](HWND v, siftwell::filter::FilterRun&) {
+      {"made read-only", [](HWND v, siftwell::app::FilterRun&) {
          SendMessageW(v, static_cast<UINT>(SciMsg::SCI_SETREADONLY), 1, 0); },
        RunProblem::Kind::MadeReadOnly, {}, true},
-      {"edit reported", [](HWND v, siftwell::filter::FilterRun& run) { run.Edited(v); },
+      {"edit reported", [](HWND v, siftwell::app::FilterRun& run) { run.Edited(v); },
        RunProblem::Kind::Edited, {}},
       {"cancelled after the matching", {}, RunProblem::Kind::Stopped, {}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     Load(big);
-    auto run = siftwell::filter::StartOnView(view_, Operation::Remove, L"\\d+", L"");
+    auto run = siftwell::app::StartOnView(view_, Operation::Remove, L"\\d+", L"");
     int steps = 1;
     while (!run->CopyStep()) ++steps;
     EXPECT_GE(steps, 1);
-    std::shared_ptr<siftwell::filter::Computation> computation = run->TakeComputation();
+    std::shared_ptr<siftwell::app::Computation> computation = run->TakeComputation();
     ASSERT_NE(computation, nullptr);
     std::atomic<bool> go{false};
-    siftwell::filter::JobControl control;
+    siftwell::win::JobControl control;
     std::thread worker([&] {
       while (!go) Sleep(1);
       computation->Compute(control);
@@ -1086,7 +1086,7 @@ void ReloadUnannounced(HWND view, const std::string& text) {
 // What the live count reads: a copy taken in steps is the document as it was
 // at one moment, or it is never done, whatever reload came between the steps.
 TEST_F(EditorFilter, ACopyNeverMixesTheTextBeforeAndAfterAnUnannouncedReload) {
-  using siftwell::filter::DocumentCopy;
+  using siftwell::app::DocumentCopy;
   std::string before, after;
   while (before.size() < 2 * DocumentCopy::kStepBytes + 100) before += "2024-01-01 item 12345 ok\n";  // 3 pieces
   after = before;
@@ -1157,23 +1157,23 @@ TEST_F(EditorFilter, AReadOnlyDocumentIsRefusedAndStaysReadOnly) {
 // Text longer than one platform call takes goes in pieces, cut between
 // characters, with the same outcome as in one piece.
 TEST(CodePageText, ConvertsInPiecesCutBetweenCharacters) {
-  using siftwell::filter::ConversionFailure;
+  using siftwell::win::ConversionFailure;
   std::string sjis;
   for (int i = 0; i < 50; ++i) sjis += "a\x82\xA0" "b\x83\x41";  // hiragana a, katakana a
   std::string whole, pieces;
-  ASSERT_EQ(siftwell::filter::CodePageToUtf8(sjis, 932, whole), ConversionFailure::None);
+  ASSERT_EQ(siftwell::win::CodePageToUtf8(sjis, 932, whole), ConversionFailure::None);
   for (std::size_t piece : {2u, 3u, 7u}) {
     pieces.clear();
-    ASSERT_EQ(siftwell::filter::CodePageToUtf8(sjis, 932, pieces, {}, piece), ConversionFailure::None);
+    ASSERT_EQ(siftwell::win::CodePageToUtf8(sjis, 932, pieces, {}, piece), ConversionFailure::None);
     EXPECT_EQ(pieces, whole) << piece;
     std::string back;
-    ASSERT_EQ(siftwell::filter::Utf8ToCodePage(whole, 932, back, {}, piece + 2), ConversionFailure::None);
+    ASSERT_EQ(siftwell::win::Utf8ToCodePage(whole, 932, back, {}, piece + 2), ConversionFailure::None);
     EXPECT_EQ(back, sjis) << piece;
   }
   std::string out;
-  EXPECT_EQ(siftwell::filter::Utf8ToCodePage("caf\xC3\xA9", 932, out), ConversionFailure::NotRepresentable);
-  EXPECT_EQ(siftwell::filter::CodePageToUtf8("abc \x81", 932, out), ConversionFailure::NotRepresentable);
-  EXPECT_EQ(siftwell::filter::CodePageToUtf8("abc", 42424, out), ConversionFailure::Failed);
+  EXPECT_EQ(siftwell::win::Utf8ToCodePage("caf\xC3\xA9", 932, out), ConversionFailure::NotRepresentable);
+  EXPECT_EQ(siftwell::win::CodePageToUtf8("abc \x81", 932, out), ConversionFailure::NotRepresentable);
+  EXPECT_EQ(siftwell::win::CodePageToUtf8("abc", 42424, out), ConversionFailure::Failed);
 }
 
 // ---- A document beyond 4 GiB --------------------------------------------------

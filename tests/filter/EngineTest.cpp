@@ -11,7 +11,7 @@
 
 namespace {
 
-namespace sf = siftwell::filter;
+namespace sf = siftwell::engine;
 
 TEST(Engine, IsPcre2_10_46InEveryBuild) {
   // 10.42's JIT answered some atomic groups wrongly; the CLI, the x86 and the
@@ -131,6 +131,12 @@ TEST_P(Semantics, CommitEndsTheSearchOfOneValidRun) {
          {"]|(*COMMIT)\\z", "\xC2]", "]|"}});
 }
 
+TEST_P(Semantics, ASubroutineCallNeverRunsOnAGrownJitStack) {
+  // PCRE2's JIT code for this left recursion crashed once its stack had grown
+  // past the first 32 KiB; the interpreter finds the loop and says so.
+  Check({{"(?0)((?!((())a?)){61}\\\\((>?(<)))){,61}\\)W", "Wa", "<error 3 -52>"}});
+}
+
 TEST_P(Semantics, AGraphemeClusterStopsAtAnInvalidByte) {
   // A bounded repeat of \X that met an invalid byte gave PCRE2's JIT a match
   // end outside the text (Keep kept the rest of it, Remove removed it).
@@ -194,7 +200,9 @@ TEST_P(Semantics, SearchesInOneCallKeepGroupsVerbsAndLookbehind) {
          {"a+(*SKIP)b|a", "aaac aab", "aab|"},
          {"a(*MARK:x)a(*SKIP:x)c|a", "aaab", "a|"},
          {"(*LIMIT_MATCH=1000)\\Gb|c", "bbcb", "b|b|c|b|"},
-         {"(?x) \\G a # | \n | b", "aab", "a|a|b|"}});
+         {"(?x) \\G a # | \n | b", "aab", "a|a|b|"},
+         // "[[:]" is a class of two characters: the \G after it counts
+         {"[[:]()|\\GE|:]", "bE", ""}});
 }
 
 TEST_P(Semantics, WordCharactersIncludeMarksAndJoinControls) {
@@ -227,6 +235,11 @@ TEST_P(Semantics, BigPatternsCompile) {
   EXPECT_TRUE(r.error.rewritten);
   EXPECT_EQ(r.error.item, "\\b");
   EXPECT_EQ(r.error.position, 12000u);
+  // A short pattern that would compile to tens of MB (and the JIT to several
+  // times that, unstoppably) is refused before it is built.
+  const sf::FilterResult big = sf::Keep("ab", "(?:(?:ab){2000}c){1000}|b", "|", limits);
+  ASSERT_FALSE(big.ok);
+  EXPECT_EQ(big.error.kind, sf::FilterError::Kind::TooComplex);
 }
 
 }  // namespace

@@ -9,10 +9,10 @@
 
 namespace {
 
-using siftwell::filter::HistoryEntry;
-using siftwell::filter::ReadHistory;
-using siftwell::filter::Remember;
-using siftwell::filter::WriteHistory;
+using siftwell::engine::HistoryEntry;
+using siftwell::engine::ReadHistory;
+using siftwell::engine::Remember;
+using siftwell::engine::WriteHistory;
 
 HistoryEntry Entry(const char* pattern, bool lines = false, const char* delimiter = "\\n") {
   HistoryEntry e;

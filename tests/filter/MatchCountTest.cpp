@@ -6,7 +6,7 @@
 
 #include "engine/MatchCount.h"
 
-using namespace siftwell::filter;
+using namespace siftwell::engine;
 
 namespace {
 const std::function<bool()> kNever = [] { return false; };

@@ -9,12 +9,12 @@
 
 namespace {
 
-using siftwell::filter::ExpandDelimiter;
-using siftwell::filter::FilterError;
-using siftwell::filter::FilterResult;
-using siftwell::filter::Keep;
-using siftwell::filter::MatchLimits;
-using siftwell::filter::Remove;
+using siftwell::engine::ExpandDelimiter;
+using siftwell::engine::FilterError;
+using siftwell::engine::FilterResult;
+using siftwell::engine::Keep;
+using siftwell::engine::MatchLimits;
+using siftwell::engine::Remove;
 using namespace std::string_literals;
 
 std::string Shown(const FilterResult& r) {
@@ -227,7 +227,7 @@ TEST_P(Filter, RejectedPatterns) {
     EXPECT_EQ(r.error.kind, FilterError::Kind::BadPattern) << c.pattern;
     EXPECT_EQ(r.error.offset, c.offset) << c.pattern;
     EXPECT_EQ(r.error.position, c.position) << c.pattern;
-    EXPECT_EQ(siftwell::filter::Pcre2ErrorText(r.error.code), c.reason) << c.pattern;
+    EXPECT_EQ(siftwell::engine::Pcre2ErrorText(r.error.code), c.reason) << c.pattern;
     EXPECT_FALSE(r.error.rewritten) << c.pattern;
     EXPECT_TRUE(r.text.empty());
   }
@@ -245,20 +245,20 @@ TEST_P(Filter, RejectedPatterns) {
                                 TemplateCase{"(a)", "$é", "$é", 0, 0}, TemplateCase{"(a)", "${99999999999999999999}", "${99999999999999999999}", 0, 0},
                                 TemplateCase{boundaries + "(a)", "$2", "$2", 0, 0},
                                 TemplateCase{boundaries + "(a)", "${siftwell_wb1}", "${siftwell_wb1}", 0, 0}}) {
-    siftwell::filter::CompileOptions options;
+    siftwell::engine::CompileOptions options;
     options.jit = GetParam();
     options.keepTemplate = c.keepTemplate;
-    const auto compiled = siftwell::filter::Compile(c.pattern, options);
+    const auto compiled = siftwell::engine::Compile(c.pattern, options);
     ASSERT_TRUE(compiled.error) << c.keepTemplate;
     EXPECT_EQ(compiled.error->kind, FilterError::Kind::BadTemplate) << c.keepTemplate;
     EXPECT_EQ(compiled.error->item, c.item);
     EXPECT_EQ(compiled.error->offset, c.offset) << c.keepTemplate;
     EXPECT_EQ(compiled.error->position, c.position) << c.keepTemplate;
   }
-  siftwell::filter::CompileOptions lines;
+  siftwell::engine::CompileOptions lines;
   lines.wholeLines = true;
   lines.keepTemplate = "$0";
-  EXPECT_EQ(siftwell::filter::Compile("a", lines).error.value_or(FilterError{}).kind,
+  EXPECT_EQ(siftwell::engine::Compile("a", lines).error.value_or(FilterError{}).kind,
             FilterError::Kind::TemplateWithLines);
   for (const char* p : {"(?<=a+)b", "\\C", "a{2,1}", "\\k<none>", "(?z)"}) {
     const FilterResult r = Keep("abc", p, ",", Limits());
@@ -287,19 +287,19 @@ TEST_P(Filter, SharedCases) {
   const std::vector<SharedCase> cases = SharedCases();
   EXPECT_GE(cases.size(), 20u);
   for (const SharedCase& c : cases) {
-    siftwell::filter::CompileOptions options;
+    siftwell::engine::CompileOptions options;
     options.jit = GetParam();
     options.wholeLines = c.options.find("lines") != std::string::npos;
     options.matchCase = c.options.find("ignore-case") == std::string::npos;
-    siftwell::filter::CompileOptions removing = options;
+    siftwell::engine::CompileOptions removing = options;
     options.keepTemplate = c.keepTemplate;
-    using KeepMode = siftwell::filter::CompileOptions::KeepMode;
+    using KeepMode = siftwell::engine::CompileOptions::KeepMode;
     options.keepMode = c.options.find("tally") != std::string::npos    ? KeepMode::Tally
                        : c.options.find("unique") != std::string::npos ? KeepMode::Unique
                                                                        : KeepMode::All;
     options.lineNumbers = c.options.find("line-number") != std::string::npos;
-    const auto keeping = siftwell::filter::Compile(c.pattern, options);
-    const auto remover = siftwell::filter::Compile(c.pattern, removing);
+    const auto keeping = siftwell::engine::Compile(c.pattern, options);
+    const auto remover = siftwell::engine::Compile(c.pattern, removing);
     ASSERT_TRUE(keeping.pattern && remover.pattern) << "line " << c.line;
     // The line prefilter and strides of a few bytes give the same bytes.
     for (int variant = 0; variant < 2; ++variant) {
@@ -310,10 +310,10 @@ TEST_P(Filter, SharedCases) {
       // Where the matches stand: the text without them (and a line's end) is Remove's.
       std::string rest;
       std::size_t kept = 0;
-      struct : siftwell::filter::ResultSink {
+      struct : siftwell::engine::ResultSink {
         bool Piece(std::string_view) override { return false; }
       } watch;
-      auto err = siftwell::filter::MatchesTo(c.input, *remover.pattern, l, watch, [&](std::size_t s, std::size_t e) {
+      auto err = siftwell::engine::MatchesTo(c.input, *remover.pattern, l, watch, [&](std::size_t s, std::size_t e) {
         rest.append(c.input, kept, s - kept);
         kept = e;
         if (removing.wholeLines && kept < c.input.size() && c.input[kept] == '\r') ++kept;
@@ -321,7 +321,7 @@ TEST_P(Filter, SharedCases) {
         return true;
       });
       rest.append(c.input, kept);
-      FilterResult ranges{!err, rest, err.value_or(siftwell::filter::FilterError{})};
+      FilterResult ranges{!err, rest, err.value_or(siftwell::engine::FilterError{})};
       EXPECT_EQ(Shown(ranges), c.remove) << "match ranges, line " << c.line;
     }
   }

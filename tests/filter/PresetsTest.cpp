@@ -10,10 +10,10 @@
 
 namespace {
 
-using siftwell::filter::Preset;
-using siftwell::filter::PresetError;
-using siftwell::filter::ReadPresets;
-using siftwell::filter::WritePresets;
+using siftwell::engine::Preset;
+using siftwell::engine::PresetError;
+using siftwell::engine::ReadPresets;
+using siftwell::engine::WritePresets;
 using Kind = PresetError::Kind;
 
 TEST(Presets, ReadsWhatTheFileSays) {

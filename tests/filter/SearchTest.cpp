@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/LineCounter.h"
 #include "engine/LiteralPrefilter.h"
 #include "engine/PatternFilter.h"
 #include "engine/Utf8Check.h"
@@ -14,7 +15,7 @@
 
 namespace {
 
-namespace sf = siftwell::filter;
+namespace sf = siftwell::engine;
 using sf::FilterError;
 using sf::MatchLimits;
 
@@ -126,6 +127,83 @@ TEST(Search, StridesAndPrefilterGiveTheUnrestrictedResult) {
   }
   EXPECT_GT(prefiltered, 300);  // the prefilter was really exercised
   EXPECT_GT(linePrefiltered, 600);
+}
+
+// Gathers a part's result.
+class Gather : public sf::ResultSink {
+ public:
+  bool Piece(std::string_view piece) override {
+    text.append(piece);
+    return true;
+  }
+  std::string text;
+};
+
+// The whole result, or the one of parts cut at random line starts and joined,
+// as text or "<error kind code>".
+std::string InParts(const std::string& text, const sf::CompiledPattern& re, bool keep, const MatchLimits& l,
+                    std::mt19937* rng) {
+  std::vector<std::size_t> cuts{0};
+  for (std::size_t i = 0; rng != nullptr && i < text.size(); ++i)
+    if (text[i] == '\n' && (*rng)() % 3 == 0) cuts.push_back(i + 1);
+  cuts.push_back(text.size());
+  std::string out;
+  sf::LineCounter lines(text);
+  for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
+    sf::TextPart part{.begin = cuts[k], .end = cuts[k + 1], .firstLine = lines.At(cuts[k]), .textValid = {}};
+    if (rng != nullptr && (*rng)() % 2) part.textValid = siftwell::utf8::IsValid(text);
+    Gather g;
+    const auto err = keep ? sf::KeepPartTo(text, part, re, "|", l, g) : sf::RemovePartTo(text, part, re, l, g);
+    // (Where the failing engine call started depends on the strides, as in any search.)
+    if (err) return "<error " + std::to_string(static_cast<int>(err->kind)) + " " + std::to_string(err->code) + ">";
+    out += g.text;
+  }
+  return out;
+}
+
+TEST(Search, PartsCutAtLineStartsJoinToTheWhole) {
+  std::mt19937 rng(20261208);
+  int inParts = 0;
+  for (int round = 0; round < 3000; ++round) {
+    const std::string pattern = RandomPattern(rng);
+    std::string text = RandomText(rng) + RandomText(rng);
+    sf::CompileOptions options;
+    options.jit = round % 3 != 0;
+    options.wholeLines = round % 5 == 0;
+    options.matchCase = round % 2 == 0;
+    options.lineNumbers = round % 4 == 1;
+    if (!options.wholeLines && round % 7 == 3) options.keepTemplate = "<$0>";
+    const sf::Compilation c = sf::Compile(pattern, options);
+    if (!c.pattern || !sf::SearchesInParts(*c.pattern)) continue;
+    ++inParts;
+    MatchLimits l = Plain(options.jit);
+    l.strideBytes = round % 2 ? 3 : 0;
+    l.prefilter = round % 3 != 1;
+    for (bool keep : {true, false}) {
+      const std::string whole = InParts(text, *c.pattern, keep, l, nullptr);
+      for (int cut = 0; cut < 3; ++cut)
+        ASSERT_EQ(InParts(text, *c.pattern, keep, l, &rng), whole)
+            << (keep ? "keep" : "remove") << " pattern " << pattern << " text " << ::testing::PrintToString(text)
+            << " lines " << options.wholeLines << " jit " << options.jit;
+    }
+  }
+  EXPECT_GT(inParts, 1000);  // the parts were really exercised
+  // What cannot be cut: a search that depends on where it starts, a match
+  // that may hold an LF, Unique and Tally.
+  for (const char* p : {"\\Ga", "a(*SKIP)b|c", "a\\s", "(?s)a.", "[^x]", "a(*COMMIT)b"}) {
+    const sf::Compilation c = sf::Compile(p);
+    ASSERT_TRUE(c.pattern) << p;
+    EXPECT_FALSE(sf::SearchesInParts(*c.pattern)) << p;
+  }
+  sf::CompileOptions unique;
+  unique.keepMode = sf::CompileOptions::KeepMode::Unique;
+  EXPECT_FALSE(sf::SearchesInParts(*sf::Compile("a", unique).pattern));
+  unique.wholeLines = true;
+  EXPECT_FALSE(sf::SearchesInParts(*sf::Compile("a", unique).pattern));
+  EXPECT_TRUE(sf::SearchesInParts(*sf::Compile("\\w+@\\w+").pattern));
+  Gather g;
+  EXPECT_EQ(sf::KeepPartTo("a\nb\n", {.begin = 2, .end = 4, .firstLine = 2, .textValid = {}}, *sf::Compile("\\Ga").pattern, "|", Plain(true), g)->kind,
+            FilterError::Kind::MatchFailed);
 }
 
 TEST(Search, PrefilterPlans) {

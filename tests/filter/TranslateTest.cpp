@@ -15,8 +15,8 @@
 
 namespace {
 
-using siftwell::filter::Translation;
-using siftwell::filter::TranslatePattern;
+using siftwell::engine::Translation;
+using siftwell::engine::TranslatePattern;
 
 std::string T(std::string_view p) { return TranslatePattern(p).pattern; }
 
@@ -120,7 +120,7 @@ std::vector<std::pair<std::size_t, std::size_t>> Runs(const std::string& item, u
 // the code points PCRE2's property matches: every script name PCRE2 knows,
 // every spelling, negated, in a class, with and without (?i).
 TEST(TranslatePattern, ScriptPropertiesAsRangesMatchPcre2sOwn) {
-  ASSERT_GT(siftwell::filter::ScriptNameCount(), 300u);
+  ASSERT_GT(siftwell::engine::ScriptNameCount(), 300u);
   struct Form {
     const char* before;
     const char* after;
@@ -133,8 +133,8 @@ TEST(TranslatePattern, ScriptPropertiesAsRangesMatchPcre2sOwn) {
       {"[x\\p{ ", " }\\d]", false},
   };
   std::size_t rewritten = 0, checked = 0;
-  for (std::size_t n = 0; n < siftwell::filter::ScriptNameCount(); ++n) {
-    const std::string name(siftwell::filter::ScriptNameAt(n));
+  for (std::size_t n = 0; n < siftwell::engine::ScriptNameCount(); ++n) {
+    const std::string name(siftwell::engine::ScriptNameAt(n));
     // Every name in its plain spelling; every form for every fourth name
     // (each script has two or more names, so every script's sets are met).
     for (const Form& f : n % 4 == 0 ? std::span(kForms) : std::span(kForms).first(1)) {

@@ -14,8 +14,6 @@ static_assert(!std::is_abstract_v<ScintillaGateway>, "every operation of the int
 
 namespace {
 
-UINT M(SciMsg m) { return static_cast<UINT>(m); }
-
 class EditorGateway : public ::testing::Test {
  protected:
   ScintillaView view;

@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "npp/SciMsg.h"
+
+inline UINT M(SciMsg m) { return static_cast<UINT>(m); }
+
 struct Received {
   UINT msg;
   WPARAM wParam;

@@ -6,7 +6,6 @@
 #include "npp/ScintillaGateway.h"
 
 namespace {
-UINT M(SciMsg m) { return static_cast<UINT>(m); }
 
 class Wire : public ::testing::Test {
  protected:
@@ -17,12 +16,10 @@ class Wire : public ::testing::Test {
 }  // namespace
 
 TEST_F(Wire, BoolRepliesAreTrueOnlyForOne) {
-  rec.Answer(M(SciMsg::SCI_GETREADONLY), 2);
-  EXPECT_FALSE(gw.GetReadOnly());
-  rec.Answer(M(SciMsg::SCI_GETREADONLY), -1);
-  EXPECT_FALSE(gw.GetReadOnly());
-  rec.Answer(M(SciMsg::SCI_GETREADONLY), 1);
-  EXPECT_TRUE(gw.GetReadOnly());
+  for (const LRESULT reply : {2, -1, 1}) {
+    rec.Answer(M(SciMsg::SCI_GETREADONLY), reply);
+    EXPECT_EQ(gw.GetReadOnly(), reply == 1) << reply;
+  }
 }
 
 TEST_F(Wire, ParameterConversions) {

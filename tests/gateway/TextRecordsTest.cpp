@@ -161,24 +161,24 @@ TEST(ClikeStringArray, FromStrings) {
 }
 
 TEST(TextCodec, Utf8RoundTripAndReplacement) {
-  EXPECT_EQ(TextCodec::ToUtf8(u"a\u00e9\u20ac\U0001F600"), "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
-  EXPECT_EQ(TextCodec::FromUtf8("a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"), u"a\u00e9\u20ac\U0001F600");
-  EXPECT_EQ(TextCodec::ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
-  EXPECT_EQ(TextCodec::FromUtf8("\xFF"), u"\uFFFD");
+  EXPECT_EQ(siftwell::win::TextCodec::ToUtf8(u"a\u00e9\u20ac\U0001F600"), "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
+  EXPECT_EQ(siftwell::win::TextCodec::FromUtf8("a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"), u"a\u00e9\u20ac\U0001F600");
+  EXPECT_EQ(siftwell::win::TextCodec::ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
+  EXPECT_EQ(siftwell::win::TextCodec::FromUtf8("\xFF"), u"\uFFFD");
   // Each maximal ill-formed part is one U+FFFD: a lead byte whose second byte is out of its range,
   // a sequence cut short (also at the end), a lone continuation byte.
-  EXPECT_EQ(TextCodec::FromUtf8("\xE0\x80x\xE2\x82y\xF0\x9F\x98\x80\xF0\x9F\x98"), u"\uFFFD\uFFFDx\uFFFDy\U0001F600\uFFFD");
-  EXPECT_EQ(TextCodec::FromUtf8("\xED\xA0\x80\xC1\xBF"), u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD");
-  EXPECT_EQ(TextCodec::FromUtf8("a\xE2\x82"), u"a\uFFFD");          // truncated sequence: one replacement
-  EXPECT_EQ(TextCodec::FromUtf8("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");  // encoded surrogate
-  EXPECT_EQ(TextCodec::FromUtf8("\xC0\xAF"), u"\uFFFD\uFFFD");       // overlong
-  EXPECT_EQ(TextCodec::FromUtf8(std::string("a\0b", 3)), std::u16string(u"a\0b", 3));
+  EXPECT_EQ(siftwell::win::TextCodec::FromUtf8("\xE0\x80x\xE2\x82y\xF0\x9F\x98\x80\xF0\x9F\x98"), u"\uFFFD\uFFFDx\uFFFDy\U0001F600\uFFFD");
+  EXPECT_EQ(siftwell::win::TextCodec::FromUtf8("\xED\xA0\x80\xC1\xBF"), u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD");
+  EXPECT_EQ(siftwell::win::TextCodec::FromUtf8("a\xE2\x82"), u"a\uFFFD");          // truncated sequence: one replacement
+  EXPECT_EQ(siftwell::win::TextCodec::FromUtf8("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");  // encoded surrogate
+  EXPECT_EQ(siftwell::win::TextCodec::FromUtf8("\xC0\xAF"), u"\uFFFD\uFFFD");       // overlong
+  EXPECT_EQ(siftwell::win::TextCodec::FromUtf8(std::string("a\0b", 3)), std::u16string(u"a\0b", 3));
 }
 
 TEST(TextCodec, AnsiRoundTripOfLatinText) {
   // Characters of the Latin-1 range exist in the usual Western ANSI code page as in the
   // portable stand-in; both round-trip them unchanged.
   const std::u16string text = u"plain ASCII text";
-  EXPECT_EQ(TextCodec::FromAnsi(TextCodec::ToAnsi(text)), text);
-  EXPECT_EQ(TextCodec::ToAnsi(u""), "");
+  EXPECT_EQ(siftwell::win::TextCodec::FromAnsi(siftwell::win::TextCodec::ToAnsi(text)), text);
+  EXPECT_EQ(siftwell::win::TextCodec::ToAnsi(u""), "");
 }

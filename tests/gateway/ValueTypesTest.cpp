@@ -74,21 +74,17 @@ TEST(Position, TextForm) {
 }
 
 TEST(Colour, FromPackedValue) {
-  const Colour c(0x123456);
-  EXPECT_EQ(c.Red, 0x56);
-  EXPECT_EQ(c.Green, 0x34);
-  EXPECT_EQ(c.Blue, 0x12);
-  EXPECT_EQ(c.Value(), 0x123456);
-  const Colour high(static_cast<int32_t>(0xAB123456u));
-  EXPECT_EQ(high.Red, 0x56);
-  EXPECT_EQ(high.Green, 0x34);
-  EXPECT_EQ(high.Blue, 0x12);
-  EXPECT_EQ(high.Value(), 0x123456);
-  const Colour white(-1);
-  EXPECT_EQ(white.Red, 255);
-  EXPECT_EQ(white.Green, 255);
-  EXPECT_EQ(white.Blue, 255);
-  EXPECT_EQ(white.Value(), 0x00FFFFFF);
+  // packed, red, green, blue, value: the high byte is dropped.
+  const int32_t rows[][5] = {{0x123456, 0x56, 0x34, 0x12, 0x123456},
+                             {static_cast<int32_t>(0xAB123456u), 0x56, 0x34, 0x12, 0x123456},
+                             {-1, 255, 255, 255, 0x00FFFFFF}};
+  for (const auto& row : rows) {
+    const Colour c(row[0]);
+    EXPECT_EQ(c.Red, row[1]) << row[0];
+    EXPECT_EQ(c.Green, row[2]) << row[0];
+    EXPECT_EQ(c.Blue, row[3]) << row[0];
+    EXPECT_EQ(c.Value(), row[4]) << row[0];
+  }
 }
 
 TEST(Colour, ComponentsAreChecked) {

@@ -15,6 +15,10 @@
 #include "npp/HostVersion.h"
 #include "npp/Tables.h"
 
+using siftwell::npp::DarkModeInHostConfig;
+using siftwell::npp::HostConfigFile;
+using siftwell::npp::HostVersion;
+
 namespace {
 
 struct CompiledRow {
@@ -124,17 +128,6 @@ TEST(Tables, NewerHostMessagesStandApart) {
     EXPECT_EQ(since[row.name], VersionAnswer(row.kind)) << row.name << " since " << row.kind;
     EXPECT_GE(since[row.name], int64_t{8} << 16) << row.name;
   }
-  // The host's header builds them on its bases.
-  EXPECT_EQ(V(NppMsgNewer::NPPM_ADDTOOLBARICON_FORDARKMODE), V(NppMsg::NPPMSG) + 101);
-  EXPECT_EQ(V(NppMsgNewer::NPPM_ISDARKMODEENABLED), V(NppMsg::NPPMSG) + 107);
-  EXPECT_EQ(V(NppMsgNewer::NPPM_GETDARKMODECOLORS), V(NppMsg::NPPMSG) + 108);
-  EXPECT_EQ(V(NppMsgNewer::NPPM_DARKMODESUBCLASSANDTHEME), V(NppMsg::NPPMSG) + 112);
-  EXPECT_EQ(V(NppMsgNewer::NPPM_ALLOCATEINDICATOR), V(NppMsg::NPPMSG) + 113);
-  EXPECT_EQ(V(NppMsgNewer::NPPN_DARKMODECHANGED), V(NppMsg::NPPN_FIRST) + 27);
-  EXPECT_EQ(V(NppMsgNewer::dmfInit), 0x0B);
-  EXPECT_EQ(V(NppMsgNewer::dmfHandleChange), 0x0C);
-  EXPECT_EQ(NppMsgNewerSince::NPPM_ADDTOOLBARICON_FORDARKMODE, 0x00080000u);
-  EXPECT_EQ(NppMsgNewerSince::NPPM_DARKMODESUBCLASSANDTHEME, (8u << 16) | 540u);
 }
 
 // What hosts answer to NPPM_GETNPPVERSION with TRUE and FALSE, and what the plugin makes of it:
@@ -219,6 +212,9 @@ TEST(Tables, SciMsgCompositionFollowsTheInterface) {
   EXPECT_EQ(messageNumbers.count(2687), 1u);
   EXPECT_EQ(messageNumbers.count(2688), 0u);
   EXPECT_EQ(messageNumbers.count(3001) + messageNumbers.count(3002), 2u);
+  // The table opens with INVALID_POSITION and closes with the Notepad++ addition.
+  EXPECT_STREQ(ReadData("scimsg.tsv").front().name.c_str(), "INVALID_POSITION");
+  EXPECT_STREQ(ReadData("scimsg.tsv").back().name.c_str(), "SC_SEARCHRESULT_LINEBUFFERMAXLENGTH");
 }
 
 TEST(Tables, OnlyIdcStaticIsNegative) {
@@ -226,171 +222,147 @@ TEST(Tables, OnlyIdcStaticIsNegative) {
   for (const auto& row : kCompiled)
     if (row.value < 0) negative.push_back(row.name);
   EXPECT_EQ(negative, std::vector<std::string>{"IDC_STATIC"});
-  EXPECT_EQ(V(Resource::IDC_STATIC), -1);
 }
 
-TEST(Tables, ValuesAboveInt32MaxStayUnsigned) {
-  EXPECT_EQ(V(SciMsg::INVALID_POSITION), 4294967295);
-  EXPECT_EQ(V(SciMsg::SC_CURSORNORMAL), 4294967295);
-  EXPECT_EQ(static_cast<int32_t>(SciMsg::INVALID_POSITION), -1);
-  EXPECT_EQ(static_cast<int32_t>(SciMsg::SC_CURSORNORMAL), -1);
-  EXPECT_EQ(V(SciMsg::SC_MASK_FOLDERS), 4261412864);
-  EXPECT_EQ(V(NppTbMsg::DWS_DF_FLOATING), 2147483648);
-  EXPECT_EQ(V(NppTbMsg::DWS_DF_FLOATING | NppTbMsg::DWS_ICONTAB | NppTbMsg::DWS_ICONBAR), 2147483651);
+// Values written out by hand: the rows the plugin sends or reads, the ones built on a base,
+// aliases, values above INT32_MAX, misspelled names, and those that stand apart from their
+// neighbours. A data file edited by mistake shows here, not only the row-for-row check above.
+struct Known {
+  const char* what;
+  int64_t value, expected;
+};
+#define K(e, n) {#e, V(e), n}
+const Known kKnown[] = {
+    // The host's header builds the newer messages on its bases.
+    K(NppMsgNewer::NPPM_ADDTOOLBARICON_FORDARKMODE, V(NppMsg::NPPMSG) + 101),
+    K(NppMsgNewer::NPPM_ISDARKMODEENABLED, V(NppMsg::NPPMSG) + 107),
+    K(NppMsgNewer::NPPM_GETDARKMODECOLORS, V(NppMsg::NPPMSG) + 108),
+    K(NppMsgNewer::NPPM_DARKMODESUBCLASSANDTHEME, V(NppMsg::NPPMSG) + 112),
+    K(NppMsgNewer::NPPM_ALLOCATEINDICATOR, V(NppMsg::NPPMSG) + 113),
+    K(NppMsgNewer::NPPN_DARKMODECHANGED, V(NppMsg::NPPN_FIRST) + 27), K(NppMsgNewer::dmfInit, 0x0B),
+    K(NppMsgNewer::dmfHandleChange, 0x0C), K(NppMsgNewerSince::NPPM_ADDTOOLBARICON_FORDARKMODE, 0x00080000),
+    K(NppMsgNewerSince::NPPM_DARKMODESUBCLASSANDTHEME, (8 << 16) | 540),
+    // Negative and above INT32_MAX.
+    K(Resource::IDC_STATIC, -1), K(SciMsg::INVALID_POSITION, 4294967295), K(SciMsg::SC_CURSORNORMAL, 4294967295),
+    {"int32 INVALID_POSITION", static_cast<int32_t>(SciMsg::INVALID_POSITION), -1},
+    {"int32 SC_CURSORNORMAL", static_cast<int32_t>(SciMsg::SC_CURSORNORMAL), -1},
+    K(SciMsg::SC_MASK_FOLDERS, 4261412864), K(NppTbMsg::DWS_DF_FLOATING, 2147483648),
+    K(NppTbMsg::DWS_DF_FLOATING | NppTbMsg::DWS_ICONTAB | NppTbMsg::DWS_ICONBAR, 2147483651),
+    // Constants and host message bases.
+    {"WM_USER", Constants::WM_USER, 1024}, {"NPPMSG", Constants::NPPMSG, 2024},
+    {"NPPMSG base", Constants::NPPMSG, Constants::WM_USER + 1000}, K(NppMsg::NPPMSG, Constants::NPPMSG),
+    K(NppMsg::RUNCOMMAND_USER, Constants::WM_USER + 3000), K(NppMsg::NPPM_GETCURRENTSCINTILLA, V(NppMsg::NPPMSG) + 4),
+    K(NppMsg::NPPM_SAVEFILE, V(NppMsg::NPPMSG) + 94),
+    K(NppMsg::NPPM_GETFULLCURRENTPATH, V(NppMsg::RUNCOMMAND_USER) + V(NppMsg::FULL_CURRENT_PATH)),
+    K(NppMsg::NPPM_GETFULLCURRENTPATH, 4025),
+    K(NppMsg::NPPM_GETCURRENTCOLUMN, V(NppMsg::RUNCOMMAND_USER) + V(NppMsg::CURRENT_COLUMN)),
+    K(NppMsg::NPPN_SHUTDOWN, V(NppMsg::NPPN_FIRST) + 9), K(NppMsg::NPPN_FILEDELETED, V(NppMsg::NPPN_FIRST) + 26),
+    K(Resource::NPPM_INTERNAL_CLEARINDICATOR, V(Resource::NOTEPADPLUS_USER_INTERNAL) + 15),
+    K(Resource::NPPM_INTERNAL_CLEARINDICATOR, 1039), K(NppTbMsg::DWS_DF_CONT_BOTTOM, V(NppTbMsg::CONT_BOTTOM) << 28),
+    K(NppTbMsg::DWS_DF_CONT_BOTTOM, 805306368), K(Win32::ScrollInfoMask::SIF_ALL, 23),
+    K(Win32::ScrollInfoMask::SIF_ALL, V(Win32::ScrollInfoMask::SIF_RANGE) + V(Win32::ScrollInfoMask::SIF_PAGE) +
+                                          V(Win32::ScrollInfoMask::SIF_POS) + V(Win32::ScrollInfoMask::SIF_TRACKPOS)),
+    // Rows the system sends or reads.
+    K(NppMsg::NPPM_GETCURRENTSCINTILLA, 2028), K(NppMsg::NPPM_GETPLUGINSCONFIGDIR, 2070),
+    K(NppMsg::NPPM_ADDTOOLBARICON, 2065), K(NppMsg::NPPN_TBMODIFICATION, 1002), K(NppMsg::NPPN_SHUTDOWN, 1009),
+    K(SciMsg::SCI_GETLENGTH, 2006), K(SciMsg::SCI_GETTEXT, 2182), K(SciMsg::SCI_SETTEXT, 2181),
+    K(NppMsg::NPPM_MENUCOMMAND, 2072), K(NppMenuCmd::IDM_FILE_NEW, 41001),
+    K(NppMsg::NPPM_GETFULLPATHFROMBUFFERID, 2082), K(NppMsg::NPPM_SETCURRENTLANGTYPE, 2030),
+    K(SciMsg::SCI_FORMATRANGE, 2151),
+    // Aliases.
+    K(NppMsg::NPPM_GETFULLPATHFROMBUFFERID, V(NppMsg::NPPM_UPDATEREBAR)),
+    K(NppMsg::NPPM_GETPOSFROMBUFFERID, V(NppMsg::NPPM_ADDREBAR)),
+    K(NppMsg::NPPM_GETBUFFERIDFROMPOS, V(NppMsg::NPPM_REMOVEREBAR)),
+    K(NppMenuCmd::IDM_FILEMENU_LASTONE, V(NppMenuCmd::IDM_FILE_RENAME)), K(NppMenuCmd::IDM_FILE_RENAME, 41017),
+    K(NppMenuCmd::IDM_FORMAT_ENCODE, V(NppMenuCmd::IDM_FORMAT_WIN_1250)),
+    K(NppMenuCmd::IDM_FORMAT_ENCODE_END, V(NppMenuCmd::IDM_FORMAT_KOI8R_CYRILLIC)),
+    K(NppMenuCmd::IDM_FORMAT_ENCODE_END, V(NppMenuCmd::IDM_FORMAT_ENCODE) + 48),  // 49 encodings
+    K(DockMgrMsg::IDC_BTN_CAPTION, V(DockMgrMsg::DMN_FIRST)), K(DockMgrMsg::DMN_FIRST, 1050),
+    K(Resource::IDSCINTILLA, V(Resource::IDSCINTILLA_KEY_HOME)), K(Resource::IDSCINTILLA, 60000),
+    K(Resource::MACRO_USER, V(Resource::SPLITTER_USER)), K(Resource::MACRO_USER, 5024),
+    K(Resource::IDR_SAVEALL, V(Resource::IDR_M30_MENU)), K(Resource::IDR_CLOSEFILE, V(Resource::IDR_SYSTRAYPOPUP_MENU)),
+    K(SciMsg::SCN_STYLENEEDED, V(SciMsg::SCI_START)), K(SciMsg::SCN_FOCUSOUT, V(SciMsg::SCI_CONVERTEOLS)),
+    K(SciMsg::SCN_FOCUSOUT, 2029),
+    // Telling editor values.
+    K(SciMsg::SCI_START, 2000), K(SciMsg::SCI_OPTIONAL_START, 3000), K(SciMsg::SCI_LEXER_START, 4000),
+    K(SciMsg::SC_MODEVENTMASKALL, 4194303), K(SciMsg::SC_MOD_INSERTTEXT, 1), K(SciMsg::SC_MOD_CHANGETABSTOPS, 2097152),
+    K(SciMsg::SC_INDICVALUEBIT, 16777216), K(SciMsg::SC_INDICVALUEMASK, 16777215),
+    K(SciMsg::SCFIND_WHOLEWORD | SciMsg::SCFIND_MATCHCASE | SciMsg::SCFIND_WORDSTART | SciMsg::SCFIND_REGEXP |
+          SciMsg::SCFIND_POSIX | SciMsg::SCFIND_CXX11REGEX,
+      2 + 4 + 1048576 + 2097152 + 4194304 + 8388608),
+    K(SciMsg::SC_CP_UTF8, 65001), K(SciMsg::SC_CHARSET_CYRILLIC, 1251), K(SciMsg::SC_CHARSET_8859_15, 1000),
+    K(SciMsg::SC_MARK_CHARACTER, 10000), K(SciMsg::SC_TIME_FOREVER, 10000000), K(SciMsg::SC_FONT_SIZE_MULTIPLIER, 100),
+    K(SciMsg::SC_FOLDLEVELBASE, 1024), K(SciMsg::SC_FOLDLEVELWHITEFLAG, 4096), K(SciMsg::SC_FOLDLEVELHEADERFLAG, 8192),
+    K(SciMsg::SC_FOLDLEVELNUMBERMASK, 4095), K(SciMsg::SC_STATUS_WARN_START, 1000),
+    K(SciMsg::SC_STATUS_WARN_REGEX, 1001), K(SciMsg::SC_STATUS_BADALLOC, 2), K(SciMsg::SCK_ESCAPE, 7),
+    K(SciMsg::SCK_BACK, 8), K(SciMsg::SCK_TAB, 9), K(SciMsg::SCK_RETURN, 13), K(SciMsg::SCEN_CHANGE, 768),
+    K(SciMsg::SCEN_SETFOCUS, 512), K(SciMsg::SCEN_KILLFOCUS, 256), K(SciMsg::MARKER_MAX, 31), K(SciMsg::STYLE_MAX, 255),
+    K(SciMsg::INDIC_MAX, 35), K(SciMsg::KEYWORDSET_MAX, 8), K(SciMsg::SC_MAX_MARGIN, 4), K(SciMsg::STYLE_DEFAULT, 32),
+    K(SciMsg::STYLE_LASTPREDEFINED, 39), K(SciMsg::INDIC_TEXTFORE, 17), K(SciMsg::INDIC_IME, 32),
+    K(SciMsg::SC_TECHNOLOGY_DIRECTWRITEDC, 3), K(SciMsg::SCI_GETTARGETTEXT, 2687), K(SciMsg::SCI_SETTARGETRANGE, 2686),
+    K(SciMsg::SCI_GETPRIMARYSTYLEFROMSTYLE, 4028), K(SciMsg::SCI_STARTRECORD, 3001), K(SciMsg::SCI_STOPRECORD, 3002),
+    K(SciMsg::SC_CP_DBCS, 1), K(SciMsg::SCI_GETUSEPALETTE, 2139), K(SciMsg::SCI_SETUSEPALETTE, 2039),
+    K(SciMsg::SCI_SETKEYSUNICODE, 2521), K(SciMsg::SCI_GETKEYSUNICODE, 2522),
+    K(SciMsg::SC_SEARCHRESULT_LINEBUFFERMAXLENGTH, 1024),
+    // The small tables.
+    K(LangType::L_TEXT, 0), K(LangType::L_USER, 15), K(LangType::L_JS, 19), K(LangType::L_FORTRAN, 25),
+    K(LangType::L_SEARCHRESULT, 47), K(LangType::L_JSP, 55), K(LangType::L_JAVASCRIPT, 58),
+    K(LangType::L_FORTRAN_77, 59), K(LangType::L_EXTERNAL, 60), K(DockMgrMsg::IDB_CLOSE_DOWN, 137),
+    K(DockMgrMsg::IDB_CLOSE_UP, 138), K(DockMgrMsg::IDD_CONTAINER_DLG, 139), K(DockMgrMsg::IDC_TAB_CONT, 1027),
+    K(DockMgrMsg::IDC_CLIENT_TAB, 1028), K(DockMgrMsg::DMN_CLOSE, 1051), K(DockMgrMsg::DMN_DOCK, 1052),
+    K(DockMgrMsg::DMN_FLOAT, 1053), K(NppTbMsg::CONT_LEFT, 0), K(NppTbMsg::CONT_RIGHT, 1), K(NppTbMsg::CONT_TOP, 2),
+    K(NppTbMsg::CONT_BOTTOM, 3), K(NppTbMsg::DOCKCONT_MAX, 4),
+    K(NppTbMsg::DWS_PARAMSALL, V(NppTbMsg::DWS_ICONTAB | NppTbMsg::DWS_ICONBAR | NppTbMsg::DWS_ADDINFO)),
+    K(NppTbMsg::DWS_DF_CONT_LEFT, 0), K(NppTbMsg::DWS_DF_CONT_RIGHT, 268435456),
+    K(NppTbMsg::DWS_DF_CONT_TOP, 536870912), K(NppTbMsg::DWS_DF_FLOATING & NppTbMsg::DWS_DF_CONT_TOP, 0),
+    K(Win32::ScrollInfoMask::SIF_RANGE, 1), K(Win32::ScrollInfoMask::SIF_PAGE, 2), K(Win32::ScrollInfoMask::SIF_POS, 4),
+    K(Win32::ScrollInfoMask::SIF_DISABLENOSCROLL, 8), K(Win32::ScrollInfoMask::SIF_TRACKPOS, 16),
+    K(Win32::ScrollInfoBar::SB_HORZ, 0), K(Win32::ScrollInfoBar::SB_VERT, 1), K(Win32::ScrollInfoBar::SB_CTL, 2),
+    K(Win32::ScrollInfoBar::SB_BOTH, 3),
+    // Values outside their neighbours.
+    K(NppMenuCmd::IDM, 40000), K(NppMenuCmd::IDM_SYSTRAYPOPUP, V(NppMenuCmd::IDM) + 3100),
+    K(NppMenuCmd::IDM_FILE_PRINTNOW, 1001), K(NppMenuCmd::IDM_VIEW_GOTO_ANOTHER_VIEW, 10001),
+    K(NppMenuCmd::IDM_VIEW_CLONE_TO_ANOTHER_VIEW, 10002), K(NppMenuCmd::IDM_VIEW_GOTO_NEW_INSTANCE, 10003),
+    K(NppMenuCmd::IDM_VIEW_LOAD_IN_NEW_INSTANCE, 10004), K(NppMenuCmd::IDM_EDIT_AUTOCOMPLETE, 50000),
+    K(NppMenuCmd::IDM_EDIT_AUTOCOMPLETE_CURRENTFILE, 50001), K(NppMenuCmd::IDM_EDIT_FUNCCALLTIP, 50002),
+    K(NppMenuCmd::IDM_LANG_USER_LIMIT, 46110), K(NppMenuCmd::IDM_HELP, 47008), K(Resource::IDC_MINIMIZED_TRAY, 67001),
+    K(Resource::ID_PLUGINS_CMD_DYNAMIC_LIMIT, 24999), K(Resource::ID_PLUGINS_REMOVING, 22501),
+    K(Resource::ID_PLUGINS_REMOVING_END, 22600), K(Preference::IDC_PREFERENCE_OFFSET_FLS, 40),
+    K(Preference::IDC_CHECK_REMEMBEREDITVIEWPERFILE,
+      V(Preference::IDD_PREFERENCE_SETTING_BOX) + V(Preference::IDC_PREFERENCE_OFFSET_FLS) + 1),
+    K(Preference::IDC_MACHEDPAIRCLOSE_EDIT3, 6868),
+    // Misspelled names are the names.
+    K(NppMsg::DOCSTAUS_READONLY, 1), K(NppMsg::DOCSTAUS_BUFFERDIRTY, 2),
+    K(Resource::NPPM_INTERNAL_SCINTILLAFINFERCOLLAPSE, 1032), K(Resource::NPPM_INTERNAL_PLUGINSHORTCUTMOTIFIED, 1050),
+    K(Resource::IDR_SHOWPANNEL, 1510), K(Preference::IDD_PREFERENCE_MARGEIN_BOX, 6200),
+};
+#undef K
+
+TEST(Tables, KnownValues) {
+  for (const Known& k : kKnown) EXPECT_EQ(k.value, k.expected) << k.what;
+  EXPECT_GT(V(NppMenuCmd::IDM_SETTING_PREFERECE), V(NppMenuCmd::IDM_SETTING));
+  EXPECT_GT(V(NppMenuCmd::IDM_VIEW_DRAWTABBAR_INACIVETAB), V(NppMenuCmd::IDM_VIEW));
 }
 
-TEST(Tables, ConstantsAndHostMessageBases) {
-  EXPECT_EQ(Constants::WM_USER, 1024);
-  EXPECT_EQ(Constants::NPPMSG, 2024);
-  EXPECT_EQ(V(NppMsg::NPPMSG), Constants::NPPMSG);
-  EXPECT_EQ(Constants::NPPMSG, Constants::WM_USER + 1000);
-  EXPECT_EQ(V(NppMsg::RUNCOMMAND_USER), Constants::WM_USER + 3000);
-  EXPECT_EQ(V(NppMsg::NPPM_GETCURRENTSCINTILLA), V(NppMsg::NPPMSG) + 4);
-  EXPECT_EQ(V(NppMsg::NPPM_SAVEFILE), V(NppMsg::NPPMSG) + 94);
-  EXPECT_EQ(V(NppMsg::NPPM_GETFULLCURRENTPATH), V(NppMsg::RUNCOMMAND_USER) + V(NppMsg::FULL_CURRENT_PATH));
-  EXPECT_EQ(V(NppMsg::NPPM_GETFULLCURRENTPATH), 4025);
-  EXPECT_EQ(V(NppMsg::NPPM_GETCURRENTCOLUMN), V(NppMsg::RUNCOMMAND_USER) + V(NppMsg::CURRENT_COLUMN));
-  EXPECT_EQ(V(NppMsg::NPPN_SHUTDOWN), V(NppMsg::NPPN_FIRST) + 9);
-  EXPECT_EQ(V(NppMsg::NPPN_FILEDELETED), V(NppMsg::NPPN_FIRST) + 26);
-  EXPECT_EQ(V(Resource::NPPM_INTERNAL_CLEARINDICATOR), V(Resource::NOTEPADPLUS_USER_INTERNAL) + 15);
-  EXPECT_EQ(V(Resource::NPPM_INTERNAL_CLEARINDICATOR), 1039);
-  EXPECT_EQ(V(NppTbMsg::DWS_DF_CONT_BOTTOM), V(NppTbMsg::CONT_BOTTOM) << 28);
-  EXPECT_EQ(V(NppTbMsg::DWS_DF_CONT_BOTTOM), 805306368);
-  EXPECT_EQ(V(Win32::ScrollInfoMask::SIF_ALL), 23);
-  EXPECT_EQ(V(Win32::ScrollInfoMask::SIF_ALL),
-            V(Win32::ScrollInfoMask::SIF_RANGE) + V(Win32::ScrollInfoMask::SIF_PAGE) +
-                V(Win32::ScrollInfoMask::SIF_POS) + V(Win32::ScrollInfoMask::SIF_TRACKPOS));
-}
-
-TEST(Tables, RowsTheSystemSendsOrReads) {
-  EXPECT_EQ(V(NppMsg::NPPM_GETCURRENTSCINTILLA), 2028);
-  EXPECT_EQ(V(NppMsg::NPPM_GETPLUGINSCONFIGDIR), 2070);
-  EXPECT_EQ(V(NppMsg::NPPM_ADDTOOLBARICON), 2065);
-  EXPECT_EQ(V(NppMsg::NPPN_TBMODIFICATION), 1002);
-  EXPECT_EQ(V(NppMsg::NPPN_SHUTDOWN), 1009);
-  EXPECT_EQ(V(SciMsg::SCI_GETLENGTH), 2006);
-  EXPECT_EQ(V(SciMsg::SCI_GETTEXT), 2182);
-  EXPECT_EQ(V(SciMsg::SCI_SETTEXT), 2181);
-  EXPECT_EQ(V(NppMsg::NPPM_MENUCOMMAND), 2072);
-  EXPECT_EQ(V(NppMenuCmd::IDM_FILE_NEW), 41001);
-  EXPECT_EQ(V(NppMsg::NPPM_GETFULLPATHFROMBUFFERID), 2082);
-  EXPECT_EQ(V(NppMsg::NPPM_SETCURRENTLANGTYPE), 2030);
-  EXPECT_EQ(V(SciMsg::SCI_FORMATRANGE), 2151);
-}
-
-TEST(Tables, AliasesCompareEqual) {
-  EXPECT_EQ(NppMsg::NPPM_GETFULLPATHFROMBUFFERID, NppMsg::NPPM_UPDATEREBAR);
-  EXPECT_EQ(NppMsg::NPPM_GETPOSFROMBUFFERID, NppMsg::NPPM_ADDREBAR);
-  EXPECT_EQ(NppMsg::NPPM_GETBUFFERIDFROMPOS, NppMsg::NPPM_REMOVEREBAR);
-  EXPECT_EQ(NppMenuCmd::IDM_FILEMENU_LASTONE, NppMenuCmd::IDM_FILE_RENAME);
-  EXPECT_EQ(V(NppMenuCmd::IDM_FILE_RENAME), 41017);
-  EXPECT_EQ(NppMenuCmd::IDM_FORMAT_ENCODE, NppMenuCmd::IDM_FORMAT_WIN_1250);
-  EXPECT_EQ(NppMenuCmd::IDM_FORMAT_ENCODE_END, NppMenuCmd::IDM_FORMAT_KOI8R_CYRILLIC);
-  EXPECT_EQ(V(NppMenuCmd::IDM_FORMAT_ENCODE_END) - V(NppMenuCmd::IDM_FORMAT_ENCODE) + 1, 49);
-  EXPECT_EQ(DockMgrMsg::IDC_BTN_CAPTION, DockMgrMsg::DMN_FIRST);
-  EXPECT_EQ(V(DockMgrMsg::DMN_FIRST), 1050);
-  EXPECT_EQ(Resource::IDSCINTILLA, Resource::IDSCINTILLA_KEY_HOME);
-  EXPECT_EQ(V(Resource::IDSCINTILLA), 60000);
-  EXPECT_EQ(Resource::MACRO_USER, Resource::SPLITTER_USER);
-  EXPECT_EQ(V(Resource::MACRO_USER), 5024);
-  EXPECT_EQ(Resource::IDR_SAVEALL, Resource::IDR_M30_MENU);
-  EXPECT_EQ(Resource::IDR_CLOSEFILE, Resource::IDR_SYSTRAYPOPUP_MENU);
-  EXPECT_EQ(SciMsg::SCN_STYLENEEDED, SciMsg::SCI_START);
-  EXPECT_EQ(SciMsg::SCN_FOCUSOUT, SciMsg::SCI_CONVERTEOLS);
-  EXPECT_EQ(V(SciMsg::SCN_FOCUSOUT), 2029);
-}
-
-TEST(Tables, SciMsgTellingValues) {
-  EXPECT_EQ(V(SciMsg::SCI_START), 2000);
-  EXPECT_EQ(V(SciMsg::SCI_OPTIONAL_START), 3000);
-  EXPECT_EQ(V(SciMsg::SCI_LEXER_START), 4000);
-  EXPECT_EQ(V(SciMsg::SC_MODEVENTMASKALL), 4194303);
-  EXPECT_EQ(V(SciMsg::SC_MOD_INSERTTEXT), 1);
-  EXPECT_EQ(V(SciMsg::SC_MOD_CHANGETABSTOPS), 2097152);
-  EXPECT_EQ(V(SciMsg::SC_INDICVALUEBIT), 16777216);
-  EXPECT_EQ(V(SciMsg::SC_INDICVALUEMASK), 16777215);
-  EXPECT_EQ(V(SciMsg::SCFIND_WHOLEWORD | SciMsg::SCFIND_MATCHCASE | SciMsg::SCFIND_WORDSTART |
-              SciMsg::SCFIND_REGEXP | SciMsg::SCFIND_POSIX | SciMsg::SCFIND_CXX11REGEX),
-            2 + 4 + 1048576 + 2097152 + 4194304 + 8388608);
-  EXPECT_EQ(V(SciMsg::SC_CP_UTF8), 65001);
-  EXPECT_EQ(V(SciMsg::SC_CHARSET_CYRILLIC), 1251);
-  EXPECT_EQ(V(SciMsg::SC_CHARSET_8859_15), 1000);
-  EXPECT_EQ(V(SciMsg::SC_MARK_CHARACTER), 10000);
-  EXPECT_EQ(V(SciMsg::SC_TIME_FOREVER), 10000000);
-  EXPECT_EQ(V(SciMsg::SC_FONT_SIZE_MULTIPLIER), 100);
-  EXPECT_EQ(V(SciMsg::SC_FOLDLEVELBASE), 1024);
-  EXPECT_EQ(V(SciMsg::SC_FOLDLEVELWHITEFLAG), 4096);
-  EXPECT_EQ(V(SciMsg::SC_FOLDLEVELHEADERFLAG), 8192);
-  EXPECT_EQ(V(SciMsg::SC_FOLDLEVELNUMBERMASK), 4095);
-  EXPECT_EQ(V(SciMsg::SC_STATUS_WARN_START), 1000);
-  EXPECT_EQ(V(SciMsg::SC_STATUS_WARN_REGEX), 1001);
-  EXPECT_EQ(V(SciMsg::SC_STATUS_BADALLOC), 2);
+// Runs of consecutive values: the keys, the modifiers, the languages, the Windows versions
+// and the docking messages.
+TEST(Tables, ConsecutiveRuns) {
   const SciMsg keys[] = {SciMsg::SCK_DOWN, SciMsg::SCK_UP, SciMsg::SCK_LEFT, SciMsg::SCK_RIGHT,
                          SciMsg::SCK_HOME, SciMsg::SCK_END, SciMsg::SCK_PRIOR, SciMsg::SCK_NEXT,
                          SciMsg::SCK_DELETE, SciMsg::SCK_INSERT, SciMsg::SCK_ADD, SciMsg::SCK_SUBTRACT,
                          SciMsg::SCK_DIVIDE, SciMsg::SCK_WIN, SciMsg::SCK_RWIN, SciMsg::SCK_MENU};
   for (int64_t i = 0; i < 16; ++i) EXPECT_EQ(V(keys[i]), 300 + i);
-  EXPECT_EQ(V(SciMsg::SCK_ESCAPE), 7);
-  EXPECT_EQ(V(SciMsg::SCK_BACK), 8);
-  EXPECT_EQ(V(SciMsg::SCK_TAB), 9);
-  EXPECT_EQ(V(SciMsg::SCK_RETURN), 13);
   const SciMsg mods[] = {SciMsg::SCMOD_NORM, SciMsg::SCMOD_SHIFT, SciMsg::SCMOD_CTRL,
                          SciMsg::SCMOD_ALT, SciMsg::SCMOD_SUPER, SciMsg::SCMOD_META};
   const int64_t modValues[] = {0, 1, 2, 4, 8, 16};
   for (int i = 0; i < 6; ++i) EXPECT_EQ(V(mods[i]), modValues[i]);
-  EXPECT_EQ(V(SciMsg::SCEN_CHANGE), 768);
-  EXPECT_EQ(V(SciMsg::SCEN_SETFOCUS), 512);
-  EXPECT_EQ(V(SciMsg::SCEN_KILLFOCUS), 256);
-  EXPECT_EQ(V(SciMsg::MARKER_MAX), 31);
-  EXPECT_EQ(V(SciMsg::STYLE_MAX), 255);
-  EXPECT_EQ(V(SciMsg::INDIC_MAX), 35);
-  EXPECT_EQ(V(SciMsg::KEYWORDSET_MAX), 8);
-  EXPECT_EQ(V(SciMsg::SC_MAX_MARGIN), 4);
-  EXPECT_EQ(V(SciMsg::STYLE_DEFAULT), 32);
-  EXPECT_EQ(V(SciMsg::STYLE_LASTPREDEFINED), 39);
-  EXPECT_EQ(V(SciMsg::INDIC_TEXTFORE), 17);
-  EXPECT_EQ(V(SciMsg::INDIC_IME), 32);
-  EXPECT_EQ(V(SciMsg::SC_TECHNOLOGY_DIRECTWRITEDC), 3);
-  EXPECT_EQ(V(SciMsg::SCI_GETTARGETTEXT), 2687);
-  EXPECT_EQ(V(SciMsg::SCI_SETTARGETRANGE), 2686);
-  EXPECT_EQ(V(SciMsg::SCI_GETPRIMARYSTYLEFROMSTYLE), 4028);
-  EXPECT_EQ(V(SciMsg::SCI_STARTRECORD), 3001);
-  EXPECT_EQ(V(SciMsg::SCI_STOPRECORD), 3002);
-  EXPECT_EQ(V(SciMsg::SC_CP_DBCS), 1);
-  EXPECT_EQ(V(SciMsg::SCI_GETUSEPALETTE), 2139);
-  EXPECT_EQ(V(SciMsg::SCI_SETUSEPALETTE), 2039);
-  EXPECT_EQ(V(SciMsg::SCI_SETKEYSUNICODE), 2521);
-  EXPECT_EQ(V(SciMsg::SCI_GETKEYSUNICODE), 2522);
-  EXPECT_EQ(V(SciMsg::SC_SEARCHRESULT_LINEBUFFERMAXLENGTH), 1024);
-  // The table opens with INVALID_POSITION and closes with the Notepad++ addition.
-  EXPECT_STREQ(ReadData("scimsg.tsv").front().name.c_str(), "INVALID_POSITION");
-  EXPECT_STREQ(ReadData("scimsg.tsv").back().name.c_str(), "SC_SEARCHRESULT_LINEBUFFERMAXLENGTH");
-}
-
-TEST(Tables, SmallTablesInFull) {
-  EXPECT_EQ(V(LangType::L_TEXT), 0);
-  EXPECT_EQ(V(LangType::L_USER), 15);
-  EXPECT_EQ(V(LangType::L_JS), 19);
-  EXPECT_EQ(V(LangType::L_FORTRAN), 25);
-  EXPECT_EQ(V(LangType::L_SEARCHRESULT), 47);
-  EXPECT_EQ(V(LangType::L_JSP), 55);
-  EXPECT_EQ(V(LangType::L_JAVASCRIPT), 58);
-  EXPECT_EQ(V(LangType::L_FORTRAN_77), 59);
-  EXPECT_EQ(V(LangType::L_EXTERNAL), 60);
   const auto langs = ReadData("langtype.tsv");
   for (size_t i = 0; i < langs.size(); ++i) EXPECT_EQ(langs[i].value, static_cast<int64_t>(i));
-
   const winVer versions[] = {winVer::WV_UNKNOWN, winVer::WV_WIN32S, winVer::WV_95, winVer::WV_98,
                              winVer::WV_ME, winVer::WV_NT, winVer::WV_W2K, winVer::WV_XP,
                              winVer::WV_S2003, winVer::WV_XPX64, winVer::WV_VISTA, winVer::WV_WIN7,
                              winVer::WV_WIN8, winVer::WV_WIN81, winVer::WV_WIN10};
   for (int64_t i = 0; i < 15; ++i) EXPECT_EQ(V(versions[i]), i);
-
-  EXPECT_EQ(V(DockMgrMsg::IDB_CLOSE_DOWN), 137);
-  EXPECT_EQ(V(DockMgrMsg::IDB_CLOSE_UP), 138);
-  EXPECT_EQ(V(DockMgrMsg::IDD_CONTAINER_DLG), 139);
-  EXPECT_EQ(V(DockMgrMsg::IDC_TAB_CONT), 1027);
-  EXPECT_EQ(V(DockMgrMsg::IDC_CLIENT_TAB), 1028);
   const DockMgrMsg docking[] = {DockMgrMsg::DMM_MSG, DockMgrMsg::DMM_CLOSE, DockMgrMsg::DMM_DOCK,
                                 DockMgrMsg::DMM_FLOAT, DockMgrMsg::DMM_DOCKALL, DockMgrMsg::DMM_FLOATALL,
                                 DockMgrMsg::DMM_MOVE, DockMgrMsg::DMM_UPDATEDISPINFO,
@@ -398,54 +370,6 @@ TEST(Tables, SmallTablesInFull) {
                                 DockMgrMsg::DMM_DROPDATA, DockMgrMsg::DMM_MOVE_SPLITTER,
                                 DockMgrMsg::DMM_CANCEL_MOVE, DockMgrMsg::DMM_LBUTTONUP};
   for (int64_t i = 0; i < 14; ++i) EXPECT_EQ(V(docking[i]), 0x5000 + i);
-  EXPECT_EQ(V(DockMgrMsg::DMN_CLOSE), 1051);
-  EXPECT_EQ(V(DockMgrMsg::DMN_DOCK), 1052);
-  EXPECT_EQ(V(DockMgrMsg::DMN_FLOAT), 1053);
-
-  EXPECT_EQ(V(NppTbMsg::CONT_LEFT), 0);
-  EXPECT_EQ(V(NppTbMsg::CONT_RIGHT), 1);
-  EXPECT_EQ(V(NppTbMsg::CONT_TOP), 2);
-  EXPECT_EQ(V(NppTbMsg::CONT_BOTTOM), 3);
-  EXPECT_EQ(V(NppTbMsg::DOCKCONT_MAX), 4);
-  EXPECT_EQ(V(NppTbMsg::DWS_PARAMSALL),
-            V(NppTbMsg::DWS_ICONTAB | NppTbMsg::DWS_ICONBAR | NppTbMsg::DWS_ADDINFO));
-  EXPECT_EQ(V(NppTbMsg::DWS_DF_CONT_LEFT), 0);
-  EXPECT_EQ(V(NppTbMsg::DWS_DF_CONT_RIGHT), 268435456);
-  EXPECT_EQ(V(NppTbMsg::DWS_DF_CONT_TOP), 536870912);
-  EXPECT_EQ(V(NppTbMsg::DWS_DF_FLOATING & NppTbMsg::DWS_DF_CONT_TOP), 0);
-
-  EXPECT_EQ(V(Win32::ScrollInfoMask::SIF_RANGE), 1);
-  EXPECT_EQ(V(Win32::ScrollInfoMask::SIF_PAGE), 2);
-  EXPECT_EQ(V(Win32::ScrollInfoMask::SIF_POS), 4);
-  EXPECT_EQ(V(Win32::ScrollInfoMask::SIF_DISABLENOSCROLL), 8);
-  EXPECT_EQ(V(Win32::ScrollInfoMask::SIF_TRACKPOS), 16);
-  EXPECT_EQ(V(Win32::ScrollInfoBar::SB_HORZ), 0);
-  EXPECT_EQ(V(Win32::ScrollInfoBar::SB_VERT), 1);
-  EXPECT_EQ(V(Win32::ScrollInfoBar::SB_CTL), 2);
-  EXPECT_EQ(V(Win32::ScrollInfoBar::SB_BOTH), 3);
-}
-
-TEST(Tables, ValuesOutsideTheirNeighbours) {
-  EXPECT_EQ(V(NppMenuCmd::IDM), 40000);
-  EXPECT_EQ(V(NppMenuCmd::IDM_SYSTRAYPOPUP), V(NppMenuCmd::IDM) + 3100);
-  EXPECT_EQ(V(NppMenuCmd::IDM_FILE_PRINTNOW), 1001);
-  EXPECT_EQ(V(NppMenuCmd::IDM_VIEW_GOTO_ANOTHER_VIEW), 10001);
-  EXPECT_EQ(V(NppMenuCmd::IDM_VIEW_CLONE_TO_ANOTHER_VIEW), 10002);
-  EXPECT_EQ(V(NppMenuCmd::IDM_VIEW_GOTO_NEW_INSTANCE), 10003);
-  EXPECT_EQ(V(NppMenuCmd::IDM_VIEW_LOAD_IN_NEW_INSTANCE), 10004);
-  EXPECT_EQ(V(NppMenuCmd::IDM_EDIT_AUTOCOMPLETE), 50000);
-  EXPECT_EQ(V(NppMenuCmd::IDM_EDIT_AUTOCOMPLETE_CURRENTFILE), 50001);
-  EXPECT_EQ(V(NppMenuCmd::IDM_EDIT_FUNCCALLTIP), 50002);
-  EXPECT_EQ(V(NppMenuCmd::IDM_LANG_USER_LIMIT), 46110);
-  EXPECT_EQ(V(NppMenuCmd::IDM_HELP), 47008);
-  EXPECT_EQ(V(Resource::IDC_MINIMIZED_TRAY), 67001);
-  EXPECT_EQ(V(Resource::ID_PLUGINS_CMD_DYNAMIC_LIMIT), 24999);
-  EXPECT_EQ(V(Resource::ID_PLUGINS_REMOVING), 22501);
-  EXPECT_EQ(V(Resource::ID_PLUGINS_REMOVING_END), 22600);
-  EXPECT_EQ(V(Preference::IDC_PREFERENCE_OFFSET_FLS), 40);
-  EXPECT_EQ(V(Preference::IDC_CHECK_REMEMBEREDITVIEWPERFILE),
-            V(Preference::IDD_PREFERENCE_SETTING_BOX) + V(Preference::IDC_PREFERENCE_OFFSET_FLS) + 1);
-  EXPECT_EQ(V(Preference::IDC_MACHEDPAIRCLOSE_EDIT3), 6868);
   // Preference: no value twice, all but the offset within 6000-6868.
   std::set<int64_t> seen;
   for (const auto& row : ReadData("preference.tsv")) {
@@ -455,17 +379,6 @@ TEST(Tables, ValuesOutsideTheirNeighbours) {
       EXPECT_LE(row.value, 6868) << row.name;
     }
   }
-}
-
-TEST(Tables, MisspelledNamesAreTheNames) {
-  EXPECT_EQ(V(NppMsg::DOCSTAUS_READONLY), 1);
-  EXPECT_EQ(V(NppMsg::DOCSTAUS_BUFFERDIRTY), 2);
-  EXPECT_EQ(V(Resource::NPPM_INTERNAL_SCINTILLAFINFERCOLLAPSE), 1032);
-  EXPECT_EQ(V(Resource::NPPM_INTERNAL_PLUGINSHORTCUTMOTIFIED), 1050);
-  EXPECT_EQ(V(Resource::IDR_SHOWPANNEL), 1510);
-  EXPECT_EQ(V(Preference::IDD_PREFERENCE_MARGEIN_BOX), 6200);
-  EXPECT_GT(V(NppMenuCmd::IDM_SETTING_PREFERECE), V(NppMenuCmd::IDM_SETTING));
-  EXPECT_GT(V(NppMenuCmd::IDM_VIEW_DRAWTABBAR_INACIVETAB), V(NppMenuCmd::IDM_VIEW));
 }
 
 }  // namespace

@@ -17,10 +17,10 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 import check_package  # noqa: E402
 
 
-def rezip(path, entries):
+def rezip(path, entries, date_time=(1980, 1, 1, 0, 0, 0)):
     with zipfile.ZipFile(path, "w") as z:
         for name, data in entries:
-            z.writestr(zipfile.ZipInfo(name, date_time=(1980, 1, 1, 0, 0, 0)), data)
+            z.writestr(zipfile.ZipInfo(name, date_time=date_time), data)
 
 
 def reseal(folder, arch):
@@ -37,7 +37,6 @@ def reseal(folder, arch):
 def main(argv):
     source, arch = Path(argv[1]), argv[2]
     print("accepts the build's package:", check_package.check(source, arch))
-    dll = None
     with zipfile.ZipFile(next(source.glob(f"*-{arch}.zip"))) as z:
         dll = z.read("Siftwell.dll")
 
@@ -50,30 +49,28 @@ def main(argv):
         rezip(zip_path, [("Siftwell.dll", dll[:pe + 8] + b"\x01\x02\x03\x04" + dll[pe + 12:])])
         reseal(folder, arch)
 
-    def other_version(folder, zip_path):
-        entry = next(folder.glob(f"*-{arch}.json"))
-        listing = json.loads(entry.read_text())
-        listing["npp-plugins"][0]["version"] = "1.0.0.1"
-        entry.write_text(json.dumps(listing))
-        reseal(folder, arch)
-
-    def claims_untested_host(folder, zip_path):  # older than any Notepad++ the suite runs
-        entry = next(folder.glob(f"*-{arch}.json"))
-        listing = json.loads(entry.read_text())
-        listing["npp-plugins"][0]["npp-compatible-versions"] = "[8.3,]"
-        entry.write_text(json.dumps(listing))
-        reseal(folder, arch)
+    def listed(key, value):            # the entry says something else of the package
+        def fault(folder, zip_path):
+            entry = next(folder.glob(f"*-{arch}.json"))
+            listing = json.loads(entry.read_text())
+            listing["npp-plugins"][0][key] = value
+            entry.write_text(json.dumps(listing))
+            reseal(folder, arch)
+        fault.__name__ = f"{key} {value}"
+        return fault
 
     def changed_zip(folder, zip_path):  # the id no longer names these bytes
         zip_path.write_bytes(zip_path.read_bytes() + b"\0")
 
     def dated(folder, zip_path):
-        with zipfile.ZipFile(zip_path, "w") as z:
-            z.writestr(zipfile.ZipInfo("Siftwell.dll", date_time=(2026, 12, 7, 10, 0, 0)), dll)
+        rezip(zip_path, [("Siftwell.dll", dll)], date_time=(2026, 12, 7, 10, 0, 0))
         reseal(folder, arch)
 
     failures = 0
-    for fault in (nested, stamped, other_version, claims_untested_host, changed_zip, dated):
+    # Another version than the DLL's; a Notepad++ older than any the suite runs.
+    faults = (nested, stamped, listed("version", "1.0.0.1"), listed("npp-compatible-versions", "[8.3,]"),
+              changed_zip, dated)
+    for fault in faults:
         with tempfile.TemporaryDirectory() as tmp:
             folder = Path(tmp)
             for f in source.iterdir():

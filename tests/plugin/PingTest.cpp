@@ -14,6 +14,8 @@
 
 #include "app/UsagePing.h"
 
+using namespace siftwell::app;
+
 namespace {
 
 constexpr char kExpectedTarget[] = "/?source=orbel&v=" SIFTWELL_TEST_VERSION;
@@ -55,24 +57,33 @@ bool Readable(SOCKET s, int32_t seconds) {
   return select(0, &set, nullptr, nullptr, &limit) == 1;
 }
 
+sockaddr_in Loopback(uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  return address;
+}
+
+// Listens on 127.0.0.1 at a free port: the port, 0 if it cannot.
+uint16_t ListenOnAFreePort(const Socket& s, int32_t backlog) {
+  sockaddr_in address = Loopback(0);
+  int length = sizeof(address);
+  if (bind(s.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || listen(s.get(), backlog) != 0 ||
+      getsockname(s.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    return 0;
+  }
+  return ntohs(address.sin_port);
+}
+
 // One-shot HTTP server on 127.0.0.1, ephemeral port: takes one request, answers
 // 200 with a short body, and keeps what it received.
 class Listener {
  public:
   explicit Listener(int32_t waitSeconds = 60)
       : socket_(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)), waitSeconds_(waitSeconds) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    int length = sizeof(address);
-    if (bind(socket_.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        listen(socket_.get(), 1) != 0 ||
-        getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-      return;
-    }
-    port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] { Serve(); });
+    port_ = ListenOnAFreePort(socket_, 1);
+    if (port_ != 0) thread_ = std::thread([this] { Serve(); });
   }
   ~Listener() { Join(); }
   uint16_t Port() const { return port_; }
@@ -185,11 +196,8 @@ TEST_F(UsagePing, StartsWhenNobodyListensAndFailsSilentlyLater) {
     Listener closed;  // takes a free port and gives it back unanswered
     port = closed.Port();
     Socket poke(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    connect(poke.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    const sockaddr_in address = Loopback(port);
+    connect(poke.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address));
   }
   ASSERT_NE(port, 0);
   EXPECT_TRUE(StartUsagePing(L"127.0.0.1", port));
@@ -215,14 +223,8 @@ TEST_F(UsagePing, AnInvalidEndpointIsNeverContactedNotEvenThroughAProxy) {
 // does not wait for it.
 TEST_F(UsagePing, AtMostOnePingIsInFlightAndCancelDoesNotWait) {
   Socket silent(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  int length = sizeof(address);
-  ASSERT_EQ(bind(silent.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-  ASSERT_EQ(listen(silent.get(), 4), 0);
-  ASSERT_EQ(getsockname(silent.get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
-  const uint16_t port = ntohs(address.sin_port);
+  const uint16_t port = ListenOnAFreePort(silent, 4);
+  ASSERT_NE(port, 0);
 
   ASSERT_TRUE(StartUsagePing(L"127.0.0.1", port));
   ASSERT_TRUE(Readable(silent.get(), 30)) << "the first ping connects";

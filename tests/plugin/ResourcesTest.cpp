@@ -9,11 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "WindowTestKit.h"
 #include "app/ToolbarBitmap.h"
 
 namespace {
 
-HINSTANCE Module() { return GetModuleHandleW(nullptr); }
+using windowtests::Module;
 
 struct Resource {
   const uint8_t* data = nullptr;

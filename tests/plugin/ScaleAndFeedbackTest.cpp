@@ -10,57 +10,22 @@
 #include <string>
 #include <vector>
 
-#include "app/frmMyDlg.h"
+#include "WindowTestKit.h"
 #include "app/about.h"
 #include "npp/HostWindow.h"
 
-using siftwell::ui::DialogFont;
+using siftwell::win::DialogFont;
 
 namespace {
 
-HINSTANCE Module() { return GetModuleHandleW(nullptr); }
+using namespace windowtests;
 
 int32_t AtDpi(int32_t pixels, uint32_t dpi) { return MulDiv(pixels, static_cast<int>(dpi), 96); }
 
-std::string Narrow(std::wstring_view text) { return std::string(text.begin(), text.end()); }
-
-frmMyDlg::CountSource FixedDocument(std::string bytes, uint32_t codePage = 65001) {
-  auto text = std::make_shared<siftwell::filter::DocumentText>();
-  text->bytes = std::move(bytes);
-  text->codePage = codePage;
-  return [text](bool) { return siftwell::filter::DocumentCopy::Ready(text); };
-}
-
 frmMyDlg::Runner NoRun() {
-  return [](siftwell::filter::Operation, std::wstring_view, std::wstring_view, const siftwell::filter::RunOptions&) {
-    return std::unique_ptr<siftwell::filter::FilterRun>();
+  return [](siftwell::app::Operation, std::wstring_view, std::wstring_view, const siftwell::app::RunOptions&) {
+    return std::unique_ptr<siftwell::app::FilterRun>();
   };
-}
-
-void Pump() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-}
-
-// Pumps until `done` or about five seconds.
-template <typename Done>
-bool PumpUntil(Done done) {
-  for (int i = 0; i < 500; ++i) {
-    Pump();
-    if (done()) return true;
-    Sleep(10);
-  }
-  return false;
-}
-
-RECT ChildRect(HWND child) {
-  RECT r{};
-  GetWindowRect(child, &r);
-  MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
-  return r;
 }
 
 // A message that takes several lines at any scale (a refusal naming a file).
@@ -175,7 +140,7 @@ TEST(FilterWindowScale, AMoveToAMonitorOfAnotherDpiLaysTheWindowOutAgain) {
   for (const uint32_t dpi : {192u, 144u, 96u}) {
     SCOPED_TRACE("dpi " + std::to_string(dpi));
     const frmMyDlg::Layout layout = frmMyDlg::LayoutAt(dpi);
-    const SIZE outer = siftwell::ui::FixedToolWindowSize(SIZE{layout.width, layout.height}, dpi);
+    const SIZE outer = siftwell::win::FixedToolWindowSize(SIZE{layout.width, layout.height}, dpi);
     RECT suggested{40, 60, 40 + outer.cx, 60 + outer.cy};
     SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
     RECT client{}, placed{};
@@ -236,11 +201,11 @@ TEST(HostColours, ErrorTextIsReadableOnLightAndDarkBackgrounds) {
   const COLORREF backgrounds[] = {GetSysColor(COLOR_BTNFACE), RGB(255, 255, 255), RGB(240, 240, 240),
                                   RGB(0x20, 0x20, 0x20), RGB(0x40, 0x40, 0x40), RGB(0, 0, 0)};
   for (COLORREF bg : backgrounds) {
-    const COLORREF error = siftwell::ui::ErrorTextColour(bg);
-    EXPECT_GE(siftwell::ui::Contrast(error, bg), 4.5) << std::hex << bg;
+    const COLORREF error = siftwell::win::ErrorTextColour(bg);
+    EXPECT_GE(siftwell::win::Contrast(error, bg), 4.5) << std::hex << bg;
     EXPECT_GT(GetRValue(error), GetGValue(error) + 60) << "still red";
   }
-  EXPECT_NEAR(siftwell::ui::Contrast(RGB(0, 0, 0), RGB(255, 255, 255)), 21.0, 0.01);
+  EXPECT_NEAR(siftwell::win::Contrast(RGB(0, 0, 0), RGB(255, 255, 255)), 21.0, 0.01);
 }
 
 TEST(Placement, KeptOnAVisibleMonitor) {
@@ -250,18 +215,18 @@ TEST(Placement, KeptOnAVisibleMonitor) {
   ASSERT_TRUE(GetMonitorInfoW(primary, &info));
   const RECT work = info.rcWork;
   const RECT inside{work.left + 10, work.top + 10, work.left + 210, work.top + 110};
-  const auto same = siftwell::ui::KeptOnScreen(inside);
+  const auto same = siftwell::win::KeptOnScreen(inside);
   ASSERT_TRUE(same.has_value());
   EXPECT_TRUE(EqualRect(&*same, &inside));
   // Half over the right edge: pushed back inside, size kept.
   const RECT over{work.right - 100, work.top + 20, work.right + 100, work.top + 120};
-  const auto pushed = siftwell::ui::KeptOnScreen(over);
+  const auto pushed = siftwell::win::KeptOnScreen(over);
   ASSERT_TRUE(pushed.has_value());
   EXPECT_EQ(pushed->right, work.right);
   EXPECT_EQ(pushed->right - pushed->left, 200);
   EXPECT_EQ(pushed->top, work.top + 20);
   // On no monitor at all (a monitor that has been unplugged).
-  EXPECT_FALSE(siftwell::ui::KeptOnScreen(RECT{-30000, -30000, -29800, -29900}).has_value());
+  EXPECT_FALSE(siftwell::win::KeptOnScreen(RECT{-30000, -30000, -29800, -29900}).has_value());
 }
 
 class LiveCount : public ::testing::Test {
@@ -344,7 +309,7 @@ TEST_F(LiveCount, ARunawayCountGivesUpAndSaysSo) {
   HWND status = GetDlgItem(window->Handle(), frmMyDlg::statusLabel);
   RECT r{};
   GetClientRect(status, &r);
-  EXPECT_GE(r.bottom, WrappedHeight(DialogFont(siftwell::ui::DpiOf(window->Handle())), window->StatusText(), r.right));
+  EXPECT_GE(r.bottom, WrappedHeight(DialogFont(siftwell::win::DpiOf(window->Handle())), window->StatusText(), r.right));
 
   Open(std::string(40, 'a') + "!");
   SetPattern(L"(a+)+$");

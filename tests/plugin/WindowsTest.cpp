@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/frmMyDlg.h"
+#include "WindowTestKit.h"
 #include "win/Worker.h"
 #include "app/ErrorText.h"
 #include "app/about.h"
@@ -28,11 +28,13 @@
 #include "npp/HostWindow.h"
 #include "npp/Tables.h"
 
-using siftwell::filter::Operation;
+using siftwell::app::PromptName;
+
+using siftwell::app::Operation;
 
 namespace {
 
-HINSTANCE Module() { return GetModuleHandleW(nullptr); }
+using namespace windowtests;
 
 // The scale a window should use, measured here independently: the system
 // message font, average width over the alphabet, line height.
@@ -75,6 +77,16 @@ const Scale& Measured() {
   return scale;
 }
 
+// A window of a class of this module's, registered on first use.
+HWND MakeWindow(const wchar_t* className, WNDPROC proc, DWORD style, HWND parent, void* param) {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = proc;
+  wc.hInstance = Module();
+  wc.lpszClassName = className;
+  RegisterClassW(&wc);
+  return CreateWindowExW(0, className, L"", style, 0, 0, 200, 100, parent, nullptr, Module(), param);
+}
+
 // Stands in for the host's main window: records NPPM_MODELESSDIALOG.
 class TestHost {
  public:
@@ -82,15 +94,7 @@ class TestHost {
     WPARAM action;
     HWND window;
   };
-  TestHost() {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = &Proc;
-    wc.hInstance = Module();
-    wc.lpszClassName = L"SiftwellTestHost";
-    RegisterClassW(&wc);
-    hwnd_ = CreateWindowExW(0, wc.lpszClassName, L"host", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
-                            Module(), this);
-  }
+  TestHost() { hwnd_ = MakeWindow(L"SiftwellTestHost", &Proc, WS_OVERLAPPEDWINDOW, nullptr, this); }
   ~TestHost() { DestroyWindow(hwnd_); }
   HWND Handle() const { return hwnd_; }
   const std::vector<Call>& Calls() const { return calls_; }
@@ -113,23 +117,23 @@ class TestHost {
 };
 
 // A run that computes nothing and answers with the engine error it was given.
-class AnsweringRun : public siftwell::filter::FilterRun {
+class AnsweringRun : public siftwell::app::FilterRun {
  public:
-  explicit AnsweringRun(std::optional<siftwell::filter::FilterError> answer,
-                        std::optional<siftwell::filter::RunOutcome> outcome = std::nullopt)
+  explicit AnsweringRun(std::optional<siftwell::engine::FilterError> answer,
+                        std::optional<siftwell::app::RunOutcome> outcome = std::nullopt)
       : answer_(std::move(answer)), outcome_(outcome) {}
-  std::optional<siftwell::filter::RunOutcome> Outcome() const override { return answer_ ? std::nullopt : outcome_; }
-  std::optional<siftwell::filter::RunProblem> Commit() override {
+  std::optional<siftwell::app::RunOutcome> Outcome() const override { return answer_ ? std::nullopt : outcome_; }
+  std::optional<siftwell::app::RunProblem> Commit() override {
     if (!answer_) return std::nullopt;
-    siftwell::filter::RunProblem problem;
-    problem.kind = siftwell::filter::RunProblem::Kind::Engine;
+    siftwell::app::RunProblem problem;
+    problem.kind = siftwell::app::RunProblem::Kind::Engine;
     problem.engine = answer_;
     return problem;
   }
 
  private:
-  std::optional<siftwell::filter::FilterError> answer_;
-  std::optional<siftwell::filter::RunOutcome> outcome_;
+  std::optional<siftwell::engine::FilterError> answer_;
+  std::optional<siftwell::app::RunOutcome> outcome_;
 };
 
 // Records what the filter window asks to run.
@@ -138,30 +142,22 @@ struct RecordingRunner {
     Operation op;
     std::wstring pattern;
     std::wstring delimiter;
-    siftwell::filter::RunOptions options;
+    siftwell::app::RunOptions options;
   };
   std::vector<Call> calls;
-  std::optional<siftwell::filter::FilterError> answer;
-  std::optional<siftwell::filter::RunOutcome> outcome;  // what a run without `answer` did
+  std::optional<siftwell::engine::FilterError> answer;
+  std::optional<siftwell::app::RunOutcome> outcome;  // what a run without `answer` did
   bool fail = false;
 
   frmMyDlg::Runner Runner() {
     return [this](Operation op, std::wstring_view pattern, std::wstring_view delimiter,
-                  const siftwell::filter::RunOptions& options) -> std::unique_ptr<siftwell::filter::FilterRun> {
+                  const siftwell::app::RunOptions& options) -> std::unique_ptr<siftwell::app::FilterRun> {
       calls.push_back({op, std::wstring(pattern), std::wstring(delimiter), options});
       if (fail) throw std::runtime_error("engine failure");
       return std::make_unique<AnsweringRun>(answer, outcome);
     };
   }
 };
-
-// The live count's document: these bytes, as a UTF-8 view would hold them.
-frmMyDlg::CountSource FixedDocument(std::string bytes) {
-  auto text = std::make_shared<siftwell::filter::DocumentText>();
-  text->bytes = std::move(bytes);
-  text->codePage = 65001;
-  return [text](bool) { return siftwell::filter::DocumentCopy::Ready(text); };
-}
 
 std::wstring Text(HWND hwnd) {
   wchar_t buffer[256] = {};
@@ -175,14 +171,6 @@ std::wstring ClassOf(HWND hwnd) {
   return buffer;
 }
 
-// A control's rectangle in its parent's client coordinates.
-RECT ChildRect(HWND child) {
-  RECT r{};
-  GetWindowRect(child, &r);
-  MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
-  return r;
-}
-
 SIZE ClientSize(HWND hwnd) {
   RECT r{};
   GetClientRect(hwnd, &r);
@@ -193,17 +181,6 @@ std::vector<HWND> Children(HWND parent) {
   std::vector<HWND> found;
   for (HWND c = GetWindow(parent, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) found.push_back(c);
   return found;
-}
-
-// Runs pending messages, handing each to the dialog manager first, as the
-// host's message loop does for the windows announced to it.
-void Pump(HWND dialog) {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    if (IsDialogMessageW(dialog, &msg)) continue;
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
 }
 
 // A key press as the message loop would see it, handed to the dialog manager.
@@ -265,7 +242,7 @@ void ExpectNoOverlapInside(HWND parent) {
     for (size_t j = i + 1; j < controls.size(); ++j) {
       const RECT b = ChildRect(controls[j]);
       RECT both{};
-      EXPECT_FALSE(IntersectRect(&both, &a, &b)) << "'" << std::string(Text(controls[i]).begin(), Text(controls[i]).end())
+      EXPECT_FALSE(IntersectRect(&both, &a, &b)) << "'" << Narrow(Text(controls[i]))
                                                  << "' overlaps control " << GetDlgCtrlID(controls[j]);
     }
   }
@@ -440,14 +417,7 @@ TEST_F(FilterWindow, EnterInAFieldRunsNothingAndChangesNothing) {
 // Stands in for the editor view: counts the undo and redo requests it gets.
 class RecordingView {
  public:
-  RecordingView() {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = &Proc;
-    wc.hInstance = Module();
-    wc.lpszClassName = L"SiftwellTestView";
-    RegisterClassW(&wc);
-    hwnd_ = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 10, 10, HWND_MESSAGE, nullptr, Module(), nullptr);
-  }
+  RecordingView() { hwnd_ = MakeWindow(L"SiftwellTestView", &Proc, 0, HWND_MESSAGE, nullptr); }
   ~RecordingView() { DestroyWindow(hwnd_); }
   HWND Handle() const { return hwnd_; }
   static inline int undos = 0, redos = 0;
@@ -504,7 +474,7 @@ TEST_F(FilterWindow, FocusAndKeysFollowTheWork) {
 
   // After a run the focus is back in the pattern field, the status line says
   // what was done, and Ctrl+Z / Ctrl+Y go to the document.
-  runner.outcome = siftwell::filter::RunOutcome{true, 1234, false};
+  runner.outcome = siftwell::app::RunOutcome{true, 1234, false};
   SetFocus(Item(frmMyDlg::button2));
   SendMessageW(Item(frmMyDlg::button2), BM_CLICK, 0, 0);
   ASSERT_EQ(runner.calls.size(), 1u);
@@ -520,7 +490,7 @@ TEST_F(FilterWindow, FocusAndKeysFollowTheWork) {
   EXPECT_EQ(window->DelimiterText(), L"\\n");
 
   // The other outcomes' words.
-  const std::pair<siftwell::filter::RunOutcome, std::wstring> outcomes[] = {
+  const std::pair<siftwell::app::RunOutcome, std::wstring> outcomes[] = {
       {{false, 200, false}, L"Removed 200 matches \u2014 Ctrl+Z to undo"},
       {{false, 1, true}, L"Removed 1 match \u2014 Ctrl+Z to undo"},
       {{true, 0, true}, L"Kept 0 matches: the document is now empty \u2014 Ctrl+Z to undo"},
@@ -557,7 +527,7 @@ TEST_F(FilterWindow, ButtonsRunTheirOperationWithTheFieldTexts) {
   EXPECT_EQ(window->PatternText(), L"(\\d+)-x");
   EXPECT_EQ(window->DelimiterText(), L"; \\t");
   EXPECT_TRUE(runner.calls[0].options.matchCase);
-  EXPECT_EQ(runner.calls[0].options.target, siftwell::filter::Target::Document);
+  EXPECT_EQ(runner.calls[0].options.target, siftwell::app::Target::Document);
 
   // The options as clicked reach the run; what does not apply with whole
   // lines (the delimiter, the template) is disabled, and enabled again.
@@ -574,11 +544,11 @@ TEST_F(FilterWindow, ButtonsRunTheirOperationWithTheFieldTexts) {
   EXPECT_EQ(SendMessageW(Item(frmMyDlg::uniqueBox), BM_GETCHECK, 0, 0), BST_UNCHECKED) << "Tally cleared Unique";
   SendMessageW(Item(frmMyDlg::button1), BM_CLICK, 0, 0);
   ASSERT_EQ(runner.calls.size(), 3u);
-  const siftwell::filter::RunOptions& o = runner.calls[2].options;
+  const siftwell::app::RunOptions& o = runner.calls[2].options;
   EXPECT_FALSE(o.matchCase);
   EXPECT_TRUE(o.wholeLines);
   EXPECT_TRUE(o.inSelection);
-  EXPECT_EQ(o.target, siftwell::filter::Target::Clipboard);
+  EXPECT_EQ(o.target, siftwell::app::Target::Clipboard);
   EXPECT_EQ(o.outputTemplate, L"$1");
   EXPECT_TRUE(o.tally && !o.unique && o.lineNumbers);
   SendMessageW(Item(frmMyDlg::wholeLinesBox), BM_CLICK, 0, 0);
@@ -592,10 +562,10 @@ TEST_F(FilterWindow, ButtonsRunTheirOperationWithTheFieldTexts) {
   EXPECT_FALSE(runner.calls[3].options.lineNumbers) << "no line numbers without whole lines";
   EXPECT_TRUE(window->Options().lineNumbers) << "the box keeps its tick";
   // What the window shows is what it gives back (kept in the settings file).
-  siftwell::filter::RunOptions saved = window->Options();
-  saved.target = siftwell::filter::Target::NewTab;
+  siftwell::app::RunOptions saved = window->Options();
+  saved.target = siftwell::app::Target::NewTab;
   window->SetOptions(saved);
-  EXPECT_EQ(window->Options().target, siftwell::filter::Target::NewTab);
+  EXPECT_EQ(window->Options().target, siftwell::app::Target::NewTab);
   EXPECT_EQ(window->Options().outputTemplate, L"$1");
   EXPECT_FALSE(window->Options().matchCase);
 }
@@ -618,7 +588,7 @@ void WriteBytes(const std::filesystem::path& file, std::string_view bytes) {
 // back what was being typed; the list (Alt+Down) fills the fields too; the
 // history is there again for the next session, a damaged file included.
 TEST_F(FilterWindow, UpAndDownStepThroughTheHistoryAndBackToWhatWasTyped) {
-  using siftwell::filter::PatternStore;
+  using siftwell::app::PatternStore;
   const auto folder = EmptyFolder(L"siftwell-history");
   window->SetPatternStore(std::make_shared<PatternStore>(folder.wstring()));
   HWND dialog = window->Handle(), pattern = Item(frmMyDlg::textBox1);
@@ -691,14 +661,14 @@ TEST_F(FilterWindow, UpAndDownStepThroughTheHistoryAndBackToWhatWasTyped) {
 // Saving, replacing, renaming and deleting presets, in the file the CLI
 // reads; a file that does not read is never written over.
 TEST(PresetsFile, ChangesReachTheFileAndAnUnreadableFileIsKept) {
-  using siftwell::filter::PatternStore;
+  using siftwell::app::PatternStore;
   using Change = PatternStore::Change;
   const auto folder = EmptyFolder(L"siftwell-presets");
   PatternStore store(folder.wstring());
   int32_t heard = 0;
   store.presetsChanged = [&heard] { ++heard; };
   auto preset = [](const char* name, const char* pattern) {
-    siftwell::filter::Preset p;
+    siftwell::engine::Preset p;
     p.name = name;
     p.pattern = pattern;
     return p;
@@ -758,7 +728,7 @@ TEST_F(FilterWindow, RejectionIsShownInTheWindowAndClearedBySuccess) {
   window->Show();
   const SIZE before = ClientSize(window->Handle());
   SetWindowTextW(Item(frmMyDlg::textBox1), L"(");
-  runner.answer = siftwell::filter::Compile("(").error;
+  runner.answer = siftwell::engine::Compile("(").error;
   ASSERT_TRUE(runner.answer);
   SendMessageW(Item(frmMyDlg::button1), BM_CLICK, 0, 0);
   EXPECT_EQ(window->StatusText(), siftwell::app::ErrorText(*runner.answer));
@@ -785,7 +755,7 @@ TEST_F(FilterWindow, AFailingRunIsReportedNotPropagated) {
 TEST_F(FilterWindow, ARunsFailureStaysInSightOverACountStillWaiting) {
   SetWindowTextW(Item(frmMyDlg::textBox1), L"x");  // its count waits for the quiet period
   window->DocumentChanged();                        // as a change (or reload) during the run reports
-  runner.answer = siftwell::filter::Compile("(").error;
+  runner.answer = siftwell::engine::Compile("(").error;
   SendMessageW(Item(frmMyDlg::button1), BM_CLICK, 0, 0);
   const std::wstring failure = window->StatusText();
   ASSERT_NE(failure.find(L"parenthesis"), std::wstring::npos);
@@ -800,12 +770,12 @@ TEST_F(FilterWindow, ARunsFailureStaysInSightOverACountStillWaiting) {
 // A message loop inside the write (another plugin's message box) may deliver
 // Escape or the window's closing: the run being written must live on.
 TEST_F(FilterWindow, CancelOrClosingDuringTheWriteLeavesTheRunAlive) {
-  struct WritingRun : siftwell::filter::FilterRun {
+  struct WritingRun : siftwell::app::FilterRun {
     std::function<void()> meanwhile;
     bool* survived = nullptr;
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
     ~WritingRun() override { *alive = false; }
-    std::optional<siftwell::filter::RunProblem> Commit() override {
+    std::optional<siftwell::app::RunProblem> Commit() override {
       const std::shared_ptr<bool> stillAlive = alive;
       bool* const survivedFlag = survived;
       meanwhile();
@@ -820,7 +790,7 @@ TEST_F(FilterWindow, CancelOrClosingDuringTheWriteLeavesTheRunAlive) {
     auto writing = frmMyDlg::Create(
         Module(), host.Handle(),
         [&](Operation, std::wstring_view, std::wstring_view,
-            const siftwell::filter::RunOptions&) -> std::unique_ptr<siftwell::filter::FilterRun> {
+            const siftwell::app::RunOptions&) -> std::unique_ptr<siftwell::app::FilterRun> {
           auto run = std::make_unique<WritingRun>();
           run->survived = &survived;
           run->meanwhile = [&self, close, once = true]() mutable {
@@ -867,11 +837,7 @@ TEST_F(FilterWindow, AnnouncedToTheHostWhileItLivesAndClosingIsNoticed) {
   EXPECT_EQ(window->PatternText(), L"");
 }
 
-TEST(FilterWindowLifetime, ReleasingAnOpenWindowDestroysItAndTellsTheHost) {
-  TestHost host;
-  RecordingRunner runner;
-  auto window = frmMyDlg::Create(Module(), host.Handle(), runner.Runner(), FixedDocument(""));
-  ASSERT_NE(window, nullptr);
+TEST_F(FilterWindow, ReleasingAnOpenWindowDestroysItAndTellsTheHost) {
   HWND hwnd = window->Handle();
   window.reset();
   EXPECT_FALSE(IsWindow(hwnd));
@@ -879,32 +845,24 @@ TEST(FilterWindowLifetime, ReleasingAnOpenWindowDestroysItAndTellsTheHost) {
   EXPECT_EQ(host.Calls()[1].action, static_cast<WPARAM>(NppMsg::MODELESSDIALOGREMOVE));
 }
 
-TEST(FilterWindowLifetime, ANewWindowHasFreshDefaults) {
-  TestHost host;
-  RecordingRunner runner;
-  auto first = frmMyDlg::Create(Module(), host.Handle(), runner.Runner(), FixedDocument(""));
-  ASSERT_NE(first, nullptr);
-  SetWindowTextW(GetDlgItem(first->Handle(), frmMyDlg::textBox1), L"abc");
-  SetWindowTextW(GetDlgItem(first->Handle(), frmMyDlg::textBox2), L",");
-  SendMessageW(first->Handle(), WM_CLOSE, 0, 0);
-  ASSERT_TRUE(first->IsClosed());
+TEST_F(FilterWindow, ANewWindowHasFreshDefaults) {
+  SetWindowTextW(Item(frmMyDlg::textBox1), L"abc");
+  SetWindowTextW(Item(frmMyDlg::textBox2), L",");
+  SendMessageW(window->Handle(), WM_CLOSE, 0, 0);
+  ASSERT_TRUE(window->IsClosed());
   auto second = frmMyDlg::Create(Module(), nullptr, runner.Runner(), FixedDocument(""));  // no host: still works
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(second->PatternText(), L"");
   EXPECT_EQ(second->DelimiterText(), std::wstring(L"\\n"));
-  EXPECT_EQ(second->DelimiterText().size(), 2u);
   EXPECT_EQ(second->StatusText(), L"");
 }
 
-TEST(WindowClasses, UnregisteredAtShutdownAndRegisteredAgainOnNextUse) {
-  RecordingRunner runner;
-  auto window = frmMyDlg::Create(Module(), nullptr, runner.Runner(), FixedDocument(""));
-  ASSERT_NE(window, nullptr);
+TEST_F(FilterWindow, ClassesUnregisteredAtShutdownAndRegisteredAgainOnNextUse) {
   window.reset();
   WNDCLASSEXW info{};
   info.cbSize = sizeof(info);
   ASSERT_TRUE(GetClassInfoExW(Module(), L"frmMyDlg", &info));
-  siftwell::ui::UnregisterWindowClasses(Module());
+  siftwell::win::UnregisterWindowClasses(Module());
   EXPECT_FALSE(GetClassInfoExW(Module(), L"frmMyDlg", &info));
   auto again = frmMyDlg::Create(Module(), nullptr, runner.Runner(), FixedDocument(""));
   ASSERT_NE(again, nullptr);

@@ -10,23 +10,14 @@
 #include <memory>
 #include <vector>
 
-using siftwell::filter::JobControl;
-using siftwell::filter::Worker;
+#include "WindowTestKit.h"
+
+using siftwell::win::JobControl;
+using siftwell::win::Worker;
 
 namespace {
 
-// Runs the thread's messages until `done` holds or `ms` pass.
-template <typename Done>
-bool PumpUntil(Done done, DWORD ms) {
-  const ULONGLONG end = GetTickCount64() + ms;
-  while (!done()) {
-    if (GetTickCount64() >= end) return false;
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-  }
-  return true;
-}
+using windowtests::PumpUntil;
 
 // A job that reports progress until asked to stop.
 Worker::Job UntilStopped(std::atomic<bool>& running, std::vector<int>& delivered, int tag) {

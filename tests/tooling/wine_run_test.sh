@@ -18,6 +18,9 @@ case "$MODE" in
       exit 1
     fi
     echo "ran $*" ;;
+  flakyOnStdout)  # the same words where the program's output goes
+    if [ $n -lt 2 ]; then echo "ShellExecuteEx failed: Internal error."; exit 1; fi
+    echo "ran $*" ;;
   ranAndFailed) echo "[  FAILED  ] 1 test"; echo "assertion failed" >&2; exit 3 ;;
   neverStarts) echo "ShellExecuteEx failed: File not found." >&2; exit 1 ;;
 esac
@@ -41,6 +44,7 @@ check() {  # mode, expected status, expected attempts, expected stdout
   fi
 }
 check flaky 0 3 "ran prog.exe --arg"
+check flakyOnStdout 0 2 $'ShellExecuteEx failed: Internal error.\nran prog.exe --arg'
 check ranAndFailed 3 1 "[  FAILED  ] 1 test"
 check neverStarts 1 4 ""
 exit $fail

@@ -2,20 +2,20 @@
 
 namespace siftwell::cli {
 
-using filter::FilterError;
+using engine::FilterError;
 
 std::string ErrorText(const FilterError& error) {
   switch (error.kind) {
     case FilterError::Kind::Limit:
     case FilterError::Kind::MatchFailed:
-      return filter::PatternProblemText(error) + ". Searching from byte " + std::to_string(error.textOffset) +
+      return engine::PatternProblemText(error) + ". Searching from byte " + std::to_string(error.textOffset) +
              " of the text; nothing was written";
     case FilterError::Kind::NoMemory:
       return "not enough memory for this text; nothing was written";
     case FilterError::Kind::Stopped:
       return "stopped before the end; nothing was written";
     default:
-      return filter::PatternProblemText(error);
+      return engine::PatternProblemText(error);
   }
 }
 

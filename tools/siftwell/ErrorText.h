@@ -9,6 +9,6 @@ namespace siftwell::cli {
 
 // One line for standard error, without the "siftwell: " prefix. A stop is
 // worded by the caller, who knows why it stopped.
-std::string ErrorText(const filter::FilterError& error);
+std::string ErrorText(const engine::FilterError& error);
 
 }  // namespace siftwell::cli

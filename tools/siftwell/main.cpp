@@ -7,8 +7,10 @@
 // 1 usage, I/O error or not enough memory, 2 pattern rejected or matching gave
 // up (then nothing is written and an -o file is neither created nor truncated).
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <cstdio>
@@ -16,16 +18,20 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "ErrorText.h"
+#include "engine/LineCounter.h"
 #include "engine/PatternFilter.h"
 #include "engine/Presets.h"
+#include "text/Utf8.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -46,7 +52,7 @@
 
 namespace {
 
-namespace sf = siftwell::filter;
+namespace sf = siftwell::engine;
 
 constexpr std::string_view kHelp =
     "Usage: siftwell keep PATTERN [FILE] [options]\n"
@@ -86,6 +92,11 @@ constexpr std::string_view kHelp =
     "                          writing through F would: its owner, mode and links\n"
     "                          stay; F changes only once the whole result is ready\n"
     "      --time-limit S      give up after S seconds (exit 2, nothing written)\n"
+    "      --threads N         search a large text (4 MB and more) in line-aligned\n"
+    "                          parts on N threads (default: one per core); the output\n"
+    "                          is the same for any N. One thread when a match may\n"
+    "                          hold a line end, with \\G, (*COMMIT), (*SKIP), --unique\n"
+    "                          or --tally (-v says which)\n"
     "  -v, --verbose           say on standard error how the text is searched\n"
     "  -h, --help              show this help\n"
     "      --version           show siftwell's version and its engine's\n"
@@ -981,6 +992,7 @@ struct Options {
   std::optional<PathString> input;
   std::optional<PathString> output;
   std::optional<double> timeLimit;  // seconds
+  std::optional<uint32_t> threads;  // default: one per core
   bool verbose = false;
   bool help = false;
   bool version = false;
@@ -1019,7 +1031,7 @@ std::optional<std::string> Parse(const std::vector<PathString>& args, Options& o
     const bool takesValue = name == "-d" || name == "--delimiter" || name == "--delimiter-file" ||
                             name == "--pattern-file" || name == "--input" || name == "-o" || name == "--output" ||
                             name == "--time-limit" || name == "--template" || name == "--preset" ||
-                            name == "--presets";
+                            name == "--presets" || name == "--threads";
     if (!takesValue) return "unknown option " + a;
     if (!value) {
       if (i + 1 >= args.size()) return "option " + a + " needs a value";
@@ -1039,6 +1051,14 @@ std::optional<std::string> Parse(const std::vector<PathString>& args, Options& o
       if (v.empty() || *end != '\0' || !(seconds > 0) || seconds > 1e9)
         return "--time-limit needs a number of seconds greater than 0, not " + v;
       o.timeLimit = seconds;
+    } else if (name == "--threads") {
+      const std::string v = Shown(*value);
+      char* end = nullptr;
+      errno = 0;
+      const unsigned long long n = std::strtoull(v.c_str(), &end, 10);
+      if (v.empty() || v[0] < '0' || v[0] > '9' || *end != '\0' || errno != 0 || n < 1 || n > 4096)
+        return "--threads needs a whole number of threads from 1 to 4096, not " + v;
+      o.threads = static_cast<uint32_t>(n);
     } else o.output = *value;
   }
   if (o.help || o.version) return std::nullopt;
@@ -1083,6 +1103,302 @@ std::optional<std::string> Conflicts(const Options& o) {
     return std::string(o.unique ? "--unique" : o.tally ? "--tally" : "--line-number") + " applies to keep only";
   return std::nullopt;
 }
+
+// ---- Searching in parts on every core ---------------------------------------
+// A large text whose matches cannot hold an LF is cut into parts right after
+// an LF, about 4 MB each; threads search the parts (the whole text still the
+// engine's subject, so anchors and lookaround see what they see in one
+// search) and the parts' results go to the output strictly in order, so the
+// bytes out are those of one thread. The part being written (the head)
+// writes straight to the output; a part ahead of it keeps its result in
+// memory, up to a bound, then waits until it is the head. Only a few parts
+// ahead of the head are searched at a time: memory stays bounded. The first
+// error in text order is the run's error, as in one thread: a part that
+// fails stops the parts after it, never those before.
+
+// Bytes of a part; a test-only variable makes them tiny to compare parts with the whole.
+std::size_t PartBytes() {
+  if (const char* at = std::getenv("SIFTWELL_TEST_PART_BYTES")) {
+    const unsigned long long n = std::strtoull(at, nullptr, 10);
+    if (n > 0) return static_cast<std::size_t>(n);
+  }
+  return std::size_t{4} << 20;
+}
+
+// Why the text is searched on one thread (empty: it may be cut into parts).
+std::string OneThreadBecause(const sf::CompiledPattern& re, const Options& o, uint32_t threads, std::size_t size) {
+  if (threads <= 1) return "one thread asked for";
+  if (sf::IsEmpty(re)) return "the empty pattern";
+  if (o.keep && (o.unique || o.tally)) return std::string(o.unique ? "--unique" : "--tally") + " gathers the whole text";
+  if (!sf::SearchesInParts(re)) return "a match may hold a line end, or the pattern depends on where a search starts";
+  if (size <= PartBytes()) return "a small text";
+  return {};
+}
+
+// The result of a part ahead of the head: views into the input (long pieces)
+// or into blocks of its own (copies).
+class PartResult {
+ public:
+  // `cap`: the bytes it copies before it is Full.
+  PartResult(std::string_view input, std::size_t cap) : input_(input), cap_(cap) {}
+  void Add(std::string_view s) {
+    if (s.size() >= kInPlace && s.data() >= input_.data() && s.data() + s.size() <= input_.data() + input_.size()) {
+      pieces_.push_back(s);
+      return;
+    }
+    copied_ += s.size();
+    while (!s.empty()) {
+      if (blocks_.empty() || used_ == kBlock) {
+        blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlock));
+        used_ = 0;
+      }
+      char* to = blocks_.back().get() + used_;
+      const std::size_t n = std::min(s.size(), kBlock - used_);
+      std::memcpy(to, s.data(), n);
+      used_ += n;
+      s.remove_prefix(n);
+      if (!pieces_.empty() && pieces_.back().data() + pieces_.back().size() == to)
+        pieces_.back() = std::string_view(pieces_.back().data(), pieces_.back().size() + n);
+      else
+        pieces_.emplace_back(to, n);
+    }
+  }
+  // Beyond this the part waits to write directly.
+  bool Full() const { return copied_ >= cap_ || pieces_.size() >= cap_ / 16; }
+  void MoveTo(Output& out) {
+    for (std::string_view piece : pieces_) out.Append(piece);
+    std::vector<std::string_view>().swap(pieces_);
+    std::vector<std::unique_ptr<char[]>>().swap(blocks_);
+    used_ = 0;
+    copied_ = 0;
+  }
+
+ private:
+  static constexpr std::size_t kInPlace = 4096;
+  static constexpr std::size_t kBlock = std::size_t{1} << 20;
+  std::string_view input_;
+  std::size_t cap_;
+  std::vector<std::string_view> pieces_;
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  std::size_t used_ = 0, copied_ = 0;
+};
+
+class PartsRun {
+ public:
+  PartsRun(std::string_view text, const sf::CompiledPattern& re, const Options& o, std::string_view delimiter,
+           Output& out, Mapping& input, std::optional<std::chrono::steady_clock::time_point> deadline)
+      : text_(text), re_(re), keep_(o.keep), delimiter_(delimiter), out_(out), input_(input), deadline_(deadline) {
+    const std::size_t size = PartBytes();
+    countLines_ = o.keep && o.lineNumbers;
+    checkText_ = sf::AsksTextValidity(re, limits_);
+    for (std::size_t begin = 0; begin < text.size();) {
+      std::size_t end = text.size();
+      if (text.size() - begin > size) {
+        const void* lf = std::memchr(text.data() + begin + size - 1, '\n', text.size() - (begin + size - 1));
+        if (lf != nullptr) end = static_cast<std::size_t>(static_cast<const char*>(lf) - text.data()) + 1;
+      }
+      sf::TextPart part;
+      part.begin = begin;
+      part.end = end;
+      parts_.push_back(Part{part, PartResult(text, 4 * size), false, std::nullopt, 0, true});
+      begin = end;
+    }
+  }
+
+  std::size_t Parts() const { return parts_.size(); }
+
+  // Searches every part on `threads` threads (this one among them); the
+  // first error in text order, if any.
+  std::optional<sf::FilterError> Run(uint32_t threads) {
+    window_ = std::max<std::size_t>(2 * std::min<std::size_t>(threads, parts_.size()), 4);
+    if (countLines_ || checkText_) {
+      // What each part must know of the text before it (its first line number) or of
+      // the whole (valid UTF-8: so each part's; an LF never splits a character).
+      std::atomic<std::size_t> next{0};
+      OnThreads(threads, [&] {
+        for (std::size_t k; (k = next++) < parts_.size();) {
+          Part& part = parts_[k];
+          const std::size_t begin = part.range.begin, end = part.range.end;
+          if (countLines_) part.lines = sf::LineCounter(text_, begin, 0).At(end);
+          if (checkText_) part.valid = siftwell::utf8::IsValid(text_.substr(begin, end - begin));
+        }
+      });
+      uint64_t line = 1;
+      bool valid = true;
+      for (const Part& part : parts_) valid = valid && part.valid;
+      for (Part& part : parts_) {
+        part.range.firstLine = line;
+        line += part.lines;
+        if (checkText_) part.range.textValid = valid;
+      }
+      if (!valid) {
+        // Such a text may be matched by the interpreter a valid run at a
+        // time, and a part's search would first classify the whole text
+        // before it: the parts would cost the square of the text's size.
+        parts_.front().range.end = text_.size();
+        parts_.erase(parts_.begin() + 1, parts_.end());
+      }
+    }
+    OnThreads(threads, [this] { Work(); });
+    return error_;
+  }
+
+  bool TimedOut() const { return timedOut_.load(); }
+
+ private:
+  struct Part {
+    sf::TextPart range;
+    PartResult result;
+    bool done = false;
+    std::optional<sf::FilterError> error;
+    uint64_t lines = 0;  // the line ends in it
+    bool valid = true;   // valid UTF-8
+  };
+
+  // Runs `work` on this thread and up to threads - 1 more (no more than there
+  // are parts); a thread that cannot be started leaves its share to the others.
+  template <typename Work>
+  void OnThreads(uint32_t threads, const Work& work) {
+    std::vector<std::thread> helpers;
+    for (uint32_t k = 1; k < threads && k < parts_.size(); ++k) {
+      try {
+        helpers.emplace_back(work);
+      } catch (const std::system_error&) {
+        break;
+      }
+    }
+    work();
+    for (std::thread& t : helpers) t.join();
+  }
+
+  // One part's pieces: straight to the output while it is the head, kept otherwise.
+  class PartSink : public sf::ResultSink {
+   public:
+    PartSink(PartsRun& run, std::size_t index) : run_(run), index_(index) {}
+    bool Piece(std::string_view piece) override {
+      if (!direct_ && run_.head_.load(std::memory_order_acquire) == index_) TakeOver();
+      if (!direct_) {
+        run_.parts_[index_].result.Add(piece);
+        if (run_.parts_[index_].result.Full()) {
+          if (!run_.WaitForHead(index_)) return false;
+          TakeOver();
+        }
+        return true;
+      }
+      run_.out_.Append(piece);
+      return run_.out_.Error() == 0;
+    }
+    bool Progress(std::size_t scanned) override {
+      if (direct_ && scanned > (std::size_t{1} << 20)) run_.input_.Release(scanned - (std::size_t{1} << 20));
+      return run_.Going(index_);
+    }
+    bool Direct() const { return direct_; }
+
+   private:
+    void TakeOver() {
+      run_.parts_[index_].result.MoveTo(run_.out_);
+      direct_ = true;
+    }
+    PartsRun& run_;
+    std::size_t index_;
+    bool direct_ = false;
+  };
+
+  // Whether part `index` should go on: no stop, no time-out, no error before it.
+  bool Going(std::size_t index) {
+    if (deadline_ && std::chrono::steady_clock::now() >= *deadline_) timedOut_ = true;
+    return !timedOut_.load(std::memory_order_relaxed) && !stop_.load(std::memory_order_relaxed) &&
+           index <= firstError_.load(std::memory_order_relaxed);
+  }
+
+  // Waits until part `index` is the head; false when the run stops first.
+  bool WaitForHead(std::size_t index) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return head_.load() == index || stop_.load(); });
+    return head_.load() == index && Going(index);
+  }
+
+  void Work() {
+    while (true) {
+      std::size_t index = 0;
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return stop_.load() || next_ >= parts_.size() || next_ < head_.load() + window_; });
+        if (stop_.load() || next_ >= parts_.size()) return;
+        index = next_++;
+      }
+      PartSink sink(*this, index);
+      std::optional<sf::FilterError> err;
+      if (!Going(index)) {
+        err = sf::FilterError{};
+        err->kind = sf::FilterError::Kind::Stopped;
+      } else {
+        try {
+          const sf::TextPart& range = parts_[index].range;
+          err = keep_ ? sf::KeepPartTo(text_, range, re_, delimiter_, limits_, sink)
+                      : sf::RemovePartTo(text_, range, re_, limits_, sink);
+        } catch (const std::bad_alloc&) {
+          err = sf::FilterError{};
+          err->kind = sf::FilterError::Kind::NoMemory;
+        }
+      }
+      Done(index, std::move(err));
+    }
+  }
+
+  // Part `index` is searched: the parts that are done from the head on go
+  // to the output in order, up to the first that failed, which ends the run.
+  void Done(std::size_t index, std::optional<sf::FilterError> err) {
+    std::lock_guard lock(mutex_);
+    Part& part = parts_[index];
+    part.done = true;
+    if (err) {
+      part.error = std::move(err);
+      std::size_t first = firstError_.load();
+      while (index < first && !firstError_.compare_exchange_weak(first, index)) {
+      }
+    }
+    std::size_t head = head_.load();
+    while (head < parts_.size() && parts_[head].done) {
+      if (parts_[head].error) {
+        error_ = parts_[head].error;
+        stop_ = true;
+        break;
+      }
+      try {
+        parts_[head].result.MoveTo(out_);
+      } catch (const std::bad_alloc&) {
+        error_ = sf::FilterError{};
+        error_->kind = sf::FilterError::Kind::NoMemory;
+        stop_ = true;
+        break;
+      }
+      ++head;
+    }
+    head_.store(head, std::memory_order_release);
+    changed_.notify_all();
+  }
+
+  std::string_view text_;
+  const sf::CompiledPattern& re_;
+  bool keep_;
+  std::string_view delimiter_;
+  Output& out_;
+  Mapping& input_;
+  std::optional<std::chrono::steady_clock::time_point> deadline_;
+  const sf::MatchLimits limits_{};
+  bool countLines_ = false, checkText_ = false;
+  std::vector<Part> parts_;
+  std::size_t window_ = 4;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::size_t next_ = 0;                    // the next part to search (mutex_)
+  std::atomic<std::size_t> head_{0};        // the part whose result goes to the output now
+  std::atomic<std::size_t> firstError_{SIZE_MAX};
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> timedOut_{false};
+  std::optional<sf::FilterError> error_;    // the run's error (mutex_)
+};
 
 int RunGuarded(const std::vector<PathString>& args);
 
@@ -1234,15 +1550,33 @@ int RunGuarded(const std::vector<PathString>& args) {
   Output result(text);
 #endif
   ResultTo sink(result, mapping, started, o.timeLimit);
-  const std::optional<sf::FilterError> error =
-      o.keep ? sf::KeepTo(text, *compiled.pattern, delimiter, sf::MatchLimits{}, sink)
-             : sf::RemoveTo(text, *compiled.pattern, sf::MatchLimits{}, sink);
+  const uint32_t threads = o.threads.value_or(std::max(1u, std::thread::hardware_concurrency()));
+  const std::string oneThread = OneThreadBecause(*compiled.pattern, o, threads, text.size());
+  std::optional<sf::FilterError> error;
+  bool timedOut = false;
+  if (oneThread.empty()) {
+    std::optional<std::chrono::steady_clock::time_point> deadline;
+    if (o.timeLimit)
+      deadline = started + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                               std::chrono::duration<double>(*o.timeLimit));
+    PartsRun run(text, *compiled.pattern, o, delimiter, result, mapping, deadline);
+    if (o.verbose)
+      std::fprintf(stderr, "siftwell: %llu parts on %u threads\n", static_cast<unsigned long long>(run.Parts()),
+                   static_cast<unsigned>(std::min<std::size_t>(threads, run.Parts())));
+    error = run.Run(threads);
+    timedOut = run.TimedOut();
+  } else {
+    if (o.verbose && threads > 1) std::fprintf(stderr, "siftwell: one thread: %s\n", oneThread.c_str());
+    error = o.keep ? sf::KeepTo(text, *compiled.pattern, delimiter, sf::MatchLimits{}, sink)
+                   : sf::RemoveTo(text, *compiled.pattern, sf::MatchLimits{}, sink);
+    timedOut = sink.TimedOut();
+  }
   if (auto err = inputIntact()) return Fail(1, Words(*err));
   if (result.Error() != 0)
     return Fail(1, std::string("a scratch file for the result: ") + std::strerror(result.Error()) +
                        "; nothing was written");
   if (error) {
-    if (error->kind == sf::FilterError::Kind::Stopped && sink.TimedOut())
+    if (error->kind == sf::FilterError::Kind::Stopped && timedOut)
       return Fail(2, "time limit of " + FormatSeconds(*o.timeLimit) + " s reached; nothing was written");
     if (error->kind == sf::FilterError::Kind::NoMemory) return Fail(1, NoMemoryWords());
     return Fail(2, siftwell::cli::ErrorText(*error));

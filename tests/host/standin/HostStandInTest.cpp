@@ -135,12 +135,11 @@ TEST_F(HostTest, MenuToolbarAndAcceleratorRunTheCommand) {
 }
 
 TEST_F(HostTest, CurrentScintillaFollowsTheActiveView) {
-  host_->SetActiveView(1);
-  host_->ClickMenuItem(L"Fixture Run");
-  EXPECT_EQ(LastView(), 1);
-  host_->SetActiveView(0);
-  host_->ClickMenuItem(L"Fixture Run");
-  EXPECT_EQ(LastView(), 0);
+  for (int32_t view : {1, 0}) {
+    host_->SetActiveView(view);
+    host_->ClickMenuItem(L"Fixture Run");
+    EXPECT_EQ(LastView(), view);
+  }
 }
 
 TEST_F(HostTest, PluginsConfigDirIsTheChosenDirectoryAndNeverOverflows) {
