@@ -856,7 +856,10 @@ std::optional<FilterError> ForEachMatch(const CompiledPattern& re, std::string_v
   const std::size_t last = stop < n ? stop - 1 : n;  // the last start position of a match
   const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
   std::optional<LiteralFinder> finder;
-  if (limits.prefilter && !re.plan.literals.empty()) finder.emplace(text, re.plan.literals);
+  // Only up to the part's end: a part ends at a line start and a literal
+  // never holds an LF, so a literal at or past it is in a line of the next
+  // part (and each part's scan would otherwise run on to the text's end).
+  if (limits.prefilter && !re.plan.literals.empty()) finder.emplace(text.substr(0, stop), re.plan.literals);
   // (A template that takes groups needs the engine's match.)
   const bool wholeLines = finder && re.plan.wholeLine && !re.keepGroups;
   // The pattern is an alternation of plain literals: each occurrence is a
@@ -968,7 +971,8 @@ std::optional<FilterError> ForEachLine(const CompiledPattern& re, std::string_vi
   const std::size_t n = text.size();
   const std::size_t stop = std::min(span.end, n);  // lines that start before it
   std::optional<LiteralFinder> finder;
-  if (limits.prefilter && !re.plan.literals.empty()) finder.emplace(text, re.plan.literals);
+  // Only up to the part's end (see ForEachMatch).
+  if (limits.prefilter && !re.plan.literals.empty()) finder.emplace(text.substr(0, stop), re.plan.literals);
   const bool literalIsMatch = finder && re.plan.anyOccurrence;
   LineBreaks breaks(text);
 
