@@ -551,25 +551,35 @@ void Computation::Run(JobControl& control) {
   control.ReportProgress(bytes.size(), bytes.size());
 }
 
-// Measured in Notepad++ 8.9.7 x64 under Wine (bench/realhost/edit_cost.py):
-// the time of one small edit, and of a whole replacement per byte of the old
-// and the new text.
+// Measured in Notepad++ 8.9.7 x64 under Wine (bench/realhost/host_bench.py,
+// 100 MB, Remove of patterns with 1 to 940 000 matches; bench/RESULTS.md):
+// each edit costs the host about 0.35 ms (its handling of the change
+// notification, the line index, an undo record; the same again when it is
+// undone), a whole replacement about 4.5 ns per byte of the old and the new
+// text. Edits that take no longer than a glance are written as edits anyway:
+// the history then keeps only what changed.
 namespace {
-constexpr double kEditNs = 3000.0;
-constexpr double kByteNs = 1.0;
-constexpr double kWholeNs = 2'000'000.0;  // a whole replacement's fixed part
+constexpr double kEditNs = 350'000.0;
+constexpr double kChangedByteNs = 1.0;
+constexpr double kWholeByteNs = 4.5;
+constexpr double kUnnoticedNs = 50'000'000.0;
+double WholeNs(std::size_t documentBytes, std::size_t resultBytes) {
+  return std::max((static_cast<double>(documentBytes) + static_cast<double>(resultBytes)) * kWholeByteNs,
+                  kUnnoticedNs);
+}
 }  // namespace
 
 bool EditsAreCheaper(std::size_t edits, std::size_t changedBytes, std::size_t documentBytes,
                      std::size_t resultBytes) {
   if (edits > MostEdits(documentBytes)) return false;
-  const double byEdits = static_cast<double>(edits) * kEditNs + static_cast<double>(changedBytes) * kByteNs;
-  const double whole = static_cast<double>(documentBytes + resultBytes) * kByteNs + kWholeNs;
-  return byEdits <= whole;
+  const double byEdits = static_cast<double>(edits) * kEditNs + static_cast<double>(changedBytes) * kChangedByteNs;
+  return byEdits <= WholeNs(documentBytes, resultBytes);
 }
 
 std::size_t MostEdits(std::size_t documentBytes) {
-  return static_cast<std::size_t>((2.0 * static_cast<double>(documentBytes) * kByteNs + kWholeNs) / kEditNs);
+  // Recording stops here: against a result as long as the document (a
+  // longer one is rare, and a cheaper edit list for it rarer still).
+  return static_cast<std::size_t>(WholeNs(documentBytes, documentBytes) / kEditNs);
 }
 
 // ---- The UI thread's part -------------------------------------------------------
