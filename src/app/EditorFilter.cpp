@@ -113,8 +113,8 @@ class EditBuilder {
 
   bool Recording() const noexcept { return recording_; }
   // One piece of the result, in order. False when the edits are no longer
-  // recorded (then `spill` holds the result before the piece, which the
-  // caller appends).
+  // recorded: the caller appends the piece to `spill`, which holds the
+  // result before it. The piece that makes one edit too many spills it all.
   bool Add(std::string_view piece, ChunkedText& spill) {
     if (!recording_) return false;
     if (piece.empty()) return true;
@@ -128,10 +128,7 @@ class EditBuilder {
     } else {
       Insert(piece);
     }
-    if (edits_.size() > mostEdits_) {
-      Spill(spill);
-      return true;  // the piece is in the spilled result already
-    }
+    if (edits_.size() > mostEdits_) Spill(spill);  // (the piece with it)
     return true;
   }
   // After the last piece: the rest of the text goes.
