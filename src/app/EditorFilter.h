@@ -9,9 +9,10 @@
 //     Computation only once the worker has handed it back.
 //  3. UI thread: Commit verifies that the write is still wanted and safe (the
 //     same document in the view, no edit reported, not read-only, not
-//     cancelled, the bytes still those of the copy) and writes the result; a
-//     write that fails leaves the document byte for byte as it was. The count
-//     shows its number instead.
+//     cancelled, the bytes still those of the copy) and writes the result (as
+//     edits of the ranges that change, when the worker found that cheaper:
+//     EditsAreCheaper); a write that fails leaves the document byte for byte
+//     as it was. The count shows its number instead.
 // The plugin never changes the document's read-only state.
 #pragma once
 
