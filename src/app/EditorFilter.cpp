@@ -553,12 +553,14 @@ void Computation::Run(JobControl& control) {
 // each edit costs the host about 0.35 ms (its handling of the change
 // notification, the line index, an undo record; the same again when it is
 // undone), a whole replacement about 4.5 ns per byte of the old and the new
-// text. Edits that take no longer than a glance are written as edits anyway:
-// the history then keeps only what changed.
+// text; a byte an edit deletes or inserts is copied the same way (into the
+// history, into the buffer), so it costs as much. Edits that take no longer
+// than a glance are written as edits anyway: the history then keeps only what
+// changed.
 namespace {
 constexpr double kEditNs = 350'000.0;
-constexpr double kChangedByteNs = 1.0;
 constexpr double kWholeByteNs = 4.5;
+constexpr double kChangedByteNs = kWholeByteNs;
 constexpr double kUnnoticedNs = 50'000'000.0;
 double WholeNs(std::size_t documentBytes, std::size_t resultBytes) {
   return std::max((static_cast<double>(documentBytes) + static_cast<double>(resultBytes)) * kWholeByteNs,
