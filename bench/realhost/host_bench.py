@@ -13,9 +13,14 @@ loaded, the editor's peak-memory mark is reset and one operation runs:
 Time: from the click to the document holding its new length (the driver asks the editor for
 its length; it answers between messages only, so a new length is the finished document).
 Memory: the editor process's peak resident set (VmHWM) during the operation, from /proc.
-Runs alternate between the methods; the best of --rounds counts.
+Runs alternate between the methods (and between the builds, when --build names several); the
+best of --rounds counts. The editor's stalls: the longest time the driver waited for an answer to
+its length question before the document changed (the copy and the matching), and the last wait
+(the write of the result, on the UI thread).
 
     bench/realhost/host_bench.py --build build/win64 --sizes 10 100 --rounds 2
+    bench/realhost/host_bench.py --build build/win64 ../base/build/win64 --sizes 100 --methods remove \
+        --pattern 'id=\d+'
 
 Needs ../shared/notepad++ (or SIFTWELL_NPP_DIR), an X display and the build's package and driver.
 """
@@ -70,7 +75,7 @@ def set_field(d, field, text):
     Driver.wait_until(lambda: d.text(field) == text, 10, f"the field to show {text!r}")
 
 
-def run_once(d, folder, corpus, doc_length, method, timeout):
+def run_once(d, folder, corpus, doc_length, method, timeout, pattern=PATTERN):
     exe = folder / "notepad++.exe"
     npp = Notepad.start(d, folder, [corpus], timeout=120)
     try:
@@ -84,7 +89,7 @@ def run_once(d, folder, corpus, doc_length, method, timeout):
             kids = {k.text.replace("&", ""): k for k in d.children(dlg) if k.visible}
             combos = sorted((k for k in d.children(dlg) if k.cls == "Edit" and k.visible),
                             key=lambda k: d.rect(k.hwnd).top)
-            set_field(d, combos[0].hwnd, PATTERN)
+            set_field(d, combos[0].hwnd, pattern)
             set_field(d, combos[1].hwnd, "")
             d.click(kids["Regular expression"].hwnd)
             for box in ("In selection", ". matches newline", "Match whole word only"):
@@ -96,7 +101,7 @@ def run_once(d, folder, corpus, doc_length, method, timeout):
             dlg = d.wait_window("frmMyDlg")
             kids = [k for k in d.children(dlg) if k.visible]
             field = min((k for k in kids if k.cls == "Edit"), key=lambda k: d.rect(k.hwnd).top).hwnd
-            set_field(d, field, PATTERN)
+            set_field(d, field, pattern)
             lines = next((k.hwnd for k in kids if k.cls == "Button" and k.text.replace("&", "") == "Whole lines"),
                          None)  # (builds before it had none)
             if lines and d.send(lines, BM_GETCHECK) != method.endswith("-lines"):  # kept from the last run
@@ -107,9 +112,15 @@ def run_once(d, folder, corpus, doc_length, method, timeout):
         if pid:
             Path(f"/proc/{pid}/clear_refs").write_text("5")  # resets VmHWM to the current resident set
         before_kb = status_kb(pid, "VmRSS") if pid else 0
-        ms, length = d.timed_click(button, view, timeout)
+        try:
+            ms, length, longest, last = d.timed_click_waits(button, view, timeout)
+            said = ""
+        except DriveError:  # the document did not change: what the window says instead
+            ms, length, longest, last = int(timeout * 1000), -1, 0, 0
+            said = " / ".join(t for t in (d.text(k.hwnd) for k in d.children(dlg)
+                                          if k.cls == "Static" and k.visible) if len(t) > 20)
         peak_kb = status_kb(pid, "VmHWM") if pid else d.memory()["peak_working_set"] // 1024
-        return ms, length, before_kb, peak_kb
+        return ms, length, before_kb, peak_kb, longest, last, said
     finally:
         d.kill()
 
@@ -121,7 +132,7 @@ def prepare_host(build):
     package = sorted((build / "package").glob("Siftwell-*.zip"))[-1]
     arch = "x64" if package.stem.endswith("-x64") else "x86"
     machine = "x86_64" if arch == "x64" else "i686"
-    work = build / "bench-host"
+    work = build.resolve() / "bench-host"
     work.mkdir(parents=True, exist_ok=True)
     folder = work / "npp"
     if not folder.exists():
@@ -145,46 +156,65 @@ def corpus_of(work, size):
 
 def main():
     p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    p.add_argument("--build", required=True, type=Path)
+    p.add_argument("--build", required=True, type=Path, nargs="+", help="one or more builds, alternating")
     p.add_argument("--sizes", type=int, nargs="+", default=[10, 100], help="document sizes, MB")
     p.add_argument("--rounds", type=int, default=2)
     p.add_argument("--timeout", type=float, default=900)
     p.add_argument("--methods", nargs="+", choices=METHODS, default=list(METHODS))
+    p.add_argument("--pattern", default=PATTERN, help="the pattern (default: e-mail addresses)")
     p.add_argument("--cli", type=Path, default=ROOT / "build" / "linux" / "tools" / "siftwell" / "siftwell",
                    help="the native CLI, which gives the expected length of the whole-line results")
     a = p.parse_args()
-    arch, work, folder = prepare_host(a.build)
+    hosts = [(build,) + prepare_host(build) for build in a.build]
 
-    print(f"| arch | doc MB | method | best ms | all ms | result bytes | peak RSS MB | peak − before MB |")
-    print(f"|---|---|---|---|---|---|---|---|")
-    with Driver(a.build) as d:
+    print(f"pattern: {a.pattern}")
+    print(f"| build | arch | doc MB | method | best ms | all ms | result bytes | peak RSS MB | peak − before MB "
+          f"| longest wait ms | write wait ms |")
+    print(f"|---|---|---|---|---|---|---|---|---|---|---|")
+    with Driver(a.build[0]) as d:
         for size in a.sizes:
-            corpus = corpus_of(work, size)
-            text = corpus.read_bytes()[len(BOM):].decode("utf-8")
-            matches = [m.group() for m in re.finditer(PATTERN, text)]
-            expected = {"keep": len(("\r\n".join(matches) + "\r\n").encode()),
-                        "remove": len(re.sub(PATTERN, "", text).encode())}
+            corpus = corpus_of(hosts[0][2], size)
+            data = corpus.read_bytes()[len(BOM):]
+            matched = found = 0
+            compiled = re.compile(a.pattern)
+            start = 0
+            while start < len(data):  # in pieces of whole lines (no match spans a line end)
+                end = data.find(b"\n", start + (16 << 20))
+                end = len(data) if end < 0 else end + 1
+                for m in compiled.finditer(data[start:end].decode("utf-8")):
+                    if m.end() > m.start():
+                        matched += len(m.group().encode())
+                        found += 1
+                start = end
+            expected = {"keep": matched + 2 * found, "remove": len(data) - matched}
             expected["replaceall"] = expected["remove"]
             if any(m.endswith("-lines") for m in a.methods):
-                plain = work / f"corpus-{size}mb.nobom.txt"
-                plain.write_bytes(text.encode())
+                plain = hosts[0][2] / f"corpus-{size}mb.nobom.txt"
+                plain.write_bytes(data)
                 for op in ("keep", "remove"):
-                    out = subprocess.run([str(a.cli), op, "--lines", PATTERN, str(plain)], check=True,
-                                         stdout=subprocess.PIPE).stdout
-                    expected[f"{op}-lines"] = len(out)
+                    with open(str(plain) + ".out", "wb") as out:
+                        subprocess.run([str(a.cli), op, "--lines", a.pattern, str(plain)], check=True, stdout=out)
+                    expected[f"{op}-lines"] = os.path.getsize(str(plain) + ".out")
+                    os.remove(str(plain) + ".out")
                 plain.unlink()
-            doc_length = len(text.encode())
-            results = {m: [] for m in a.methods}
+            doc_length = len(data)
+            del data
+            results = {(h[0], m): [] for h in hosts for m in a.methods}
             for _ in range(a.rounds):
                 for method in a.methods:
-                    results[method].append(run_once(d, folder, corpus, doc_length, method, a.timeout))
+                    for build, arch, work, folder in hosts:
+                        results[(build, method)].append(
+                            run_once(d, folder, corpus, doc_length, method, a.timeout, a.pattern))
             for method in a.methods:
-                runs = results[method]
-                best = min(runs)
-                note = "" if best[1] == expected[method] else f" (expected {expected[method]})"
-                print(f"| {arch} | {size} | {method} | {best[0]} | {', '.join(str(r[0]) for r in runs)} | "
-                      f"{best[1]}{note} | {max(r[3] for r in runs) / 1024:.0f} | "
-                      f"{max(r[3] - r[2] for r in runs) / 1024:.0f} |", flush=True)
+                for build, arch, work, folder in hosts:
+                    runs = results[(build, method)]
+                    best = min(runs)
+                    note = "" if best[1] == expected[method] else f" (expected {expected[method]})"
+                    note += "".join(f" — said: {r[6]}" for r in runs if r[6])
+                    print(f"| {build} | {arch} | {size} | {method} | {best[0]} | {', '.join(str(r[0]) for r in runs)} | "
+                          f"{best[1]}{note} | {max(r[3] for r in runs) / 1024:.0f} | "
+                          f"{max(r[3] - r[2] for r in runs) / 1024:.0f} | {max(r[4] for r in runs)} | "
+                          f"{max(r[5] for r in runs)} |", flush=True)
     return 0
 
 

@@ -9,9 +9,10 @@
 //     Computation only once the worker has handed it back.
 //  3. UI thread: Commit verifies that the write is still wanted and safe (the
 //     same document in the view, no edit reported, not read-only, not
-//     cancelled, the bytes still those of the copy) and writes the result; a
-//     write that fails leaves the document byte for byte as it was. The count
-//     shows its number instead.
+//     cancelled, the bytes still those of the copy) and writes the result (as
+//     edits of the ranges that change, when the worker found that cheaper:
+//     EditsAreCheaper); a write that fails leaves the document byte for byte
+//     as it was. The count shows its number instead.
 // The plugin never changes the document's read-only state.
 #pragma once
 
@@ -21,6 +22,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/DocumentSnapshot.h"
 #include "app/JumpBack.h"
@@ -92,6 +94,21 @@ class Computation {
   std::string_view Searched() const noexcept;  // the part of the document searched
   const DocumentText& Document() const noexcept { return *document_; }
 
+  // One change of a commit by edits: the document's bytes [from, to) become
+  // the `size` bytes of InsertedBytes() from `at` (none: a deletion).
+  struct Edit {
+    std::size_t from = 0, to = 0, at = 0, size = 0;
+  };
+  // Before Compute, for Keep or Remove over a whole UTF-8 document: give the
+  // result as the edits that turn the document into it, left to right, when
+  // EditsAreCheaper finds them cheaper to write than the whole result.
+  void OfferEdits() noexcept { offerEdits_ = true; }
+  // After Compute: the result is given by Edits (Result() is then empty).
+  bool HasEdits() const noexcept { return hasEdits_; }
+  const std::vector<Edit>& Edits() const noexcept { return edits_; }
+  std::string_view InsertedBytes() const noexcept { return inserted_; }
+  std::size_t ResultBytes() const noexcept { return hasEdits_ ? editedBytes_ : resultSize_; }
+
  protected:
   Computation() = default;  // for a stand-in that computes nothing
   std::optional<RunProblem> problem_;
@@ -113,7 +130,23 @@ class Computation {
   std::optional<uint64_t> distinct_;
   bool mapLines_ = false;
   LineMap lineMap_;
+  bool offerEdits_ = false;
+  bool hasEdits_ = false;
+  std::vector<Edit> edits_;
+  std::string inserted_;
+  std::size_t editedBytes_ = 0;  // the result's length (HasEdits)
 };
+
+// Whether the editor writes `edits` changes of `changedBytes` (deleted plus
+// inserted) in less time than it replaces a document of `documentBytes` by a
+// result of `resultBytes`: its work per change (notifications, line index,
+// one undo record each) against its work per byte of a whole replacement (the
+// old and the new text copied into the undo history), as measured in
+// Notepad++ (bench/RESULTS.md, "Writing only what changes").
+bool EditsAreCheaper(std::size_t edits, std::size_t changedBytes, std::size_t documentBytes,
+                     std::size_t resultBytes);
+// The most edits EditsAreCheaper can accept for a document of `documentBytes`.
+std::size_t MostEdits(std::size_t documentBytes);
 
 // The UI thread's part of one Keep or Remove (UI thread only).
 class FilterRun {

@@ -307,6 +307,40 @@ TEST_F(EditorFilter, TheSharedCasesGiveTheSameBytesAsTheCli) {
   }
 }
 
+// Random texts and patterns: the document after a run (written as edits of
+// it) holds the bytes of the engine's whole result, and one undo gives the
+// text back.
+TEST_F(EditorFilter, EditsGiveTheWholeResultOnRandomTexts) {
+  const char* const pieces[] = {"a", "b", "\r\n", "\n", "\r", "\xC3\xA9", " "};
+  const wchar_t* const patterns[] = {L"a", L"b+", L"a|\\r", L"\\s", L"^b", L"a$", L"(?m)^", L"ab*", L"\u00e9", L"\\n\\n?"};
+  uint32_t seed = 12345;
+  const auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+  for (int round = 0; round < 300; ++round) {
+    std::string text;
+    for (uint32_t n = next() % 40; n > 0; --n) text += pieces[next() % std::size(pieces)];
+    const std::wstring pattern = patterns[next() % std::size(patterns)];
+    siftwell::app::RunOptions options;
+    options.wholeLines = next() % 3 == 0;
+    const Operation op = next() % 2 == 0 ? Operation::Keep : Operation::Remove;
+    siftwell::engine::CompileOptions engine;
+    engine.wholeLines = options.wholeLines;
+    std::string patternUtf8;
+    ASSERT_TRUE(siftwell::win::WideToUtf8(pattern, patternUtf8));
+    const auto compiled = siftwell::engine::Compile(patternUtf8, engine);
+    ASSERT_FALSE(compiled.error);
+    const auto expected = op == Operation::Keep
+                              ? siftwell::engine::Keep(text, *compiled.pattern, options.wholeLines ? "" : "\r\n", {})
+                              : siftwell::engine::Remove(text, *compiled.pattern, {});
+    ASSERT_TRUE(expected.ok);
+    SCOPED_TRACE("round " + std::to_string(round));
+    Load(text);
+    EXPECT_EQ(RunOnView(view_, op, pattern, L"\\n", options), std::nullopt);
+    EXPECT_EQ(Document(), expected.text);
+    UndoOnce();
+    EXPECT_EQ(Document(), text);
+  }
+}
+
 // A new tab of whole lines leads each result line back to its line in the
 // document: runs of kept lines, lone CRs, the first occurrence of a distinct
 // line, a line number before it, a selection that starts further down.
@@ -847,10 +881,16 @@ class FailingWrites : public EditorFilter {
     const char more[] = " x9";
     Send(SciMsg::SCI_APPENDTEXT, 3, reinterpret_cast<intptr_t>(more));
   }
+  // The write's first message (the whole text, or the first edit of a write
+  // by edits) does `what` instead.
   void FailSetText(std::function<void(HWND)> what) {
     Interceptor::hook = [what](HWND hwnd, UINT msg, WPARAM, LPARAM) -> std::optional<LRESULT> {
-      if (msg != static_cast<UINT>(SciMsg::SCI_SETTEXT)) return std::nullopt;
-      what(hwnd);
+      if (msg != static_cast<UINT>(SciMsg::SCI_SETTEXT) && msg != static_cast<UINT>(SciMsg::SCI_REPLACETARGET) &&
+          msg != static_cast<UINT>(SciMsg::SCI_DELETERANGE))
+        return std::nullopt;
+      const std::function<void(HWND)> act = what;  // the hook goes now
+      Interceptor::hook = nullptr;
+      act(hwnd);
       return 0;
     };
   }
@@ -900,90 +940,108 @@ TEST_F(FailingWrites, AWriteThatChangedNothingUndoesNothing) {
 // unsaved, editable, and undo works. Out of memory when asked for room before
 // the write: nothing is written and the history is untouched.
 TEST_F(FailingWrites, AnAllocationFailingAnywhereInTheWriteLeavesTheOriginal) {
-  std::string original;
-  for (int i = 0; i < 400; ++i) original += "line " + std::to_string(i) + " of text\n";
-  const std::string edited = original + "x";
-  std::string kept;
-  for (int i = 0; i < 400; ++i) kept += "line " + std::to_string(i) + "\r\n";
-  std::string armOn;
-  auto setUp = [&] {
-    Load(original);
-    Send(SciMsg::SCI_APPENDTEXT, 1, reinterpret_cast<intptr_t>("x"));
-  };
-  auto editableWithUndo = [&](int n) {
-    Send(SciMsg::SCI_APPENDTEXT, 1, reinterpret_cast<intptr_t>("z"));
-    EXPECT_TRUE(Document() == edited + "z") << n;
-    UndoOnce();
-    EXPECT_TRUE(Document() == edited) << n;
-  };
+  // Written as edits of the lines (few lines), or as a whole new text (so
+  // many lines that edits would cost the editor more).
+  std::size_t manyLines = 400;
+  while (manyLines + 1 <= siftwell::app::MostEdits(manyLines * 18)) manyLines *= 2;
+  for (const std::size_t lines : {std::size_t{40}, manyLines}) {
+    std::string original;
+    for (std::size_t i = 0; i < lines; ++i) original += "line " + std::to_string(i) + " of text\n";
+    const std::string edited = original + "x";
+    std::string kept;
+    for (std::size_t i = 0; i < lines; ++i) kept += "line " + std::to_string(i) + "\r\n";
+    SCOPED_TRACE(std::to_string(lines) + " lines");
+    auto setUp = [&] {
+      Load(original);
+      Send(SciMsg::SCI_APPENDTEXT, 1, reinterpret_cast<intptr_t>("x"));
+    };
+    auto editableWithUndo = [&](int n) {
+      Send(SciMsg::SCI_APPENDTEXT, 1, reinterpret_cast<intptr_t>("z"));
+      EXPECT_TRUE(Document() == edited + "z") << n;
+      UndoOnce();
+      EXPECT_TRUE(Document() == edited) << n;
+    };
 
-  int failures = 0, restored = 0;
-  for (int n = 1; n < 400; ++n) {
-    setUp();
-    gAllocationFailed = false;
-    // The Nth allocation of the write message fails, none elsewhere.
-    Interceptor::hook = [n](HWND v, UINT msg, WPARAM w, LPARAM l) -> std::optional<LRESULT> {
-      if (msg != static_cast<UINT>(SciMsg::SCI_SETTEXT) && msg != static_cast<UINT>(SciMsg::SCI_REPLACETARGET))
-        return std::nullopt;
+    int failures = 0, restored = 0;
+    for (int n = 1; n < 4000; ++n) {
+      setUp();
+      gAllocationFailed = false;
+      // The Nth allocation from the write's first message on fails (up to the
+      // end of the write's undo step), none elsewhere.
+      Interceptor::hook = [n](HWND v, UINT msg, WPARAM w, LPARAM l) -> std::optional<LRESULT> {
+        const auto is = [msg](SciMsg m) { return msg == static_cast<UINT>(m); };
+        if (is(SciMsg::SCI_ENDUNDOACTION)) {
+          gFailAllocationIn = 0;
+          Interceptor::hook = nullptr;
+          return std::nullopt;
+        }
+        if (!is(SciMsg::SCI_SETTEXT) && !is(SciMsg::SCI_REPLACETARGET) && !is(SciMsg::SCI_DELETERANGE))
+          return std::nullopt;
+        if (gAllocationFailed || gFailAllocationIn.load() > 0) return std::nullopt;  // armed already
+        gFailAllocationIn = n;
+        if (!is(SciMsg::SCI_SETTEXT)) return std::nullopt;
+        const LRESULT answer = Interceptor::Real(v, static_cast<SciMsg>(msg), w, l);
+        gFailAllocationIn = 0;
+        Interceptor::hook = nullptr;
+        return answer;
+      };
+      const std::optional<std::wstring> message = RunOnView(view_, Operation::Keep, L"line \\d+", L"\\n");
+      gFailAllocationIn = 0;
       Interceptor::hook = nullptr;
-      gFailAllocationIn = n;
-      const LRESULT answer = Interceptor::Real(v, static_cast<SciMsg>(msg), w, l);
+      if (!gAllocationFailed) {  // the write needs fewer allocations: it went through
+        EXPECT_EQ(message, std::nullopt);
+        EXPECT_TRUE(Document() == kept);
+        break;
+      }
+      ++failures;
+      ASSERT_TRUE(message.has_value()) << n;
+      EXPECT_EQ(Send(SciMsg::SCI_GETSTATUS), 0) << n;
+      const std::size_t at = message->find(L"kept in ");
+      if (at == std::wstring::npos) {
+        // Put back: the user's text, still unsaved, editable, with an undo that works.
+        ++restored;
+        EXPECT_TRUE(Document() == edited) << "allocation " << n;
+        EXPECT_NE(Send(SciMsg::SCI_GETMODIFY), 0) << n;
+        editableWithUndo(n);
+      } else {
+        // The editor refuses changes to this document from now on: the text is
+        // in the file the message names, byte for byte.
+        const std::wstring path = message->substr(at + 8, message->find(L". ", at) - at - 8);
+        std::ifstream in(std::filesystem::path(path), std::ios::binary);
+        const std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_TRUE(kept == edited) << "allocation " << n;
+        in.close();
+        std::filesystem::remove(std::filesystem::path(path));
+        // A fresh document for the next round.
+        const intptr_t fresh = Send(SciMsg::SCI_CREATEDOCUMENT);
+        Send(SciMsg::SCI_SETDOCPOINTER, 0, fresh);
+        Send(SciMsg::SCI_RELEASEDOCUMENT, 0, fresh);
+      }
+    }
+    EXPECT_GT(failures, 0) << "the write allocates";
+    std::printf("%zu lines: write allocations failed: %d, document put back: %d, kept in a file: %d\n", lines,
+                failures, restored,
+                failures - restored);
+
+    // No room for the result: refused before anything is written.
+    setUp();
+    Interceptor::hook = [](HWND v, UINT msg, WPARAM w, LPARAM l) -> std::optional<LRESULT> {
+      if (msg != static_cast<UINT>(SciMsg::SCI_ALLOCATE)) return std::nullopt;
+      gFailAllocationIn = 1;
+      const LRESULT answer = Interceptor::Real(v, SciMsg::SCI_ALLOCATE, w, l);
       gFailAllocationIn = 0;
       return answer;
     };
-    const std::optional<std::wstring> message = RunOnView(view_, Operation::Keep, L"line \\d+", L"\\n");
-    if (!gAllocationFailed) {  // the write needs fewer allocations: it went through
-      EXPECT_EQ(message, std::nullopt);
-      EXPECT_TRUE(Document() == kept);
-      break;
-    }
-    ++failures;
-    ASSERT_TRUE(message.has_value()) << n;
-    EXPECT_EQ(Send(SciMsg::SCI_GETSTATUS), 0) << n;
-    const std::size_t at = message->find(L"kept in ");
-    if (at == std::wstring::npos) {
-      // Put back: the user's text, still unsaved, editable, with an undo that works.
-      ++restored;
-      EXPECT_TRUE(Document() == edited) << "allocation " << n;
-      EXPECT_NE(Send(SciMsg::SCI_GETMODIFY), 0) << n;
-      editableWithUndo(n);
-    } else {
-      // The editor refuses changes to this document from now on: the text is
-      // in the file the message names, byte for byte.
-      const std::wstring path = message->substr(at + 8, message->find(L". ", at) - at - 8);
-      std::ifstream in(std::filesystem::path(path), std::ios::binary);
-      const std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      EXPECT_TRUE(kept == edited) << "allocation " << n;
-      in.close();
-      std::filesystem::remove(std::filesystem::path(path));
-      // A fresh document for the next round.
-      const intptr_t fresh = Send(SciMsg::SCI_CREATEDOCUMENT);
-      Send(SciMsg::SCI_SETDOCPOINTER, 0, fresh);
-      Send(SciMsg::SCI_RELEASEDOCUMENT, 0, fresh);
-    }
+    gAllocationFailed = false;
+    // (A long delimiter: the result outgrows the editor's buffer.)
+    const auto message = RunOnView(view_, Operation::Keep, L"line \\d+", std::wstring(60, L'-') + L"\\n");
+    ASSERT_TRUE(gAllocationFailed);
+    ASSERT_TRUE(message.has_value());
+    EXPECT_NE(message->find(L"cannot hold"), std::wstring::npos);
+    EXPECT_TRUE(Document() == edited);
+    UndoOnce();
+    EXPECT_TRUE(Document() == original) << "nothing was written: the user's edit is the last undo step";
   }
-  EXPECT_GT(failures, 0) << "the write allocates";
-  std::printf("write allocations failed: %d, document put back: %d, kept in a file: %d\n", failures, restored,
-              failures - restored);
-
-  // No room for the result: refused before anything is written.
-  setUp();
-  Interceptor::hook = [](HWND v, UINT msg, WPARAM w, LPARAM l) -> std::optional<LRESULT> {
-    if (msg != static_cast<UINT>(SciMsg::SCI_ALLOCATE)) return std::nullopt;
-    gFailAllocationIn = 1;
-    const LRESULT answer = Interceptor::Real(v, SciMsg::SCI_ALLOCATE, w, l);
-    gFailAllocationIn = 0;
-    return answer;
-  };
-  gAllocationFailed = false;
-  // (A long delimiter: the result outgrows the editor's buffer.)
-  const auto message = RunOnView(view_, Operation::Keep, L"line \\d+", std::wstring(60, L'-') + L"\\n");
-  ASSERT_TRUE(gAllocationFailed);
-  ASSERT_TRUE(message.has_value());
-  EXPECT_NE(message->find(L"cannot hold"), std::wstring::npos);
-  EXPECT_TRUE(Document() == edited);
-  UndoOnce();
-  EXPECT_TRUE(Document() == original) << "nothing was written: the user's edit is the last undo step";
 }
 
 // ---- Changes to the document while the worker computes ----------------------

@@ -1288,6 +1288,45 @@ class Suite:
         self.wait_text(self.main_view, b"1,22,333,", "the preset's command from the Plugins menu")
         self.d.kill()
 
+    def check_rare_remove_writes_little(self):
+        """Remove of a pattern with three matches in an 8 MB document: written as three deletions, so the
+        host's memory hardly grows (a whole replacement keeps the old and the new text for undo, +16 MB),
+        and one undo gives the document back."""
+        line = b"2026-12-08T10:00:00.000 INFO [worker-3] request served in 12 ms\r\n"
+        part = line * (8 * 1024 * 1024 // 3 // len(line))
+        text = (part + b"RARE42 here\r\n") * 3
+        expected = text.replace(b"RARE42 ", b"")
+        path = self.work / "rare.txt"
+        path.write_bytes(BOM + text)
+        if self.d.exists(self.npp.main):
+            dlg = self.ensure_filter_window()
+            self.open_file(path, len(text))
+        else:
+            self.npp = Notepad.start(self.d, self.work / "npp", [path])
+            self.main_view = Driver.wait_until(lambda: self.npp.views(), 20, "the editor view")[0].hwnd
+            Driver.wait_until(lambda: self.d.send(self.main_view, self.n["SCI_GETLENGTH"]) == len(text), 30,
+                              "rare.txt in the view")
+            dlg = self.open_by_shortcut()
+        pattern, _, _, remove = self.controls(dlg)
+        self.options(dlg)
+        view = self.main_view
+        try:
+            self.set_field(pattern, "RARE42 ")
+            Driver.wait_until(lambda: "3 matches" in self.status(dlg), 20, "the count")
+            time.sleep(1)
+            before = self.d.memory()["commit"]
+            self.d.click(remove)
+            Driver.wait_until(lambda: self.d.send(view, self.n["SCI_GETLENGTH"]) == len(expected), 30, "the Remove")
+            expect(self.npp.text(view) == expected, "the document after Remove is not the expected text")
+            Driver.wait_until(lambda: "Removed 3" in self.status(dlg), 10, "the outcome")
+            time.sleep(1)
+            grown = self.d.memory()["commit"] - before
+            expect(grown < len(text) // 2, f"the host's memory grew by {grown // 1024} KiB in the Remove")
+            self.check_undo(view, text)
+        finally:
+            self.d.send(view, self.n["SCI_SETSAVEPOINT"])  # closes without asking
+            self.npp.command("IDM_FILE_CLOSE")
+
 
 def version_of(tarball):
     """(8, 3, 3) from npp-v8.3.3-x86_64.tar.xz."""
@@ -1422,6 +1461,7 @@ def run_suite(build, work, tarball, package, arch):
                 ("tally-output-template", suite.check_tally_template),
                 ("double-click-jumps-to-source", suite.check_jump_back),
                 ("options-kept-after-restart", suite.check_options_after_restart),
+                ("rare-remove-writes-little-and-undoes", suite.check_rare_remove_writes_little),
             ]
             # SIFTWELL_REALHOST_CHECKS (names, comma-separated) runs only those, after "load", while iterating.
             only = [n for n in os.environ.get("SIFTWELL_REALHOST_CHECKS", "").split(",") if n]

@@ -219,8 +219,13 @@ class Driver:
 
     def timed_click(self, button, view, timeout):
         """Clicks `button`; (milliseconds until `view`'s length changed, the new length)."""
-        ms, length = self.call("timed-click", hex(button), hex(view), int(timeout * 1000), timeout=timeout + 30)
-        return int(ms), int(length)
+        return self.timed_click_waits(button, view, timeout)[:2]
+
+    def timed_click_waits(self, button, view, timeout):
+        """As timed_click, and the longest wait for the editor's answer before the change and the last one
+        (the write), in milliseconds."""
+        f = self.call("timed-click", hex(button), hex(view), int(timeout * 1000), timeout=timeout + 30)
+        return tuple(int(x) for x in f)
 
     def memory(self):
         peak_ws, ws, peak_commit, commit = map(int, self._text("memory"))

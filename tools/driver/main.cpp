@@ -26,7 +26,8 @@
 //   post HWND MSG WPARAM LPARAM
 //   send-out HWND MSG WPARAM SIZE      -> RESULT BYTES   lParam: SIZE zeroed bytes in the program
 //   view-text HWND                     -> BYTES   the document of a Scintilla view
-//   timed-click HWND VIEW MS           -> MILLISECONDS LENGTH   click, then wait for VIEW's length to change
+//   timed-click HWND VIEW MS           -> MILLISECONDS LENGTH LONGEST LAST   click, then wait for VIEW's length to
+//                                         change; LONGEST: the longest wait for an answer before, LAST: the last one
 //   memory                             -> PEAK_WORKING_SET WORKING_SET PEAK_COMMIT COMMIT (bytes)
 //   wait-exit MS                       -> EXIT_CODE
 //   processes                          -> (PID PARENT_PID EXE)...  processes running in this prefix
@@ -280,10 +281,21 @@ class Session {
       Click(button, {}, 1);
       // The editor answers between its messages only: a length that differs is
       // the finished document, whether the work ran on its UI thread or not.
-      const bool done = WaitFor(Number(f[3]), [&] { return (now = length()) && *now != *before; });
+      // How long each question waited for its answer: the host's stalls (the
+      // last one waits for the write of the result).
+      double longest = 0, last = 0;
+      const bool done = WaitFor(Number(f[3]), [&] {
+        const auto asked = std::chrono::steady_clock::now();
+        now = length();
+        last = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - asked).count();
+        const bool changed = now && *now != *before;
+        if (!changed) longest = std::max(longest, last);
+        return changed;
+      });
       const auto elapsed = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started);
       if (!done) throw Failure("the document did not change");
-      return {std::to_string(static_cast<int64_t>(elapsed.count() + 0.5)), std::to_string(*now)};
+      return {std::to_string(static_cast<int64_t>(elapsed.count() + 0.5)), std::to_string(*now),
+              std::to_string(static_cast<int64_t>(longest + 0.5)), std::to_string(static_cast<int64_t>(last + 0.5))};
     }
     if (command == "memory") {
       const auto m = target_.Memory();
