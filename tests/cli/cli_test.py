@@ -382,7 +382,9 @@ def shrinking_input_is_reported(c):
         err = err.decode('utf-8', 'replace')
         expect(p.returncode in (0, 1), f'exit {p.returncode} (signal?) {err}')
         if p.returncode == 1:
-            expect('shrank' in err and c.read('old.txt') == b'keep me', f'{err} {c.read("old.txt")[:20]!r}')
+            # (a run that had read every page before the cut sees the change instead)
+            expect(('shrank' in err or 'changed while it was read' in err) and c.read('old.txt') == b'keep me',
+                   f'{err} {c.read("old.txt")[:20]!r}')
             expect(c.leftovers() == [], c.leftovers())
             return
         c.write('big.txt', line * (40 * 1024 * 1024 // len(line)))
