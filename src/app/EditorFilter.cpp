@@ -833,12 +833,9 @@ class EditorRun final : public FilterRun {
   }
 
   // Room for a document of `documentBytes` in the editor, and in the process
-  // for what its undo history takes of the text removed and the text
-  // inserted: asked before anything is written. Clears an older, unrelated
-  // error of the editor first. Newer editors keep the history's texts in one
-  // growing block, so the removed text is held while a block for both (grown
-  // by half at least) is found: a 32-bit host passed a check of two separate
-  // blocks at 256 MB and then failed inside the write.
+  // for the two copies its undo history takes (the text removed and the text
+  // inserted): asked before anything is written. Clears an older, unrelated
+  // error of the editor first.
   bool RoomFor(std::size_t documentBytes, std::size_t removedBytes, std::size_t insertedBytes) {
     Sci(view_, SciMsg::SCI_SETSTATUS, 0);
     Sci(view_, SciMsg::SCI_ALLOCATE, static_cast<intptr_t>(documentBytes) + 1);
@@ -846,11 +843,9 @@ class EditorRun final : public FilterRun {
       Sci(view_, SciMsg::SCI_SETSTATUS, 0);
       return false;
     }
-    const std::size_t both = removedBytes + std::max(insertedBytes, removedBytes / 2);
-    if (both < removedBytes) return false;  // (beyond the address space)
     try {
       auto removed = std::make_unique_for_overwrite<char[]>(removedBytes + 1);
-      auto grown = std::make_unique_for_overwrite<char[]>(both + 1);
+      auto inserted = std::make_unique_for_overwrite<char[]>(insertedBytes + 1);
     } catch (const std::bad_alloc&) {
       return false;
     }
