@@ -21,6 +21,8 @@
 #include <utility>
 #include <vector>
 
+#include "text/Utf8.h"
+
 // PCRE2's table of property names (pcre2_ucptables.c). Not part of its API,
 // but present in the static library; reading it here is what keeps this list
 // exactly the one of the version in use.
@@ -40,24 +42,6 @@ constexpr uint16_t kTypeScriptExtensions = 4;  // PT_SCX
 
 using Ranges = std::vector<std::pair<uint32_t, uint32_t>>;
 
-void AppendUtf8(std::string& out, uint32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 struct AllCodePoints {
   std::string text;
   std::vector<uint32_t> codePointAt;  // by byte offset (lead bytes only)
@@ -66,7 +50,7 @@ struct AllCodePoints {
     for (uint32_t c = 0; c <= 0x10FFFF; ++c) {
       if (c >= 0xD800 && c <= 0xDFFF) continue;
       const size_t at = text.size();
-      AppendUtf8(text, c);
+      siftwell::utf8::Append(text, c);
       codePointAt.resize(text.size(), 0);
       codePointAt[at] = c;
     }
