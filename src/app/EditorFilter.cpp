@@ -22,6 +22,7 @@
 #include "npp/PluginBase.h"
 #include "npp/Tables.h"
 #include "npp/Win32.h"
+#include "win/AddressSpace.h"
 #include "win/CodePage.h"
 #include "win/Worker.h"
 
@@ -758,7 +759,12 @@ class EditorRun final : public FilterRun {
     RunProblem problem;
     problem.documentBytes = original.size();
     problem.resultBytes = result.size();
-    if (!RoomFor(result.size(), original.size(), result.size())) return NoRoom(std::move(problem));
+    // The whole text goes, then the result comes. Deleting all of it frees
+    // the document's buffers, whose room then holds a result no longer than it.
+    if (!RoomFor(result.size(), original.size(), result.size()) ||
+        !AddressRoomFor(original.size(), original.size() + result.size(),
+                        result.size() > original.size() ? result.size() : 0))
+      return NoRoom(std::move(problem));
 
     const bool wasModified = Sci(view_, SciMsg::SCI_GETMODIFY) != 0;
     WriteDocument(view_, result);
@@ -788,7 +794,11 @@ class EditorRun final : public FilterRun {
       longest = std::max(longest, length);
     }
     constexpr std::size_t kHistoryBytesPerEdit = 64;
-    if (!RoomFor(longest, deleted + edits.size() * kHistoryBytesPerEdit, inserted.size()))
+    // Many small parts: the history's block doubles as it fills, so at its
+    // last growth it may be copied from one of `history` bytes to twice that.
+    const std::size_t history = deleted + inserted.size() + edits.size() * kHistoryBytesPerEdit;
+    if (!RoomFor(longest, deleted + edits.size() * kHistoryBytesPerEdit, inserted.size()) ||
+        !AddressRoomFor(history, 2 * history, longest > original.size() ? longest + longest / 6 : 0))
       return NoRoom(std::move(problem));
 
     const bool wasModified = Sci(view_, SciMsg::SCI_GETMODIFY) != 0;
@@ -852,6 +862,24 @@ class EditorRun final : public FilterRun {
     return true;
   }
 
+  // Room in the process's addresses for the blocks the editor allocates to
+  // make a change, asked of the system in the order the editor will ask. Its
+  // undo history keeps the text removed and the text inserted in one growing
+  // block (Scintilla 5.4 on; before, a block each, which needs less):
+  // `firstUndo` bytes for the first part of the change, then a block of twice
+  // that (or of `undoTotal`, if more) while the first is still held. The
+  // document's buffer, and as much again for its style bytes, grows to
+  // `newBuffer` bytes (0: it does not grow). Only a 32-bit process is asked:
+  // there a block of a few hundred MB can be refused with far more memory free
+  // in pieces, and the editor then cannot undo what it began.
+  static bool AddressRoomFor(std::size_t firstUndo, std::size_t undoTotal, std::size_t newBuffer) {
+    std::vector<std::size_t> blocks;
+    if (firstUndo > 0) blocks.push_back(firstUndo);
+    blocks.push_back(std::max(firstUndo * 2, undoTotal));
+    if (newBuffer > 0) blocks.insert(blocks.end(), {newBuffer, newBuffer});
+    return ReservableInTurn(blocks).value_or(true);
+  }
+
   static RunProblem NoRoom(RunProblem problem) {
     problem.kind = RunProblem::Kind::EditorCannotHold;
     problem.editorOutOfMemory = true;
@@ -866,7 +894,10 @@ class EditorRun final : public FilterRun {
     RunProblem problem;
     problem.documentBytes = original.size();
     problem.resultBytes = result.size();
-    if (!RoomFor(newLength, to - from, result.size())) return NoRoom(std::move(problem));
+    if (!RoomFor(newLength, to - from, result.size()) ||
+        !AddressRoomFor(to - from, to - from + result.size(),
+                        newLength > original.size() ? newLength + newLength / 6 : 0))
+      return NoRoom(std::move(problem));
     const bool wasModified = Sci(view_, SciMsg::SCI_GETMODIFY) != 0;
     Sci(view_, SciMsg::SCI_BEGINUNDOACTION);
     Sci(view_, SciMsg::SCI_SETTARGETRANGE, static_cast<intptr_t>(from), static_cast<intptr_t>(to));
@@ -906,6 +937,12 @@ class EditorRun final : public FilterRun {
   // The result in a new document of the host, with the source's encoding,
   // code page and line-end mode; the source is not touched.
   std::optional<RunProblem> ToNewTab(std::string_view result) {
+    if (!AddressRoomFor(0, result.size(), result.size())) {  // asked before a tab is opened
+      RunProblem problem = Make(RunProblem::Kind::EditorCannotHold);
+      problem.resultBytes = result.size();
+      problem.editorOutOfMemory = true;
+      return problem;
+    }
     const uint32_t codePage = computation_->Document().codePage;
     // -1: the host does not know the buffer (or the message); the code page alone then.
     const intptr_t encoding =

@@ -389,7 +389,10 @@ class frmMyDlg::Impl : public ToolWindow {
       return;
     }
     // The status line is the run's until it ends: no count shows meanwhile.
+    // The count's copy of the document goes: the run takes its own, and in a
+    // 32-bit editor the addresses a large one holds are what the write needs.
     StopCount();
+    countedCopy_.reset();
     KillTimer(Handle(), kCountTimer);
     patternChangedInRun_ = false;
     const std::wstring delimiter = Text(textBox2);
@@ -1268,7 +1271,8 @@ class frmMyDlg::Impl : public ToolWindow {
 
   void StopCount() {
     ++generation_;
-    countCopy_.reset();
+    // A copy cut short stays with the window, to go on where it stopped.
+    if (countCopy_) countedCopy_ = std::move(countCopy_);
     if (counter_ && counter_->Busy()) counter_->Stop();
     if (Handle() != nullptr) KillTimer(Handle(), kBusyTimer);
   }
@@ -1434,7 +1438,7 @@ class frmMyDlg::Impl : public ToolWindow {
   bool countLines_ = false;                  // it counts whole lines
   siftwell::app::RunOptions closedOptions_;
   std::shared_ptr<DocumentCopy> countCopy_;  // being taken for it
-  std::shared_ptr<DocumentCopy> countedCopy_;  // what the count under way reads
+  std::shared_ptr<DocumentCopy> countedCopy_;  // what the count under way reads, kept for the next
   bool committing_ = false;                  // the run's own write is under way
   // Highlight: the host's indicator (none: the host hands out none), the
   // views it lives in, what the marks were made for.

@@ -1327,6 +1327,58 @@ class Suite:
             self.d.send(view, self.n["SCI_SETSAVEPOINT"])  # closes without asking
             self.npp.command("IDM_FILE_CLOSE")
 
+    def check_large_write_whole_or_untouched(self):
+        """A 32-bit Notepad++ at the edge of its addresses (256 MB): each of Remove (a result nearly as
+        large) and Keep (a small one) is either written whole or refused with the document as it was, and
+        the document takes an edit afterwards. Scintilla that runs out of addresses halfway through a
+        write refuses every later change, so a write it cannot finish must never begin."""
+        line = b"2026-12-08 10:00:00.000 INFO request served in 12 ms\r\n"
+        rare = b"2026-12-08 10:00:00.000 WARN RARE1234 slow request\r\n"
+        block = line * 999 + rare
+        text = block * ((256 << 20) // len(block))
+        path = self.work / "large.txt"
+        path.write_bytes(text)
+        if self.d.exists(self.npp.main):
+            self.d.kill()
+        dlg = self.start_again(path)
+        view = self.main_view
+        try:
+            pattern, delimiter, keep, remove = self.controls(dlg)
+            self.options(dlg)
+            self.set_field(delimiter, "\\n")
+            cases = ((remove, r"\d+ ms", text.replace(b"12 ms", b"")),
+                     (keep, r"RARE\d+", b"RARE1234\r\n" * (len(text) // len(block))))
+            for button, typed, result in cases:
+                self.set_field(pattern, typed)
+                before = self.status(dlg)  # (the live count's)
+                self.d.click(button)
+                Driver.wait_until(lambda: not self.cancel_button(dlg) and self.status(dlg) not in ("", before)
+                                  and not self.status(dlg).startswith(("Keeping", "Removing", "counting")), 240,
+                                  f"the run of {typed} to end")
+                message = self.status(dlg)
+                length = self.d.send(view, self.n["SCI_GETLENGTH"])
+                written = length == len(result)
+                say(f"[{self.arch}]   {typed} over {len(text) >> 20} MB: "
+                    f"{'written' if written else 'not written'}: {message}")
+                expect(written or length == len(text),
+                       f"the document holds {length} bytes, neither the result nor the original")
+                expect(written or "Nothing was written" in message, f"the window says {message!r}")
+                now = result if written else text
+                for at in sorted({0, len(now) // 3, len(now) // 2, len(now) - 1} |
+                                 {len(now) * k // 97 for k in range(97)}):
+                    got = self.d.send(view, self.n["SCI_GETCHARAT"], at) & 0xFF
+                    expect(got == now[at], f"byte {at} is {got:#x}, not {now[at]:#x}")
+                self.d.send(view, self.n["SCI_APPENDTEXT"], 1, b"z")
+                expect(self.d.send(view, self.n["SCI_GETLENGTH"]) == len(now) + 1, "the document refuses an edit")
+                self.d.send(view, self.n["SCI_UNDO"])
+                if written:
+                    self.d.send(view, self.n["SCI_UNDO"])
+                Driver.wait_until(lambda: self.d.send(view, self.n["SCI_GETLENGTH"]) == len(text), 60,
+                                  "the original again after undo")
+        finally:
+            self.d.kill()
+            path.unlink()
+
 
 def version_of(tarball):
     """(8, 3, 3) from npp-v8.3.3-x86_64.tar.xz."""
@@ -1462,7 +1514,8 @@ def run_suite(build, work, tarball, package, arch):
                 ("double-click-jumps-to-source", suite.check_jump_back),
                 ("options-kept-after-restart", suite.check_options_after_restart),
                 ("rare-remove-writes-little-and-undoes", suite.check_rare_remove_writes_little),
-            ]
+            ] + ([("large-write-whole-or-untouched-32-bit", suite.check_large_write_whole_or_untouched)]
+                 if arch == "x86" else [])
             # SIFTWELL_REALHOST_CHECKS (names, comma-separated) runs only those, after "load", while iterating.
             only = [n for n in os.environ.get("SIFTWELL_REALHOST_CHECKS", "").split(",") if n]
             checks = [c for c in checks if not only or c[0] in only or c[0] == "load"]

@@ -92,6 +92,13 @@ def load_tables(root=ROOT):
     return names
 
 
+def _wine_log():
+    """Where Wine's and the editor's own messages go: SIFTWELL_DRIVE_LOG names a file (with
+    WINEDEBUG set, Wine's traces of the editor process land there too), else nowhere."""
+    path = os.environ.get("SIFTWELL_DRIVE_LOG")
+    return open(path, "ab") if path else subprocess.DEVNULL
+
+
 class Driver:
     """One siftwell-drive.exe process and the one program it started."""
 
@@ -102,7 +109,7 @@ class Driver:
         self.timeout = timeout
         self.proc = subprocess.Popen([str(ROOT / "cmake" / "wine-run"), str(self.exe)],
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=subprocess.DEVNULL)
+                                     stderr=_wine_log())
         self._buffer = b""
 
     def __enter__(self):
