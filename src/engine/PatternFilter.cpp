@@ -153,11 +153,6 @@ class CompiledPattern {
   // Such a text is then searched by the interpreter, so that no result
   // depends on whether the JIT is available.
   bool interpretInvalidText = false;
-  // Whether a search that runs out of the JIT's first stack goes on in the
-  // interpreter instead of a larger JIT stack: for patterns with subroutine
-  // calls, whose JIT code in PCRE2 10.46 (and 10.48) can crash once its stack
-  // has grown ((?0)((?!((())a?)){61}..){,61}.. over "Wa").
-  bool jitStackFixed = false;
   LiteralPlan plan;  // the line prefilter (no literals: none)
   bool wholeLines = false;  // CompileOptions::wholeLines
   // The Keep template in parts: literal text, or a reference that takes the
@@ -330,7 +325,6 @@ std::variant<std::shared_ptr<CompiledPattern>, FilterError> CompileShared(std::s
   out->strides = !translation.commit && !translation.skip && !translation.searchStart;
   out->fragments = !translation.textEnds && !translation.searchStart;
   out->searchStart = translation.searchStart;
-  out->jitStackFixed = translation.calls;
   out->scriptClasses = translation.scriptClasses;
   out->source = translated;
   if (!out->strides) {
@@ -354,7 +348,12 @@ std::variant<std::shared_ptr<CompiledPattern>, FilterError> CompileShared(std::s
   // pointer from its stack and crash on such a pattern once the stack grows
   // (((..){92}+..){84}+..|.. over NULs; 10.48 does not). Such patterns (rare)
   // are matched by the interpreter, bounded by its heap limit.
-  const bool jitAllowed = options.jit && !HasPossessiveGroupRepeat(translated);
+  // A subroutine call: PCRE2's JIT compiler can take seconds that nothing
+  // can stop for a short pattern with one ((){,800}44+rd+|]?i(?0){(?)){,800}:
+  // 5.8 s), and its code can crash once its stack has grown
+  // ((?0)((?!((())a?)){61}..){,61}.. over "Wa", PCRE2 10.46 and 10.48). Such
+  // patterns (rare) are matched by the interpreter, which compiles at once.
+  const bool jitAllowed = options.jit && !HasPossessiveGroupRepeat(translated) && !translation.calls;
   bool jit = jitAllowed;
   if (firstType == 2 || (allOptions & PCRE2_ANCHORED) != 0) {
     Pcre2Ptr<pcre2_code> plain = CompileText(source, utf | PCRE2_MATCH_INVALID_UTF | PCRE2_NO_DOTSTAR_ANCHOR, err,
@@ -669,8 +668,6 @@ class Engine {
   }
 
   int JitAgain(std::size_t from) {
-    if (re_.jitStackFixed)
-      return pcre2_match(form_->code.get(), subject_, text_.size(), from, PCRE2_NO_JIT, md_.get(), mctx_.get());
     while (true) {
       // Repeat the attempt with a larger stack; when none can be had, let
       // the interpreter (heap-bounded) take this one call.

@@ -347,6 +347,12 @@ def time_limit(c):
         took = time.monotonic() - t0
         expect(code == 2 and out == b'' and 'time limit of 0.3 s' in err, f'{pattern}: exit {code} {err}')
         expect(took < 3, f'{pattern}: the time limit took {took:.1f} s to act')
+    # A short pattern with a call to itself that PCRE2's JIT took 5.8 s to compile (nothing can stop that).
+    t0 = time.monotonic()
+    code, out, err = c.run('keep', r'((){,800}44+rd+|]?i(?0){(?)){,800}', '--time-limit', '0.3', c.path('line.txt'))
+    took = time.monotonic() - t0
+    expect(code in (0, 2), f'exit {code} {err}')
+    expect(took < 3, f'the pattern with a call took {took:.1f} s with a time limit of 0.3 s')
     c.write('in.txt', b'a1b22')
     expect_ok(c.run('keep', r'\d+', '-d', ',', '--time-limit=30', c.path('in.txt')), b'1,22,')
     for bad in ('0', '-1', 'abc', ''):
