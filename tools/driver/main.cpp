@@ -340,6 +340,10 @@ class Session {
     if (f.size() >= 4) at = {static_cast<LONG>(Number(f[2])), static_cast<LONG>(Number(f[3]))};
     ClientToScreen(hwnd, &at);
     HWND root = GetAncestor(hwnd, GA_ROOT);
+    // A disabled control drops a click without a trace: wait for the program
+    // to enable it (a run's end, a selection it has yet to hear of), or say so.
+    if (!WaitFor(10000, [&] { return IsWindowEnabled(hwnd) && IsWindowVisible(hwnd); }))
+      throw Failure("the window to click stays disabled or hidden");
     // The click must land on this window, not on one that covers it.
     if (!WaitFor(3000, [&] { return BringToFront(hwnd) && TopLevelAt(at) == root; }))
       throw Failure("the window cannot be brought above the others at the point to click");
