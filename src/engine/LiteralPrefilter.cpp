@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <span>
 #include <utility>
 
 #ifdef __SSE2__
@@ -97,7 +98,9 @@ int Quality(const std::vector<RequiredLiteral>& set) {
 
 constexpr std::size_t kMaxLiterals = 8;
 
-// ---- The parser ------------------------------------------------------------
+// ---- The analysis ----------------------------------------------------------
+// It reads the pattern item by item as the translator found them (one
+// reading of the syntax for both).
 
 // What the analysis knows of one piece of a pattern.
 struct Info {
@@ -113,15 +116,18 @@ struct Flags {
   bool dotAll = false;
 };
 
+using Item = PatternItem;
+using Kind = PatternItem::Kind;
+
 class Analyzer {
  public:
-  explicit Analyzer(std::string_view p) : p_(p) {}
+  explicit Analyzer(std::span<const Item> items) : items_(items) {}
 
   LiteralPlan Run(Flags flags = {}, Info* whole = nullptr, bool lines = false) {
     LiteralPlan plan;
-    std::optional<Info> all = Alternation(flags, false);
+    std::optional<Info> all = Alternation(flags);
     if (all && whole) *whole = *all;
-    if (all && i_ < p_.size()) Decline("unbalanced closing parenthesis");
+    if (all && i_ < items_.size()) Decline("unbalanced closing parenthesis");
     if (!why_.empty()) {
       plan.declined = why_;
       return plan;
@@ -150,10 +156,10 @@ class Analyzer {
   void Decline(std::string why) {
     if (why_.empty()) why_ = std::move(why);
   }
-  bool At(std::string_view s) const { return p_.substr(i_).starts_with(s); }
+  bool Next(Kind kind) const { return i_ < items_.size() && items_[i_].kind == kind; }
 
   // Branches separated by |, up to ) or the end.
-  std::optional<Info> Alternation(Flags& flags, bool inGroup) {
+  std::optional<Info> Alternation(Flags& flags) {
     std::optional<Info> result;
     bool first = true;
     while (true) {
@@ -178,12 +184,8 @@ class Analyzer {
         }
       }
       first = false;
-      if (i_ < p_.size() && p_[i_] == '|') {
-        ++i_;
-        continue;
-      }
-      if (i_ < p_.size() && p_[i_] == ')' && !inGroup) return result;  // caller reports it
-      return result;
+      if (!Next(Kind::Bar)) return result;  // ) or the end: the caller's
+      ++i_;
     }
   }
 
@@ -202,7 +204,7 @@ class Analyzer {
     auto flush = [&] {
       if (run) consider({*run});
     };
-    while (i_ < p_.size() && p_[i_] != '|' && p_[i_] != ')') {
+    while (i_ < items_.size() && !Next(Kind::Bar) && !Next(Kind::Close)) {
       std::optional<Info> atom = Atom(flags);
       if (!atom) return std::nullopt;
       if (!Quantifier(*atom)) return std::nullopt;
@@ -241,56 +243,26 @@ class Analyzer {
 
   // A quantifier after an atom, if any: with a minimum of 0 nothing is required.
   bool Quantifier(Info& atom) {
-    if (i_ >= p_.size()) return true;
-    const char c = p_[i_];
-    uint64_t min = 1;
-    bool fixed = false;
-    if (c == '*' || c == '?') {
-      min = 0;
-      ++i_;
-    } else if (c == '+') {
-      ++i_;
-    } else if (c == '{') {
-      std::size_t j = i_ + 1;
-      auto digits = [&] {
-        const std::size_t from = j;
-        while (j < p_.size() && p_[j] >= '0' && p_[j] <= '9') ++j;
-        return j > from;
-      };
-      if (!digits()) {  // a literal { in one engine version, a quantifier in another
-        Decline("a { that is not a plain {n,m} quantifier");
-        return false;
-      }
-      min = 0;
-      for (std::size_t k = i_ + 1; k < j && min < 1000000; ++k) min = min * 10 + static_cast<uint64_t>(p_[k] - '0');
-      fixed = true;
-      if (j < p_.size() && p_[j] == ',') {
-        ++j;
-        digits();
-        fixed = false;
-      }
-      if (j >= p_.size() || p_[j] != '}') {
-        Decline("a { that is not a plain {n,m} quantifier");
-        return false;
-      }
-      i_ = j + 1;
-    } else {
-      return true;
+    if (Next(Kind::Brace)) {  // a literal { in one engine version, a quantifier in another
+      Decline("a { that is not a plain {n,m} quantifier");
+      return false;
     }
-    if (i_ < p_.size() && (p_[i_] == '?' || p_[i_] == '+')) ++i_;
+    if (!Next(Kind::Repeat)) return true;
+    const Item& q = items_[i_++];
     if (atom.zeroWidth) return true;
-    if (!(fixed && min == 1)) atom.exactSet = false;
-    if (min == 0) {
+    const bool once = q.min == 1 && q.max == 1;
+    if (!once) atom.exactSet = false;
+    if (q.min == 0) {
       atom.required.reset();
       atom.zeroWidth = false;
     } else if (atom.exact) {
       atom.required = std::vector<RequiredLiteral>{*atom.exact};
     }
-    if (!(fixed && min == 1)) atom.exact.reset();
+    if (!once) atom.exact.reset();
     return true;
   }
 
-  Info Char(std::string_view bytes, const Flags& flags) {
+  static Info Char(std::string_view bytes, const Flags& flags) {
     Info info;
     if (bytes == "\n") {
       info.consumesLf = true;
@@ -312,55 +284,13 @@ class Analyzer {
     return info;
   }
 
-  static std::string Utf8(uint32_t c) {
-    std::string s;
-    utf8::Append(s, c);
-    return s;
-  }
-
-  // Length of the UTF-8 character at i_ (0 when invalid).
-  std::size_t CharAt(std::size_t at) const {
-    if (at >= p_.size()) return 0;
-    return utf8::ValidLength(reinterpret_cast<const unsigned char*>(p_.data()) + at, p_.size() - at);
-  }
-
-  // \xHH or \x{H...}: the code point, or nullopt (declined).
-  std::optional<uint32_t> Hex(std::size_t& j) {
-    uint32_t v = 0;
-    auto hexval = [](char h) -> int {
-      if (h >= '0' && h <= '9') return h - '0';
-      if ((h | 0x20) >= 'a' && (h | 0x20) <= 'f') return (h | 0x20) - 'a' + 10;
-      return -1;
-    };
-    if (j < p_.size() && p_[j] == '{') {
-      std::size_t k = j + 1;
-      int digits = 0;
-      while (k < p_.size() && hexval(p_[k]) >= 0 && digits < 6) v = v * 16 + static_cast<uint32_t>(hexval(p_[k++])), ++digits;
-      if (digits == 0 || k >= p_.size() || p_[k] != '}') return std::nullopt;
-      j = k + 1;
-    } else {
-      int digits = 0;
-      while (j < p_.size() && hexval(p_[j]) >= 0 && digits < 2) v = v * 16 + static_cast<uint32_t>(hexval(p_[j++])), ++digits;
-      if (digits == 0) return std::nullopt;
-    }
-    if (v == 0 || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) return std::nullopt;
-    return v;
-  }
-
-  // \p{Name} / \pL at i_ (after the backslash and p): true when it cannot
-  // match LF. Only letters, marks, numbers, punctuation, symbols, space
-  // separators and a few scripts are known to exclude it.
-  bool PropertyWithoutLf(std::size_t& j) {
+  // \p{Name} / \pL: true when it cannot match LF. Only letters, marks,
+  // numbers, punctuation, symbols, space separators and a few scripts are
+  // known to exclude it.
+  static bool PropertyWithoutLf(std::string_view written) {
     std::string name;
-    if (j < p_.size() && p_[j] == '{') {
-      const std::size_t close = p_.find('}', j);
-      if (close == std::string_view::npos) return false;
-      for (std::size_t k = j + 1; k < close; ++k)
-        if (p_[k] != ' ' && p_[k] != '_' && p_[k] != '-') name += static_cast<char>(std::tolower(static_cast<unsigned char>(p_[k])));
-      j = close + 1;
-    } else if (j < p_.size()) {
-      name = static_cast<char>(std::tolower(static_cast<unsigned char>(p_[j++])));
-    }
+    for (char c : written)
+      if (c != ' ' && c != '_' && c != '-') name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     static constexpr std::string_view kSafe[] = {
         "l", "lu", "ll", "lt", "lm", "lo", "lc", "l&", "m", "mn", "mc", "me", "n", "nd", "nl", "no",
         "p", "pc", "pd", "ps", "pe", "pi", "pf", "po", "s", "sm", "sc", "sk", "so", "zs",
@@ -369,302 +299,176 @@ class Analyzer {
     return std::find(std::begin(kSafe), std::end(kSafe), name) != std::end(kSafe);
   }
 
-  std::optional<Info> Escape(const Flags& flags) {
-    // i_ at the backslash
-    if (i_ + 1 >= p_.size()) {
-      Decline("a trailing backslash");
-      return std::nullopt;
-    }
-    const char e = p_[i_ + 1];
-    std::size_t j = i_ + 2;
+  std::optional<Info> Escape(const Item& item) {
     Info info;
-    auto done = [&](Info r) {
-      i_ = j;
-      return std::optional<Info>(std::move(r));
-    };
-    switch (e) {
-      case 'd': case 'w': case 'S': case 'h': return done(info);
+    switch (item.letter) {
+      case 'd': case 'w': case 'S': case 'h': return info;
       case 'N':
-        if (j < p_.size() && p_[j] == '{') break;
-        return done(info);
-      case 'v':  // the vertical tab U+000B alone, as the translation writes it
-        return done(Char(std::string_view("\x0B", 1), flags));
+        if (!item.text.empty()) break;  // \N{U+..}
+        return info;
       case 's': case 'D': case 'W': case 'H': case 'V': case 'R': case 'X':
         info.consumesLf = true;
-        return done(info);
-      case 'b': case 'B': case 'A': case 'z': case 'Z':
+        return info;
+      case 'b': case 'B': case 'A': case 'z': case 'Z': case 'E':
         info.zeroWidth = true;
-        return done(info);
-      case 'n': return done(Char("\n", flags));
-      case 't': return done(Char("\t", flags));
-      case 'r': return done(Char("\r", flags));
-      case 'f': return done(Char("\f", flags));
-      case 'e': return done(Char("\x1b", flags));
-      case 'a': return done(Char("\a", flags));
-      case 'x': {
-        std::optional<uint32_t> v = Hex(j);
-        if (!v) break;
-        return done(Char(Utf8(*v), flags));
-      }
+        return info;
       case 'p':
-        if (!PropertyWithoutLf(j)) {
-          info.consumesLf = true;  // may match LF, or unknown
-        }
-        return done(info);
-      case 'Q': {
-        const std::size_t end = p_.find("\\E", j);
-        const std::size_t stop = end == std::string_view::npos ? p_.size() : end;
-        Info all;
-        all.zeroWidth = true;
-        std::optional<RequiredLiteral> run;
-        bool exact = true;
-        for (std::size_t k = j; k < stop;) {
-          const std::size_t n = CharAt(k);
-          if (n == 0) {
-            Decline("invalid UTF-8 in the pattern");
-            return std::nullopt;
-          }
-          Info c = Char(p_.substr(k, n), flags);
-          all.zeroWidth = false;
-          all.consumesLf |= c.consumesLf;
-          if (c.exact && (!run || run->caseless == c.exact->caseless)) {
-            if (run) run->bytes += c.exact->bytes; else run = c.exact;
-          } else {
-            exact = false;
-            if (run) all.required = std::vector<RequiredLiteral>{*run};  // keep the first run
-            run.reset();
-          }
-          k += n;
-        }
-        if (run && exact) all.exact = run;
-        else if (run && !all.required) all.required = std::vector<RequiredLiteral>{*run};
-        i_ = end == std::string_view::npos ? p_.size() : end + 2;
-        return all;
-      }
-      case 'E':
-        info.zeroWidth = true;
-        return done(info);
+        info.consumesLf = !PropertyWithoutLf(item.text);  // may match LF, or unknown
+        return info;
+      case 0:
+        Decline("a trailing backslash");
+        return std::nullopt;
       default:
-        if (static_cast<unsigned char>(e) < 0x80 && !std::isalnum(static_cast<unsigned char>(e)) && e != '\n')
-          return done(Char(p_.substr(i_ + 1, 1), flags));  // escaped punctuation: itself
         break;
     }
-    Decline(std::string("the escape \\") + e + " is not analysed");
+    Decline(std::string("the escape \\") + item.letter + " is not analysed");
     return std::nullopt;
   }
 
-  // A bracket class at i_. It is never literal text; what matters is whether
-  // it may match LF.
-  std::optional<Info> Class() {
-    std::size_t j = i_ + 1;
-    bool negated = false;
-    if (j < p_.size() && p_[j] == '^') negated = true, ++j;
-    bool hasLf = false;     // some item surely includes LF
-    bool maybeLf = false;   // some item may include LF
-    bool first = true;
-    constexpr uint32_t kNoChar = UINT32_MAX;
-    uint32_t prev = kNoChar;  // last single character (for ranges); NUL is one too
-    while (true) {
-      if (j >= p_.size()) {
-        Decline("an unterminated class");
-        return std::nullopt;
-      }
-      const char c = p_[j];
-      if (c == ']' && !first) break;
-      if (first && (c == '[' && j + 1 < p_.size() && (p_[j + 1] == '.' || p_[j + 1] == '='))) {
-        Decline("a class starting with [. or [=");
-        return std::nullopt;
-      }
-      first = false;
-      if (c == '[' && j + 1 < p_.size() && p_[j + 1] == ':') {
-        const std::size_t end = PosixItemEnd(p_, j);
-        if (end == std::string_view::npos) {
-          Decline("a [: that PCRE2 reads as characters");
-          return std::nullopt;
-        }
-        const std::string_view name = p_.substr(j + 2, end - j - 2);
-        if (name == "space" || name == "cntrl") hasLf = true;
-        else if (name != "alpha" && name != "digit" && name != "alnum" && name != "upper" && name != "lower" &&
-                 name != "word" && name != "xdigit" && name != "punct")
-          maybeLf = true;
-        j = end + 2;
-        prev = kNoChar;
-        continue;
-      }
-      if (c == '-' && prev != kNoChar && j + 1 < p_.size() && p_[j + 1] != ']') {
-        // a range prev-hi
-        ++j;
-        uint32_t hi = 0;
-        if (p_[j] == '[' && j + 1 < p_.size() && (p_[j + 1] == ':' || p_[j + 1] == '.' || p_[j + 1] == '=')) {
-          // [.-[:^word:]]: the translation takes the POSIX class out; what
-          // the hyphen then is, is not analysed here.
-          Decline("a hyphen before a POSIX class");
-          return std::nullopt;
-        }
-        if (p_[j] == '\\') {
-          if (j + 1 < p_.size() && p_[j + 1] == 'x') {
-            std::size_t k = j + 2;
-            std::optional<uint32_t> v = Hex(k);
-            if (!v) {
-              Decline("a class range not analysed");
-              return std::nullopt;
-            }
-            hi = *v;
-            j = k;
-          } else if (j + 1 < p_.size() && std::ispunct(static_cast<unsigned char>(p_[j + 1]))) {
-            hi = static_cast<unsigned char>(p_[j + 1]);
-            j += 2;
-          } else if (j + 1 < p_.size() && p_[j + 1] == 'v') {
-            hi = 0x0B;
-            j += 2;
-          } else {
-            Decline("a class range not analysed");
-            return std::nullopt;
-          }
-        } else {
-          const std::size_t n = CharAt(j);
-          if (n == 0) {
-            Decline("invalid UTF-8 in the pattern");
-            return std::nullopt;
-          }
-          hi = static_cast<unsigned char>(p_[j]);  // only compared with LF below
-          if (n > 1) hi = 0x80;
-          j += n;
-        }
-        if (prev <= '\n' && hi >= '\n') maybeLf = true;
-        prev = kNoChar;
-        continue;
-      }
-      if (c == '\\' && j + 1 < p_.size()) {
-        const char e = p_[j + 1];
-        j += 2;
-        prev = kNoChar;
-        switch (e) {
-          case 'd': case 'w': case 'S': case 'h': break;
-          case 's': case 'n': hasLf = true; break;
-          case 'v': prev = 0x0B; break;  // U+000B alone (not PCRE2's vertical space)
-          case 'D': case 'W': case 'H': case 'V': case 'P': case 'N': case 'R': case 'X': maybeLf = true; break;
-          case 't': prev = '\t'; break;
-          case 'r': prev = '\r'; break;
-          case 'f': prev = '\f'; break;
-          case 'e': prev = 0x1b; break;
-          case 'a': prev = 7; break;
-          case 'p':
-            if (!PropertyWithoutLf(j)) maybeLf = true;
-            break;
-          case 'x': {
-            std::optional<uint32_t> v = Hex(j);
-            if (!v) {
-              Decline("a class item not analysed");
-              return std::nullopt;
-            }
-            if (*v == '\n') hasLf = true;
-            prev = *v;
-            break;
-          }
-          default:
-            if (static_cast<unsigned char>(e) < 0x80 && !std::isalnum(static_cast<unsigned char>(e)) && e != '\n') {
-              prev = static_cast<unsigned char>(e);
-              break;
-            }
-            Decline(std::string("the class item \\") + e + " is not analysed");
-            return std::nullopt;
-        }
-        continue;
-      }
-      const std::size_t n = CharAt(j);
+  // \Q...\E: its characters in a row.
+  std::optional<Info> Quoted(std::string_view text, const Flags& flags) {
+    Info all;
+    all.zeroWidth = true;
+    std::optional<RequiredLiteral> run;
+    bool exact = true;
+    for (std::size_t k = 0; k < text.size();) {
+      const std::size_t n = utf8::ValidLength(reinterpret_cast<const unsigned char*>(text.data()) + k, text.size() - k);
       if (n == 0) {
         Decline("invalid UTF-8 in the pattern");
         return std::nullopt;
       }
-      if (c == '\n') hasLf = true;
-      prev = n == 1 ? static_cast<unsigned char>(c) : 0x80;
-      j += n;
+      Info c = Char(text.substr(k, n), flags);
+      all.zeroWidth = false;
+      all.consumesLf |= c.consumesLf;
+      if (c.exact && (!run || run->caseless == c.exact->caseless)) {
+        if (run) run->bytes += c.exact->bytes; else run = c.exact;
+      } else {
+        exact = false;
+        if (run) all.required = std::vector<RequiredLiteral>{*run};  // keep the first run
+        run.reset();
+      }
+      k += n;
     }
-    i_ = j + 1;
+    if (run && exact) all.exact = run;
+    else if (run && !all.required) all.required = std::vector<RequiredLiteral>{*run};
+    return all;
+  }
+
+  // A bracket class is never literal text; what matters is whether it may
+  // match LF.
+  std::optional<Info> Class(const Item& item) {
+    using M = Item::Member;
+    bool hasLf = false;     // some member surely includes LF
+    bool maybeLf = false;   // some member may include LF
+    constexpr uint32_t kNoChar = UINT32_MAX;
+    uint32_t prev = kNoChar;  // the last single character (for ranges); NUL is one too
+    const auto& members = item.members;
+    for (std::size_t k = 0; k < members.size(); ++k) {
+      const M& m = members[k];
+      switch (m.kind) {
+        case M::Kind::Char:
+          if (m.cp == '\n') hasLf = true;
+          prev = m.cp;
+          continue;
+        case M::Kind::Hyphen: {
+          if (prev == kNoChar) {  // a hyphen after a class item: itself
+            prev = '-';
+            continue;
+          }
+          const M& hi = members[k + 1];  // (a hyphen is never last)
+          if (hi.kind == M::Kind::Posix) {
+            // [.-[:^word:]]: the translation takes the POSIX class out; what
+            // the hyphen then is, is not analysed here.
+            Decline("a hyphen before a POSIX class");
+            return std::nullopt;
+          }
+          if (hi.kind != M::Kind::Char && hi.kind != M::Kind::Hyphen) {
+            Decline("a class range not analysed");
+            return std::nullopt;
+          }
+          const uint32_t last = hi.kind == M::Kind::Char ? hi.cp : '-';
+          if (prev <= '\n' && last >= '\n') maybeLf = true;
+          prev = kNoChar;
+          ++k;
+          continue;
+        }
+        case M::Kind::Escape:
+          prev = kNoChar;
+          switch (m.letter) {
+            case 'd': case 'w': case 'S': case 'h': break;
+            case 's': case 'n': hasLf = true; break;
+            case 'D': case 'W': case 'H': case 'V': case 'P': case 'N': case 'R': case 'X': maybeLf = true; break;
+            case 'p':
+              if (!PropertyWithoutLf(m.name)) maybeLf = true;
+              break;
+            default:
+              Decline(std::string("the class item \\") + m.letter + " is not analysed");
+              return std::nullopt;
+          }
+          continue;
+        case M::Kind::Posix: {
+          if (!m.name.starts_with("[:")) {
+            Decline("a class with [. or [=");
+            return std::nullopt;
+          }
+          const std::string_view name = std::string_view(m.name).substr(2, m.name.size() - 4);
+          if (name == "space" || name == "cntrl") hasLf = true;
+          else if (name != "alpha" && name != "digit" && name != "alnum" && name != "upper" && name != "lower" &&
+                   name != "word" && name != "xdigit" && name != "punct")
+            maybeLf = true;
+          prev = kNoChar;
+          continue;
+        }
+        case M::Kind::Quoted:
+          Decline("the class item \\Q is not analysed");
+          return std::nullopt;
+        case M::Kind::Invalid:
+          Decline("invalid UTF-8 in the pattern");
+          return std::nullopt;
+      }
+    }
     Info info;
-    info.consumesLf = negated ? !hasLf : (hasLf || maybeLf);
-    if (negated && maybeLf && !hasLf) info.consumesLf = true;
+    info.consumesLf = item.negated ? !hasLf : (hasLf || maybeLf);
+    if (item.negated && maybeLf && !hasLf) info.consumesLf = true;
     return info;
   }
 
-  // A group at i_ (the opening parenthesis).
+  // Option letters: i and s are followed, m changes nothing here.
+  bool Options(std::string_view letters, Flags& flags) {
+    bool on = true;
+    for (char o : letters) {
+      if (o == '-') on = false;
+      else if (o == 'i') flags.caseless = on;
+      else if (o == 's') flags.dotAll = on;
+      else if (o != 'm') {
+        Decline(std::string("the group (?") + o + " is not analysed");
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // A group (the opening item at i_).
   std::optional<Info> Group(Flags& flags) {
-    std::size_t j = i_ + 1;
-    bool lookaround = false;
-    if (j < p_.size() && p_[j] == '*') {
-      Decline("a (* verb or option");
-      return std::nullopt;
-    }
+    using G = Item::Group;
+    const Item& open = items_[i_++];
     Flags inner = flags;
-    if (j < p_.size() && p_[j] == '?') {
-      ++j;
-      if (j >= p_.size()) {
-        Decline("an unterminated group");
+    bool lookaround = false;
+    switch (open.group) {
+      case G::Capture: case G::NonCapture: case G::Atomic: case G::BranchReset: break;
+      case G::Scoped:
+        if (!Options(open.text, inner)) return std::nullopt;
+        break;
+      case G::Lookahead: case G::NegativeLookahead: case G::Lookbehind: case G::NegativeLookbehind:
+        lookaround = true;
+        break;
+      case G::Other:
+        Decline("a group of a kind not analysed");
         return std::nullopt;
-      }
-      const char c = p_[j];
-      if (c == ':' || c == '>' || c == '|') {
-        ++j;
-      } else if (c == '=' || c == '!') {
-        lookaround = true;
-        ++j;
-      } else if (c == '<' && j + 1 < p_.size() && (p_[j + 1] == '=' || p_[j + 1] == '!')) {
-        lookaround = true;
-        j += 2;
-      } else if (c == '<' || c == '\'' || (c == 'P' && j + 1 < p_.size() && p_[j + 1] == '<')) {
-        const char close = c == '\'' ? '\'' : '>';
-        const std::size_t end = p_.find(close, j + (c == 'P' ? 2 : 1));
-        if (end == std::string_view::npos) {
-          Decline("an unterminated group name");
-          return std::nullopt;
-        }
-        j = end + 1;
-      } else if (c == '#') {
-        const std::size_t end = p_.find(')', j);
-        if (end == std::string_view::npos) {
-          Decline("an unterminated comment");
-          return std::nullopt;
-        }
-        i_ = end + 1;
-        Info none;
-        none.zeroWidth = true;
-        return none;
-      } else {
-        // option letters: (?i) (?-i) (?i:...) ...
-        Flags set = flags;
-        bool on = true;
-        while (j < p_.size() && p_[j] != ')' && p_[j] != ':') {
-          const char o = p_[j];
-          if (o == '-') on = false;
-          else if (o == 'i') set.caseless = on;
-          else if (o == 's') set.dotAll = on;
-          else if (o == 'm') {
-          } else {
-            Decline(std::string("the group (?") + o + " is not analysed");
-            return std::nullopt;
-          }
-          ++j;
-        }
-        if (j >= p_.size()) {
-          Decline("an unterminated group");
-          return std::nullopt;
-        }
-        if (p_[j] == ')') {  // applies to the rest of the enclosing group
-          flags = set;
-          i_ = j + 1;
-          Info none;
-          none.zeroWidth = true;
-          return none;
-        }
-        inner = set;
-        ++j;
-      }
     }
-    i_ = j;
-    std::optional<Info> body = Alternation(inner, true);
+    std::optional<Info> body = Alternation(inner);
     if (!body) return std::nullopt;
-    if (i_ >= p_.size() || p_[i_] != ')') {
+    if (!Next(Kind::Close)) {
       Decline("an unterminated group");
       return std::nullopt;
     }
@@ -678,80 +482,75 @@ class Analyzer {
   }
 
   std::optional<Info> Atom(Flags& flags) {
-    const char c = p_[i_];
-    switch (c) {
-      case '\\': return Escape(flags);
-      case '[': return Class();
-      case '(': return Group(flags);
-      case '^': case '$': {
+    const Item& item = items_[i_];
+    Info zero;
+    zero.zeroWidth = true;
+    switch (item.kind) {
+      case Kind::Open: return Group(flags);
+      case Kind::Class: ++i_; return Class(item);
+      case Kind::Escape: ++i_; return Escape(item);
+      case Kind::Quoted: ++i_; return Quoted(item.text, flags);
+      case Kind::Char: ++i_; return Char(item.text, flags);
+      case Kind::Anchor: case Kind::Comment: ++i_; return zero;
+      case Kind::Options:  // for the rest of the enclosing group
         ++i_;
-        Info z;
-        z.zeroWidth = true;
-        return z;
-      }
-      case '.': {
+        if (!Options(item.text, flags)) return std::nullopt;
+        return zero;
+      case Kind::Dot: {
         ++i_;
         Info any;
         any.consumesLf = flags.dotAll;
         return any;
       }
-      case '*': case '+': case '?': case '{':
+      case Kind::Repeat: case Kind::Brace:
         Decline("a quantifier without an item");
         return std::nullopt;
-      default: {
-        const std::size_t n = CharAt(i_);
-        if (n == 0) {
-          Decline("invalid UTF-8 in the pattern");
-          return std::nullopt;
-        }
-        Info info = Char(p_.substr(i_, n), flags);
-        i_ += n;
-        return info;
-      }
+      case Kind::Verb:
+        Decline("a (* verb or option");
+        return std::nullopt;
+      case Kind::Invalid:
+        Decline("invalid UTF-8 in the pattern");
+        return std::nullopt;
+      case Kind::Close: case Kind::Bar: case Kind::Other:
+        break;
     }
+    Decline("a back-reference, call, callout or condition");
+    return std::nullopt;
   }
 
-  std::string_view p_;
+  std::span<const Item> items_;
   std::size_t i_ = 0;
   std::string why_;
 };
 
-}  // namespace
-
-namespace {
-
 // (?m)^.*M.*$ where M matches exactly a set of literals: the match is the
 // whole line whenever the line holds one of them (and `.` takes every
 // character of it, i.e. it is valid UTF-8).
-bool WholeLine(std::string_view p, bool caseless) {
+bool WholeLine(std::span<const Item> items, bool caseless) {
   Flags flags;
   flags.caseless = caseless;
-  if (p.starts_with("(?m)")) p.remove_prefix(4);
-  else if (p.starts_with("(?mi)") || p.starts_with("(?im)")) p.remove_prefix(5), flags.caseless = true;
-  else return false;
-  if (!p.starts_with("^.*") || !p.ends_with(".*$") || p.size() < 7) return false;
-  const std::string_view middle = p.substr(3, p.size() - 6);
-  for (std::size_t at = middle.find("(?"); at != std::string_view::npos; at = middle.find("(?", at + 1))
-    if (at + 2 >= middle.size() || middle[at + 2] != ':') return false;  // no option changes inside
-  std::size_t slashes = 0;  // an odd number would escape the final dot
-  while (slashes < middle.size() && middle[middle.size() - 1 - slashes] == '\\') ++slashes;
-  if (slashes % 2) return false;
-  // No alternative at the top: ^.*A|B.*$ is not about whole lines.
+  if (items.empty() || items[0].kind != Kind::Options) return false;
+  const std::string& set = items[0].text;
+  if (set == "mi" || set == "im") flags.caseless = true;
+  else if (set != "m") return false;
+  auto is = [](const Item& item, Kind kind, char letter = 0) { return item.kind == kind && item.letter == letter; };
+  auto any = [&](const Item& dot, const Item& star) {
+    return is(dot, Kind::Dot) && is(star, Kind::Repeat) && star.min == 0 && star.max == UINT64_MAX;
+  };
+  if (items.size() < 7 || !is(items[1], Kind::Anchor, '^') || !any(items[2], items[3]) ||
+      !any(items[items.size() - 3], items[items.size() - 2]) || !is(items.back(), Kind::Anchor, '$'))
+    return false;
+  const std::span<const Item> middle = items.subspan(4, items.size() - 7);
+  // Plain groups only (no option changes inside, no classes, no \Q), and no
+  // alternative at the top: ^.*A|B.*$ is not about whole lines.
   int depth = 0;
-  for (std::size_t i = 0; i < middle.size(); ++i) {
-    const char c = middle[i];
-    if (c == '\\') {
-      if (i + 1 < middle.size() && middle[i + 1] == 'Q') return false;
-      ++i;
-    } else if (c == '[') {
-      return false;  // classes are never exact text anyway
-    } else if (c == '(') {
-      ++depth;
-    } else if (c == ')') {
-      --depth;
-    } else if (c == '|' && depth == 0) {
+  for (const Item& item : middle) {
+    if (item.kind == Kind::Open && item.group != Item::Group::Capture && item.group != Item::Group::NonCapture)
       return false;
-    }
+    if (item.kind == Kind::Options || item.kind == Kind::Class || item.kind == Kind::Quoted) return false;
+    if (item.kind == Kind::Open) ++depth;
+    if (item.kind == Kind::Close) --depth;
+    if (item.kind == Kind::Bar && depth == 0) return false;
   }
   Info whole;
   const LiteralPlan plan = Analyzer(middle).Run(flags, &whole);
@@ -760,17 +559,21 @@ bool WholeLine(std::string_view p, bool caseless) {
 
 }  // namespace
 
-LiteralPlan PlanLiterals(std::string_view pattern, const PlanOptions& options) {
+LiteralPlan PlanLiterals(std::span<const PatternItem> items, const PlanOptions& options) {
   LiteralPlan plan;
-  if (pattern.empty()) {
+  if (items.empty()) {
     plan.declined = "empty pattern";
     return plan;
   }
   Flags flags;
   flags.caseless = options.caseless;
-  plan = Analyzer(pattern).Run(flags, nullptr, options.lines);
-  if (!plan.literals.empty() && !options.lines) plan.wholeLine = WholeLine(pattern, options.caseless);
+  plan = Analyzer(items).Run(flags, nullptr, options.lines);
+  if (!plan.literals.empty() && !options.lines) plan.wholeLine = WholeLine(items, options.caseless);
   return plan;
+}
+
+LiteralPlan PlanLiterals(std::string_view pattern, const PlanOptions& options) {
+  return PlanLiterals(TranslatePattern(pattern).items, options);
 }
 
 // ---- The scan ----------------------------------------------------------------

@@ -1,17 +1,21 @@
 // A literal prefilter for the search: when every match of a pattern must
 // contain one of a few literal strings and no match can cross a line break,
 // only lines holding one of those literals can hold a match, and a plain
-// memchr-speed scan finds them. The analysis reads the pattern as the user
-// wrote it and is deliberately narrow: anything it does not fully understand
-// declines the prefilter (with a reason), so a line it skips never holds a match.
+// memchr-speed scan finds them. The analysis reads the pattern's items as
+// the translator found them and is deliberately narrow: anything it does not
+// fully understand declines the prefilter (with a reason), so a line it skips
+// never holds a match.
 // Portable: no platform headers.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "engine/PatternTranslator.h"
 
 namespace siftwell::engine {
 
@@ -44,7 +48,8 @@ struct PlanOptions {
   bool lines = false;
 };
 
-LiteralPlan PlanLiterals(std::string_view pattern, const PlanOptions& options = {});
+LiteralPlan PlanLiterals(std::span<const PatternItem> items, const PlanOptions& options = {});
+LiteralPlan PlanLiterals(std::string_view pattern, const PlanOptions& options = {});  // (translates it)
 
 // Finds the literals of a plan in a text, left to right.
 class LiteralFinder {

@@ -394,7 +394,7 @@ std::variant<std::shared_ptr<CompiledPattern>, FilterError> CompileShared(std::s
   out->main.code = std::move(code);
   out->main.options = utf;
   out->main.jit = jit && JitCompile(out->main.code.get());
-  out->plan = PlanLiterals(pattern, PlanOptions{.caseless = !options.matchCase, .lines = options.wholeLines});
+  out->plan = PlanLiterals(translation.items, PlanOptions{.caseless = !options.matchCase, .lines = options.wholeLines});
   const pcre2_code* compiled = out->main.code.get();
   if (!options.keepTemplate.empty()) {
     uint32_t captures = 0;

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "engine/ScriptRanges.h"
+#include "text/Utf8.h"
 
 namespace siftwell::engine {
 namespace {
@@ -126,19 +127,151 @@ class Translator {
         // A lone backslash at the end stays the end, for PCRE2 to report.
         if (emitting_) AppendDefinitions();
         appended = true;
+        Note(Kind::Escape);
         CopyRaw(1);
       } else if (c == '\\') Escape();
       else if (c == '[') Class();
       else if (c == '(') Open();
       else if (c == ')') Close();
-      else if (c == '#' && flags_.extended) CopyThrough('\n', i_);
-      else if (c == '|' && scopes_.empty()) {
+      else if (c == '#' && flags_.extended) {
+        Note(Kind::Comment);
+        CopyThrough('\n', i_);
+      } else if (c == '|') {
+        Note(Kind::Bar);
         CopyRaw(1);
-        if (emitting_) result_.matchStarts.push_back(out_.size());
-      } else CopyRaw(1);
+        if (emitting_ && scopes_.empty()) result_.matchStarts.push_back(out_.size());
+      } else Plain();
     }
     if (emitting_ && leading_) result_.matchStarts.push_back(out_.size());
     if (emitting_ && !appended) AppendDefinitions();
+  }
+
+  // ---- Items (recorded by the first pass) ----------------------------------
+
+  using Kind = PatternItem::Kind;
+  PatternItem* Note(Kind kind, std::string text = {}, char letter = 0) {
+    if (emitting_) return &scratch_;
+    PatternItem& item = result_.items.emplace_back();
+    item.kind = kind;
+    item.offset = i_;
+    item.text = std::move(text);
+    item.letter = letter;
+    return &item;
+  }
+  void NoteOpen(PatternItem::Group group, std::string letters = {}) {
+    Note(Kind::Open, std::move(letters))->group = group;
+  }
+  static std::string Utf8Of(uint32_t cp) {
+    std::string s;
+    utf8::Append(s, cp);
+    return s;
+  }
+  static int HexValue(char h) {
+    if (h >= '0' && h <= '9') return h - '0';
+    if ((h | 0x20) >= 'a' && (h | 0x20) <= 'f') return (h | 0x20) - 'a' + 10;
+    return -1;
+  }
+  // The length of a \x item at `at` and its code point (0 when there is none
+  // to take as a character: no digits, NUL, a surrogate, beyond Unicode).
+  std::size_t HexItem(std::size_t at, uint32_t& cp) const {
+    std::size_t j = at + 2;
+    uint32_t v = 0;
+    int digits = 0;
+    cp = 0;
+    if (j < in_.size() && in_[j] == '{') {
+      std::size_t k = j + 1;
+      while (k < in_.size() && HexValue(in_[k]) >= 0 && digits < 6) v = v * 16 + static_cast<uint32_t>(HexValue(in_[k++])), ++digits;
+      if (digits == 0 || k >= in_.size() || in_[k] != '}') return 2;  // PCRE2's to report
+      j = k + 1;
+    } else {
+      while (j < in_.size() && HexValue(in_[j]) >= 0 && digits < 2) v = v * 16 + static_cast<uint32_t>(HexValue(in_[j++])), ++digits;
+      if (digits == 0) return 2;
+    }
+    if (v != 0 && v <= 0x10FFFF && !(v >= 0xD800 && v <= 0xDFFF)) cp = v;
+    return j - at;
+  }
+  // The length of an item's argument in braces (or other brackets) opening at
+  // `at`, when it closes before anything that could be the pattern's structure.
+  std::size_t ArgumentLength(std::size_t at, char open, char close) const {
+    if (at >= in_.size() || in_[at] != open) return 0;
+    for (std::size_t k = at + 1; k < in_.size() && k - at <= 64; ++k) {
+      if (in_[k] == close) return k + 1 - at;
+      if (std::string_view("\\()[]|").find(in_[k]) != std::string_view::npos) return 0;
+    }
+    return 0;
+  }
+  // \p{Name}, \pL (the same for \P): the item's length, its name.
+  std::size_t PropertyItem(std::size_t at, std::string& name) const {
+    if (const std::size_t n = ArgumentLength(at + 2, '{', '}')) {
+      name = std::string(in_.substr(at + 3, n - 2));
+      return 2 + n;
+    }
+    if (at + 2 < in_.size() && IsAlpha(in_[at + 2])) {
+      name = std::string(1, in_[at + 2]);
+      return 3;
+    }
+    return 2;
+  }
+
+  // Anything outside classes, groups and escapes: a character, a quantifier,
+  // an anchor, the dot, or (free spacing) white space.
+  void Plain() {
+    const char c = in_[i_];
+    const auto u = static_cast<unsigned char>(c);
+    if (flags_.extended && (c == ' ' || (c >= '\t' && c <= '\r'))) {
+      Note(Kind::Comment);
+      return CopyRaw(1);
+    }
+    switch (c) {
+      case '.': Note(Kind::Dot); return CopyRaw(1);
+      case '^': case '$': Note(Kind::Anchor, {}, c); return CopyRaw(1);
+      case '*': case '+': case '?': return Repeat(c == '+' ? 1 : 0, c == '?' ? 1 : UINT64_MAX, 1);
+      case '{': {
+        // {n}, {n,} and {n,m}; PCRE2 versions differ on the other forms.
+        std::size_t j = i_ + 1;
+        uint64_t min = 0, max = 0;
+        const std::size_t from = j;
+        while (j < in_.size() && IsDigit(in_[j])) min = std::min<uint64_t>(min * 10 + static_cast<uint64_t>(in_[j++] - '0'), 1u << 30);
+        bool ok = j > from;
+        max = min;
+        if (ok && j < in_.size() && in_[j] == ',') {
+          const std::size_t to = ++j;
+          max = 0;
+          while (j < in_.size() && IsDigit(in_[j])) max = std::min<uint64_t>(max * 10 + static_cast<uint64_t>(in_[j++] - '0'), 1u << 30);
+          if (j == to) max = UINT64_MAX;
+        }
+        if (ok && j < in_.size() && in_[j] == '}') return Repeat(min, max, j + 1 - i_);
+        Note(Kind::Brace);
+        return CopyRaw(1);
+      }
+      default: break;
+    }
+    if (u < 0x80) {
+      Note(Kind::Char, std::string(1, c));
+      return CopyRaw(1);
+    }
+    const std::size_t n = utf8::ValidLength(reinterpret_cast<const unsigned char*>(in_.data()) + i_, in_.size() - i_);
+    if (n == 0) {
+      Note(Kind::Invalid);
+      return CopyRaw(1);
+    }
+    // (Free spacing also passes over NEL, the directional marks and the
+    // line and paragraph separators.)
+    const std::string_view ch = in_.substr(i_, n);
+    const bool space = flags_.extended && (ch == "\xC2\x85" || ch == "\xE2\x80\x8E" || ch == "\xE2\x80\x8F" ||
+                                           ch == "\xE2\x80\xA8" || ch == "\xE2\x80\xA9");
+    Note(space ? Kind::Comment : Kind::Char, std::string(ch));
+    CopyRaw(n);
+  }
+
+  // A quantifier of `length` bytes at i_, with a lazy or possessive suffix.
+  void Repeat(uint64_t min, uint64_t max, std::size_t length) {
+    char suffix = 0;
+    if (i_ + length < in_.size() && (in_[i_ + length] == '?' || in_[i_ + length] == '+')) suffix = in_[i_ + length];
+    PatternItem* item = Note(Kind::Repeat, {}, suffix);
+    item->min = min;
+    item->max = max;
+    CopyRaw(length + (suffix ? 1 : 0));
   }
 
   // Whether a start-of-pattern item begins at i_: (*UTF), (*LIMIT_MATCH=9)
@@ -157,49 +290,100 @@ class Translator {
     const std::size_t at = i_;
     const char e = in_[i_ + 1];
     switch (e) {
-      case 'w': Rewrite(kWord, at, 2); i_ += 2; return;
-      case 'W': Rewrite(kNonWord, at, 2); i_ += 2; result_.negatedProperty = true; return;
+      case 'w': Note(Kind::Escape, {}, e); Rewrite(kWord, at, 2); i_ += 2; return;
+      case 'W': Note(Kind::Escape, {}, e); Rewrite(kNonWord, at, 2); i_ += 2; result_.negatedProperty = true; return;
       case 'b':
       case 'B':
+        Note(Kind::Escape, {}, e);
         if (!emitting_) ++boundaries_;
         if (boundaryCall_) Rewrite(e == 'b' ? boundaryCallText_ : nonBoundaryCallText_, at, 2);
         else Rewrite(e == 'b' ? kBoundary : kNonBoundary, at, 2);
         i_ += 2;
         return;
-      case 'v': Rewrite("\\x{B}", at, 2); i_ += 2; return;
-      case 'P': case 'D': case 'S': result_.negatedProperty = true; ScriptOrRaw(); return;
+      case 'v': Note(Kind::Char, "\x0B"); Rewrite("\\x{B}", at, 2); i_ += 2; return;
+      case 'D': case 'S': Note(Kind::Escape, {}, e); result_.negatedProperty = true; return CopyRaw(2);
+      case 'P': result_.negatedProperty = true; ScriptOrRaw(); return;
       case 'p':
         if (in_.substr(i_ + 2).starts_with("{^")) result_.negatedProperty = true;
         ScriptOrRaw();
         return;
-      case 'Q': CopyRaw(QuotedLength(i_)); return;
-      case 'c': CopyRaw(3); return;
-      case 'k': BackReferenceByName(); return;
+      case 'Q': {
+        const std::size_t n = QuotedLength(i_);
+        const bool closed = in_.substr(i_ + n - std::min<std::size_t>(n, 2), 2) == "\\E" && n >= 4;
+        Note(Kind::Quoted, std::string(in_.substr(i_ + 2, n - 2 - (closed ? 2 : 0))));
+        return CopyRaw(n);
+      }
+      case 'c': Note(Kind::Escape, {}, e); CopyRaw(3); return;
+      case 'k': Note(Kind::Other, {}, e); BackReferenceByName(); return;
       case 'g': {
+        Note(Kind::Other, {}, e);
         // \g with a number (absolute or relative) is PCRE2's own numbering.
         std::size_t j = i_ + 2;
         if (j < in_.size() && (in_[j] == '<' || in_[j] == '\'')) result_.calls = true;  // \g<1>: a call
         if (j < in_.size() && (in_[j] == '{' || in_[j] == '<' || in_[j] == '\'')) ++j;
         if (j < in_.size() && (IsDigit(in_[j]) || in_[j] == '-' || in_[j] == '+')) ownNumbering_ = true;
-        CopyRaw(2);
+        std::size_t n = 0;
+        for (const auto& [open, close] : {std::pair('{', '}'), std::pair('<', '>'), std::pair('\'', '\'')})
+          if (!n) n = ArgumentLength(i_ + 2, open, close);
+        if (!n) {
+          std::size_t k = i_ + 2;
+          if (k < in_.size() && (in_[k] == '-' || in_[k] == '+')) ++k;
+          while (k < in_.size() && IsDigit(in_[k])) ++k;
+          n = k - (i_ + 2);
+        }
+        CopyRaw(2 + n);
         return;
       }
-      case 'G': result_.searchStart = true; CopyRaw(2); return;
-      case 'A': case 'z': case 'Z': result_.textEnds = true; CopyRaw(2); return;
+      case 'G': Note(Kind::Escape, {}, e); result_.searchStart = true; CopyRaw(2); return;
+      case 'A': case 'z': case 'Z': Note(Kind::Escape, {}, e); result_.textEnds = true; CopyRaw(2); return;
       default:
-        if (e >= '1' && e <= '9') return BackReferenceByNumber();
-        CopyRaw(2);
-        return;
+        if (e >= '1' && e <= '9') {
+          Note(Kind::Other, {}, e);
+          return BackReferenceByNumber();
+        }
+        return OtherEscape();
     }
+  }
+
+  // An escape the translation copies as it stands.
+  void OtherEscape() {
+    const char e = in_[i_ + 1];
+    static constexpr std::string_view kControls = "n\nt\tr\rf\fe\x1B" "a\a";
+    if (const std::size_t c = kControls.find(e); c != std::string_view::npos && c % 2 == 0) {
+      Note(Kind::Char, std::string(1, kControls[c + 1]));
+      return CopyRaw(2);
+    }
+    std::size_t n = 2;
+    if (e == 'x') {
+      uint32_t cp = 0;
+      n = HexItem(i_, cp);
+      if (cp) Note(Kind::Char, Utf8Of(cp));
+      else Note(Kind::Escape, {}, e);
+    } else if (e == '0') {  // \0 and up to two more octal digits
+      while (n < 4 && i_ + n < in_.size() && in_[i_ + n] >= '0' && in_[i_ + n] <= '7') ++n;
+      Note(Kind::Escape, {}, e);
+    } else if (e == 'o' || e == 'N') {  // \o{...}, \N{U+...}; \N alone is any character but a newline
+      const std::size_t arg = ArgumentLength(i_ + 2, '{', '}');
+      Note(Kind::Escape, arg ? std::string(in_.substr(i_ + 2, arg)) : std::string(), e);
+      n += arg;
+    } else if (static_cast<unsigned char>(e) < 0x80 && !IsDigit(e) && !IsAlpha(e) && e != '\n') {
+      Note(Kind::Char, std::string(1, e));  // escaped punctuation: itself
+    } else {
+      Note(Kind::Escape, {}, e);
+    }
+    CopyRaw(n);
   }
 
   // \p{Script} and \P{Script} as a class of the script's code points; the
   // property ignores (?i), so a class that caseless matching would widen is
   // kept out of it. Any other item is copied.
   void ScriptOrRaw() {
+    std::string name;
+    const std::size_t item = PropertyItem(i_, name);
+    Note(Kind::Escape, std::move(name), in_[i_ + 1]);
     std::size_t length = 0;
     const auto script = ScriptAt(in_, i_, length);
-    if (!script) return CopyRaw(2);
+    if (!script) return CopyRaw(item);
     const std::string items = ScriptClassItems(*script);
     const std::string cls = (script->negated ? "[^" : "[") + items + "]";
     Rewrite(script->caseClosed ? cls : "(?-i:" + cls + ")", i_, length);
@@ -265,37 +449,51 @@ class Translator {
   void Open() {
     const std::size_t at = i_;
     const std::string_view rest = in_.substr(i_);
-    if (rest.starts_with("(?#")) return CopyThrough(')', i_);
+    using G = PatternItem::Group;
+    if (rest.starts_with("(?#")) {
+      Note(Kind::Comment);
+      return CopyThrough(')', i_);
+    }
     if (rest.starts_with("(*")) {
       // (*pla:...) and the like open a group; (*VERB) and (*VERB:arg) do not.
       std::size_t j = i_ + 2;
       while (j < in_.size() && (IsAlpha(in_[j]) || in_[j] == '_')) ++j;
       if (j > i_ + 2 && j < in_.size() && in_[j] == ':' && in_[i_ + 2] >= 'a' && in_[i_ + 2] <= 'z') {
+        NoteOpen(G::Other);
         Push();
         return CopyRaw(j + 1 - at);
       }
       const std::string_view verb = in_.substr(i_ + 2, j - i_ - 2);
+      Note(Kind::Verb, std::string(verb));
       if (verb == "COMMIT") result_.commit = true;
       if (verb == "SKIP") result_.skip = true;
       return CopyThrough(')', i_);
     }
     if (!rest.starts_with("(?")) {  // a plain group
+      NoteOpen(flags_.noCapture ? G::NonCapture : G::Capture);
       Push();
       if (!flags_.noCapture) CountGroup(false, {});
       return CopyRaw(1);
     }
-    if (rest.size() < 3) return CopyRaw(rest.size());
+    if (rest.size() < 3) {
+      Note(Kind::Other);
+      return CopyRaw(rest.size());
+    }
     const char k = rest[2];
     switch (k) {
       case ':': case '=': case '!': case '>': case '*':
+        NoteOpen(k == ':' ? G::NonCapture : k == '=' ? G::Lookahead : k == '!' ? G::NegativeLookahead
+                 : k == '>' ? G::Atomic : G::Other);
         Push();
         return CopyRaw(3);
       case '|':
+        NoteOpen(G::BranchReset);
         branchReset_ = true;
         Push();
         return CopyRaw(3);
       case '<':
         if (rest.size() > 3 && (rest[3] == '=' || rest[3] == '!' || rest[3] == '*')) {
+          NoteOpen(rest[3] == '=' ? G::Lookbehind : rest[3] == '!' ? G::NegativeLookbehind : G::Other);
           Push();
           return CopyRaw(4);
         }
@@ -305,16 +503,21 @@ class Translator {
       case 'P':
         if (rest.size() > 3 && rest[3] == '<') return NamedGroup(4, '>');
         if (rest.size() > 3 && rest[3] == '>') result_.calls = true;
+        Note(Kind::Other);
         return CopyThrough(')', i_);  // (?P=name) (?P>name)
       case '&':
         result_.calls = true;
+        Note(Kind::Other);
         return CopyThrough(')', i_);
       case 'C':
+        Note(Kind::Other);
         return Callout();
       case '(':
+        NoteOpen(G::Other);
         return Conditional();
       case 'R':
         result_.calls = true;
+        Note(Kind::Other);
         return CopyThrough(')', i_);
       default:
         break;
@@ -322,6 +525,7 @@ class Translator {
     if (IsDigit(k) || ((k == '+' || k == '-') && rest.size() > 3 && IsDigit(rest[3]))) {
       ownNumbering_ = true;  // (?1), (?+1), (?-1): calls by PCRE2's number
       result_.calls = true;
+      Note(Kind::Other);
       return CopyThrough(')', i_);
     }
     Options();
@@ -329,6 +533,7 @@ class Translator {
 
   void NamedGroup(std::size_t nameStart, char close) {
     const std::size_t end = in_.find(close, i_ + nameStart);
+    NoteOpen(PatternItem::Group::Capture);
     Push();
     if (end == std::string_view::npos) return CopyRaw(nameStart);
     CountGroup(true, in_.substr(i_ + nameStart, end - i_ - nameStart));
@@ -384,12 +589,16 @@ class Translator {
       else if (c == 'x') f.extended = on;
       else if (c == 'n') { f.noCapture = on; noCaptureSeen_ = true; }
     }
+    const std::string letters(in_.substr(i_ + 2, j - i_ - 2));
     if (j < in_.size() && in_[j] == ':') {
+      NoteOpen(PatternItem::Group::Scoped, letters);
       Push();
       flags_ = f;
     } else if (j < in_.size() && in_[j] == ')') {
+      Note(Kind::Options, letters);
       flags_ = f;
     } else {
+      Note(Kind::Other);
       return CopyRaw(j - i_);  // not an option setting: PCRE2 says what it is
     }
     CopyRaw(j + 1 - i_);
@@ -397,6 +606,7 @@ class Translator {
 
   void Push() { scopes_.push_back(flags_); }
   void Close() {
+    Note(Kind::Close);
     if (!scopes_.empty()) {
       flags_ = scopes_.back();
       scopes_.pop_back();
@@ -429,12 +639,18 @@ class Translator {
       items.push_back({in_.substr(j, n), j, n, false});
       j += n;
     };
+    using M = PatternItem::Member;
+    std::vector<M> members;
+    auto member = [&](M::Kind kind, uint32_t cp = 0, char letter = 0, std::string name = {}) {
+      if (!emitting_) members.push_back({kind, cp, letter, std::move(name)});
+    };
     bool nonWord = false;
     bool property = false;
     bool negatedItem = false;
     bool first = true;
     while (true) {
       if (j >= in_.size()) {  // unterminated: the rest is PCRE2's to report, untouched
+        Note(Kind::Other);
         CopyRaw(in_.size() - i_);
         return;
       }
@@ -444,16 +660,21 @@ class Translator {
         // `[.` and `[=` would open a POSIX collating element, which PCRE2
         // refuses; the platform reads an ordinary character.
         items.push_back({c == '.' ? "\\." : "\\=", j, 1, true});
+        member(M::Kind::Char, static_cast<unsigned char>(c));
         ++j;
         first = false;
         continue;
       }
+      const bool hyphen = c == '-' && !first && j + 1 < in_.size() && in_[j + 1] != ']';
       first = false;
       if (c == '\\' && j + 1 < in_.size()) {
         const char e = in_[j + 1];
-        if (e == 'w') { items.push_back({kWordItems, j, 2, true}); j += 2; property = true; continue; }
-        if (e == 'W') { nonWord = true; j += 2; continue; }
-        if (e == 'v') { items.push_back({"\\x{B}", j, 2, true}); j += 2; continue; }
+        if (e == 'w') { member(M::Kind::Escape, 0, e); items.push_back({kWordItems, j, 2, true}); j += 2; property = true; continue; }
+        if (e == 'W') { member(M::Kind::Escape, 0, e); nonWord = true; j += 2; continue; }
+        if (e == 'v') { member(M::Kind::Char, 0x0B); items.push_back({"\\x{B}", j, 2, true}); j += 2; continue; }
+        std::string propertyName;
+        const std::size_t propertyLength = (e == 'p' || e == 'P') ? PropertyItem(j, propertyName) : 0;
+        if (propertyLength) member(M::Kind::Escape, 0, e, propertyName);
         std::size_t scriptLength = 0;
         const auto script = (e == 'p' || e == 'P') ? ScriptAt(in_, j, scriptLength) : std::nullopt;
         if (script && script->caseClosed && !script->negated && in_[j - 1] != '-' &&
@@ -472,14 +693,35 @@ class Translator {
         if (e == 'p' || e == 'd' || e == 's') property = true;
         if (e == 'P' || e == 'D' || e == 'S') negatedItem = true;
         if (e == 'p' && in_.substr(j + 2).starts_with("{^")) negatedItem = true;
-        if (e == 'Q') raw(QuotedLength(j));
-        else raw(e == 'c' && j + 2 < in_.size() ? 3 : 2);
+        if (propertyLength) {
+          raw(propertyLength);
+        } else if (e == 'Q') {
+          const std::size_t n = QuotedLength(j);
+          member(M::Kind::Quoted, 0, e, std::string(in_.substr(j + 2, n - 2)));
+          raw(n);
+        } else if (e == 'x') {
+          uint32_t cp = 0;
+          const std::size_t n = HexItem(j, cp);
+          if (cp) member(M::Kind::Char, cp);
+          else member(M::Kind::Escape, 0, e);
+          raw(n);
+        } else if (static_cast<unsigned char>(e) < 0x80 && !IsDigit(e) && !IsAlpha(e) && e != '\n') {
+          member(M::Kind::Char, static_cast<unsigned char>(e));  // escaped punctuation: itself
+          raw(2);
+        } else {
+          static constexpr std::string_view kControls = "t\tr\rf\fe\x1B" "a\a";
+          const std::size_t k = kControls.find(e);
+          if (k != std::string_view::npos && k % 2 == 0) member(M::Kind::Char, static_cast<unsigned char>(kControls[k + 1]));
+          else member(M::Kind::Escape, 0, e);
+          raw(e == 'c' && j + 2 < in_.size() ? 3 : 2);
+        }
         continue;
       }
       if (c == '[' && j + 1 < in_.size() && (in_[j + 1] == ':' || in_[j + 1] == '.' || in_[j + 1] == '=')) {
         const std::size_t end = PosixItemEnd(in_, j);
         if (end != std::string_view::npos) {
           const std::string_view name = in_.substr(j, end + 2 - j);
+          member(M::Kind::Posix, 0, 0, std::string(name));
           if (name == "[:word:]") {
             items.push_back({kWordItems, j, name.size(), true});
             property = true;
@@ -494,9 +736,28 @@ class Translator {
           continue;
         }
       }
-      raw(1);
+      if (hyphen) {
+        member(M::Kind::Hyphen);
+        raw(1);
+        continue;
+      }
+      const std::size_t n = utf8::ValidLength(reinterpret_cast<const unsigned char*>(in_.data()) + j, in_.size() - j);
+      if (n == 0) {
+        member(M::Kind::Invalid);
+        raw(1);
+      } else {
+        char32_t cp = 0;
+        utf8::Decode(reinterpret_cast<const unsigned char*>(in_.data()) + j, in_.size() - j, cp);
+        member(M::Kind::Char, static_cast<uint32_t>(cp));
+        raw(n);
+      }
     }
     const std::size_t close = j;  // the closing ]
+    if (PatternItem* item = Note(Kind::Class); !emitting_) {
+      item->offset = start;
+      item->negated = negated;
+      item->members = std::move(members);
+    }
     i_ = close + 1;
     if (nonWord || negatedItem || (negated && property)) result_.negatedProperty = true;
     auto emitItems = [&](bool guardCaret) {
@@ -593,6 +854,7 @@ class Translator {
 
   std::string_view in_;
   Translation result_;
+  PatternItem scratch_;  // what the second pass notes (nothing)
   std::string out_;
   std::size_t i_ = 0;
   bool emitting_ = false;

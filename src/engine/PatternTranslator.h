@@ -18,11 +18,72 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace siftwell::engine {
+
+// One item of the user's pattern as PCRE2 reads it, in order, groups opened
+// and closed by items of their own. The translator's walk records them for
+// readers of the pattern's structure (the literal prefilter), so that the
+// syntax is read in one place.
+struct PatternItem {
+  enum class Kind : uint8_t {
+    Char,     // one character (`text`: its UTF-8), written plainly, as escaped punctuation, as
+              // \n \t \r \f \e \a, \v (U+000B) or \x with a valid code point other than NUL
+    Quoted,   // \Q...\E (`text`: what it quotes, as written)
+    Escape,   // any other backslash item (`letter`; `text`: a property's name)
+    Class,    // [...] (`members`; `negated`)
+    Dot,      // .
+    Anchor,   // ^ or $ (`letter`)
+    Open,     // a group (`group`; `text`: a scoped group's option letters)
+    Close,    // )
+    Bar,      // |
+    Repeat,   // a quantifier (`min`, `max`), lazy or possessive (`letter` '?' or '+') or not (0)
+    Brace,    // a { that is no quantifier {n}, {n,} or {n,m} (PCRE2 versions differ on the rest)
+    Options,  // option letters for the rest of the group (`text`), as in (?i-s)
+    Comment,  // (?#...); in free-spacing mode also white space and # comments
+    Verb,     // (*...) that opens no group: verbs, and settings at the start
+    Invalid,  // a byte that starts no valid UTF-8 character
+    Other,    // a back-reference, call, callout or condition: read by no one yet
+  };
+  enum class Group : uint8_t {
+    Capture,  // ( ), named or not
+    NonCapture,
+    Atomic,
+    BranchReset,
+    Scoped,  // (?i:...): `text` holds the option letters
+    Lookahead,
+    NegativeLookahead,
+    Lookbehind,
+    NegativeLookbehind,
+    Other,  // (*pla:...) and the like, conditions
+  };
+  struct Member {  // of a class
+    enum class Kind : uint8_t {
+      Char,    // `cp`: a character, written plainly or as an escape
+      Hyphen,  // a - that is not the first or last member
+      Escape,  // any other backslash item (`letter`, `name`: a property's)
+      Posix,   // [:name:], [:^name:] (`name`: all of it; also [.x.] and [=x=], which PCRE2 refuses)
+      Quoted,  // \Q...\E (`name`: what it quotes)
+      Invalid,
+    };
+    Kind kind = Kind::Char;
+    uint32_t cp = 0;
+    char letter = 0;
+    std::string name;
+  };
+  Kind kind = Kind::Char;
+  std::size_t offset = 0;  // in the user's pattern
+  std::string text;
+  char letter = 0;
+  Group group = Group::Capture;
+  bool negated = false;
+  uint64_t min = 0, max = 0;  // max: UINT64_MAX when unbounded
+  std::vector<Member> members;
+};
 
 struct Translation {
   std::string pattern;
@@ -73,6 +134,9 @@ struct Translation {
 
   // Script properties written as classes of their code points (ScriptRanges.h).
   std::size_t scriptClasses = 0;
+
+  // The user's pattern item by item.
+  std::vector<PatternItem> items;
 };
 
 Translation TranslatePattern(std::string_view pattern);
