@@ -385,10 +385,93 @@ class Mapping {
   std::size_t released_ = 0;
 };
 #else
-struct Mapping {
-  static bool Shrank() { return false; }
-  void Release(std::size_t) {}
+// A regular file mapped read-only instead of copied, as above. Windows
+// refuses to cut a file below a mapped view, but a page can still fail to
+// come in (a network file whose server went away; under Wine, a Unix program
+// truncating the file): the handler then puts zero pages in the view's place,
+// and the run fails as for a shrunk file.
+class Mapping {
+ public:
+  Mapping() = default;
+  Mapping(const Mapping&) = delete;
+  Mapping& operator=(const Mapping&) = delete;
+  ~Mapping() {
+    if (!data_) return;
+    RemoveVectoredExceptionHandler(handler_);
+    if (!failed_) UnmapViewOfFile(data_);
+    else VirtualFree(data_, 0, MEM_RELEASE);
+  }
+  std::string_view View() const { return {static_cast<const char*>(data_), size_}; }
+  static bool Shrank() { return failed_ != 0; }
+  void Release(std::size_t) {}  // (clean file pages: the system takes them back when it needs them)
+
+  bool Map(int fd) {
+    const HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    LARGE_INTEGER size{};
+    if (file == INVALID_HANDLE_VALUE || GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &size) ||
+        size.QuadPart <= 0 || static_cast<uint64_t>(size.QuadPart) >= SIZE_MAX / 2)
+      return false;
+    const HANDLE section = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    if (section == nullptr) return false;
+    void* view = MapViewOfFile(section, FILE_MAP_READ, 0, 0, 0);
+    CloseHandle(section);  // (the view keeps it)
+    if (view == nullptr) return false;
+    data_ = view;
+    size_ = static_cast<std::size_t>(size.QuadPart);
+    base_ = static_cast<char*>(view);
+    size_g_ = size_;
+    handler_ = AddVectoredExceptionHandler(1, OnPageError);
+    return true;
+  }
+
+ private:
+  static LONG CALLBACK OnPageError(EXCEPTION_POINTERS* e) {
+    // (Wine reports a page that a truncation took away as an access
+    // violation; a read of the view can fail no other way.)
+    const EXCEPTION_RECORD* r = e->ExceptionRecord;
+    const bool pageLost = r->ExceptionCode == EXCEPTION_IN_PAGE_ERROR ||
+                          (r->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && r->ExceptionInformation[0] == 0);
+    if (!pageLost || r->NumberParameters < 2) return EXCEPTION_CONTINUE_SEARCH;
+    char* at = reinterpret_cast<char*>(r->ExceptionInformation[1]);
+    char* base = base_;
+    if (base == nullptr || at < base || at >= base + size_g_) return EXCEPTION_CONTINUE_SEARCH;
+    // One thread swaps the pages; one that faults meanwhile waits for it.
+    AcquireSRWLockExclusive(&swap_);
+    if (!failed_ && UnmapViewOfFile(base) &&
+        VirtualAlloc(base, size_g_, MEM_RESERVE | MEM_COMMIT, PAGE_READONLY) == base)
+      failed_ = 1;
+    const bool swapped = failed_ != 0;
+    ReleaseSRWLockExclusive(&swap_);
+    // The access is repeated, now on zeros (or, if the address went
+    // elsewhere, the program fails as ever).
+    return swapped ? EXCEPTION_CONTINUE_EXECUTION : EXCEPTION_CONTINUE_SEARCH;
+  }
+  static inline SRWLOCK swap_ = SRWLOCK_INIT;
+  static inline char* volatile base_ = nullptr;
+  static inline std::size_t size_g_ = 0;
+  static inline volatile LONG failed_ = 0;
+  void* data_ = nullptr;
+  std::size_t size_ = 0;
+  void* handler_ = nullptr;
 };
+
+// Whether `path` names the file open as `fd` (a hard link, or a symbolic
+// link to it, too); when that cannot be told, yes.
+bool SameFile(int fd, const PathString& path) {
+  const HANDLE open = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  const HANDLE other = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (other == INVALID_HANDLE_VALUE) {
+    const DWORD err = GetLastError();
+    return err != ERROR_FILE_NOT_FOUND && err != ERROR_PATH_NOT_FOUND;
+  }
+  BY_HANDLE_FILE_INFORMATION a{}, b{};
+  const bool known = GetFileInformationByHandle(open, &a) && GetFileInformationByHandle(other, &b);
+  CloseHandle(other);
+  return !known || (a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+                    a.nFileIndexLow == b.nFileIndexLow);
+}
 #endif
 
 #ifndef _WIN32
@@ -1514,12 +1597,16 @@ int RunGuarded(const std::vector<PathString>& args) {
   Bytes bytes;
   std::string_view text;
   Mapping mapping;
-#ifndef _WIN32
-  if (o.input && mapping.Map(fileno(in))) {
-    text = mapping.View();
-  } else
+#ifdef _WIN32
+  // (Windows cannot replace a file that is mapped: an input that is also the
+  // output is read instead.)
+  const bool mappable = o.input && !(o.output && SameFile(fileno(in), *o.output));
+#else
+  const bool mappable = o.input.has_value();
 #endif
-  {
+  if (mappable && mapping.Map(fileno(in))) {
+    text = mapping.View();
+  } else {
     if (auto err = Bytes::Read(in, inputName, bytes)) return Fail(1, Words(*err));
     if (watch.Changed()) return Fail(1, Words(IoError{IoError::Kind::Changed, inputName}));
     watch = InputWatch();  // a copy now: later writes to the file do not reach it
