@@ -157,6 +157,14 @@ class Analyzer {
     if (why_.empty()) why_ = std::move(why);
   }
   bool Next(Kind kind) const { return i_ < items_.size() && items_[i_].kind == kind; }
+  // Passes over what PCRE2 reads as nothing at all: a comment, a stray \E,
+  // an empty \Q\E. A quantifier after one applies to the item before it.
+  void SkipNothing() {
+    while (i_ < items_.size() &&
+           (items_[i_].kind == Kind::Comment || (items_[i_].kind == Kind::Escape && items_[i_].letter == 'E') ||
+            (items_[i_].kind == Kind::Quoted && items_[i_].text.empty())))
+      ++i_;
+  }
 
   // Branches separated by |, up to ) or the end.
   std::optional<Info> Alternation(Flags& flags) {
@@ -204,7 +212,9 @@ class Analyzer {
     auto flush = [&] {
       if (run) consider({*run});
     };
-    while (i_ < items_.size() && !Next(Kind::Bar) && !Next(Kind::Close)) {
+    while (true) {
+      SkipNothing();
+      if (i_ >= items_.size() || Next(Kind::Bar) || Next(Kind::Close)) break;
       std::optional<Info> atom = Atom(flags);
       if (!atom) return std::nullopt;
       if (!Quantifier(*atom)) return std::nullopt;
@@ -243,6 +253,7 @@ class Analyzer {
 
   // A quantifier after an atom, if any: with a minimum of 0 nothing is required.
   bool Quantifier(Info& atom) {
+    SkipNothing();
     if (Next(Kind::Brace)) {  // a literal { in one engine version, a quantifier in another
       Decline("a { that is not a plain {n,m} quantifier");
       return false;
@@ -309,7 +320,7 @@ class Analyzer {
       case 's': case 'D': case 'W': case 'H': case 'V': case 'R': case 'X':
         info.consumesLf = true;
         return info;
-      case 'b': case 'B': case 'A': case 'z': case 'Z': case 'E':
+      case 'b': case 'B': case 'A': case 'z': case 'Z':
         info.zeroWidth = true;
         return info;
       case 'p':
