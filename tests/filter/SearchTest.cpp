@@ -47,7 +47,9 @@ std::string RandomPattern(std::mt19937& rng, int depth = 0) {
   static const char* atoms[] = {"ERROR", "WARN", "a", "b", "é", "Ж", ".", "\\w", "\\d", "\\s", "[a-c]", "[^\\n]",
                                 "[^a]", "\\b", "^", "$", "E", "R", "x", "@", "\\.", "(?i)warn", "(?i:error)",
                                 "(?m)", "(?s)", "\\p{L}", "\\W", "(?<=a)", "(?=b)", "(?!E)", "\\n", "s", "k",
-                                "\\x{416}", "\\Qa.b\\E", "\\A", "\\z", "ERR", "\\p{Cyrillic}", "[\\p{Latin}7]"};
+                                "\\x{416}", "\\Qa.b\\E", "\\A", "\\z", "ERR", "\\p{Cyrillic}", "[\\p{Latin}7]",
+                                // (a quantifier after these applies to the R, the E, the a)
+                                "R(?#c)", "E\\E", "a\\Q\\E"};
   static const char* quants[] = {"", "", "", "*", "+", "?", "{2}", "{1,3}", "*?", "+?", "++"};
   std::string p;
   const int items = std::uniform_int_distribution<int>(1, 4)(rng);
