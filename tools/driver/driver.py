@@ -183,6 +183,9 @@ class Driver:
     def rect(self, hwnd):
         return Rect(*map(int, self._text("rect", hex(hwnd))))
 
+    def enabled(self, hwnd):
+        return self._text("enabled", hex(hwnd))[0] == "1"
+
     def client_rect(self, hwnd):
         return Rect(*map(int, self._text("client-rect", hex(hwnd))))
 

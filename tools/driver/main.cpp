@@ -182,6 +182,10 @@ class Session {
       need(1);
       return {Narrow(WindowText(Window(f[1])))};
     }
+    if (command == "enabled") {
+      need(1);
+      return {IsWindowEnabled(Window(f[1])) ? "1" : "0"};
+    }
     if (command == "rect" || command == "client-rect") {
       need(1);
       HWND hwnd = Window(f[1]);
