@@ -527,44 +527,105 @@ UniqueFd Scratch(const std::string& folder) {
 
 #endif
 
-// The result as a list of segments: long pieces of the input are referred to
-// in place (the input outlives the output), short ones are copied into fixed
-// blocks. No reallocation copies and no over-allocation. Once the copied
-// pieces pass 64 MB (or the list grows long), everything so far moves to an
-// unnamed scratch file (POSIX): the memory a run holds stays bounded whatever
-// the sizes of input and result, and the result still reaches its target only
-// once it is complete.
+// Pieces of a result in order: long pieces of the input are referred to in
+// place (the input outlives them), short ones and any not in the input are
+// copied into blocks of their own. No reallocation copies and no
+// over-allocation.
+class PieceList {
+ public:
+  PieceList(std::string_view input, std::size_t blockBytes) : input_(input), blockBytes_(blockBytes) {}
+
+  void Add(std::string_view s) {
+    if (s.size() >= kInPlace && s.data() >= input_.data() && s.data() + s.size() <= input_.data() + input_.size()) {
+      pieces_.push_back(s);
+      return;
+    }
+    copied_ += s.size();
+    while (!s.empty()) {
+      if (blocks_.empty() || used_ == blockBytes_) {
+        blocks_.push_back(NewBlock(blockBytes_));
+        used_ = 0;
+      }
+      char* to = blocks_.back().get() + used_;
+      const std::size_t n = std::min(s.size(), blockBytes_ - used_);
+      std::memcpy(to, s.data(), n);
+      used_ += n;
+      s.remove_prefix(n);
+      if (!pieces_.empty() && pieces_.back().data() + pieces_.back().size() == to)
+        pieces_.back() = std::string_view(pieces_.back().data(), pieces_.back().size() + n);
+      else
+        pieces_.emplace_back(to, n);
+    }
+  }
+
+  const std::vector<std::string_view>& Pieces() const { return pieces_; }
+  std::size_t CopiedBytes() const { return copied_; }
+  std::size_t BlockBytes() const { return blocks_.size() * blockBytes_; }
+
+  // Empty again; `keepBlock`: the first block stays, to be used again.
+  void Clear(bool keepBlock) {
+    std::vector<std::string_view>().swap(pieces_);
+    blocks_.resize(keepBlock ? std::min<std::size_t>(blocks_.size(), 1) : 0);
+    blocks_.shrink_to_fit();
+    used_ = 0;
+    copied_ = 0;
+  }
+
+ private:
+  // A block of copied pieces. On Linux its pages are mapped in one call
+  // (MAP_POPULATE) rather than faulted in one by one as they are written:
+  // keeping the lines holding ERROR in a 100 MB log copies some 40 MB, and
+  // 10,000 page faults were a third of its CPU time. (Transparent huge pages
+  // did as well in the best case but cost 0.1 s and more of compaction now
+  // and then on a busy machine.)
+  struct BlockFree {
+    std::size_t bytes = 0;
+    void operator()(char* p) const {
+#ifndef _WIN32
+      munmap(p, bytes);
+#else
+      delete[] p;
+#endif
+    }
+  };
+  using Block = std::unique_ptr<char[], BlockFree>;
+  static Block NewBlock(std::size_t bytes) {
+#ifndef _WIN32
+    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    return Block(static_cast<char*>(p), BlockFree{bytes});
+#else
+    return Block(new char[bytes], BlockFree{bytes});
+#endif
+  }
+
+  static constexpr std::size_t kInPlace = 4096;
+  std::string_view input_;
+  std::size_t blockBytes_;
+  std::vector<std::string_view> pieces_;
+  std::vector<Block> blocks_;
+  std::size_t used_ = 0, copied_ = 0;
+};
+
+// The result: its pieces in a list. Once the copied pieces pass 64 MB (or the
+// list grows long), everything so far moves to an unnamed scratch file
+// (POSIX): the memory a run holds stays bounded whatever the sizes of input
+// and result, and the result still reaches its target only once it is
+// complete.
 class Output {
  public:
   // `spillFolder`: where the scratch file goes (TMPDIR when that folder refuses).
   explicit Output(std::string_view input, std::string spillFolder = {})
-      : input_(input), spillFolder_(std::move(spillFolder)) {
+      : list_(input, kBlock), spillFolder_(std::move(spillFolder)) {
     // Tests make the result spill early (a few blocks) to compare it with one kept in memory.
     if (const char* at = std::getenv("SIFTWELL_TEST_SPILL_BLOCKS")) spillAt_ = std::strtoull(at, nullptr, 10) * kBlock;
   }
 
   void Append(std::string_view s) {
-    if (s.size() >= kInPlace && s.data() >= input_.data() && s.data() + s.size() <= input_.data() + input_.size()) {
-      segments_.push_back(s);
-    } else {
-      while (!s.empty()) {
-        if (blocks_.empty() || used_ == kBlock) {
-          if (!blocks_.empty() && blocks_.size() * kBlock >= spillAt_) Spill();
-          if (blocks_.empty() || used_ == kBlock) blocks_.push_back(NewBlock());
-          used_ = 0;
-        }
-        char* to = blocks_.back().get() + used_;
-        const std::size_t n = std::min(s.size(), kBlock - used_);
-        std::memcpy(to, s.data(), n);
-        used_ += n;
-        s.remove_prefix(n);
-        if (!segments_.empty() && segments_.back().data() + segments_.back().size() == to)
-          segments_.back() = std::string_view(segments_.back().data(), segments_.back().size() + n);
-        else
-          segments_.emplace_back(to, n);
-      }
-    }
-    if (segments_.size() >= kMaxSegments || (spillAt_ < kBlock && !segments_.empty())) Spill();
+    list_.Add(s);
+    if (list_.BlockBytes() > spillAt_ || list_.Pieces().size() >= kMaxSegments ||
+        (spillAt_ < kBlock && !list_.Pieces().empty()))
+      Spill();
   }
 
   // The errno of a failed move to the scratch file (the run then stops), or 0.
@@ -582,14 +643,14 @@ class Output {
       }
     }
 #endif
-    for (std::string_view seg : segments_)
+    for (std::string_view seg : list_.Pieces())
       if (std::fwrite(seg.data(), 1, seg.size(), f) != seg.size()) return false;
     return std::fflush(f) == 0;
   }
 
   uint64_t Size() const {
     uint64_t n = spilled_;
-    for (std::string_view seg : segments_) n += seg.size();
+    for (std::string_view seg : list_.Pieces()) n += seg.size();
     return n;
   }
 
@@ -604,7 +665,7 @@ class Output {
  private:
 #ifndef _WIN32
   int WriteSegments(int fd) const {
-    for (std::string_view seg : segments_) {
+    for (std::string_view seg : list_.Pieces()) {
       while (!seg.empty()) {
         const ssize_t n = write(fd, seg.data(), std::min<std::size_t>(seg.size(), std::size_t{1} << 30));
         if (n < 0 && errno == EINTR) continue;
@@ -656,47 +717,15 @@ class Output {
     }
     if ((error_ = WriteSegments(spill_.get())) != 0) return;
     spilled_ = Size();
-    segments_.clear();
-    if (blocks_.size() > 1) blocks_.resize(1);  // the first block is used again
-    used_ = 0;
+    list_.Clear(true);
 #endif
   }
 
-  // A block of copied pieces. On Linux its pages are mapped in one call
-  // (MAP_POPULATE) rather than faulted in one by one as they are written:
-  // keeping the lines holding ERROR in a 100 MB log copies some 40 MB, and
-  // 10,000 page faults were a third of its CPU time. (Transparent huge pages
-  // did as well in the best case but cost 0.1 s and more of compaction now
-  // and then on a busy machine.)
-  struct BlockFree {
-    void operator()(char* p) const {
-#ifndef _WIN32
-      munmap(p, kBlock);
-#else
-      delete[] p;
-#endif
-    }
-  };
-  using Block = std::unique_ptr<char[], BlockFree>;
-  static Block NewBlock() {
-#ifndef _WIN32
-    void* p = mmap(nullptr, kBlock, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
-    return Block(static_cast<char*>(p));
-#else
-    return Block(new char[kBlock]);
-#endif
-  }
-
-  static constexpr std::size_t kInPlace = 4096;
   static constexpr std::size_t kBlock = std::size_t{4} << 20;
   std::size_t spillAt_ = std::size_t{64} << 20;  // bytes of copied pieces
   static constexpr std::size_t kMaxSegments = std::size_t{1} << 20;
-  std::string_view input_;
+  PieceList list_;
   std::string spillFolder_;
-  std::vector<std::string_view> segments_;
-  std::vector<Block> blocks_;
-  std::size_t used_ = 0;
 #ifndef _WIN32
   UniqueFd spill_;
 #endif
@@ -1223,47 +1252,18 @@ std::string OneThreadBecause(const sf::CompiledPattern& re, const Options& o, ui
 class PartResult {
  public:
   // `cap`: the bytes it copies before it is Full.
-  PartResult(std::string_view input, std::size_t cap) : input_(input), cap_(cap) {}
-  void Add(std::string_view s) {
-    if (s.size() >= kInPlace && s.data() >= input_.data() && s.data() + s.size() <= input_.data() + input_.size()) {
-      pieces_.push_back(s);
-      return;
-    }
-    copied_ += s.size();
-    while (!s.empty()) {
-      if (blocks_.empty() || used_ == kBlock) {
-        blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlock));
-        used_ = 0;
-      }
-      char* to = blocks_.back().get() + used_;
-      const std::size_t n = std::min(s.size(), kBlock - used_);
-      std::memcpy(to, s.data(), n);
-      used_ += n;
-      s.remove_prefix(n);
-      if (!pieces_.empty() && pieces_.back().data() + pieces_.back().size() == to)
-        pieces_.back() = std::string_view(pieces_.back().data(), pieces_.back().size() + n);
-      else
-        pieces_.emplace_back(to, n);
-    }
-  }
+  PartResult(std::string_view input, std::size_t cap) : list_(input, std::size_t{1} << 20), cap_(cap) {}
+  void Add(std::string_view s) { list_.Add(s); }
   // Beyond this the part waits to write directly.
-  bool Full() const { return copied_ >= cap_ || pieces_.size() >= cap_ / 16; }
+  bool Full() const { return list_.CopiedBytes() >= cap_ || list_.Pieces().size() >= cap_ / 16; }
   void MoveTo(Output& out) {
-    for (std::string_view piece : pieces_) out.Append(piece);
-    std::vector<std::string_view>().swap(pieces_);
-    std::vector<std::unique_ptr<char[]>>().swap(blocks_);
-    used_ = 0;
-    copied_ = 0;
+    for (std::string_view piece : list_.Pieces()) out.Append(piece);
+    list_.Clear(false);
   }
 
  private:
-  static constexpr std::size_t kInPlace = 4096;
-  static constexpr std::size_t kBlock = std::size_t{1} << 20;
-  std::string_view input_;
+  PieceList list_;
   std::size_t cap_;
-  std::vector<std::string_view> pieces_;
-  std::vector<std::unique_ptr<char[]>> blocks_;
-  std::size_t used_ = 0, copied_ = 0;
 };
 
 class PartsRun {
