@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -58,20 +59,56 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   limits.heapLimitKiB = 64 * 1024;
   limits.jitStackBytes = 4u << 20;
 
+  auto pcre2Failure = [](const sf::FilterError& e) {  // these kinds carry PCRE2's code
+    using K = sf::FilterError::Kind;
+    return e.kind == K::BadPattern || e.kind == K::TooComplex || e.kind == K::Limit || e.kind == K::MatchFailed;
+  };
+
+  // One compile per input (compiling, with the JIT, is most of an input's
+  // cost); every walk below shares it, as the window and the CLI do.
+  const sf::Compilation compiled = sf::Compile(pattern);
+  if (!compiled.pattern) {
+    // The pattern is rejected: by the whole-text calls the same way, for
+    // the same reason at the same place, leaving no output.
+    const sf::FilterError& e = *compiled.error;
+    Check(e.offset <= pattern.size(), "error offset outside the pattern");
+    Check(!pcre2Failure(e) || e.code != 0, "error without PCRE2's code");
+    const sf::FilterResult k = sf::Keep(text, pattern, delimiter, limits);
+    const sf::FilterResult r = sf::Remove(text, pattern, limits);
+    for (const sf::FilterResult* x : {&k, &r})
+      Check(!x->ok && x->text.empty() && x->error.kind == e.kind && x->error.code == e.code &&
+                x->error.offset == e.offset,
+            "a rejected pattern is not rejected the same way by every call");
+    return 0;
+  }
+  const sf::CompiledPattern& re = *compiled.pattern;
+  class Gather : public sf::ResultSink {
+   public:
+    explicit Gather(std::function<void(std::string_view)> onPiece = {}) : onPiece_(std::move(onPiece)) {}
+    bool Piece(std::string_view piece) override {
+      out.append(piece);
+      if (onPiece_) onPiece_(piece);
+      return true;
+    }
+    std::string out;
+
+   private:
+    std::function<void(std::string_view)> onPiece_;
+  };
+
   // Keep: pieces alternate between a match (a view into text) and the delimiter.
   std::vector<std::pair<std::size_t, std::size_t>> matches;
-  std::string kept;
-  const auto keepErr = sf::KeepTo(text, pattern, delimiter, limits, [&](std::string_view piece) {
-    kept.append(piece);
+  Gather keepSink([&](std::string_view piece) {
     if (!pattern.empty() && piece.data() == delimiter.data() && piece.size() == delimiter.size() &&
         !delimiter.empty())
       return;
     Check(Within(piece, text), "kept piece outside the text");
     matches.emplace_back(piece.data() - text.data(), piece.data() - text.data() + piece.size());
   });
+  const auto keepErr = sf::KeepTo(text, re, delimiter, limits, keepSink);
+  const std::string& kept = keepSink.out;
 
-  // Remove, walking the text another way (chosen by the input; one compile
-  // per run is most of an input's cost, so each input runs two): the
+  // Remove, walking the text another way (chosen by the input): the
   // collecting API, the search without the line prefilter, in strides of a
   // few bytes, in one unbounded call, or by the interpreter instead of the
   // JIT. A variant may only run into a matching limit where Keep did not
@@ -89,36 +126,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   std::vector<std::pair<std::size_t, std::size_t>> gaps;
   std::optional<sf::FilterError> removeErr;
   if (choice % 5 == 0) {
-    sf::FilterResult r = sf::Remove(text, pattern, limits);
+    sf::FilterResult r = sf::Remove(text, re, limits);
     if (r.ok) removed = std::move(r.text);
     else Check(r.text.empty(), "an error left output"), removeErr = std::move(r.error);
   } else {
-    removeErr = sf::RemoveTo(text, pattern, variant, [&](std::string_view piece) {
+    Gather removeSink([&](std::string_view piece) {
       Check(Within(piece, text), "remaining piece outside the text");
-      removed.append(piece);
       gaps.emplace_back(piece.data() - text.data(), piece.data() - text.data() + piece.size());
     });
+    removeErr = sf::RemoveTo(text, re, variant, removeSink);
+    removed = std::move(removeSink.out);
   }
-  auto pcre2Failure = [](const sf::FilterError& e) {  // these kinds carry PCRE2's code
-    using K = sf::FilterError::Kind;
-    return e.kind == K::BadPattern || e.kind == K::TooComplex || e.kind == K::Limit || e.kind == K::MatchFailed;
-  };
   Check(!keepErr || !pcre2Failure(*keepErr) || keepErr->code != 0, "error without PCRE2's code");
   Check(!removeErr || !pcre2Failure(*removeErr) || removeErr->code != 0, "error without PCRE2's code");
   if (keepErr) {
-    Check(keepErr->offset <= pattern.size(), "error offset outside the pattern");
-    const sf::FilterResult k = sf::Keep(text, pattern, delimiter, limits);
-    Check(k.ok || k.text.empty(), "an error left output");
     // Only a limit may not recur: limits count per engine call, and strides
     // size the calls by the clock (with the JIT a pattern can reach the match
     // limit in short strides and not in long ones).
+    const sf::FilterResult k = sf::Keep(text, re, delimiter, limits);
+    Check(k.ok || k.text.empty(), "an error left output");
     Check(!k.ok || keepErr->kind == sf::FilterError::Kind::Limit, "Keep failed once and not again");
-    // A rejected pattern is rejected whichever way the text is walked, for
-    // the same reason at the same place.
-    if (keepErr->kind == sf::FilterError::Kind::BadPattern || keepErr->kind == sf::FilterError::Kind::TooComplex)
-      Check(removeErr && removeErr->kind == keepErr->kind && removeErr->code == keepErr->code &&
-                removeErr->offset == keepErr->offset,
-            "Keep and Remove disagree on a rejected pattern");
     return 0;
   }
   if (removeErr) {
@@ -155,16 +182,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
   // In parts cut at line starts (as the CLI's threads search it), where the
   // pattern allows that: the parts' results joined are Keep's and Remove's.
-  const sf::Compilation compiled = sf::Compile(pattern);
-  if (!compiled.pattern || !sf::SearchesInParts(*compiled.pattern)) return 0;
-  class Gather : public sf::ResultSink {
-   public:
-    bool Piece(std::string_view piece) override {
-      out.append(piece);
-      return true;
-    }
-    std::string out;
-  };
+  if (!sf::SearchesInParts(re)) return 0;
   const std::size_t every = 1 + choice % 3;  // a cut after every first, second or third LF
   std::vector<std::size_t> cuts{0};
   for (std::size_t i = 0, lf = 0; i < text.size(); ++i)
@@ -177,8 +195,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       sf::TextPart part;
       part.begin = cuts[k];
       part.end = cuts[k + 1];
-      const auto err = keep ? sf::KeepPartTo(text, part, *compiled.pattern, delimiter, limits, joined)
-                            : sf::RemovePartTo(text, part, *compiled.pattern, limits, joined);
+      const auto err = keep ? sf::KeepPartTo(text, part, re, delimiter, limits, joined)
+                            : sf::RemovePartTo(text, part, re, limits, joined);
       if (err) Check(err->kind == sf::FilterError::Kind::Limit, "a part failed other than by a limit");
       limited = err.has_value();
     }
