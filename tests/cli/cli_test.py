@@ -157,6 +157,15 @@ def long_and_short_pieces(c):
             expect_ok(c.run(*args, c.path('big.txt'), '-o', c.path('spilled.txt'), env=spill))
             expect(c.read('spilled.txt') == want, f'{args} with a spilled result wrote something else to -o')
         expect(c.leftovers() == [], f'scratch files left behind: {c.leftovers()}')
+    # The result does move there (the verbose log says how much went through it); with no folder
+    # for a scratch file, a result bound to spill fails, naming the reason, and writes nothing.
+    want = data.replace(b'needle', b'')
+    code, out, err = c.run('remove', '-v', 'needle', c.path('big.txt'), env={'SIFTWELL_TEST_SPILL_BLOCKS': '0'})
+    expect(code == 0 and out == want and f'{len(want)} bytes of the result went through a scratch file' in err, err)
+    if c.native():  # (Wine takes the temporary folder from its registry, not from the environment)
+        code, out, err = c.run('remove', 'needle', c.path('big.txt'),
+                               env={'TMPDIR': c.path('no-such-folder'), 'SIFTWELL_TEST_SPILL_BLOCKS': '0'})
+        expect(code == 1 and out == b'' and 'a scratch file for the result' in err, f'exit {code} {err}')
 
 
 @case

@@ -136,6 +136,10 @@ std::string ToUtf8(std::wstring_view w) {
 }
 File OpenFile(const PathString& path, bool write) { return File(_wfopen(path.c_str(), write ? L"wb" : L"rb")); }
 std::string Shown(const PathString& path) { return ToUtf8(path); }
+struct HandleCloser {
+  void operator()(HANDLE h) const { CloseHandle(h); }
+};
+using Handle = std::unique_ptr<void, HandleCloser>;
 // What kind of file is open, and how big it says it is; false on failure.
 bool StatOpen(std::FILE* f, bool& dir, bool& regular, uint64_t& size) {
   struct _stat64 st {};
@@ -525,6 +529,31 @@ UniqueFd Scratch(const std::string& folder) {
   return {};
 }
 
+#else
+
+PathString DirectoryOf(const PathString& path) {
+  const std::size_t slash = path.find_last_of(L"\\/");
+  return slash == PathString::npos ? PathString(L".") : path.substr(0, slash + 1);
+}
+
+// A file to hold the result while it grows, removed when closed: in `folder`
+// if this user may write there, else in the user's temporary folder.
+Handle Scratch(const PathString& folder) {
+  wchar_t tmp[MAX_PATH + 1];
+  const DWORD n = GetTempPathW(MAX_PATH + 1, tmp);
+  static int serial = 0;
+  for (PathString dir : {folder, n > 0 && n <= MAX_PATH ? PathString(tmp, n) : PathString()}) {
+    if (dir.empty()) continue;
+    if (dir.back() != L'\\' && dir.back() != L'/') dir += L'\\';
+    const PathString path =
+        dir + L".siftwell-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++serial) + L".tmp";
+    const HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h != INVALID_HANDLE_VALUE) return Handle(h);
+  }
+  return {};
+}
+
 #endif
 
 // Pieces of a result in order: long pieces of the input are referred to in
@@ -608,17 +637,17 @@ class PieceList {
 };
 
 // The result: its pieces in a list. Once the copied pieces pass 64 MB (or the
-// list grows long), everything so far moves to an unnamed scratch file
-// (POSIX): the memory a run holds stays bounded whatever the sizes of input
+// list grows long), everything so far moves to a scratch file of its own
+// (unnamed, or removed when closed): the memory a run holds stays bounded whatever the sizes of input
 // and result, and the result still reaches its target only once it is
 // complete.
 class Output {
  public:
   // `spillFolder`: where the scratch file goes (TMPDIR when that folder refuses).
-  explicit Output(std::string_view input, std::string spillFolder = {})
+  explicit Output(std::string_view input, PathString spillFolder = {})
       : list_(input, kBlock), spillFolder_(std::move(spillFolder)) {
     // Tests make the result spill early (a few blocks) to compare it with one kept in memory.
-    if (const char* at = std::getenv("SIFTWELL_TEST_SPILL_BLOCKS")) spillAt_ = std::strtoull(at, nullptr, 10) * kBlock;
+    if (const char* at = std::getenv("SIFTWELL_TEST_SPILL_BLOCKS")) spillAt_ = static_cast<std::size_t>(std::strtoull(at, nullptr, 10)) * kBlock;
   }
 
   void Append(std::string_view s) {
@@ -642,6 +671,8 @@ class Output {
         return false;
       }
     }
+#else
+    if (spilled_ > 0 && !CopySpill(f)) return false;
 #endif
     for (std::string_view seg : list_.Pieces())
       if (std::fwrite(seg.data(), 1, seg.size(), f) != seg.size()) return false;
@@ -718,16 +749,54 @@ class Output {
     if ((error_ = WriteSegments(spill_.get())) != 0) return;
     spilled_ = Size();
     list_.Clear(true);
+#else
+    if (error_ != 0) return;
+    if (!spill_ && !(spill_ = Scratch(spillFolder_))) {
+      error_ = ENOSPC;  // (neither folder took a new file)
+      return;
+    }
+    for (std::string_view seg : list_.Pieces()) {
+      while (!seg.empty()) {
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(seg.size(), std::size_t{1} << 30));
+        DWORD n = 0;
+        if (!::WriteFile(spill_.get(), seg.data(), want, &n, nullptr) || n == 0) {
+          error_ = GetLastError() == ERROR_DISK_FULL || GetLastError() == ERROR_HANDLE_DISK_FULL ? ENOSPC : EIO;
+          return;
+        }
+        seg.remove_prefix(n);
+      }
+    }
+    spilled_ = Size();
+    list_.Clear(true);
 #endif
   }
+
+#ifdef _WIN32
+  // The scratch file's bytes to `f`; false with errno set when that fails.
+  bool CopySpill(std::FILE* f) const {
+    LARGE_INTEGER start {};
+    if (!SetFilePointerEx(spill_.get(), start, nullptr, FILE_BEGIN)) return errno = EIO, false;
+    std::vector<char> buffer(std::size_t{1} << 20);
+    for (uint64_t at = 0; at < spilled_;) {
+      const DWORD want = static_cast<DWORD>(std::min<uint64_t>(spilled_ - at, buffer.size()));
+      DWORD n = 0;
+      if (!ReadFile(spill_.get(), buffer.data(), want, &n, nullptr) || n == 0) return errno = EIO, false;
+      if (std::fwrite(buffer.data(), 1, n, f) != n) return false;
+      at += n;
+    }
+    return true;
+  }
+#endif
 
   static constexpr std::size_t kBlock = std::size_t{4} << 20;
   std::size_t spillAt_ = std::size_t{64} << 20;  // bytes of copied pieces
   static constexpr std::size_t kMaxSegments = std::size_t{1} << 20;
   PieceList list_;
-  std::string spillFolder_;
+  PathString spillFolder_;
 #ifndef _WIN32
   UniqueFd spill_;
+#else
+  Handle spill_;
 #endif
   uint64_t spilled_ = 0;
   int error_ = 0;
@@ -786,11 +855,6 @@ std::optional<IoError> ReadSmallFile(const PathString& path, std::string& out) {
 using InputCheck = std::function<std::optional<IoError>()>;
 
 #ifdef _WIN32
-struct HandleCloser {
-  void operator()(HANDLE h) const { CloseHandle(h); }
-};
-using Handle = std::unique_ptr<void, HandleCloser>;
-
 Handle OpenHandle(const PathString& path, DWORD access) {
   const HANDLE h = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -1634,7 +1698,7 @@ int RunGuarded(const std::vector<PathString>& args) {
 #ifndef _WIN32
   Output result(text, o.output ? DirectoryOf(FollowLinks(*o.output)) : std::string());
 #else
-  Output result(text);
+  Output result(text, o.output ? DirectoryOf(*o.output) : PathString());
 #endif
   ResultTo sink(result, mapping, started, o.timeLimit);
   const uint32_t threads = o.threads.value_or(std::max(1u, std::thread::hardware_concurrency()));
@@ -1659,6 +1723,9 @@ int RunGuarded(const std::vector<PathString>& args) {
     timedOut = sink.TimedOut();
   }
   if (auto err = inputIntact()) return Fail(1, Words(*err));
+  if (o.verbose && result.Spilled() > 0)
+    std::fprintf(stderr, "siftwell: %llu bytes of the result went through a scratch file\n",
+                 static_cast<unsigned long long>(result.Spilled()));
   if (result.Error() != 0)
     return Fail(1, std::string("a scratch file for the result: ") + std::strerror(result.Error()) +
                        "; nothing was written");
