@@ -32,6 +32,9 @@ PATTERNS = [
     # An optional item, a literal, a repeated type: the shape whose JIT start-up
     # scan PCRE2 10.45 broke (cmake/pcre2-patches/); grep -oP (10.42) is a cross-check.
     ('optional-lead', r'0?5.{2}', r'0?5.{2}', [r'0?5.{2}'], r's/0?5.{2}//g', r's/0?5.{2}//g'),
+    # A key=value field and its space, as one drops a noisy field from a log (`status=\d+ `
+    # in other logs; this corpus's field is id=).
+    ('field', r'id=\d+ ', r'id=\d+ ', [r'id=\d+ '], r's/id=\d+ //g', r's/id=[0-9]+ //g'),
 ]
 
 # Keep against the tool a user would reach for: name, siftwell pattern, peers

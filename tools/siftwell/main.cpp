@@ -562,7 +562,10 @@ Handle Scratch(const PathString& folder) {
 // over-allocation.
 class PieceList {
  public:
-  PieceList(std::string_view input, std::size_t blockBytes) : input_(input), blockBytes_(blockBytes) {}
+  // `populate`: map each block's pages at once (for blocks that will be filled;
+  // Linux).
+  PieceList(std::string_view input, std::size_t blockBytes, bool populate)
+      : input_(input), blockBytes_(blockBytes), populate_(populate) {}
 
   void Add(std::string_view s) {
     if (s.size() >= kInPlace && s.data() >= input_.data() && s.data() + s.size() <= input_.data() + input_.size()) {
@@ -572,7 +575,7 @@ class PieceList {
     copied_ += s.size();
     while (!s.empty()) {
       if (blocks_.empty() || used_ == blockBytes_) {
-        blocks_.push_back(NewBlock(blockBytes_));
+        blocks_.push_back(NewBlock(blockBytes_, populate_));
         used_ = 0;
       }
       char* to = blocks_.back().get() + used_;
@@ -591,46 +594,56 @@ class PieceList {
   std::size_t CopiedBytes() const { return copied_; }
   std::size_t BlockBytes() const { return blocks_.size() * blockBytes_; }
 
-  // Empty again; `keepBlock`: the first block stays, to be used again.
-  void Clear(bool keepBlock) {
-    std::vector<std::string_view>().swap(pieces_);
-    blocks_.resize(keepBlock ? std::min<std::size_t>(blocks_.size(), 1) : 0);
-    blocks_.shrink_to_fit();
+  // Empty again. `reuse`: to be filled again (the first block and the list's
+  // room stay); else all memory goes.
+  void Clear(bool reuse) {
+    if (reuse) {
+      pieces_.clear();
+      blocks_.resize(std::min<std::size_t>(blocks_.size(), 1));
+    } else {
+      std::vector<std::string_view>().swap(pieces_);
+      std::vector<Block>().swap(blocks_);
+    }
     used_ = 0;
     copied_ = 0;
   }
 
  private:
-  // A block of copied pieces. On Linux its pages are mapped in one call
-  // (MAP_POPULATE) rather than faulted in one by one as they are written:
-  // keeping the lines holding ERROR in a 100 MB log copies some 40 MB, and
-  // 10,000 page faults were a third of its CPU time. (Transparent huge pages
-  // did as well in the best case but cost 0.1 s and more of compaction now
-  // and then on a busy machine.)
+  // A block of copied pieces. On Linux the pages of the output's blocks are
+  // mapped in one call (MAP_POPULATE) rather than faulted in one by one as
+  // they are written: keeping the lines holding ERROR in a 100 MB log copies
+  // some 40 MB, and 10,000 page faults were a third of its CPU time.
+  // (Transparent huge pages did as well in the best case but cost 0.1 s and
+  // more of compaction now and then on a busy machine.) A part's blocks come
+  // from the heap: most parts copy far less than a block, and the heap hands
+  // the blocks of parts already written to the next ones, pages and all.
   struct BlockFree {
-    std::size_t bytes = 0;
+    std::size_t mappedBytes = 0;  // 0: from the heap
     void operator()(char* p) const {
 #ifndef _WIN32
-      munmap(p, bytes);
-#else
-      delete[] p;
+      if (mappedBytes != 0) return void(munmap(p, mappedBytes));
 #endif
+      std::default_delete<char[]>()(p);
     }
   };
   using Block = std::unique_ptr<char[], BlockFree>;
-  static Block NewBlock(std::size_t bytes) {
+  static Block NewBlock(std::size_t bytes, bool populate) {
 #ifndef _WIN32
-    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
-    return Block(static_cast<char*>(p), BlockFree{bytes});
+    if (populate) {
+      void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+      if (p == MAP_FAILED) throw std::bad_alloc();
+      return Block(static_cast<char*>(p), BlockFree{bytes});
+    }
 #else
-    return Block(new char[bytes], BlockFree{bytes});
+    (void)populate;
 #endif
+    return Block(std::make_unique_for_overwrite<char[]>(bytes).release(), BlockFree{0});
   }
 
   static constexpr std::size_t kInPlace = 4096;
   std::string_view input_;
   std::size_t blockBytes_;
+  bool populate_;
   std::vector<std::string_view> pieces_;
   std::vector<Block> blocks_;
   std::size_t used_ = 0, copied_ = 0;
@@ -645,7 +658,7 @@ class Output {
  public:
   // `spillFolder`: where the scratch file goes (TMPDIR when that folder refuses).
   explicit Output(std::string_view input, PathString spillFolder = {})
-      : list_(input, kBlock), spillFolder_(std::move(spillFolder)) {
+      : list_(input, kBlock, true), spillFolder_(std::move(spillFolder)) {
     // Tests make the result spill early (a few blocks) to compare it with one kept in memory.
     if (const char* at = std::getenv("SIFTWELL_TEST_SPILL_BLOCKS")) spillAt_ = static_cast<std::size_t>(std::strtoull(at, nullptr, 10)) * kBlock;
   }
@@ -1316,7 +1329,7 @@ std::string OneThreadBecause(const sf::CompiledPattern& re, const Options& o, ui
 class PartResult {
  public:
   // `cap`: the bytes it copies before it is Full.
-  PartResult(std::string_view input, std::size_t cap) : list_(input, std::size_t{1} << 20), cap_(cap) {}
+  PartResult(std::string_view input, std::size_t cap) : list_(input, std::size_t{1} << 20, false), cap_(cap) {}
   void Add(std::string_view s) { list_.Add(s); }
   // Beyond this the part waits to write directly.
   bool Full() const { return list_.CopiedBytes() >= cap_ || list_.Pieces().size() >= cap_ / 16; }
