@@ -140,6 +140,17 @@ struct HandleCloser {
   void operator()(HANDLE h) const { CloseHandle(h); }
 };
 using Handle = std::unique_ptr<void, HandleCloser>;
+
+// The errno that says what a Windows error code says, or 0 when none does.
+int ErrnoOf(DWORD code) {
+  switch (code) {
+    case ERROR_ACCESS_DENIED: case ERROR_SHARING_VIOLATION: case ERROR_LOCK_VIOLATION: case ERROR_WRITE_PROTECT:
+      return EACCES;
+    case ERROR_FILE_NOT_FOUND: case ERROR_PATH_NOT_FOUND: return ENOENT;
+    case ERROR_DISK_FULL: case ERROR_HANDLE_DISK_FULL: return ENOSPC;
+    default: return 0;
+  }
+}
 // What kind of file is open, and how big it says it is; false on failure.
 bool StatOpen(std::FILE* f, bool& dir, bool& regular, uint64_t& size) {
   struct _stat64 st {};
@@ -765,7 +776,7 @@ class Output {
 #else
     if (error_ != 0) return;
     if (!spill_ && !(spill_ = Scratch(spillFolder_))) {
-      error_ = ENOSPC;  // (neither folder took a new file)
+      error_ = ErrnoOf(GetLastError()) ? ErrnoOf(GetLastError()) : EIO;  // (why the last folder refused)
       return;
     }
     for (std::string_view seg : list_.Pieces()) {
@@ -773,7 +784,7 @@ class Output {
         const DWORD want = static_cast<DWORD>(std::min<std::size_t>(seg.size(), std::size_t{1} << 30));
         DWORD n = 0;
         if (!::WriteFile(spill_.get(), seg.data(), want, &n, nullptr) || n == 0) {
-          error_ = GetLastError() == ERROR_DISK_FULL || GetLastError() == ERROR_HANDLE_DISK_FULL ? ENOSPC : EIO;
+          error_ = ErrnoOf(GetLastError()) ? ErrnoOf(GetLastError()) : EIO;
           return;
         }
         seg.remove_prefix(n);
@@ -875,13 +886,8 @@ Handle OpenHandle(const PathString& path, DWORD access) {
 }
 
 IoError WindowsError(const std::string& name, DWORD code) {
-  switch (code) {
-    case ERROR_ACCESS_DENIED: case ERROR_SHARING_VIOLATION: case ERROR_LOCK_VIOLATION: case ERROR_WRITE_PROTECT:
-      return SystemError(name, EACCES);
-    case ERROR_FILE_NOT_FOUND: case ERROR_PATH_NOT_FOUND: return SystemError(name, ENOENT);
-    case ERROR_DISK_FULL: case ERROR_HANDLE_DISK_FULL: return SystemError(name, ENOSPC);
-    default: return IoError{IoError::Kind::Windows, name, static_cast<int>(code)};
-  }
+  if (const int err = ErrnoOf(code)) return SystemError(name, err);
+  return IoError{IoError::Kind::Windows, name, static_cast<int>(code)};
 }
 
 // A file of this run's own beside the target, removed unless it became the target.
