@@ -662,9 +662,9 @@ class PieceList {
 
 // The result: its pieces in a list. Once the copied pieces pass 64 MB (or the
 // list grows long), everything so far moves to a scratch file of its own
-// (unnamed, or removed when closed): the memory a run holds stays bounded whatever the sizes of input
-// and result, and the result still reaches its target only once it is
-// complete.
+// (unnamed, or removed when closed): the memory a run holds stays bounded
+// whatever the sizes of input and result, and the result still reaches its
+// target only once it is complete.
 class Output {
  public:
   // `spillFolder`: where the scratch file goes (TMPDIR when that folder refuses).
