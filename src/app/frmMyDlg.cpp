@@ -39,7 +39,8 @@ constexpr UINT_PTR kCountTimer = 1;  // the pattern has been quiet for kCountDel
 constexpr UINT_PTR kBusyTimer = 2;   // a count takes long enough to say so
 constexpr UINT kBusyDelayMs = 400;
 constexpr UINT_PTR kHighlightTimer = 3;  // the marks are due (pattern quiet, a scroll, an edit)
-// Posted to the window itself: take the next piece of a document's copy.
+// Posted to the window itself (or, while input waits, a timer of that id):
+// take the next piece of a document's copy.
 constexpr UINT kRunCopyStep = WM_APP + 1;
 constexpr UINT kCountCopyStep = WM_APP + 2;
 constexpr UINT kFindCopyStep = WM_APP + 3;
@@ -889,6 +890,25 @@ class frmMyDlg::Impl : public ToolWindow {
     FindCopyStep();
   }
 
+  // The next piece of a copy comes in a later turn of the message loop.
+  // Messages posted to a thread come before its input, so a chain of them
+  // would hold every key and click back until the copy ends: while input
+  // waits, the piece comes by a timer, which comes after it.
+  void NextStep(UINT step) {
+    if (HIWORD(GetQueueStatus(QS_INPUT)) != 0) SetTimer(Handle(), step, USER_TIMER_MINIMUM, nullptr);
+    else PostMessageW(Handle(), step, 0, 0);
+  }
+
+  void Step(UINT step) {
+    if (step == kRunCopyStep) {
+      if (Running() && !(worker_ && worker_->Busy())) CopyStep();
+    } else if (step == kCountCopyStep) {
+      CountCopyStep();
+    } else if (step == kFindCopyStep) {
+      FindCopyStep();
+    }
+  }
+
   void StopFind() {
     ++findGeneration_;
     find_.copy.reset();
@@ -903,7 +923,7 @@ class frmMyDlg::Impl : public ToolWindow {
     } catch (const std::bad_alloc&) {
     }
     if (state == DocumentCopy::State::Copying) {
-      PostMessageW(Handle(), kFindCopyStep, 0, 0);
+      NextStep(kFindCopyStep);
       return;
     }
     if (state != DocumentCopy::State::Done) {
@@ -1009,16 +1029,15 @@ class frmMyDlg::Impl : public ToolWindow {
         }
         return 0;
       case kRunCopyStep:
-        if (Running() && !(worker_ && worker_->Busy())) CopyStep();
-        return 0;
       case kCountCopyStep:
-        CountCopyStep();
-        return 0;
       case kFindCopyStep:
-        FindCopyStep();
+        Step(msg);
         return 0;
       case WM_TIMER:
-        if (wParam == kCountTimer) {
+        if (wParam == kRunCopyStep || wParam == kCountCopyStep || wParam == kFindCopyStep) {
+          KillTimer(hwnd, wParam);
+          Step(static_cast<UINT>(wParam));
+        } else if (wParam == kCountTimer) {
           KillTimer(hwnd, kCountTimer);
           StartCount();
         } else if (wParam == kHighlightTimer) {
@@ -1144,7 +1163,7 @@ class frmMyDlg::Impl : public ToolWindow {
       copied = true;
     }
     if (!copied) {
-      PostMessageW(Handle(), kRunCopyStep, 0, 0);
+      NextStep(kRunCopyStep);
       return;
     }
     std::shared_ptr<Computation> computation;
@@ -1328,7 +1347,7 @@ class frmMyDlg::Impl : public ToolWindow {
     }
     switch (state) {
       case DocumentCopy::State::Copying:
-        PostMessageW(Handle(), kCountCopyStep, 0, 0);
+        NextStep(kCountCopyStep);
         return;
       case DocumentCopy::State::Changed:
         countCopy_.reset();

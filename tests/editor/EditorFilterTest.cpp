@@ -800,6 +800,52 @@ TEST_F(EditorFilter, TheWindowMarksWhileTypingAndClearsOnEmptyPatternAndClose) {
   EXPECT_EQ(MarkedRanges(view), Ranges{}) << "cleared when the window closes";
 }
 
+// A key pressed while the live count copies a large document is taken before
+// the copy's remaining pieces: a thread's posted messages come before its
+// input, so a copy that chained one piece to the next by posting held every
+// key back until it ended (a fifth of a second at 100 MB).
+TEST_F(EditorFilter, AKeyIsTakenBetweenThePiecesOfTheCountsCopy) {
+  Load(std::string(3 * siftwell::app::DocumentCopy::kStepBytes, 'a'));
+  HWND view = view_;
+  std::shared_ptr<siftwell::app::DocumentCopy> first;
+  auto window = frmMyDlg::Create(
+      GetModuleHandleW(nullptr), nullptr,
+      [](Operation, std::wstring_view, std::wstring_view, const siftwell::app::RunOptions&) {
+        return std::unique_ptr<siftwell::app::FilterRun>();
+      },
+      [view, &first](bool) {
+        std::shared_ptr<siftwell::app::DocumentCopy> copy = siftwell::app::DocumentCopy::Of(view);
+        if (!first) {
+          // The key arrives as the copy begins.
+          first = copy;
+          INPUT key[2] = {};
+          for (INPUT& k : key) {
+            k.type = INPUT_KEYBOARD;
+            k.ki.wScan = L'b';
+            k.ki.dwFlags = KEYEVENTF_UNICODE;
+          }
+          key[1].ki.dwFlags |= KEYEVENTF_KEYUP;
+          SendInput(2, key, sizeof(INPUT));
+        }
+        return copy;
+      },
+      [view] { return view; });
+  ASSERT_NE(window, nullptr);
+  window->Present();
+  HWND pattern = GetDlgItem(window->Handle(), frmMyDlg::textBox1);
+  ASSERT_EQ(GetFocus(), pattern);
+  SetWindowTextW(pattern, L"a");
+  SendMessageW(pattern, EM_SETSEL, 1, 1);
+  siftwell::app::DocumentCopy::State whenTyped = siftwell::app::DocumentCopy::State::NoMemory;
+  ASSERT_TRUE(PumpUntil([&] {
+    if (!first || window->PatternText() != L"ab") return false;
+    whenTyped = first->Current();
+    return true;
+  })) << "the key never reached the pattern field";
+  EXPECT_EQ(whenTyped, siftwell::app::DocumentCopy::State::Copying) << "the key waited for the whole copy";
+  SendMessageW(window->Handle(), WM_CLOSE, 0, 0);
+}
+
 // The document shown before another one (a tab switched away from) keeps no
 // marks once the window has marked the other one and closed.
 TEST_F(EditorFilter, MarksLeaveTheDocumentSwitchedAwayFrom) {
