@@ -8,6 +8,7 @@
 
 #include "npp/Tables.h"
 #include "npp/Win32.h"
+#include "win/ByteScan.h"
 
 namespace siftwell::app {
 namespace {
@@ -64,7 +65,7 @@ DocumentCopy::State DocumentCopy::Step() {
   // its messages.
   const auto* piece = reinterpret_cast<const char*>(
       Sci(view_, SciMsg::SCI_GETRANGEPOINTER, static_cast<intptr_t>(at), static_cast<intptr_t>(n)));
-  if (piece == nullptr || (!copying && std::memcmp(piece, text_->bytes.data() + at, n) != 0)) {
+  if (piece == nullptr || (!copying && !siftwell::win::SameBytes(piece, text_->bytes.data() + at, n))) {
     text_.reset();
     return state_ = State::Changed;
   }

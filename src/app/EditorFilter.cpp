@@ -23,6 +23,7 @@
 #include "npp/Tables.h"
 #include "npp/Win32.h"
 #include "win/AddressSpace.h"
+#include "win/ByteScan.h"
 #include "win/CodePage.h"
 #include "win/Worker.h"
 
@@ -47,7 +48,7 @@ bool Holds(HWND view, std::string_view bytes) {
   if (length < 0 || static_cast<uint64_t>(length) != static_cast<uint64_t>(bytes.size())) return false;
   if (bytes.empty()) return true;
   const auto* now = reinterpret_cast<const char*>(Sci(view, SciMsg::SCI_GETCHARACTERPOINTER));
-  return now != nullptr && std::memcmp(now, bytes.data(), bytes.size()) == 0;
+  return now != nullptr && win::SameBytes(now, bytes.data(), bytes.size());
 }
 
 // Text built by appending, in blocks: growing never copies what is already
@@ -848,7 +849,7 @@ class EditorRun final : public FilterRun {
     if (now == nullptr) return false;
     std::size_t kept = 0, at = 0;
     const auto same = [&](std::string_view bytes) {
-      if (bytes.size() > resultBytes - at || std::memcmp(now + at, bytes.data(), bytes.size()) != 0) return false;
+      if (bytes.size() > resultBytes - at || !win::SameBytes(now + at, bytes.data(), bytes.size())) return false;
       at += bytes.size();
       return true;
     };
@@ -926,9 +927,9 @@ class EditorRun final : public FilterRun {
     const auto* now = reinterpret_cast<const char*>(Sci(view_, SciMsg::SCI_GETCHARACTERPOINTER));
     const bool held = status == 0 && Sci(view_, SciMsg::SCI_GETLENGTH) == static_cast<intptr_t>(newLength) &&
                       (newLength == 0 ||
-                       (now != nullptr && std::memcmp(now, original.data(), from) == 0 &&
-                        std::memcmp(now + from, result.data(), result.size()) == 0 &&
-                        std::memcmp(now + from + result.size(), original.data() + to, original.size() - to) == 0));
+                       (now != nullptr && win::SameBytes(now, original.data(), from) &&
+                        win::SameBytes(now + from, result.data(), result.size()) &&
+                        win::SameBytes(now + from + result.size(), original.data() + to, original.size() - to)));
     if (held) {
       Sci(view_, SciMsg::SCI_SETSEL, static_cast<intptr_t>(from), static_cast<intptr_t>(from + result.size()));
       return std::nullopt;

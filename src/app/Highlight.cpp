@@ -8,6 +8,7 @@
 
 #include "npp/Tables.h"
 #include "npp/Win32.h"
+#include "win/ByteScan.h"
 
 namespace siftwell::app {
 namespace {
@@ -114,7 +115,7 @@ bool ApplyMarks(const ShownText& text, const Ranges& marks, int32_t indicator) {
   if (text.from + size > Sci(view, SciMsg::SCI_GETLENGTH)) return false;
   if (size > 0) {
     const auto* now = reinterpret_cast<const char*>(Sci(view, SciMsg::SCI_GETRANGEPOINTER, text.from, size));
-    if (now == nullptr || std::memcmp(now, text.bytes.data(), text.bytes.size()) != 0) return false;
+    if (now == nullptr || !siftwell::win::SameBytes(now, text.bytes.data(), text.bytes.size())) return false;
   }
   ClearMarks(view, indicator);
   Sci(view, SciMsg::SCI_SETINDICATORCURRENT, indicator);
