@@ -770,6 +770,14 @@ class EditorRun final : public FilterRun {
 
   std::optional<RunOutcome> Outcome() const override { return written_; }
 
+  std::shared_ptr<void> TakeMemory() override {
+    struct Held {
+      std::shared_ptr<DocumentCopy> copy;
+      std::shared_ptr<Computation> computation;
+    };
+    return std::make_shared<Held>(Held{std::move(copy_), std::move(computation_)});
+  }
+
  private:
   // Writes `result` over `original` (which the document holds now) and checks
   // that the editor took all of it; else the original is put back.

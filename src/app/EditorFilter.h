@@ -170,6 +170,9 @@ class FilterRun {
   // After a Commit that wrote the result: what was done (none when nothing
   // was to be done).
   virtual std::optional<RunOutcome> Outcome() const { return std::nullopt; }
+  // Once the run is over: what it holds of the document's size (its copy, its
+  // result), handed over to be freed on another thread; the run keeps none of it.
+  virtual std::shared_ptr<void> TakeMemory() { return nullptr; }
 };
 
 // The document of one view, exactly its SCI_GETLENGTH bytes (NULs included).

@@ -910,6 +910,19 @@ class frmMyDlg::Impl : public ToolWindow {
     }
   }
 
+  // A finished run's copy and result are freed on a worker of their own:
+  // giving a GB back to the system holds a thread for a fraction of a second,
+  // and it should not be the editor's.
+  void FreeLater(std::shared_ptr<void> memory) {
+    if (!memory) return;
+    if (!freer_) freer_ = Worker::Create(Module());
+    if (freer_)
+      freer_->Start([memory = std::move(memory)](siftwell::win::JobControl&) mutable {
+        memory.reset();
+        return Worker::Delivery{};
+      });
+  }
+
   void StopFind() {
     ++findGeneration_;
     find_.copy.reset();
@@ -1214,6 +1227,7 @@ class frmMyDlg::Impl : public ToolWindow {
       committing_ = false;
     }
     std::optional<RunOutcome> outcome = problem ? std::nullopt : current_->Outcome();
+    FreeLater(current_->TakeMemory());
     current_.reset();
     ShowProgress(false);
     // The focus goes back to the pattern field (now, if the user is still in
@@ -1489,6 +1503,7 @@ class frmMyDlg::Impl : public ToolWindow {
   std::unique_ptr<Worker> counter_;
   std::unique_ptr<Worker> highlighter_;
   std::unique_ptr<Worker> finder_;
+  std::unique_ptr<Worker> freer_;  // frees what finished runs held
   ControlId startedBy_ = button1;
   bool progressShown_ = false;
   // Keep's choices that have no control here yet: carried from the options set
