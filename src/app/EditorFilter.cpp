@@ -612,8 +612,8 @@ class EditorRun final : public FilterRun {
         inSelection_(options.inSelection),
         host_(host) {}
 
-  // Starts the copy, or takes over `counted`. The reason the run cannot start, if so.
-  std::optional<RunProblem> Take(std::shared_ptr<DocumentCopy> counted) {
+  // Starts the copy. The reason the run cannot start, if so.
+  std::optional<RunProblem> Take() {
     document_ = IsWindow(view_) ? Sci(view_, SciMsg::SCI_GETDOCPOINTER) : 0;
     if (document_ == 0) return Make(RunProblem::Kind::NoView);
     // Only a result written into the document needs it to take changes.
@@ -657,18 +657,7 @@ class EditorRun final : public FilterRun {
         return problem;
       }
     }
-    // The live count's copy of this document is compared with it instead of
-    // copied again (and the editor's process holds one copy, not two).
-    const auto state = counted ? counted->Current() : DocumentCopy::State::NoMemory;
-    if ((state == DocumentCopy::State::Done || state == DocumentCopy::State::Copying) && counted->View() == view_ &&
-        counted->Document() == document_ && counted->SameDocument()) {
-      copy_ = std::move(counted);
-      copy_->Recheck();
-      takenOver_ = true;
-    } else {
-      counted.reset();
-      copy_ = DocumentCopy::Of(view_);
-    }
+    copy_ = DocumentCopy::Of(view_);
     return std::nullopt;
   }
 
@@ -681,12 +670,6 @@ class EditorRun final : public FilterRun {
         problem_ = Make(RunProblem::Kind::NoMemory);
         return true;
       case DocumentCopy::State::Changed:
-        // The count's copy was out of date before the run began: copied anew.
-        if (takenOver_ && !Check()) {
-          takenOver_ = false;
-          copy_ = DocumentCopy::Of(view_);
-          return copy_->Current() == DocumentCopy::State::Done;
-        }
         if (!Check()) problem_ = Make(RunProblem::Kind::Edited);
         return true;
       case DocumentCopy::State::Done:
@@ -1066,8 +1049,7 @@ class EditorRun final : public FilterRun {
   bool tally_ = false;        // Keep writes each distinct output's count
   bool jumpBack_ = false;     // the new tab's lines lead back to the source
   intptr_t document_ = 0;
-  std::shared_ptr<DocumentCopy> copy_;
-  bool takenOver_ = false;  // copy_ was the live count's
+  std::unique_ptr<DocumentCopy> copy_;
   // Handed to the worker; read here only after it came back (Commit).
   std::shared_ptr<Computation> computation_;
   std::optional<RunProblem> problem_;  // the first reason found not to write
@@ -1087,8 +1069,7 @@ std::string GetDocumentTextBytes(HWND curScintilla) {
 }
 
 std::unique_ptr<FilterRun> StartOnView(HWND view, Operation op, std::wstring_view pattern,
-                                       std::wstring_view delimiterField, const RunOptions& options, HWND host,
-                                       std::shared_ptr<DocumentCopy> counted) {
+                                       std::wstring_view delimiterField, const RunOptions& options, HWND host) {
   if (pattern.empty() || op == Operation::Count) return std::make_unique<AnswerRun>(std::nullopt);
   std::string patternUtf8, delimiterUtf8;
   if (!WideToUtf8(pattern, patternUtf8)) return std::make_unique<AnswerRun>(Make(RunProblem::Kind::BrokenPattern));
@@ -1110,16 +1091,15 @@ std::unique_ptr<FilterRun> StartOnView(HWND view, Operation op, std::wstring_vie
   }
   auto run = std::make_unique<EditorRun>(view, op, std::move(patternUtf8), ExpandDelimiter(delimiterUtf8),
                                          std::move(engine), options, host);
-  if (auto problem = run->Take(std::move(counted))) return std::make_unique<AnswerRun>(std::move(problem));
+  if (auto problem = run->Take()) return std::make_unique<AnswerRun>(std::move(problem));
   return run;
 }
 
 std::unique_ptr<FilterRun> StartOnCurrentView(Operation op, std::wstring_view pattern,
-                                              std::wstring_view delimiterField, const RunOptions& options,
-                                              std::shared_ptr<DocumentCopy> counted) {
+                                              std::wstring_view delimiterField, const RunOptions& options) {
   if (pattern.empty()) return std::make_unique<AnswerRun>(std::nullopt);
   return StartOnView(PluginBase::GetCurrentScintilla(), op, pattern, delimiterField, options,
-                     PluginBase::nppData._nppHandle, std::move(counted));
+                     PluginBase::nppData._nppHandle);
 }
 
 std::optional<std::wstring> RunOnView(HWND view, Operation op, std::wstring_view pattern,
