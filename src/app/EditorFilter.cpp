@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <iterator>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -851,24 +852,27 @@ class EditorRun final : public FilterRun {
     return same(original.substr(kept)) && at == resultBytes;
   }
 
-  // Room for a document of `documentBytes` in the editor, and in the process
-  // for the two copies its undo history takes (the text removed and the text
-  // inserted): asked before anything is written. Clears an older, unrelated
-  // error of the editor first.
+  // Room in the process for a document of `documentBytes` (its text and its
+  // style bytes, when it grows) and for the two copies the editor's undo
+  // history takes (the text removed and the text inserted): asked before
+  // anything is written, by taking and freeing blocks of those sizes. The
+  // editor itself is not asked to grow (SCI_ALLOCATE): when that fails,
+  // Scintilla's buffer goes on counting the room it could not get (its gap
+  // grows before its block does), and the next edit of the document writes
+  // past the block. Clears an older, unrelated error of the editor first.
   bool RoomFor(std::size_t documentBytes, std::size_t removedBytes, std::size_t insertedBytes) {
     Sci(view_, SciMsg::SCI_SETSTATUS, 0);
-    Sci(view_, SciMsg::SCI_ALLOCATE, static_cast<intptr_t>(documentBytes) + 1);
-    if (Sci(view_, SciMsg::SCI_GETSTATUS) != 0) {
-      Sci(view_, SciMsg::SCI_SETSTATUS, 0);
-      return false;
-    }
-    try {
-      auto removed = std::make_unique_for_overwrite<char[]>(removedBytes + 1);
-      auto inserted = std::make_unique_for_overwrite<char[]>(insertedBytes + 1);
-    } catch (const std::bad_alloc&) {
-      return false;
-    }
-    return true;
+    const intptr_t length = Sci(view_, SciMsg::SCI_GETLENGTH);
+    const std::size_t grown = length >= 0 && documentBytes > static_cast<std::size_t>(length) ? documentBytes + 1 : 0;
+    // Called as functions: the compiler may leave out a new-expression whose
+    // block is never used, and the question with it.
+    const std::size_t sizes[] = {grown, grown, removedBytes + 1, insertedBytes + 1};
+    void* blocks[std::size(sizes)] = {};
+    bool had = true;
+    for (std::size_t i = 0; i < std::size(sizes) && had; ++i)
+      if (sizes[i] != 0) had = (blocks[i] = ::operator new(sizes[i], std::nothrow)) != nullptr;
+    for (void* block : blocks) ::operator delete(block);
+    return had;
   }
 
   // Room in the process's addresses for the blocks the editor allocates to

@@ -1069,21 +1069,30 @@ TEST_F(FailingWrites, AnAllocationFailingAnywhereInTheWriteLeavesTheOriginal) {
                 failures, restored,
                 failures - restored);
 
-    // No room for the result: refused before anything is written.
+    // No room for the result (the process has no block of the grown
+    // document's size): refused before anything is written, and the editor was
+    // not asked to grow either (a grow that fails leaves Scintilla's buffer
+    // counting room it does not have, and the next edit writes past it).
     setUp();
-    Interceptor::hook = [](HWND v, UINT msg, WPARAM w, LPARAM l) -> std::optional<LRESULT> {
-      if (msg != static_cast<UINT>(SciMsg::SCI_ALLOCATE)) return std::nullopt;
-      gFailAllocationIn = 1;
-      const LRESULT answer = Interceptor::Real(v, SciMsg::SCI_ALLOCATE, w, l);
-      gFailAllocationIn = 0;
+    bool growAsked = false, armed = false;
+    Interceptor::hook = [&](HWND v, UINT msg, WPARAM w, LPARAM l) -> std::optional<LRESULT> {
+      if (msg == static_cast<UINT>(SciMsg::SCI_ALLOCATE)) growAsked = true;
+      if (msg == static_cast<UINT>(SciMsg::SCI_SETSTATUS)) armed = true;
+      if (!armed || msg != static_cast<UINT>(SciMsg::SCI_GETLENGTH)) return std::nullopt;
+      const LRESULT answer = Interceptor::Real(v, SciMsg::SCI_GETLENGTH, w, l);
+      gFailAllocationIn = 1;  // the first block of the room asked for
+      Interceptor::hook = nullptr;
       return answer;
     };
     gAllocationFailed = false;
     // (A long delimiter: the result outgrows the editor's buffer.)
     const auto message = RunOnView(view_, Operation::Keep, L"line \\d+", std::wstring(60, L'-') + L"\\n");
+    gFailAllocationIn = 0;
+    Interceptor::hook = nullptr;
     ASSERT_TRUE(gAllocationFailed);
     ASSERT_TRUE(message.has_value());
     EXPECT_NE(message->find(L"cannot hold"), std::wstring::npos);
+    EXPECT_FALSE(growAsked);
     EXPECT_TRUE(Document() == edited);
     UndoOnce();
     EXPECT_TRUE(Document() == original) << "nothing was written: the user's edit is the last undo step";
