@@ -613,8 +613,8 @@ class EditorRun final : public FilterRun {
         inSelection_(options.inSelection),
         host_(host) {}
 
-  // Starts the copy. The reason the run cannot start, if so.
-  std::optional<RunProblem> Take() {
+  // Starts the copy, or takes over `counted`. The reason the run cannot start, if so.
+  std::optional<RunProblem> Take(std::shared_ptr<DocumentCopy> counted) {
     document_ = IsWindow(view_) ? Sci(view_, SciMsg::SCI_GETDOCPOINTER) : 0;
     if (document_ == 0) return Make(RunProblem::Kind::NoView);
     // Only a result written into the document needs it to take changes.
@@ -658,7 +658,18 @@ class EditorRun final : public FilterRun {
         return problem;
       }
     }
-    copy_ = DocumentCopy::Of(view_);
+    // The live count's copy of this document is compared with it instead of
+    // copied again (and the editor's process holds one copy, not two).
+    const auto state = counted ? counted->Current() : DocumentCopy::State::NoMemory;
+    if ((state == DocumentCopy::State::Done || state == DocumentCopy::State::Copying) && counted->View() == view_ &&
+        counted->Document() == document_ && counted->SameDocument()) {
+      copy_ = std::move(counted);
+      copy_->Recheck();
+      takenOver_ = true;
+    } else {
+      counted.reset();
+      copy_ = DocumentCopy::Of(view_);
+    }
     return std::nullopt;
   }
 
@@ -671,6 +682,12 @@ class EditorRun final : public FilterRun {
         problem_ = Make(RunProblem::Kind::NoMemory);
         return true;
       case DocumentCopy::State::Changed:
+        // The count's copy was out of date before the run began: copied anew.
+        if (takenOver_ && !Check()) {
+          takenOver_ = false;
+          copy_ = DocumentCopy::Of(view_);
+          return copy_->Current() == DocumentCopy::State::Done;
+        }
         if (!Check()) problem_ = Make(RunProblem::Kind::Edited);
         return true;
       case DocumentCopy::State::Done:
@@ -1053,7 +1070,8 @@ class EditorRun final : public FilterRun {
   bool tally_ = false;        // Keep writes each distinct output's count
   bool jumpBack_ = false;     // the new tab's lines lead back to the source
   intptr_t document_ = 0;
-  std::unique_ptr<DocumentCopy> copy_;
+  std::shared_ptr<DocumentCopy> copy_;
+  bool takenOver_ = false;  // copy_ was the live count's
   // Handed to the worker; read here only after it came back (Commit).
   std::shared_ptr<Computation> computation_;
   std::optional<RunProblem> problem_;  // the first reason found not to write
@@ -1073,7 +1091,8 @@ std::string GetDocumentTextBytes(HWND curScintilla) {
 }
 
 std::unique_ptr<FilterRun> StartOnView(HWND view, Operation op, std::wstring_view pattern,
-                                       std::wstring_view delimiterField, const RunOptions& options, HWND host) {
+                                       std::wstring_view delimiterField, const RunOptions& options, HWND host,
+                                       std::shared_ptr<DocumentCopy> counted) {
   if (pattern.empty() || op == Operation::Count) return std::make_unique<AnswerRun>(std::nullopt);
   std::string patternUtf8, delimiterUtf8;
   if (!WideToUtf8(pattern, patternUtf8)) return std::make_unique<AnswerRun>(Make(RunProblem::Kind::BrokenPattern));
@@ -1095,15 +1114,16 @@ std::unique_ptr<FilterRun> StartOnView(HWND view, Operation op, std::wstring_vie
   }
   auto run = std::make_unique<EditorRun>(view, op, std::move(patternUtf8), ExpandDelimiter(delimiterUtf8),
                                          std::move(engine), options, host);
-  if (auto problem = run->Take()) return std::make_unique<AnswerRun>(std::move(problem));
+  if (auto problem = run->Take(std::move(counted))) return std::make_unique<AnswerRun>(std::move(problem));
   return run;
 }
 
 std::unique_ptr<FilterRun> StartOnCurrentView(Operation op, std::wstring_view pattern,
-                                              std::wstring_view delimiterField, const RunOptions& options) {
+                                              std::wstring_view delimiterField, const RunOptions& options,
+                                              std::shared_ptr<DocumentCopy> counted) {
   if (pattern.empty()) return std::make_unique<AnswerRun>(std::nullopt);
   return StartOnView(PluginBase::GetCurrentScintilla(), op, pattern, delimiterField, options,
-                     PluginBase::nppData._nppHandle);
+                     PluginBase::nppData._nppHandle, std::move(counted));
 }
 
 std::optional<std::wstring> RunOnView(HWND view, Operation op, std::wstring_view pattern,

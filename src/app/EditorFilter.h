@@ -184,12 +184,15 @@ std::string GetDocumentTextBytes(HWND curScintilla);
 // cannot hold, a template naming no group, no usable selection) computes
 // nothing and its Commit gives the reason (none for an empty pattern).
 // `host` is the editor's main window: a result for a new tab needs it.
+// `counted`, the live count's copy of a document: taken over when it is of
+// `view`'s document at its length (compared with it again, not copied anew).
 std::unique_ptr<FilterRun> StartOnView(HWND view, Operation op, std::wstring_view pattern,
                                        std::wstring_view delimiterField, const RunOptions& options = {},
-                                       HWND host = nullptr);
+                                       HWND host = nullptr, std::shared_ptr<DocumentCopy> counted = nullptr);
 // The same on the host's active view (asked anew at each call).
 std::unique_ptr<FilterRun> StartOnCurrentView(Operation op, std::wstring_view pattern,
-                                              std::wstring_view delimiterField, const RunOptions& options);
+                                              std::wstring_view delimiterField, const RunOptions& options,
+                                              std::shared_ptr<DocumentCopy> counted);
 
 // All steps on the calling thread, for tools and tests (the filter window
 // never computes on the UI thread). The words for the problem, if the run

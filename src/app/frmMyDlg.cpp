@@ -390,10 +390,11 @@ class frmMyDlg::Impl : public ToolWindow {
       return;
     }
     // The status line is the run's until it ends: no count shows meanwhile.
-    // The count's copy of the document goes: the run takes its own, and in a
-    // 32-bit editor the addresses a large one holds are what the write needs.
+    // The count's copy of the document goes to the run, which compares it with
+    // the document instead of copying it again (or drops it, if it is of
+    // another document: in a 32-bit editor the write needs the addresses).
     StopCount();
-    countedCopy_.reset();
+    std::shared_ptr<DocumentCopy> counted = std::move(countedCopy_);
     KillTimer(Handle(), kCountTimer);
     patternChangedInRun_ = false;
     const std::wstring delimiter = Text(textBox2);
@@ -403,7 +404,7 @@ class frmMyDlg::Impl : public ToolWindow {
     siftwell::app::RunOptions options = Options();
     options.lineNumbers = options.lineNumbers && options.wholeLines;  // disabled without whole lines
     try {
-      run = run_(op, pattern, delimiter, options);
+      run = run_(op, pattern, delimiter, options, std::move(counted));
     } catch (const std::bad_alloc&) {
       failure = RunProblem::Kind::NoMemory;
     } catch (const std::exception&) {

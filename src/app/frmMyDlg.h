@@ -30,10 +30,11 @@
 class frmMyDlg {
  public:
   // Starts one operation with the field texts (on the UI thread); the window
-  // computes it on its worker and commits it back on the UI thread.
+  // computes it on its worker and commits it back on the UI thread. `counted`:
+  // the live count's copy of the document, if the window holds one.
   using Runner = std::function<std::unique_ptr<siftwell::app::FilterRun>(
       siftwell::app::Operation op, std::wstring_view pattern, std::wstring_view delimiterField,
-      const siftwell::app::RunOptions& options)>;
+      const siftwell::app::RunOptions& options, std::shared_ptr<siftwell::app::DocumentCopy> counted)>;
   // The copy of the document the live count runs over (complete, or still
   // to be taken step by step on the UI thread); `documentChanged` says a copy
   // kept from before is out of date.

@@ -743,8 +743,8 @@ std::unique_ptr<frmMyDlg> WindowOn(HWND view) {
   auto window = frmMyDlg::Create(
       GetModuleHandleW(nullptr), nullptr,
       [view](Operation op, std::wstring_view pattern, std::wstring_view delimiter,
-             const siftwell::app::RunOptions& options) {
-        return siftwell::app::StartOnView(view, op, pattern, delimiter, options);
+             const siftwell::app::RunOptions& options, std::shared_ptr<siftwell::app::DocumentCopy> counted) {
+        return siftwell::app::StartOnView(view, op, pattern, delimiter, options, nullptr, std::move(counted));
       },
       [view](bool) { return std::shared_ptr<siftwell::app::DocumentCopy>(siftwell::app::DocumentCopy::Of(view)); },
       [view] { return view; });
@@ -810,7 +810,7 @@ TEST_F(EditorFilter, AKeyIsTakenBetweenThePiecesOfTheCountsCopy) {
   std::shared_ptr<siftwell::app::DocumentCopy> first;
   auto window = frmMyDlg::Create(
       GetModuleHandleW(nullptr), nullptr,
-      [](Operation, std::wstring_view, std::wstring_view, const siftwell::app::RunOptions&) {
+      [](Operation, std::wstring_view, std::wstring_view, const siftwell::app::RunOptions&, std::shared_ptr<siftwell::app::DocumentCopy>) {
         return std::unique_ptr<siftwell::app::FilterRun>();
       },
       [view, &first](bool) {
@@ -846,6 +846,25 @@ TEST_F(EditorFilter, AKeyIsTakenBetweenThePiecesOfTheCountsCopy) {
   SendMessageW(window->Handle(), WM_CLOSE, 0, 0);
 }
 
+// A run starts from the live count's copy, compared with the document rather
+// than copied again; a copy the document no longer matches (changed at the same
+// length, and no one told) is copied anew, never used.
+TEST_F(EditorFilter, ARunTakesOverTheCountsCopyOnlyWhileTheDocumentMatchesIt) {
+  for (const bool changed : {false, true}) {
+    SCOPED_TRACE(changed ? "changed since the count" : "as counted");
+    Load("a1b2");
+    auto window = WindowOn(view_);
+    ASSERT_NE(window, nullptr);
+    SetWindowTextW(GetDlgItem(window->Handle(), frmMyDlg::textBox1), L"\\d");
+    ASSERT_TRUE(PumpUntil([&] { return window->StatusText() == L"2 matches"; }));
+    if (changed) Load("c3d4");
+    SendMessageW(GetDlgItem(window->Handle(), frmMyDlg::button1), BM_CLICK, 0, 0);
+    EXPECT_TRUE(PumpUntil([&] { return !window->IsRunning() && Document().size() != 4; }));
+    EXPECT_EQ(Document(), changed ? "3\r\n4\r\n" : "1\r\n2\r\n");
+    SendMessageW(window->Handle(), WM_CLOSE, 0, 0);
+  }
+}
+
 // The document shown before another one (a tab switched away from) keeps no
 // marks once the window has marked the other one and closed.
 TEST_F(EditorFilter, MarksLeaveTheDocumentSwitchedAwayFrom) {
@@ -876,7 +895,7 @@ TEST_F(EditorFilter, WithoutAnIndicatorNothingIsMarked) {
   HWND view = view_;
   auto window = frmMyDlg::Create(
       GetModuleHandleW(nullptr), nullptr,
-      [](Operation, std::wstring_view, std::wstring_view, const siftwell::app::RunOptions&) {
+      [](Operation, std::wstring_view, std::wstring_view, const siftwell::app::RunOptions&, std::shared_ptr<siftwell::app::DocumentCopy>) {
         return std::unique_ptr<siftwell::app::FilterRun>();
       },
       [view](bool) { return std::shared_ptr<siftwell::app::DocumentCopy>(siftwell::app::DocumentCopy::Of(view)); },

@@ -23,7 +23,8 @@ using namespace windowtests;
 int32_t AtDpi(int32_t pixels, uint32_t dpi) { return MulDiv(pixels, static_cast<int>(dpi), 96); }
 
 frmMyDlg::Runner NoRun() {
-  return [](siftwell::app::Operation, std::wstring_view, std::wstring_view, const siftwell::app::RunOptions&) {
+  return [](siftwell::app::Operation, std::wstring_view, std::wstring_view, const siftwell::app::RunOptions&,
+            std::shared_ptr<siftwell::app::DocumentCopy>) {
     return std::unique_ptr<siftwell::app::FilterRun>();
   };
 }

@@ -151,7 +151,8 @@ struct RecordingRunner {
 
   frmMyDlg::Runner Runner() {
     return [this](Operation op, std::wstring_view pattern, std::wstring_view delimiter,
-                  const siftwell::app::RunOptions& options) -> std::unique_ptr<siftwell::app::FilterRun> {
+                  const siftwell::app::RunOptions& options,
+                  std::shared_ptr<siftwell::app::DocumentCopy>) -> std::unique_ptr<siftwell::app::FilterRun> {
       calls.push_back({op, std::wstring(pattern), std::wstring(delimiter), options});
       if (fail) throw std::runtime_error("engine failure");
       return std::make_unique<AnsweringRun>(answer, outcome);
@@ -790,7 +791,7 @@ TEST_F(FilterWindow, CancelOrClosingDuringTheWriteLeavesTheRunAlive) {
     auto writing = frmMyDlg::Create(
         Module(), host.Handle(),
         [&](Operation, std::wstring_view, std::wstring_view,
-            const siftwell::app::RunOptions&) -> std::unique_ptr<siftwell::app::FilterRun> {
+            const siftwell::app::RunOptions&, std::shared_ptr<siftwell::app::DocumentCopy>) -> std::unique_ptr<siftwell::app::FilterRun> {
           auto run = std::make_unique<WritingRun>();
           run->survived = &survived;
           run->meanwhile = [&self, close, once = true]() mutable {
