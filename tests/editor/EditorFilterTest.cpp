@@ -808,16 +808,19 @@ TEST_F(EditorFilter, AKeyIsTakenBetweenThePiecesOfTheCountsCopy) {
   Load(std::string(3 * siftwell::app::DocumentCopy::kStepBytes, 'a'));
   HWND view = view_;
   std::shared_ptr<siftwell::app::DocumentCopy> first;
+  HWND dialog = nullptr;
   auto window = frmMyDlg::Create(
       GetModuleHandleW(nullptr), nullptr,
       [](Operation, std::wstring_view, std::wstring_view, const siftwell::app::RunOptions&, std::shared_ptr<siftwell::app::DocumentCopy>) {
         return std::unique_ptr<siftwell::app::FilterRun>();
       },
-      [view, &first](bool) {
+      [view, &first, &dialog](bool) {
         std::shared_ptr<siftwell::app::DocumentCopy> copy = siftwell::app::DocumentCopy::Of(view);
         if (!first) {
-          // The key arrives as the copy begins.
+          // The key arrives as the copy begins (typed into this window: the
+          // test holds the desktop, see CMakeLists.txt).
           first = copy;
+          SetForegroundWindow(dialog);
           INPUT key[2] = {};
           for (INPUT& k : key) {
             k.type = INPUT_KEYBOARD;
@@ -831,6 +834,7 @@ TEST_F(EditorFilter, AKeyIsTakenBetweenThePiecesOfTheCountsCopy) {
       },
       [view] { return view; });
   ASSERT_NE(window, nullptr);
+  dialog = window->Handle();
   window->Present();
   HWND pattern = GetDlgItem(window->Handle(), frmMyDlg::textBox1);
   ASSERT_EQ(GetFocus(), pattern);
