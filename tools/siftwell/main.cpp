@@ -579,6 +579,40 @@ class PieceList {
       : input_(input), blockBytes_(blockBytes), populate_(populate) {}
 
   void Add(std::string_view s) {
+    // Most pieces (a short match, a delimiter) go right after the last copy
+    // in the same block.
+    if (s.size() < kInPlace && open_ && s.size() <= blockBytes_ - used_) {
+      std::memcpy(blocks_.back().get() + used_, s.data(), s.size());
+      used_ += s.size();
+      copied_ += s.size();
+      pieces_.back() = std::string_view(pieces_.back().data(), pieces_.back().size() + s.size());
+      return;
+    }
+    AddElsewhere(s);
+  }
+
+  const std::vector<std::string_view>& Pieces() const { return pieces_; }
+  std::size_t CopiedBytes() const { return copied_; }
+  std::size_t BlockBytes() const { return blocks_.size() * blockBytes_; }
+
+  // Empty again. `reuse`: to be filled again (the first block and the list's
+  // room stay); else all memory goes.
+  void Clear(bool reuse) {
+    if (reuse) {
+      pieces_.clear();
+      blocks_.resize(std::min<std::size_t>(blocks_.size(), 1));
+    } else {
+      std::vector<std::string_view>().swap(pieces_);
+      std::vector<Block>().swap(blocks_);
+    }
+    used_ = 0;
+    copied_ = 0;
+    open_ = false;
+  }
+
+ private:
+  [[gnu::noinline]] void AddElsewhere(std::string_view s) {
+    open_ = false;
     if (s.size() >= kInPlace && s.data() >= input_.data() && s.data() + s.size() <= input_.data() + input_.size()) {
       pieces_.push_back(s);
       return;
@@ -598,28 +632,10 @@ class PieceList {
         pieces_.back() = std::string_view(pieces_.back().data(), pieces_.back().size() + n);
       else
         pieces_.emplace_back(to, n);
+      open_ = true;
     }
   }
 
-  const std::vector<std::string_view>& Pieces() const { return pieces_; }
-  std::size_t CopiedBytes() const { return copied_; }
-  std::size_t BlockBytes() const { return blocks_.size() * blockBytes_; }
-
-  // Empty again. `reuse`: to be filled again (the first block and the list's
-  // room stay); else all memory goes.
-  void Clear(bool reuse) {
-    if (reuse) {
-      pieces_.clear();
-      blocks_.resize(std::min<std::size_t>(blocks_.size(), 1));
-    } else {
-      std::vector<std::string_view>().swap(pieces_);
-      std::vector<Block>().swap(blocks_);
-    }
-    used_ = 0;
-    copied_ = 0;
-  }
-
- private:
   // A block of copied pieces. On Linux the pages of the output's blocks are
   // mapped in one call (MAP_POPULATE) rather than faulted in one by one as
   // they are written: keeping the lines holding ERROR in a 100 MB log copies
@@ -658,6 +674,7 @@ class PieceList {
   std::vector<std::string_view> pieces_;
   std::vector<Block> blocks_;
   std::size_t used_ = 0, copied_ = 0;
+  bool open_ = false;  // the last piece is a copy ending at used_ in the last block
 };
 
 // The result: its pieces in a list. Once the copied pieces pass 64 MB (or the
@@ -759,7 +776,7 @@ class Output {
   }
 #endif
 
-  void Spill() {
+  [[gnu::noinline]] void Spill() {
 #ifndef _WIN32
     if (error_ != 0) return;
     if (!spill_) {
