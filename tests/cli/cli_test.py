@@ -147,6 +147,11 @@ def long_and_short_pieces(c):
     expect_ok(c.run('keep', '(?s).+', '-d', '', c.path('big.txt')), data)
     expect_ok(c.run('keep', 'needle|ab', '-d', '', c.path('big.txt')),
               b'needle' * 4 + b'abneedle' * 1999 + b'ab')
+    # Short copied pieces across the result's 4 MB blocks (a piece that no longer fits starts the next).
+    if c.native():
+        words = b' '.join(b'w%d' % (i % 977) + b'y' * (i % 13) for i in range(700000))
+        c.write('words.txt', words)
+        expect_ok(c.run('keep', '-d', ';', r'\w+', c.path('words.txt')), b';'.join(words.split(b' ')) + b';')
     # A result moved to a scratch file as it grows (after every piece, or after one block of
     # copied pieces) reaches standard output and -o unchanged.
     for blocks in ('0', '1'):
