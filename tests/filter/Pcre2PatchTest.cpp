@@ -164,4 +164,56 @@ TEST(Pcre2Patches, AVariableLookbehindBoundsItsItemsButNotItsAssertions) {
     }
 }
 
+// 0004-jit-stack-grows-until-the-frame-fits.patch: an assertion or atomic
+// group saves the private data of every bracket inside it in one frame, and
+// the JIT grew its stack once, by 8 KB, for a frame of any size: a group
+// repeated thousands of times inside one was written past the stack's start
+// (SIGSEGV). The frame now fits or the match fails with the stack limit.
+TEST(Pcre2Patches, AFrameLargerThanTheStacksGrowthStepGetsRoomOrTheLimit) {
+  struct Row {
+    std::string_view pattern, text;
+  };
+  const std::string as(9000, 'a');
+  const Row rows[] = {{"(?=(()){8888})", ""},        {"(?=(()){6000})x|a", "ax"}, {"(?>(()){8888})", "b"},
+                      {"(?<!(()){8888}x)b", "ab"},    {"(?=(?:(()){100}){100})", ""},
+                      {"(?=((a)){8888})a", as},      {"(?=(()()){4444})b|a", "ab"}};
+  auto match = [](const Row& r, bool jit, std::size_t stackMax, int* rc) {
+    int err = 0;
+    PCRE2_SIZE errOffset = 0;
+    pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(r.pattern.data()), r.pattern.size(), PCRE2_UTF,
+                                     &err, &errOffset, nullptr);
+    EXPECT_NE(code, nullptr) << r.pattern;
+    if (code == nullptr) return std::pair<std::size_t, std::size_t>{};
+    if (jit) {
+      EXPECT_EQ(pcre2_jit_compile(code, PCRE2_JIT_COMPLETE), 0) << r.pattern;
+    }
+    pcre2_match_data* md = pcre2_match_data_create_from_pattern(code, nullptr);
+    pcre2_match_context* mctx = pcre2_match_context_create(nullptr);
+    // A stack that starts small and may grow, as the engine gives the JIT.
+    pcre2_jit_stack* stack = pcre2_jit_stack_create(32 * 1024, stackMax, nullptr);
+    pcre2_jit_stack_assign(mctx, nullptr, stack);
+    *rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(r.text.data()), r.text.size(), 0, jit ? 0 : PCRE2_NO_JIT,
+                      md, mctx);
+    const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(md);
+    const bool matched = *rc >= 0;  // (0: a match whose groups did not all fit; the ranges are compared)
+    if (matched) *rc = 1;
+    const std::pair<std::size_t, std::size_t> found = matched ? std::pair{ov[0], ov[1]} : std::pair<std::size_t, std::size_t>{};
+    pcre2_jit_stack_free(stack);
+    pcre2_match_context_free(mctx);
+    pcre2_match_data_free(md);
+    pcre2_code_free(code);
+    return found;
+  };
+  for (const Row& r : rows) {
+    int interpretedRc = 0, jitRc = 0, smallRc = 0;
+    const auto interpreted = match(r, false, 1 << 20, &interpretedRc);
+    ASSERT_EQ(interpretedRc, 1) << r.pattern;
+    EXPECT_EQ(match(r, true, 8 << 20, &jitRc), interpreted) << r.pattern;
+    EXPECT_EQ(jitRc, 1) << r.pattern;
+    // Room to grow, but less than the frame needs: the limit, not a write past it.
+    match(r, true, 96 * 1024, &smallRc);
+    EXPECT_EQ(smallRc, PCRE2_ERROR_JIT_STACKLIMIT) << r.pattern;
+  }
+}
+
 }  // namespace
