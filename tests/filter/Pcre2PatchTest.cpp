@@ -168,7 +168,8 @@ TEST(Pcre2Patches, AVariableLookbehindBoundsItsItemsButNotItsAssertions) {
 // group saves the private data of every bracket inside it in one frame, and
 // the JIT grew its stack once, by 8 KB, for a frame of any size: a group
 // repeated thousands of times inside one was written past the stack's start
-// (SIGSEGV). The frame now fits or the match fails with the stack limit.
+// (SIGSEGV); a possessive repeat is such a group too (the last row). The
+// frame now fits or the match fails with the stack limit.
 TEST(Pcre2Patches, AFrameLargerThanTheStacksGrowthStepGetsRoomOrTheLimit) {
   struct Row {
     std::string_view pattern, text;
@@ -176,7 +177,7 @@ TEST(Pcre2Patches, AFrameLargerThanTheStacksGrowthStepGetsRoomOrTheLimit) {
   const std::string as(9000, 'a');
   const Row rows[] = {{"(?=(()){8888})", ""},        {"(?=(()){6000})x|a", "ax"}, {"(?>(()){8888})", "b"},
                       {"(?<!(()){8888}x)b", "ab"},    {"(?=(?:(()){100}){100})", ""},
-                      {"(?=((a)){8888})a", as},      {"(?=(()()){4444})b|a", "ab"}};
+                      {"(?=((a)){8888})a", as},      {"(?=(()()){4444})b|a", "ab"}, {"(?:(){736}){21}+", ""}};
   auto match = [](const Row& r, bool jit, std::size_t stackMax, int* rc) {
     int err = 0;
     PCRE2_SIZE errOffset = 0;
