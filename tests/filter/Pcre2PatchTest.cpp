@@ -198,7 +198,8 @@ TEST(Pcre2Patches, AFrameLargerThanTheStacksGrowthStepGetsRoomOrTheLimit) {
     const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(md);
     const bool matched = *rc >= 0;  // (0: a match whose groups did not all fit; the ranges are compared)
     if (matched) *rc = 1;
-    const std::pair<std::size_t, std::size_t> found = matched ? std::pair{ov[0], ov[1]} : std::pair<std::size_t, std::size_t>{};
+    std::pair<std::size_t, std::size_t> found;
+    if (matched) found = {ov[0], ov[1]};
     pcre2_jit_stack_free(stack);
     pcre2_match_context_free(mctx);
     pcre2_match_data_free(md);
