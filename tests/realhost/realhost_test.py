@@ -852,6 +852,11 @@ class Suite:
         finally:
             self.options(dlg)
 
+    def check_jit_frame_beyond_stack_growth(self):
+        # PCRE2's JIT wrote this pattern's stack frame (one per assertion, holding all 17,776 groups inside)
+        # past its stack: the count, run as the pattern is typed, took Notepad++ down.
+        self.run_on_scratch(b"bab\r\n", "(?=(()){8888})a", "keep", b"a\r\n", "Kept 1 match \u2014 Ctrl+Z to undo")
+
     def check_match_case_off(self):
         self.run_on_scratch(b"an ERROR\r\nan error\r\nno\r\n", "error", "keep", b"ERROR\r\nerror\r\n",
                             "Kept 2 matches \u2014 Ctrl+Z to undo", case=False)
@@ -1507,6 +1512,7 @@ def run_suite(build, work, tarball, package, arch):
             ] + ([("dark-mode-switch-window-open", suite.check_dark_mode_switch)] if tells_dark_mode else []) + [
                 ("reopens-where-closed", suite.check_reopens_where_closed),
                 ("cancel-G-pattern", suite.check_cancel_g_pattern),
+                ("jit-frame-beyond-stack-growth", suite.check_jit_frame_beyond_stack_growth),
                 ("whole-lines-remove-blank-lines", suite.check_lines_remove_blank),
                 ("whole-lines-keep-error-crlf-and-lf", suite.check_lines_keep_crlf_and_lf),
                 ("output-template", suite.check_template),
