@@ -197,4 +197,30 @@ TEST(Pcre2Patches, AFrameLargerThanTheStacksGrowthStepGetsRoomOrTheLimit) {
   }
 }
 
+// 0005-jit-compile-nesting-is-bounded.patch: a repeat of an assertion or a
+// script run with a bounded maximum is copied as brackets nested inside each
+// other, and the JIT compiler took two machine frames per level: 3,000 levels
+// overflowed the 1 MB stack of a Windows thread (SIGSEGV), 6,000 levels 2 MB.
+// The compile now fails (out of memory) past a depth that no pattern without
+// such a repeat reaches, and the interpreter matches it; deep parentheses and
+// long repeats of other groups keep the JIT.
+TEST(Pcre2Patches, TheJitCompilersNestingIsBounded) {
+  const std::string deepest = std::string(249, '(') + "a" + std::string(249, ')');
+  const std::pair<std::string, int> rows[] = {
+      {"(?=a){0,6000}a", PCRE2_ERROR_NOMEMORY}, {"(?*a){0,6000}b|a", PCRE2_ERROR_NOMEMORY},
+      {"(?<!b){0,6000}a", PCRE2_ERROR_NOMEMORY}, {"(*sr:a){1,6000}", PCRE2_ERROR_NOMEMORY},
+      {"(?=a){0,100}a", 0}, {"(a){1,5000}", 0}, {deepest, 0}};
+  for (const auto& [pattern, jitResult] : rows) {
+    int err = 0;
+    PCRE2_SIZE at = 0;
+    pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(), PCRE2_UTF, &err,
+                                     &at, nullptr);
+    ASSERT_NE(code, nullptr) << pattern.substr(0, 40);
+    EXPECT_EQ(pcre2_jit_compile(code, PCRE2_JIT_COMPLETE), jitResult) << pattern.substr(0, 40);
+    pcre2_code_free(code);
+    const std::vector<std::pair<std::size_t, std::size_t>> found{{1, 2}, {3, 4}};
+    EXPECT_EQ(Matches(pattern, "xa.a", PCRE2_UTF, false), found) << pattern.substr(0, 40);
+  }
+}
+
 }  // namespace

@@ -857,6 +857,11 @@ class Suite:
         # past its stack: the count, run as the pattern is typed, took Notepad++ down.
         self.run_on_scratch(b"bab\r\n", "(?=(()){8888})a", "keep", b"a\r\n", "Kept 1 match \u2014 Ctrl+Z to undo")
 
+    def check_jit_compile_nesting(self):
+        # A repeated lookahead is copied as 6,000 nested brackets, and PCRE2's JIT compiler took two machine
+        # frames per level: compiling it overflowed the thread's stack and took Notepad++ down.
+        self.run_on_scratch(b"ba.a\r\n", "(?=a){0,6000}a", "keep", b"a\r\na\r\n", "Kept 2 matches \u2014 Ctrl+Z to undo")
+
     def check_match_case_off(self):
         self.run_on_scratch(b"an ERROR\r\nan error\r\nno\r\n", "error", "keep", b"ERROR\r\nerror\r\n",
                             "Kept 2 matches \u2014 Ctrl+Z to undo", case=False)
@@ -1513,6 +1518,7 @@ def run_suite(build, work, tarball, package, arch):
                 ("reopens-where-closed", suite.check_reopens_where_closed),
                 ("cancel-G-pattern", suite.check_cancel_g_pattern),
                 ("jit-frame-beyond-stack-growth", suite.check_jit_frame_beyond_stack_growth),
+                ("jit-compile-nesting", suite.check_jit_compile_nesting),
                 ("whole-lines-remove-blank-lines", suite.check_lines_remove_blank),
                 ("whole-lines-keep-error-crlf-and-lf", suite.check_lines_keep_crlf_and_lf),
                 ("output-template", suite.check_template),
