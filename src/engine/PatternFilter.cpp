@@ -154,6 +154,11 @@ class CompiledPattern {
   // depends on whether the JIT is available.
   bool interpretInvalidText = false;
   LiteralPlan plan;  // the line prefilter (no literals: none)
+  // The pattern is one character item repeated once or more, greedily (\d+,
+  // \w+, [a-z0-9_]+): a run of ASCII members between ASCII non-members is a
+  // match, found by this table (1: member, 0: not; every byte from 0x80 is 2,
+  // "ask the engine"). Empty otherwise.
+  std::vector<uint8_t> asciiRun;
   bool wholeLines = false;  // CompileOptions::wholeLines
   // The Keep template in parts: literal text, or a reference that takes the
   // first of its groups that took part. Empty: the match itself.
@@ -322,6 +327,45 @@ bool HasPossessiveGroupRepeat(std::string_view p) {
   return false;
 }
 
+// Whether the pattern is a single character item (a character, a class, or
+// an escape that stands for one character) repeated greedily once or more;
+// then which ASCII characters it takes, asked of the compiled pattern itself
+// (one anchored match per character), so that the table holds exactly what
+// PCRE2 would match with every option in force. Such an item matches one
+// character whatever stands around it: no assertion, no dot (whose newline
+// rule looks at the next character), no \X or \R.
+std::vector<uint8_t> AsciiRunTable(std::span<const PatternItem> items, const pcre2_code* code) {
+  if (items.size() != 2) return {};
+  const PatternItem& one = items[0];
+  const PatternItem& repeat = items[1];
+  if (repeat.kind != PatternItem::Kind::Repeat || repeat.min != 1 || repeat.max != UINT64_MAX ||
+      repeat.letter == '?')
+    return {};
+  switch (one.kind) {
+    case PatternItem::Kind::Char:
+      break;
+    case PatternItem::Kind::Escape:
+      if (std::string_view("dDwWsShHvVpP").find(one.letter) == std::string_view::npos) return {};
+      break;
+    case PatternItem::Kind::Class:
+      for (const PatternItem::Member& m : one.members)  // [[:<:]] and [[:>:]] are word boundaries
+        if (m.kind == PatternItem::Member::Kind::Posix && (m.name == "[:<:]" || m.name == "[:>:]")) return {};
+      break;
+    default:
+      return {};
+  }
+  Pcre2Ptr<pcre2_match_data> md(pcre2_match_data_create(1, nullptr));
+  if (!md) return {};
+  std::vector<uint8_t> table(256, 2);
+  for (int c = 0; c < 0x80; ++c) {
+    const auto subject = static_cast<unsigned char>(c);
+    const int rc = pcre2_match(code, &subject, 1, 0, PCRE2_ANCHORED | PCRE2_NO_JIT, md.get(), nullptr);
+    if (rc < 0 && rc != PCRE2_ERROR_NOMATCH) return {};
+    table[c] = rc > 0 && pcre2_get_ovector_pointer(md.get())[1] == 1 ? 1 : 0;
+  }
+  return table;
+}
+
 std::variant<std::shared_ptr<CompiledPattern>, FilterError> CompileShared(std::string_view pattern,
                                                                           const CompileOptions& options) {
   auto out = std::make_shared<CompiledPattern>();
@@ -424,6 +468,7 @@ std::variant<std::shared_ptr<CompiledPattern>, FilterError> CompileShared(std::s
   out->main.jit = jit && JitCompile(out->main.code.get());
   out->plan = PlanLiterals(translation.items, PlanOptions{.caseless = !options.matchCase, .lines = options.wholeLines});
   const pcre2_code* compiled = out->main.code.get();
+  if (!options.wholeLines && out->strides && !out->callouts) out->asciiRun = AsciiRunTable(translation.items, compiled);
   if (!options.keepTemplate.empty()) {
     uint32_t captures = 0;
     pcre2_pattern_info(compiled, PCRE2_INFO_CAPTURECOUNT, &captures);
@@ -890,6 +935,9 @@ std::optional<FilterError> ForEachMatch(const CompiledPattern& re, std::string_v
   // The pattern is an alternation of plain literals: each occurrence is a
   // match, of the first literal (in the pattern's order) found there.
   const bool literalMatches = finder && re.plan.anyOccurrence && !re.plan.wholeLine && re.plan.literals.size() > 1;
+  // A repeated character item: runs of its ASCII members are found here, and
+  // the engine is asked only where a non-ASCII byte may take part.
+  const uint8_t* run = limits.prefilter && !re.asciiRun.empty() ? re.asciiRun.data() : nullptr;
 
   using Clock = std::chrono::steady_clock;
   const bool adaptive = limits.strideBytes == 0;
@@ -925,6 +973,25 @@ std::optional<FilterError> ForEachMatch(const CompiledPattern& re, std::string_v
       if (!onMatch(at, at + length, engine)) return Stopped();
       pos = at + length;
       continue;
+    }
+    if (run) {
+      std::size_t s = pos;
+      while (s <= strideEnd && s < n && run[bytes[s]] == 0) ++s;
+      if (s > strideEnd || s >= n) {  // no start of a match in this stride
+        if (strideEnd >= last) break;
+        pos = strideEnd + 1;
+        continue;
+      }
+      if (run[bytes[s]] == 1) {
+        std::size_t e = s + 1;
+        while (e < n && run[bytes[e]] == 1) ++e;
+        if (e >= n || run[bytes[e]] == 0) {  // what the engine would find from here
+          if (!onMatch(s, e, engine)) return Stopped();
+          pos = e;
+          continue;
+        }
+      }
+      from = s;  // a non-ASCII byte at or after s: the engine decides
     }
     if (finder) {
       if (!haveLine || pos > lineEnd) {
@@ -1379,6 +1446,7 @@ std::string DescribeSearch(const CompiledPattern& re) {
   if (re.scriptClasses > 0)
     s += ", " + std::to_string(re.scriptClasses) + " script propert" + (re.scriptClasses == 1 ? "y" : "ies") +
          " as code-point ranges";
+  if (!re.asciiRun.empty()) s += ", runs of ASCII characters found without the engine";
   if (plan.literals.empty()) return s + "; no line prefilter: " + plan.declined;
   if (plan.anyOccurrence && !plan.wholeLine && !re.wholeLines && plan.literals.size() > 1) {
     s += "; the literals are the matches, found without the engine:";

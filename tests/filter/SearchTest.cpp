@@ -69,16 +69,32 @@ std::string RandomPattern(std::mt19937& rng, int depth = 0) {
 
 TEST(Search, StridesAndPrefilterGiveTheUnrestrictedResult) {
   std::mt19937 rng(20261207);
-  int prefiltered = 0, linePrefiltered = 0;
+  int prefiltered = 0, linePrefiltered = 0, runs = 0;
   static const char* lineCores[] = {"ERROR", "WARN|ERROR", "(?:WARN|E)", "Error", "é", "\\bERROR", "E.R",
                                     "(?i)error", "ERROR\\d?"};
+  // One character item repeated: runs of its ASCII members are found without the engine.
+  static const char* runItems[] = {"\\d", "\\w", "\\s", "\\W", "\\S", "[a-c]", "[^\\n]", "[^a]", "a", "k",
+                                   "s", "é", "\\p{L}", "\\p{Cyrillic}", "[\\p{Latin}7]", "\\x{212A}", "[[:alpha:]]"};
   for (int round = 0; round < 3000; ++round) {
-    // Every fourth pattern keeps the lines that hold something.
+    // Every fourth pattern keeps the lines that hold something; every eighth is a run.
     const std::string pattern =
-        round % 4 ? RandomPattern(rng)
-                  : std::string(rng() % 2 ? "(?m)" : "(?mi)") + "^.*" + lineCores[rng() % std::size(lineCores)] + ".*$";
+        round % 8 == 1 ? std::string(runItems[rng() % std::size(runItems)]) + (rng() % 2 ? "+" : "++")
+        : round % 4    ? RandomPattern(rng)
+                       : std::string(rng() % 2 ? "(?m)" : "(?mi)") + "^.*" + lineCores[rng() % std::size(lineCores)] + ".*$";
     const std::string text = RandomText(rng);
     if (!sf::PlanLiterals(pattern).literals.empty()) ++prefiltered;
+    if (sf::DescribeSearch(pattern).find("runs of ASCII") != std::string::npos) {
+      ++runs;
+      sf::CompileOptions caseless;  // the table follows the options too
+      caseless.matchCase = false;
+      const sf::Compilation c = sf::Compile(pattern, caseless);
+      ASSERT_TRUE(c.pattern) << pattern;
+      MatchLimits l = Plain(true);
+      const std::string unrestricted = Shown(sf::Keep(text, *c.pattern, "|", l));
+      l.prefilter = true;
+      ASSERT_EQ(Shown(sf::Keep(text, *c.pattern, "|", l)), unrestricted)
+          << "caseless " << pattern << " text " << ::testing::PrintToString(text);
+    }
     for (bool jit : {true, false}) {
       const MatchLimits plain = Plain(jit);
       const std::string keep = Shown(sf::Keep(text, pattern, "|", plain));
@@ -129,6 +145,7 @@ TEST(Search, StridesAndPrefilterGiveTheUnrestrictedResult) {
   }
   EXPECT_GT(prefiltered, 300);  // the prefilter was really exercised
   EXPECT_GT(linePrefiltered, 600);
+  EXPECT_GT(runs, 300);
 }
 
 // Gathers a part's result.
