@@ -205,7 +205,8 @@ TEST(Pcre2Patches, AFrameLargerThanTheStacksGrowthStepGetsRoomOrTheLimit) {
 // such a repeat reaches, and the interpreter matches it; deep parentheses and
 // long repeats of other groups keep the JIT. 0006 (backtracking-compile): a
 // lazy repeat nests only its copies' backtracking paths, 7,278 of them
-// overflowed 1 MB; bounded the same way.
+// overflowed 1 MB; bounded the same way. And such a failure in the assertion
+// of a condition read address 0 (with 0005 alone, too).
 TEST(Pcre2Patches, TheJitCompilersNestingIsBounded) {
   const std::string deepest = std::string(249, '(') + "a" + std::string(249, ')');
   const std::pair<std::string, int> rows[] = {
@@ -213,6 +214,7 @@ TEST(Pcre2Patches, TheJitCompilersNestingIsBounded) {
       {"(?<!b){0,6000}a", PCRE2_ERROR_NOMEMORY}, {"(*sr:a){1,6000}", PCRE2_ERROR_NOMEMORY},
       {"(?=a){0,6000}?a", PCRE2_ERROR_NOMEMORY}, {"(?<=x){0,6000}?a", PCRE2_ERROR_NOMEMORY},
       {"(*sr:a){0,6000}?a", PCRE2_ERROR_NOMEMORY}, {"(?=a){0,100}?a", 0}, {"(?:ab){0,20000}?a", 0},
+      {"(?(?=(?=a){0,6000})a|b)", PCRE2_ERROR_NOMEMORY}, {"(?(?!(?=a){0,6000}?)b|a)", PCRE2_ERROR_NOMEMORY},
       {"(?=a){0,100}a", 0}, {"(a){1,5000}", 0}, {deepest, 0}};
   for (const auto& [pattern, jitResult] : rows) {
     int err = 0;

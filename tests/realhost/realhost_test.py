@@ -860,8 +860,9 @@ class Suite:
     def check_jit_compile_nesting(self):
         # A repeated lookahead is copied as 6,000 nested brackets, and PCRE2's JIT compiler took two machine
         # frames per level: compiling it overflowed the thread's stack and took Notepad++ down. Repeated
-        # lazily, the copies' backtracking paths nest instead, with the same result.
-        for pattern in ("(?=a){0,6000}a", "(?=a){0,6000}?a"):
+        # lazily, the copies' backtracking paths nest instead, with the same result; and when the compile
+        # gave up inside a condition's assertion, PCRE2 read address 0.
+        for pattern in ("(?=a){0,6000}a", "(?=a){0,6000}?a", "(?(?=(?=a){0,6000})a|b)"):
             self.run_on_scratch(b"ba.a\r\n", pattern, "keep", b"a\r\na\r\n", "Kept 2 matches \u2014 Ctrl+Z to undo")
 
     def check_match_case_off(self):
