@@ -16,7 +16,9 @@ Memory: the editor process's peak resident set (VmHWM) during the operation, fro
 Runs alternate between the methods (and between the builds, when --build names several); the
 best of --rounds counts. The editor's stalls: the longest time the driver waited for an answer to
 its length question before the document changed (the copy and the matching), and the last wait
-(the write of the result, on the UI thread).
+(the write of the result, on the UI thread). --perf records each operation with `perf record`
+(the editor's threads; the plugin's symbols are in the build's symbols/ folder, at the DLL's image
+base): `perf script -G -F tid,time,ip,sym,dso` shows which thread was busy when.
 
     bench/realhost/host_bench.py --build build/win64 --sizes 10 100 --rounds 2
     bench/realhost/host_bench.py --build build/win64 ../base/build/win64 --sizes 100 --methods remove \
@@ -28,6 +30,7 @@ Needs ../shared/notepad++ (or SIFTWELL_NPP_DIR), an X display and the build's pa
 import argparse
 import os
 import re
+import signal
 import subprocess
 import sys
 import tarfile
@@ -75,7 +78,7 @@ def set_field(d, field, text):
     Driver.wait_until(lambda: d.text(field) == text, 10, f"the field to show {text!r}")
 
 
-def run_once(d, folder, corpus, doc_length, method, timeout, pattern=PATTERN):
+def run_once(d, folder, corpus, doc_length, method, timeout, pattern=PATTERN, profile=None):
     exe = folder / "notepad++.exe"
     npp = Notepad.start(d, folder, [corpus], timeout=120)
     try:
@@ -112,6 +115,11 @@ def run_once(d, folder, corpus, doc_length, method, timeout, pattern=PATTERN):
         if pid:
             Path(f"/proc/{pid}/clear_refs").write_text("5")  # resets VmHWM to the current resident set
         before_kb = status_kb(pid, "VmRSS") if pid else 0
+        perf = None
+        if profile and pid:  # the editor's threads, sampled from just before the click to the new length
+            perf = subprocess.Popen(["perf", "record", "-F", "4000", "-g", "-p", str(pid), "-o", str(profile)],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            time.sleep(0.5)
         try:
             ms, length, longest, last = d.timed_click_waits(button, view, timeout)
             said = ""
@@ -120,6 +128,9 @@ def run_once(d, folder, corpus, doc_length, method, timeout, pattern=PATTERN):
             said = " / ".join(t for t in (d.text(k.hwnd) for k in d.children(dlg)
                                           if k.cls == "Static" and k.visible) if len(t) > 20)
         peak_kb = status_kb(pid, "VmHWM") if pid else d.memory()["peak_working_set"] // 1024
+        if perf:
+            perf.send_signal(signal.SIGINT)
+            perf.wait()
         return ms, length, before_kb, peak_kb, longest, last, said
     finally:
         d.kill()
@@ -164,7 +175,11 @@ def main():
     p.add_argument("--pattern", default=PATTERN, help="the pattern (default: e-mail addresses)")
     p.add_argument("--cli", type=Path, default=ROOT / "build" / "linux" / "tools" / "siftwell" / "siftwell",
                    help="the native CLI, which gives the expected length of the whole-line results")
+    p.add_argument("--perf", type=Path, metavar="DIR",
+                   help="record each run with perf (4 kHz, call graphs) into DIR/<MB>mb-<method>-<build#>-<round>.data")
     a = p.parse_args()
+    if a.perf:
+        a.perf.mkdir(parents=True, exist_ok=True)
     hosts = [(build,) + prepare_host(build) for build in a.build]
 
     print(f"pattern: {a.pattern}")
@@ -200,11 +215,12 @@ def main():
             doc_length = len(data)
             del data
             results = {(h[0], m): [] for h in hosts for m in a.methods}
-            for _ in range(a.rounds):
+            for n in range(a.rounds):
                 for method in a.methods:
-                    for build, arch, work, folder in hosts:
+                    for k, (build, arch, work, folder) in enumerate(hosts):
+                        profile = a.perf / f"{size}mb-{method}-{k}-{n}.data" if a.perf else None
                         results[(build, method)].append(
-                            run_once(d, folder, corpus, doc_length, method, a.timeout, a.pattern))
+                            run_once(d, folder, corpus, doc_length, method, a.timeout, a.pattern, profile))
             for method in a.methods:
                 for build, arch, work, folder in hosts:
                     runs = results[(build, method)]

@@ -51,8 +51,17 @@ std::unique_ptr<DocumentCopy> DocumentCopy::Ready(std::shared_ptr<const Document
   return copy;
 }
 
-DocumentCopy::State DocumentCopy::Step() {
+DocumentCopy::State DocumentCopy::Step(std::chrono::microseconds budget) {
   if (state_ != State::Copying) return state_;
+  // Part of the copy was taken in an earlier turn: the whole is compared.
+  if (!text_->bytes.empty() && text_->bytes.size() < length_) mustCompare_ = true;
+  const auto until = std::chrono::steady_clock::now() + budget;
+  while (Piece() == State::Copying && std::chrono::steady_clock::now() < until) {
+  }
+  return state_;
+}
+
+DocumentCopy::State DocumentCopy::Piece() {
   if (!IsWindow(view_) || Sci(view_, SciMsg::SCI_GETDOCPOINTER) != document_ ||
       Sci(view_, SciMsg::SCI_GETLENGTH) != static_cast<intptr_t>(length_)) {
     text_.reset();
@@ -72,7 +81,6 @@ DocumentCopy::State DocumentCopy::Step() {
   if (copying) {
     text_->bytes.append(piece, n);
     // Taken in one step, the copy is the document as it was at that moment.
-    if (at != 0) mustCompare_ = true;
     if (text_->bytes.size() == length_ && !mustCompare_) state_ = State::Done;
   } else {
     compared_ += n;

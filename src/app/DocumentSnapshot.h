@@ -12,6 +12,7 @@
 // and part of the new one never is.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -38,10 +39,12 @@ class DocumentCopy {
   // A copy that is already complete.
   static std::unique_ptr<DocumentCopy> Ready(std::shared_ptr<const DocumentText> text);
 
-  // Copies (or, once all is copied, compares) the next piece. Changed when
-  // the view shows another document, its length changed since the copy began
-  // or its bytes differ from the copy.
-  State Step();
+  // Copies (or, once all is copied, compares) the next piece, and further
+  // pieces while `budget` lasts. Changed when the view shows another document,
+  // its length changed since the copy began or its bytes differ from the copy.
+  // (Pieces taken in one call belong to one moment: nothing can change the
+  // document before the call returns to the message loop.)
+  State Step(std::chrono::microseconds budget = {});
   // The view still shows the document the copy was taken of, at the same
   // length (cheap: the bytes are not compared). True for a copy of no view.
   bool SameDocument() const;
@@ -56,6 +59,8 @@ class DocumentCopy {
   intptr_t Length() const noexcept { return static_cast<intptr_t>(length_); }
 
  private:
+  State Piece();
+
   HWND view_ = nullptr;
   intptr_t document_ = 0;
   std::size_t length_ = 0;

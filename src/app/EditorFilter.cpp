@@ -43,12 +43,21 @@ RunProblem Make(RunProblem::Kind kind) {
   return problem;
 }
 
+// The first `length` bytes of the document `view` shows, in one piece, read
+// in place. Not SCI_GETCHARACTERPOINTER: that one also makes room for a NUL
+// after the text, and when the buffer has no byte to spare (as a file just
+// loaded may have none) the editor copies the whole document into a new
+// block for it, a copy as large as the document just to be read.
+const char* DocumentBytes(HWND view, std::size_t length) {
+  return reinterpret_cast<const char*>(Sci(view, SciMsg::SCI_GETRANGEPOINTER, 0, static_cast<intptr_t>(length)));
+}
+
 // The document `view` shows is exactly `bytes` (read on the UI thread).
 bool Holds(HWND view, std::string_view bytes) {
   const intptr_t length = Sci(view, SciMsg::SCI_GETLENGTH);
   if (length < 0 || static_cast<uint64_t>(length) != static_cast<uint64_t>(bytes.size())) return false;
   if (bytes.empty()) return true;
-  const auto* now = reinterpret_cast<const char*>(Sci(view, SciMsg::SCI_GETCHARACTERPOINTER));
+  const char* now = DocumentBytes(view, bytes.size());
   return now != nullptr && win::SameBytes(now, bytes.data(), bytes.size());
 }
 
@@ -69,11 +78,31 @@ class ChunkedText {
   }
   std::size_t size() const noexcept { return size_; }
 
+  // Room for a text known to be no longer than `bytes` (a Remove's result, at
+  // most the text it comes from), in one block filled in place and handed
+  // over as it is: its pages are touched once and nothing is copied. Without
+  // room for that block, the blocks come one by one as before.
+  void Reserve(std::size_t bytes) {
+    if (!blocks_.empty()) return;
+    try {
+      blocks_.push_back(Block{std::make_unique_for_overwrite<char[]>(bytes + 1), 0, bytes});
+      reserved_ = true;
+    } catch (const std::bad_alloc&) {
+    }
+  }
+
   // The whole text in one block, which the editor takes in one write. Each
   // block is freed as soon as it is copied, and the new block's pages are
   // touched only as they are filled: together they never hold much more than
   // the text once.
   std::unique_ptr<char[]> Flatten() {
+    if (blocks_.size() == 1 && reserved_) {
+      std::unique_ptr<char[]> whole = std::move(blocks_.front().data);
+      whole[size_] = '\0';
+      blocks_.clear();
+      size_ = 0;
+      return whole;
+    }
     auto whole = std::make_unique_for_overwrite<char[]>(size_ + 1);
     std::size_t at = 0;
     for (Block& block : blocks_) {
@@ -84,6 +113,7 @@ class ChunkedText {
     whole[at] = '\0';
     blocks_.clear();
     size_ = 0;
+    reserved_ = false;
     return whole;
   }
 
@@ -101,6 +131,7 @@ class ChunkedText {
   }
   std::vector<Block> blocks_;
   std::size_t size_ = 0;
+  bool reserved_ = false;  // the first block has a byte beyond its capacity
 };
 
 // The result, while it comes piece by piece, as the edits that turn the text
@@ -464,6 +495,7 @@ void Computation::Run(JobControl& control) {
   }
   std::string flat;
   ChunkedText chunks;
+  if (op_ == Operation::Remove && utf8 && !counting) chunks.Reserve(text.size());
   // With whole lines or a template the result's pieces are no longer the
   // matches themselves. Whole lines are counted in the result (its pieces
   // are runs of whole lines: kept, or left between the removed ones);
@@ -675,7 +707,11 @@ class EditorRun final : public FilterRun {
 
   bool CopyStep() override {
     if (Check()) return true;
-    switch (copy_->Step()) {
+    // The user waits for this copy: as many pieces in a turn of the loop as
+    // fit in a time no one notices, rather than one (a turn alone costs the
+    // host a few ms under load, 25 of them at 100 MB).
+    constexpr std::chrono::milliseconds kTurn{12};
+    switch (copy_->Step(kTurn)) {
       case DocumentCopy::State::Copying:
         return false;
       case DocumentCopy::State::NoMemory:
@@ -854,7 +890,7 @@ class EditorRun final : public FilterRun {
                    std::string_view inserted, std::size_t resultBytes) {
     if (Sci(view_, SciMsg::SCI_GETLENGTH) != static_cast<intptr_t>(resultBytes)) return false;
     if (resultBytes == 0) return true;
-    const auto* now = reinterpret_cast<const char*>(Sci(view_, SciMsg::SCI_GETCHARACTERPOINTER));
+    const char* now = DocumentBytes(view_, resultBytes);
     if (now == nullptr) return false;
     std::size_t kept = 0, at = 0;
     const auto same = [&](std::string_view bytes) {
@@ -936,12 +972,12 @@ class EditorRun final : public FilterRun {
     Sci(view_, SciMsg::SCI_ENDUNDOACTION);
     const intptr_t status = Sci(view_, SciMsg::SCI_GETSTATUS);
     // Before, the result and after: the text outside the selection as it was.
-    const auto* now = reinterpret_cast<const char*>(Sci(view_, SciMsg::SCI_GETCHARACTERPOINTER));
-    const bool held = status == 0 && Sci(view_, SciMsg::SCI_GETLENGTH) == static_cast<intptr_t>(newLength) &&
-                      (newLength == 0 ||
-                       (now != nullptr && win::SameBytes(now, original.data(), from) &&
-                        win::SameBytes(now + from, result.data(), result.size()) &&
-                        win::SameBytes(now + from + result.size(), original.data() + to, original.size() - to)));
+    const bool sized = status == 0 && Sci(view_, SciMsg::SCI_GETLENGTH) == static_cast<intptr_t>(newLength);
+    const char* now = sized && newLength != 0 ? DocumentBytes(view_, newLength) : nullptr;
+    const bool held = sized && (newLength == 0 ||
+                                (now != nullptr && win::SameBytes(now, original.data(), from) &&
+                                 win::SameBytes(now + from, result.data(), result.size()) &&
+                                 win::SameBytes(now + from + result.size(), original.data() + to, original.size() - to)));
     if (held) {
       Sci(view_, SciMsg::SCI_SETSEL, static_cast<intptr_t>(from), static_cast<intptr_t>(from + result.size()));
       return std::nullopt;

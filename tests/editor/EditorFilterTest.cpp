@@ -308,8 +308,9 @@ TEST_F(EditorFilter, TheSharedCasesGiveTheSameBytesAsTheCli) {
 }
 
 // Random texts and patterns: the document after a run (written as edits of
-// it) holds the bytes of the engine's whole result, and one undo gives the
-// text back.
+// it, or whole when every tenth text brings more changes than are recorded)
+// holds the bytes of the engine's whole result, and one undo gives the text
+// back.
 TEST_F(EditorFilter, EditsGiveTheWholeResultOnRandomTexts) {
   const char* const pieces[] = {"a", "b", "\r\n", "\n", "\r", "\xC3\xA9", " "};
   const wchar_t* const patterns[] = {L"a", L"b+", L"a|\\r", L"\\s", L"^b", L"a$", L"(?m)^", L"ab*", L"\u00e9", L"\\n\\n?"};
@@ -317,7 +318,7 @@ TEST_F(EditorFilter, EditsGiveTheWholeResultOnRandomTexts) {
   const auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
   for (int round = 0; round < 300; ++round) {
     std::string text;
-    for (uint32_t n = next() % 40; n > 0; --n) text += pieces[next() % std::size(pieces)];
+    for (uint32_t n = next() % (round % 10 == 0 ? 4000 : 40); n > 0; --n) text += pieces[next() % std::size(pieces)];
     const std::wstring pattern = patterns[next() % std::size(patterns)];
     siftwell::app::RunOptions options;
     options.wholeLines = next() % 3 == 0;
@@ -1233,24 +1234,32 @@ TEST_F(EditorFilter, ACopyNeverMixesTheTextBeforeAndAfterAnUnannouncedReload) {
     const std::string* reloadTo;
     bool recheck;          // the copy is done, then kept and used again
     DocumentCopy::State state;
+    std::chrono::microseconds budget{};  // 0: one piece a step
+    int steps = 0;                       // the steps it takes to copy (0: not checked)
   };
+  constexpr std::chrono::seconds kAll{60};
   const Row rows[] = {
-      {"nothing happens", -1, nullptr, false, DocumentCopy::State::Done},
+      {"nothing happens", -1, nullptr, false, DocumentCopy::State::Done, {}, 6},
       {"reloaded, same length, after the first piece", 1, &after, false, DocumentCopy::State::Changed},
       {"reloaded, same length, after the last piece", 3, &after, false, DocumentCopy::State::Changed},
-      {"reloaded with the same text", 1, &before, false, DocumentCopy::State::Done},
+      {"reloaded with the same text", 1, &before, false, DocumentCopy::State::Done, {}, 6},
       {"done, reloaded, used again", 99, &after, true, DocumentCopy::State::Changed},
       {"done, used again unchanged", -1, nullptr, true, DocumentCopy::State::Done},
+      // All pieces in one step: the document as it was then, nothing to compare.
+      {"every piece in one step", -1, nullptr, false, DocumentCopy::State::Done, kAll, 1},
+      {"every piece in one step, reloaded, used again", 99, &after, true, DocumentCopy::State::Changed, kAll},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     Load(before);
     std::unique_ptr<DocumentCopy> copy = DocumentCopy::Of(view_);
     DocumentCopy::State state = DocumentCopy::State::Copying;
-    for (int steps = 0; state == DocumentCopy::State::Copying; ++steps) {
+    int steps = 0;
+    for (; state == DocumentCopy::State::Copying; ++steps) {
       if (steps == row.reloadAfterSteps) ReloadUnannounced(view_, *row.reloadTo);
-      state = copy->Step();
+      state = copy->Step(row.budget);
     }
+    if (row.steps != 0) EXPECT_EQ(steps, row.steps);
     if (row.recheck) {
       ASSERT_EQ(state, DocumentCopy::State::Done);
       if (row.reloadTo != nullptr) ReloadUnannounced(view_, *row.reloadTo);
