@@ -14,12 +14,14 @@
 #include <filesystem>
 #include <fstream>
 #include <new>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "engine/LineCounter.h"
 #include "engine/MatchCount.h"
 #include "engine/PatternFilter.h"
+#include "engine/SearchOnThreads.h"
 #include "npp/PluginBase.h"
 #include "npp/Tables.h"
 #include "npp/Win32.h"
@@ -51,6 +53,10 @@ RunProblem Make(RunProblem::Kind kind) {
 const char* DocumentBytes(HWND view, std::size_t length) {
   return reinterpret_cast<const char*>(Sci(view, SciMsg::SCI_GETRANGEPOINTER, 0, static_cast<intptr_t>(length)));
 }
+
+// The threads a search may use: one per core (the parts it can be cut into
+// are searched at once, see KeepOnThreads).
+uint32_t Cores() { return std::max(1u, std::thread::hardware_concurrency()); }
 
 // The document `view` shows is exactly `bytes` (read on the UI thread).
 bool Holds(HWND view, std::string_view bytes) {
@@ -533,14 +539,15 @@ void Computation::Run(JobControl& control) {
     if (!error && !counting) error = KeepTo(text, *compiled.pattern, delimiter_, MatchLimits{}, sink);
   } else if (ownCount) {
     sink.CountResultLines();
-    error = op_ == Operation::Keep ? KeepTo(text, *compiled.pattern, delimiter_, MatchLimits{}, sink)
+    error = op_ == Operation::Keep ? KeepOnThreads(text, *compiled.pattern, delimiter_, MatchLimits{}, sink, Cores())
                                    : RemoveTo(text, *compiled.pattern, MatchLimits{}, sink);
     const uint64_t resultLines = sink.Lines();
     count_ = op_ == Operation::Keep ? resultLines : lines_ - std::min(lines_, resultLines);
   } else {
     // Remove too searches as Keep does, so that its matches are counted (see CollectingSink).
-    error = KeepTo(text, *compiled.pattern, op_ == Operation::Keep ? std::string_view(delimiter_) : std::string_view(),
-                   MatchLimits{}, sink);
+    error = KeepOnThreads(text, *compiled.pattern,
+                          op_ == Operation::Keep ? std::string_view(delimiter_) : std::string_view(), MatchLimits{},
+                          sink, Cores());
   }
   if (!ownCount && !distinct) count_ = sink.Matches();
   endsInCr_ = op_ == Operation::Keep && !ownCount && !distinct && sink.EndsInCr();

@@ -1603,6 +1603,10 @@ bool SearchesInParts(const CompiledPattern& re) {
   return re.wholeLines || (re.strides && !re.searchStart && re.plan.withinLine);
 }
 
+bool GivesViews(const CompiledPattern& re) {
+  return re.keep.empty() && !re.lineNumbers && re.keepMode == CompileOptions::KeepMode::All;
+}
+
 bool AsksTextValidity(const CompiledPattern& re, const MatchLimits& limits) {
   return !re.empty && (!(limits.jit && re.main.jit) || re.interpretInvalidText || re.invalidText != nullptr);
 }

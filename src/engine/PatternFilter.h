@@ -265,6 +265,11 @@ struct TextPart {
 // (then a caller searching many parts had better tell it: TextPart::textValid).
 bool AsksTextValidity(const CompiledPattern& pattern, const MatchLimits& limits);
 
+// Whether Keep's pieces are all views into the text or the delimiter (no
+// template, no line numbers, not Unique or Tally), so that they stay valid
+// after the call that gave them.
+bool GivesViews(const CompiledPattern& pattern);
+
 // Keep and Remove of one part to `sink` (Begin with the part's size, pieces,
 // Progress in text offsets, Finish). A pattern that cannot be searched in
 // parts gives Kind::MatchFailed for any part but the whole text.

@@ -10,6 +10,7 @@
 #include "engine/LineCounter.h"
 #include "engine/LiteralPrefilter.h"
 #include "engine/PatternFilter.h"
+#include "engine/SearchOnThreads.h"
 #include "engine/Utf8Check.h"
 #include "text/Utf8.h"
 
@@ -180,6 +181,15 @@ std::string InParts(const std::string& text, const sf::CompiledPattern& re, bool
   return out;
 }
 
+// Keep on threads, in parts of `partBytes`, as text or "<error kind code>".
+std::string OnThreads(const std::string& text, const sf::CompiledPattern& re, const MatchLimits& l, uint32_t threads,
+                      std::size_t partBytes) {
+  Gather g;
+  const auto err = sf::KeepOnThreads(text, re, "|", l, g, threads, partBytes);
+  if (err) return "<error " + std::to_string(static_cast<int>(err->kind)) + " " + std::to_string(err->code) + ">";
+  return g.text;
+}
+
 TEST(Search, PartsCutAtLineStartsJoinToTheWhole) {
   std::mt19937 rng(20261208);
   int inParts = 0;
@@ -193,11 +203,16 @@ TEST(Search, PartsCutAtLineStartsJoinToTheWhole) {
     options.lineNumbers = round % 4 == 1;
     if (!options.wholeLines && round % 7 == 3) options.keepTemplate = "<$0>";
     const sf::Compilation c = sf::Compile(pattern, options);
-    if (!c.pattern || !sf::SearchesInParts(*c.pattern)) continue;
-    ++inParts;
+    if (!c.pattern) continue;
     MatchLimits l = Plain(options.jit);
     l.strideBytes = round % 2 ? 3 : 0;
     l.prefilter = round % 3 != 1;
+    // On threads, in parts of a few bytes (or whole where it cannot be cut).
+    const std::size_t partBytes = 1 + rng() % 16;
+    ASSERT_EQ(OnThreads(text, *c.pattern, l, 2 + round % 3, partBytes), InParts(text, *c.pattern, true, l, nullptr))
+        << "threads: pattern " << pattern << " text " << ::testing::PrintToString(text) << " part " << partBytes;
+    if (!sf::SearchesInParts(*c.pattern)) continue;
+    ++inParts;
     for (bool keep : {true, false}) {
       const std::string whole = InParts(text, *c.pattern, keep, l, nullptr);
       for (int cut = 0; cut < 3; ++cut)
@@ -220,6 +235,31 @@ TEST(Search, PartsCutAtLineStartsJoinToTheWhole) {
   unique.wholeLines = true;
   EXPECT_FALSE(sf::SearchesInParts(*sf::Compile("a", unique).pattern));
   EXPECT_TRUE(sf::SearchesInParts(*sf::Compile("\\w+@\\w+").pattern));
+  // A sink that says stop on threads has been given what one search gives up to there.
+  class StopAt : public sf::ResultSink {
+   public:
+    explicit StopAt(std::size_t n) : n_(n) {}
+    bool Piece(std::string_view piece) override {
+      text.append(piece);
+      return ++pieces_ < n_;
+    }
+    std::string text;
+
+   private:
+    std::size_t n_, pieces_ = 0;
+  };
+  std::string lines;
+  for (int k = 0; k < 200; ++k) lines += k % 3 ? "xa b\n" : "c\n";
+  const sf::PatternPtr a = sf::Compile("a").pattern;
+  for (std::size_t n : {1, 2, 7, 100, 133}) {
+    StopAt one(n), many(n);
+    const auto err = sf::KeepTo(lines, *a, "|", Plain(true), one);
+    ASSERT_TRUE(err.has_value());
+    const auto errOnThreads = sf::KeepOnThreads(lines, *a, "|", Plain(true), many, 3, 10);
+    ASSERT_TRUE(errOnThreads.has_value()) << n;
+    EXPECT_EQ(errOnThreads->kind, FilterError::Kind::Stopped);
+    EXPECT_EQ(many.text, one.text) << n;
+  }
   Gather g;
   EXPECT_EQ(sf::KeepPartTo("a\nb\n", {.begin = 2, .end = 4, .firstLine = 2, .textValid = {}}, *sf::Compile("\\Ga").pattern, "|", Plain(true), g)->kind,
             FilterError::Kind::MatchFailed);
