@@ -36,14 +36,17 @@ class Recorder final : public ResultSink {
     return !stop_.load(std::memory_order_relaxed);
   }
   bool Progress(std::size_t) override {
-    return !stop_.load(std::memory_order_relaxed) && (sink_ == nullptr || sink_->Progress(given_));
+    if (sink_ != nullptr && !sink_->Progress(given_)) sinkStopped_ = true;
+    return !sinkStopped_ && !stop_.load(std::memory_order_relaxed);
   }
+  bool SinkStopped() const noexcept { return sinkStopped_; }
 
  private:
   Part& part_;
   const std::atomic<bool>& stop_;
   ResultSink* sink_;
   std::size_t given_;
+  bool sinkStopped_ = false;
 };
 
 // The parts, the threads that search them and what they share. Its helpers
@@ -107,7 +110,7 @@ class Crew {
       if (next_ < parts_.size() && next_ < head + window_) {
         const std::size_t k = next_++;
         lock.unlock();
-        Search(k, &sink, given);
+        if (Search(k, &sink, given)) return Stopped();
         continue;
       }
       // A helper has it: wait, and let the sink say stop now and then.
@@ -144,11 +147,14 @@ class Crew {
     return error;
   }
 
-  void Search(std::size_t k, ResultSink* sink, std::size_t given) {
+  // Searches part `k`; true when `sink` (this thread's to ask) said stop meanwhile.
+  bool Search(std::size_t k, ResultSink* sink, std::size_t given) {
     Part& part = parts_[k];
+    bool sinkStopped = false;
     try {
       Recorder recorder(part, stop_, sink, given);
       part.error = KeepPartTo(text_, part.range, pattern_, delimiter_, limits_, recorder);
+      sinkStopped = recorder.SinkStopped();
     } catch (const std::exception&) {
       part.error = FilterError{};
       part.error->kind = FilterError::Kind::NoMemory;
@@ -158,6 +164,7 @@ class Crew {
       part.done = true;
     }
     changed_.notify_all();
+    return sinkStopped;
   }
 
   std::string_view text_;

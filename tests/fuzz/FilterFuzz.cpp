@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "engine/PatternFilter.h"
+#include "engine/SearchOnThreads.h"
 
 namespace sf = siftwell::engine;
 
@@ -200,6 +201,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     while (at < text.size() && text[at] != ch) ++at;
     Check(at < text.size(), "Remove output is not a subsequence of the text");
     ++at;
+  }
+
+  // On two threads, in parts of a few bytes where the pattern allows it (as
+  // the plugin searches): Keep's result.
+  {
+    Gather threaded;
+    const auto err = sf::KeepOnThreads(text, re, delimiter, limits, threaded, 2, 1 + choice % 7);
+    if (err && !threaded.AskedFor(err))
+      Check(err->kind == sf::FilterError::Kind::Limit, "a search on threads failed other than by a limit");
+    if (!err) Check(threaded.out == expectKept, "Keep on threads is not the whole");
   }
 
   // In parts cut at line starts (as the CLI's threads search it), where the
