@@ -591,17 +591,17 @@ void Computation::Run(JobControl& control) {
 }
 
 // Measured in Notepad++ 8.9.7 x64 under Wine (bench/realhost/host_bench.py,
-// 100 MB, Remove of patterns with 1 to 940 000 matches; bench/RESULTS.md):
-// each edit costs the host about 0.35 ms (its handling of the change
-// notification, the line index, an undo record; the same again when it is
-// undone), a whole replacement about 4.5 ns per byte of the old and the new
-// text; a byte an edit deletes or inserts is copied the same way (into the
-// history, into the buffer), so it costs as much. Edits that take no longer
-// than a glance are written as edits anyway: the history then keeps only what
-// changed.
+// 100 MB, Remove of patterns with 99 and 1 035 matches, written both ways on
+// an idle machine; bench/RESULTS.md): each edit costs the host about 1.15 ms
+// (two thirds of it its handling of the change notification, the rest the
+// editor's own work and an undo record; the same again when it is undone), a
+// whole replacement about 2.4 ns per byte of the old and the new text; a byte
+// an edit deletes or inserts is copied the same way (into the history, into
+// the buffer), so it costs as much. Edits that take no longer than a glance
+// are written as edits anyway: the history then keeps only what changed.
 namespace {
-constexpr double kEditNs = 350'000.0;
-constexpr double kWholeByteNs = 4.5;
+constexpr double kEditNs = 1'150'000.0;
+constexpr double kWholeByteNs = 2.4;
 constexpr double kChangedByteNs = kWholeByteNs;
 constexpr double kUnnoticedNs = 50'000'000.0;
 double WholeNs(std::size_t documentBytes, std::size_t resultBytes) {
