@@ -47,9 +47,8 @@ RunProblem Make(RunProblem::Kind kind) {
 
 // The first `length` bytes of the document `view` shows, in one piece, read
 // in place. Not SCI_GETCHARACTERPOINTER: that one also makes room for a NUL
-// after the text, and when the buffer has no byte to spare (as a file just
-// loaded may have none) the editor copies the whole document into a new
-// block for it, a copy as large as the document just to be read.
+// after the text, and in a buffer filled to its last byte the editor moves
+// the whole document into a larger block for it, just to be read.
 const char* DocumentBytes(HWND view, std::size_t length) {
   return reinterpret_cast<const char*>(Sci(view, SciMsg::SCI_GETRANGEPOINTER, 0, static_cast<intptr_t>(length)));
 }

@@ -1368,7 +1368,8 @@ class HugeView {
         return self->wrote_ ? static_cast<LRESULT>(self->written.size()) : static_cast<LRESULT>(kLength);
       case SciMsg::SCI_GETCHARACTERPOINTER:
         return self->wrote_ ? reinterpret_cast<LRESULT>(self->written.data()) : reinterpret_cast<LRESULT>(self->bytes_);
-      case SciMsg::SCI_GETRANGEPOINTER: return reinterpret_cast<LRESULT>(self->bytes_ + wParam);
+      case SciMsg::SCI_GETRANGEPOINTER:
+        return reinterpret_cast<LRESULT>((self->wrote_ ? self->written.data() : self->bytes_) + wParam);
       case SciMsg::SCI_GETREADONLY: return self->readOnly;
       case SciMsg::SCI_SETREADONLY: self->readOnly = wParam != 0; return 0;
       case SciMsg::SCI_ADDREFDOCUMENT: ++self->references; return 0;
