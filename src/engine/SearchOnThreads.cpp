@@ -7,6 +7,7 @@
 #include <cstring>
 #include <exception>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -226,7 +227,7 @@ std::optional<FilterError> KeepOnThreads(std::string_view text, const CompiledPa
   }
   sink.Begin(text.size());
   std::optional<FilterError> error;
-  {
+  try {
     Crew crew(text, pattern, delimiter, limits, parts, window);
     crew.Start(helpers, &Crew::Help);
     std::size_t given = 0;
@@ -234,7 +235,10 @@ std::optional<FilterError> KeepOnThreads(std::string_view text, const CompiledPa
       error = crew.Give(head, sink, given);
       given = parts[head].range.end;
     }
-  }  // (every helper joined)
+  } catch (const std::bad_alloc&) {  // (the sink's, as in one search; every helper joined)
+    error = FilterError{};
+    error->kind = FilterError::Kind::NoMemory;
+  }
   if (!error) sink.Finish();
   return error;
 }
