@@ -17,6 +17,12 @@
 namespace siftwell::engine {
 namespace {
 
+FilterError Failure(FilterError::Kind kind) {
+  FilterError error;
+  error.kind = kind;
+  return error;
+}
+
 struct Part {
   TextPart range;
   std::vector<std::string_view> pieces;  // views into the text or the delimiter
@@ -142,11 +148,7 @@ class Crew {
   }
 
  private:
-  static FilterError Stopped() {
-    FilterError error;
-    error.kind = FilterError::Kind::Stopped;
-    return error;
-  }
+  static FilterError Stopped() { return Failure(FilterError::Kind::Stopped); }
 
   // Searches part `k`; true when `sink` (this thread's to ask) said stop meanwhile.
   bool Search(std::size_t k, ResultSink* sink, std::size_t given) {
@@ -157,8 +159,7 @@ class Crew {
       part.error = KeepPartTo(text_, part.range, pattern_, delimiter_, limits_, recorder);
       sinkStopped = recorder.SinkStopped();
     } catch (const std::exception&) {
-      part.error = FilterError{};
-      part.error->kind = FilterError::Kind::NoMemory;
+      part.error = Failure(FilterError::Kind::NoMemory);
     }
     {
       std::lock_guard lock(mutex_);
@@ -236,8 +237,7 @@ std::optional<FilterError> KeepOnThreads(std::string_view text, const CompiledPa
       given = parts[head].range.end;
     }
   } catch (const std::bad_alloc&) {  // (the sink's, as in one search; every helper joined)
-    error = FilterError{};
-    error->kind = FilterError::Kind::NoMemory;
+    error = Failure(FilterError::Kind::NoMemory);
   }
   if (!error) sink.Finish();
   return error;
