@@ -10,6 +10,7 @@ import random
 import re
 import resource
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -43,7 +44,7 @@ class Cli:
     def exists(self, name):
         return os.path.exists(os.path.join(self.tmp, name))
 
-    def run(self, *args, stdin=b'', stdout=None, preexec_fn=None, as_nobody=False, env=None):
+    def run(self, *args, stdin=b'', stdout=None, stderr=None, preexec_fn=None, as_nobody=False, env=None):
         cli = self.cli
         kw = {'stdin': stdin} if hasattr(stdin, 'fileno') else {'input': stdin}
         if as_nobody:
@@ -54,9 +55,9 @@ class Cli:
                 shutil.copy2(self.cli, cli)
                 os.chmod(cli, 0o755)
         cmd = ([self.emulator] if self.emulator else []) + [cli] + list(args)
-        p = subprocess.run(cmd, stdout=stdout or subprocess.PIPE, stderr=subprocess.PIPE, timeout=120,
+        p = subprocess.run(cmd, stdout=stdout or subprocess.PIPE, stderr=stderr or subprocess.PIPE, timeout=120,
                            preexec_fn=preexec_fn, env=dict(os.environ, **env) if env else None, **kw)
-        return p.returncode, p.stdout, p.stderr.decode('utf-8', 'replace')
+        return p.returncode, p.stdout, (p.stderr or b'').decode('utf-8', 'replace')
 
     def native(self):
         return not self.emulator
@@ -384,6 +385,49 @@ def write_errors_name_the_reason(c):
     expect(code == 1 and 'No space left on device' in err, f'exit {code} {err}')
     code, out, err = c.run('remove', r'\d', c.path('in.txt'), '-o', '/dev/full')
     expect(code == 1 and 'No space left on device' in err, f'exit {code} {err}')
+
+
+@case
+def standard_output_file_is_left_as_it_was_on_failure(c):
+    # A result that goes into a file on standard output as it is made: whole on success (also
+    # appended, on threads), and on failure or a termination signal the file as it stood before.
+    c.write('in.txt', b'x1 y22\n' * 200000)
+    for mode, args in (('wb', ('keep', r'\d+')), ('ab', ('remove', r'\d+', '--threads', '2'))):
+        code, piped, err = c.run(*args, c.path('in.txt'))
+        expect(code == 0, err)
+        c.write('out.txt', b'before\n')
+        with open(os.path.join(c.tmp, 'out.txt'), mode) as f:
+            expect_ok(c.run(*args, c.path('in.txt'), stdout=f))
+        expect(c.read('out.txt') == (b'before\n' if mode == 'ab' else b'') + piped, f'{mode}: differs')
+    # Many matches first (more than is held before writing), then lines where every start costs.
+    c.write('slow.txt', b'x\n' * 300000 + (b'a' * 19 + b'b\n') * 50000)
+    for threads in ('1', '2'):
+        c.write('out.txt', b'before\n')
+        with open(os.path.join(c.tmp, 'out.txt'), 'ab') as f:
+            code, _, err = c.run('keep', r'x|(a?){20}a{20}', '--threads', threads, '--time-limit', '0.5',
+                                 c.path('slow.txt'), stdout=f)
+        expect(code == 2 and 'time limit' in err and c.read('out.txt') == b'before\n',
+               f'--threads {threads}: exit {code} {err} {c.read("out.txt")[:20]!r}')
+    # Standard error into the same file: the message stays, after what was there.
+    with open(os.path.join(c.tmp, 'out.txt'), 'ab') as f:
+        code, _, _ = c.run('keep', r'x|(a?){20}a{20}', '--time-limit', '0.5', c.path('slow.txt'), stdout=f,
+                           stderr=f)
+    expect(code == 2 and c.read('out.txt').startswith(b'before\nsiftwell: time limit'), c.read('out.txt')[:60])
+    if not c.native():
+        return  # (a signal to the emulator is not one to the program)
+    for sig in (signal.SIGTERM, signal.SIGINT):
+        c.write('out.txt', b'before\n')
+        with open(os.path.join(c.tmp, 'out.txt'), 'ab') as f:
+            p = subprocess.Popen([c.cli, 'keep', r'x|(a?){20}a{20}', c.path('slow.txt')], stdout=f,
+                                 stderr=subprocess.DEVNULL)
+            deadline = time.monotonic() + 20
+            while os.path.getsize(c.path('out.txt')) <= 7 and time.monotonic() < deadline:
+                time.sleep(0.01)
+            grown = os.path.getsize(c.path('out.txt'))
+            p.send_signal(sig)
+            p.wait(timeout=60)
+        expect(grown > 7 and p.returncode == -sig and c.read('out.txt') == b'before\n',
+               f'{sig}: grown to {grown}, exit {p.returncode}, {c.read("out.txt")[:20]!r}')
 
 
 @case

@@ -692,6 +692,9 @@ class Output {
   }
 
   void Append(std::string_view s) {
+#ifndef _WIN32
+    if (stream_) return stream_->Append(s, error_);
+#endif
     list_.Add(s);
     if (list_.BlockBytes() > spillAt_ || list_.Pieces().size() >= kMaxSegments ||
         (spillAt_ < kBlock && !list_.Pieces().empty()))
@@ -702,9 +705,19 @@ class Output {
   int Error() const { return error_; }
   uint64_t Spilled() const { return spilled_; }
 
+#ifndef _WIN32
+  // Writes the result into `fd` (standard output) as it is made, when that is a
+  // regular file which the run may cut back to where it stands: see Stream.
+  void StreamTo(int fd, int inputFd) { stream_ = Stream::Open(fd, inputFd); }
+  bool Streams() const { return stream_ != nullptr; }
+#else
+  bool Streams() const { return false; }
+#endif
+
   // False with errno set when a write fails.
   bool WriteTo(std::FILE* f) const {
 #ifndef _WIN32
+    if (stream_) return stream_->Finish();
     if (spilled_ > 0) {
       if (std::fflush(f) != 0) return false;
       if (const int err = CopySpill(fileno(f))) {
@@ -718,6 +731,19 @@ class Output {
     for (std::string_view seg : list_.Pieces())
       if (std::fwrite(seg.data(), 1, seg.size(), f) != seg.size()) return false;
     return std::fflush(f) == 0;
+  }
+
+  // A streamed result is complete: kept. Or it is not: what went out is cut off
+  // again (before the failure is told: standard error may be the same file).
+  void Keep() {
+#ifndef _WIN32
+    if (stream_) stream_->Keep();
+#endif
+  }
+  void Discard() {
+#ifndef _WIN32
+    if (stream_) stream_->Discard();
+#endif
   }
 
   uint64_t Size() const {
@@ -827,6 +853,99 @@ class Output {
     }
     return true;
   }
+#endif
+
+#ifndef _WIN32
+  // Standard output that is a regular file at its end, not the input: the
+  // result goes into it as it is made, through a buffer small enough to stay
+  // in the cache. (Held until the run ends, 40 MB of result were cold by then,
+  // and the kernel's copy of them into the file cost a third of a fast run;
+  // ripgrep's writes from a small buffer cost it a twentieth.) A run that does
+  // not end well cuts the file back to where it stood, so nothing is written
+  // all the same: on any failure, and on Ctrl+C or a termination signal, whose
+  // handler cuts it too. Only a kill that cannot be caught leaves a part.
+  class Stream {
+   public:
+    static std::unique_ptr<Stream> Open(int fd, int inputFd) {
+      struct stat out {}, in {};
+      if (fstat(fd, &out) != 0 || !S_ISREG(out.st_mode)) return nullptr;
+      if (inputFd >= 0 && fstat(inputFd, &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino)
+        return nullptr;  // (appending to the input the run reads)
+      const int flags = fcntl(fd, F_GETFL);
+      const off_t at = lseek(fd, 0, SEEK_CUR);
+      if (flags < 0 || at < 0) return nullptr;
+      // Writing at an offset before the end would overwrite bytes that a cut cannot give back.
+      if (!(flags & O_APPEND) && at != out.st_size) return nullptr;
+      auto stream = std::make_unique<Stream>(fd, out.st_size);
+      Active() = stream.get();
+      struct sigaction act {};
+      act.sa_handler = &Stream::OnSignal;
+      sigemptyset(&act.sa_mask);
+      for (int sig : kSignals) sigaction(sig, &act, nullptr);
+      return stream;
+    }
+    ~Stream() {
+      for (int sig : kSignals) signal(sig, SIG_DFL);
+      Active() = nullptr;
+      if (!kept_) CutBack();
+    }
+
+    void Append(std::string_view s, int& error) {
+      if (s.size() > kBuffer - used_ && !Flush(error)) return;
+      if (s.size() >= kBuffer) return void(WriteAll(s, error));
+      std::memcpy(buffer_.get() + used_, s.data(), s.size());
+      used_ += s.size();
+    }
+    // The rest written; false with errno set when a write fails.
+    bool Finish() {
+      int error = 0;
+      if (!Flush(error)) return errno = error, false;
+      return true;
+    }
+    void Keep() { kept_ = true; }
+    // Cut back now, and not again (what follows may be the failure's message).
+    void Discard() {
+      if (!kept_) CutBack();
+      kept_ = true;
+    }
+    void CutBack() const {
+      if (ftruncate(fd_, start_) == 0) lseek(fd_, start_, SEEK_SET);
+    }
+    Stream(int fd, off_t start) : fd_(fd), start_(start) {}
+
+   private:
+    static constexpr std::size_t kBuffer = std::size_t{128} << 10;
+    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+    static Stream*& Active() {
+      static Stream* active = nullptr;
+      return active;
+    }
+    static void OnSignal(int sig) {  // (only async-signal-safe calls)
+      if (Stream* s = Active(); s && !s->kept_) s->CutBack();
+      signal(sig, SIG_DFL);
+      raise(sig);
+    }
+    bool Flush(int& error) {
+      const std::size_t n = used_;
+      used_ = 0;
+      return WriteAll(std::string_view(buffer_.get(), n), error);
+    }
+    bool WriteAll(std::string_view s, int& error) {
+      while (!s.empty() && error == 0) {
+        const ssize_t n = write(fd_, s.data(), std::min<std::size_t>(s.size(), std::size_t{1} << 30));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) error = n < 0 ? errno : EIO;
+        else s.remove_prefix(static_cast<std::size_t>(n));
+      }
+      return error == 0;
+    }
+    int fd_;
+    off_t start_;
+    std::unique_ptr<char[]> buffer_ = std::make_unique_for_overwrite<char[]>(kBuffer);
+    std::size_t used_ = 0;
+    std::atomic<bool> kept_{false};  // (read by the signal handler)
+  };
+  std::unique_ptr<Stream> stream_;
 #endif
 
   static constexpr std::size_t kBlock = std::size_t{4} << 20;
@@ -1736,6 +1855,14 @@ int RunGuarded(const std::vector<PathString>& args) {
 #else
   Output result(text, o.output ? DirectoryOf(*o.output) : PathString());
 #endif
+#ifndef _WIN32
+  if (!o.output) result.StreamTo(fileno(stdout), fileno(in));
+#endif
+  // (After a failure the message follows the cut: standard error may be the output's file.)
+  auto fail = [&result](int status, const std::string& message) {
+    result.Discard();
+    return Fail(status, message);
+  };
   ResultTo sink(result, mapping, started, o.timeLimit);
   const uint32_t threads = o.threads.value_or(std::max(1u, std::thread::hardware_concurrency()));
   const std::string oneThread = OneThreadBecause(*compiled.pattern, o, threads, text.size());
@@ -1758,29 +1885,34 @@ int RunGuarded(const std::vector<PathString>& args) {
                    : sf::RemoveTo(text, *compiled.pattern, sf::MatchLimits{}, sink);
     timedOut = sink.TimedOut();
   }
-  if (auto err = inputIntact()) return Fail(1, Words(*err));
+  if (auto err = inputIntact()) return fail(1, Words(*err));
   if (o.verbose && result.Spilled() > 0)
     std::fprintf(stderr, "siftwell: %llu bytes of the result went through a scratch file\n",
                  static_cast<unsigned long long>(result.Spilled()));
   if (result.Error() != 0)
-    return Fail(1, std::string("a scratch file for the result: ") + std::strerror(result.Error()) +
-                       "; nothing was written");
+    return fail(1, std::string(result.Streams() ? "standard output: " : "a scratch file for the result: ") +
+                       std::strerror(result.Error()) + "; nothing was written");
   if (error) {
     if (error->kind == sf::FilterError::Kind::Stopped && timedOut)
-      return Fail(2, "time limit of " + FormatSeconds(*o.timeLimit) + " s reached; nothing was written");
-    if (error->kind == sf::FilterError::Kind::NoMemory) return Fail(1, NoMemoryWords());
-    return Fail(2, siftwell::cli::ErrorText(*error));
+      return fail(2, "time limit of " + FormatSeconds(*o.timeLimit) + " s reached; nothing was written");
+    if (error->kind == sf::FilterError::Kind::NoMemory) return fail(1, NoMemoryWords());
+    return fail(2, siftwell::cli::ErrorText(*error));
   }
 
   if (o.output) {
-    if (auto err = WriteFile(*o.output, result, inputIntact)) return Fail(1, Words(*err));
+    if (auto err = WriteFile(*o.output, result, inputIntact)) return fail(1, Words(*err));
     return 0;
   }
-  if (!result.WriteTo(stdout)) return Fail(1, std::string("standard output: ") + std::strerror(errno));
-  if (auto err = inputIntact()) {
-    err->sent = true;
-    return Fail(1, Words(*err));
+  if (!result.WriteTo(stdout)) {
+    const int err = errno;
+    return fail(1, std::string("standard output: ") + std::strerror(err) +
+                       (result.Streams() ? "; nothing was written" : ""));
   }
+  if (auto err = inputIntact()) {
+    err->sent = !result.Streams();  // (a streamed result is cut back)
+    return fail(1, Words(*err));
+  }
+  result.Keep();
   return 0;
 }
 
