@@ -664,10 +664,14 @@ class Engine {
     }
     int rc;
     if (jit_) {
-      rc = pcre2_jit_match(form_->code.get(), subject_, n, from, 0, md_.get(), mctx_.get());
-      if (rc == PCRE2_ERROR_JIT_STACKLIMIT) rc = JitAgain(from);
+      rc = Sliced(from, limit, [&](std::size_t at) {
+        const int r = pcre2_jit_match(form_->code.get(), subject_, n, at, 0, md_.get(), mctx_.get());
+        return r == PCRE2_ERROR_JIT_STACKLIMIT ? JitAgain(at) : r;
+      });
     } else if (textValid_) {
-      rc = Interpret(valid_, subject_, n, from, limit, PCRE2_NO_UTF_CHECK);
+      rc = Sliced(from, limit, [&](std::size_t at) {
+        return Interpret(valid_, subject_, n, at, offsetLimit_, PCRE2_NO_UTF_CHECK);
+      });
     } else if (fragments_) {
       return Fragments(from, limit, start, end);
     } else {
@@ -697,8 +701,58 @@ class Engine {
     uint32_t limit = limits_.matchLimit;
     if (limits_.matchLimitFollowsText)
       limit = static_cast<uint32_t>(std::clamp<uint64_t>(subjectBytes, limit, UINT32_MAX));
+    matchLimit_ = limit;
     pcre2_set_match_limit(mctx_.get(), limit);
+    limitSet_ = limit;
   }
+  void UseMatchLimit(uint32_t limit) {
+    if (limit != limitSet_) pcre2_set_match_limit(mctx_.get(), limit);
+    limitSet_ = limit;
+  }
+
+  // A search of the start positions [from, limit] by `match(at)` (from `at`
+  // up to the offset limit in force). A stride's size comes from what its
+  // start positions cost before, and one engine call cannot be stopped: a
+  // text whose cheap part is followed by lines where each start costs
+  // milliseconds would run a whole stride of them, a minute or more, past a
+  // stop. So a watched call gives each start position a small part of the
+  // match limit (the steps PCRE2 counts as it backtracks); one that needs
+  // more ends the call, and the range is searched again a start position at a
+  // time with the whole limit, the watch heard between them. The answer is
+  // the one call's: the first match from `from` on, or the error that the
+  // full limit gives.
+  template <typename Match>
+  int Sliced(std::size_t from, std::size_t limit, const Match& match) {
+    const bool sliced = watch_ != nullptr && re_.strides && kQuickSteps < matchLimit_;
+    UseMatchLimit(sliced ? kQuickSteps : matchLimit_);
+    int rc = match(from);
+    if (!sliced || rc != PCRE2_ERROR_MATCHLIMIT) return rc;
+    UseMatchLimit(matchLimit_);
+    const std::size_t n = text_.size();
+    Clock::time_point checked = Clock::now();
+    for (std::size_t at = from;;) {
+      pcre2_set_offset_limit(mctx_.get(), at);
+      offsetLimit_ = at;
+      rc = match(at);
+      if (rc != PCRE2_ERROR_NOMATCH || at >= limit || at >= n) return rc;
+      at += CharLength(subject_ + at, n - at);
+      if (at > limit) return rc;
+      const Clock::time_point now = Clock::now();
+      if (now - checked >= std::chrono::milliseconds(10)) {
+        checked = now;
+        reported_ = std::max(reported_, origin_ + at);
+        if (!watch_->Progress(reported_)) {
+          stoppedInside_ = true;
+          return PCRE2_ERROR_CALLOUT;
+        }
+      }
+    }
+  }
+  // Steps of backtracking a start position may take in a watched call before
+  // it is tried alone: far more than a plain pattern takes at most positions,
+  // few enough that a stride of 64 Ki positions each just below it ends
+  // within a fraction of a second.
+  static constexpr uint32_t kQuickSteps = 1000;
 
   int Interpret(const pcre2_code* code, PCRE2_SPTR subject, std::size_t length, std::size_t from,
                 std::size_t limit, uint32_t options) {
@@ -862,6 +916,7 @@ class Engine {
   Pcre2Ptr<pcre2_jit_stack> stack_;
   std::size_t stackBytes_ = 0;
   std::size_t offsetLimit_ = kNone;
+  uint32_t matchLimit_ = 0, limitSet_ = 0;
   bool jit_ = false;
   bool textValid_ = true;
   bool fragments_ = false;
