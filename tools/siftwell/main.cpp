@@ -579,6 +579,7 @@ class PieceList {
       : input_(input), blockBytes_(blockBytes), populate_(populate) {}
 
   void Add(std::string_view s) {
+    if (views_ && AddAsView(s)) return;
     // Most pieces (a short match, a delimiter) go right after the last copy
     // in the same block.
     if (s.size() < kInPlace && open_ && s.size() <= blockBytes_ - used_) {
@@ -590,6 +591,11 @@ class PieceList {
     }
     AddElsewhere(s);
   }
+
+  // Pieces of any size that the input holds are referred to, not copied (a
+  // piece right after the last one makes it longer): for whole lines, whose
+  // runs of lines are one piece each.
+  void KeepViews() { views_ = true; }
 
   const std::vector<std::string_view>& Pieces() const { return pieces_; }
   std::size_t CopiedBytes() const { return copied_; }
@@ -607,11 +613,24 @@ class PieceList {
     }
     used_ = 0;
     copied_ = 0;
-    open_ = false;
+    open_ = view_ = false;
   }
 
  private:
+  bool AddAsView(std::string_view s) {
+    if (view_ && pieces_.back().data() + pieces_.back().size() == s.data()) {
+      pieces_.back() = std::string_view(pieces_.back().data(), pieces_.back().size() + s.size());
+      return true;
+    }
+    if (s.empty() || s.data() < input_.data() || s.data() + s.size() > input_.data() + input_.size()) return false;
+    pieces_.push_back(s);
+    view_ = true;
+    open_ = false;
+    return true;
+  }
+
   [[gnu::noinline]] void AddElsewhere(std::string_view s) {
+    view_ = false;
     open_ = false;
     if (s.size() >= kInPlace && s.data() >= input_.data() && s.data() + s.size() <= input_.data() + input_.size()) {
       pieces_.push_back(s);
@@ -675,6 +694,8 @@ class PieceList {
   std::vector<Block> blocks_;
   std::size_t used_ = 0, copied_ = 0;
   bool open_ = false;  // the last piece is a copy ending at used_ in the last block
+  bool views_ = false;
+  bool view_ = false;  // (views_) the last piece is a view of the input
 };
 
 // The result: its pieces in a list. Once the copied pieces pass 64 MB (or the
@@ -1471,7 +1492,11 @@ std::string OneThreadBecause(const sf::CompiledPattern& re, const Options& o, ui
 class PartResult {
  public:
   // `cap`: the bytes it copies before it is Full.
-  PartResult(std::string_view input, std::size_t cap) : list_(input, std::size_t{1} << 20, false), cap_(cap) {}
+  // `views`: pieces of the input are referred to (whole lines).
+  PartResult(std::string_view input, std::size_t cap, bool views)
+      : list_(input, std::size_t{1} << 20, false), cap_(cap) {
+    if (views) list_.KeepViews();
+  }
   void Add(std::string_view s) { list_.Add(s); }
   // Beyond this the part waits to write directly.
   bool Full() const { return list_.CopiedBytes() >= cap_ || list_.Pieces().size() >= cap_ / 16; }
@@ -1502,7 +1527,7 @@ class PartsRun {
       sf::TextPart part;
       part.begin = begin;
       part.end = end;
-      parts_.push_back(Part{part, PartResult(text, 4 * size), false, std::nullopt, 0, true});
+      parts_.push_back(Part{part, PartResult(text, 4 * size, o.lines), false, std::nullopt, 0, true});
       begin = end;
     }
   }
