@@ -664,13 +664,17 @@ class Engine {
     }
     int rc;
     if (jit_) {
-      rc = Sliced(from, limit, [&](std::size_t at) {
+      rc = Sliced(from, limit, 0, n, [&](std::size_t at, std::size_t last) {
+        if (last != offsetLimit_) {
+          pcre2_set_offset_limit(mctx_.get(), last);
+          offsetLimit_ = last;
+        }
         const int r = pcre2_jit_match(form_->code.get(), subject_, n, at, 0, md_.get(), mctx_.get());
         return r == PCRE2_ERROR_JIT_STACKLIMIT ? JitAgain(at) : r;
       });
     } else if (textValid_) {
-      rc = Sliced(from, limit, [&](std::size_t at) {
-        return Interpret(valid_, subject_, n, at, offsetLimit_, PCRE2_NO_UTF_CHECK);
+      rc = Sliced(from, limit, 0, n, [&](std::size_t at, std::size_t last) {
+        return Interpret(valid_, subject_, n, at, last, PCRE2_NO_UTF_CHECK);
       });
     } else if (fragments_) {
       return Fragments(from, limit, start, end);
@@ -721,26 +725,25 @@ class Engine {
   // time with the whole limit, the watch heard between them. The answer is
   // the one call's: the first match from `from` on, or the error that the
   // full limit gives.
+  // (`match(at, last)`: the engine call over the start positions [at, last]
+  // of the subject of `length` bytes at `base` in the text.)
   template <typename Match>
-  int Sliced(std::size_t from, std::size_t limit, const Match& match) {
+  int Sliced(std::size_t from, std::size_t limit, std::size_t base, std::size_t length, const Match& match) {
     const bool sliced = watch_ != nullptr && re_.strides && kQuickSteps < matchLimit_;
     UseMatchLimit(sliced ? kQuickSteps : matchLimit_);
-    int rc = match(from);
+    int rc = match(from, limit);
     if (!sliced || rc != PCRE2_ERROR_MATCHLIMIT) return rc;
     UseMatchLimit(matchLimit_);
-    const std::size_t n = text_.size();
     Clock::time_point checked = Clock::now();
     for (std::size_t at = from;;) {
-      pcre2_set_offset_limit(mctx_.get(), at);
-      offsetLimit_ = at;
-      rc = match(at);
-      if (rc != PCRE2_ERROR_NOMATCH || at >= limit || at >= n) return rc;
-      at += CharLength(subject_ + at, n - at);
+      rc = match(at, at);
+      if (rc != PCRE2_ERROR_NOMATCH || at >= limit || at >= length) return rc;
+      at += CharLength(subject_ + base + at, length - at);
       if (at > limit) return rc;
       const Clock::time_point now = Clock::now();
       if (now - checked >= std::chrono::milliseconds(10)) {
         checked = now;
-        reported_ = std::max(reported_, origin_ + at);
+        reported_ = std::max(reported_, origin_ + base + at);
         if (!watch_->Progress(reported_)) {
           stoppedInside_ = true;
           return PCRE2_ERROR_CALLOUT;
@@ -845,8 +848,10 @@ class Engine {
         uint32_t options = PCRE2_NO_UTF_CHECK;
         if (runStart > 0) options |= PCRE2_NOTBOL;
         if (bad < n) options |= PCRE2_NOTEOL;
-        const int rc = Interpret(valid_, subject_ + runStart, bad - runStart, a - runStart,
-                                 limit - runStart, options);
+        const int rc = Sliced(a - runStart, limit - runStart, runStart, bad - runStart,
+                              [&](std::size_t at, std::size_t last) {
+                                return Interpret(valid_, subject_ + runStart, bad - runStart, at, last, options);
+                              });
         if (rc >= 0) {
           const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(md_.get());
           start = ov[0] + runStart;
