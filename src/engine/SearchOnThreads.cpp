@@ -187,22 +187,33 @@ class Crew {
 // The text cut right after an LF at about every `partBytes`.
 std::vector<Part> Cut(std::string_view text, std::size_t partBytes) {
   std::vector<Part> parts;
+  for (const TextPart& range : CutAtLines(text, partBytes)) {
+    Part part;
+    part.range = range;
+    parts.push_back(std::move(part));
+  }
+  return parts;
+}
+
+}  // namespace
+
+std::vector<TextPart> CutAtLines(std::string_view text, std::size_t partBytes) {
+  partBytes = std::max<std::size_t>(partBytes, 1);
+  std::vector<TextPart> parts;
   for (std::size_t begin = 0; begin < text.size();) {
     std::size_t end = text.size();
     if (text.size() - begin > partBytes) {
       const void* lf = std::memchr(text.data() + begin + partBytes - 1, '\n', text.size() - (begin + partBytes - 1));
       if (lf != nullptr) end = static_cast<std::size_t>(static_cast<const char*>(lf) - text.data()) + 1;
     }
-    Part part;
-    part.range.begin = begin;
-    part.range.end = end;
-    parts.push_back(std::move(part));
+    TextPart part;
+    part.begin = begin;
+    part.end = end;
+    parts.push_back(part);
     begin = end;
   }
   return parts;
 }
-
-}  // namespace
 
 std::optional<FilterError> KeepOnThreads(std::string_view text, const CompiledPattern& pattern,
                                          std::string_view delimiter, const MatchLimits& limits, ResultSink& sink,

@@ -6,10 +6,16 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "engine/PatternFilter.h"
 
 namespace siftwell::engine {
+
+// `text` cut into parts of about `partBytes` (at least one byte), each ending
+// right after an LF, the last at the text's end: the parts a search may be cut
+// into when SearchesInParts.
+std::vector<TextPart> CutAtLines(std::string_view text, std::size_t partBytes);
 
 // Keep of `text` to `sink`, as KeepTo gives it: the same pieces in the same
 // order, the same error. When the pattern can be searched in parts

@@ -470,7 +470,7 @@ TEST(Search, FastUtf8CheckAgreesWithTheRules) {
   EXPECT_TRUE(sf::IsValidUtf8Fast(std::string_view()));  // no text at all (a null pointer: UBSan once objected)
   // Each ill-formed piece alone at every place of a text of ASCII (whose
   // blocks take the shortcut) and of one with other characters.
-  for (const std::string background :
+  for (const std::string& background :
        {std::string(200, 'x'), std::string(40, 'x') + "\xE2\x82\xAC" + std::string(150, 'y')}) {
     for (std::size_t k = 8; k <= 21; ++k) {
       for (std::size_t at = 0; at <= 130; ++at) {

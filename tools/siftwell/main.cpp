@@ -31,6 +31,7 @@
 #include "engine/LineCounter.h"
 #include "engine/PatternFilter.h"
 #include "engine/Presets.h"
+#include "engine/SearchOnThreads.h"
 #include "text/Utf8.h"
 
 #ifdef _WIN32
@@ -1519,18 +1520,8 @@ class PartsRun {
     const std::size_t size = PartBytes();
     countLines_ = o.keep && o.lineNumbers;
     checkText_ = sf::AsksTextValidity(re, limits_);
-    for (std::size_t begin = 0; begin < text.size();) {
-      std::size_t end = text.size();
-      if (text.size() - begin > size) {
-        const void* lf = std::memchr(text.data() + begin + size - 1, '\n', text.size() - (begin + size - 1));
-        if (lf != nullptr) end = static_cast<std::size_t>(static_cast<const char*>(lf) - text.data()) + 1;
-      }
-      sf::TextPart part;
-      part.begin = begin;
-      part.end = end;
+    for (const sf::TextPart& part : sf::CutAtLines(text, size))
       parts_.push_back(Part{part, PartResult(text, 4 * size, o.lines), false, std::nullopt, 0, true});
-      begin = end;
-    }
   }
 
   std::size_t Parts() const { return parts_.size(); }
