@@ -428,6 +428,20 @@ def standard_output_file_is_left_as_it_was_on_failure(c):
             p.wait(timeout=60)
         expect(grown > 7 and p.returncode == -sig and c.read('out.txt') == b'before\n',
                f'{sig}: grown to {grown}, exit {p.returncode}, {c.read("out.txt")[:20]!r}')
+    # A signal the caller ignores (nohup's SIGHUP) stays ignored: the run goes on to its end.
+    c.write('quick.txt', b'x\n' * 300000 + (b'a' * 11 + b'b\n') * 3000)
+    code, whole, err = c.run('keep', r'x|(a?){12}a{12}', c.path('quick.txt'))
+    expect(code == 0, err)
+    with open(os.path.join(c.tmp, 'out.txt'), 'wb') as f:
+        p = subprocess.Popen([c.cli, 'keep', r'x|(a?){12}a{12}', c.path('quick.txt')], stdout=f,
+                             stderr=subprocess.DEVNULL,
+                             preexec_fn=lambda: signal.signal(signal.SIGHUP, signal.SIG_IGN))
+        deadline = time.monotonic() + 20
+        while os.path.getsize(c.path('out.txt')) == 0 and time.monotonic() < deadline:
+            time.sleep(0.005)
+        p.send_signal(signal.SIGHUP)
+        p.wait(timeout=60)
+    expect(p.returncode == 0 and c.read('out.txt') == whole, f'ignored SIGHUP: exit {p.returncode}')
 
 
 @case

@@ -901,14 +901,22 @@ class Output {
       if (!(flags & O_APPEND) && at != out.st_size) return nullptr;
       auto stream = std::make_unique<Stream>(fd, out.st_size);
       Active() = stream.get();
+      // Only signals that would end the process: one it ignores (nohup's
+      // SIGHUP, a background job's SIGINT) stays ignored.
       struct sigaction act {};
       act.sa_handler = &Stream::OnSignal;
       sigemptyset(&act.sa_mask);
-      for (int sig : kSignals) sigaction(sig, &act, nullptr);
+      for (std::size_t k = 0; k < std::size(kSignals); ++k) {
+        struct sigaction before {};
+        if (sigaction(kSignals[k], nullptr, &before) == 0 && before.sa_handler == SIG_DFL &&
+            sigaction(kSignals[k], &act, nullptr) == 0)
+          stream->caught_[k] = true;
+      }
       return stream;
     }
     ~Stream() {
-      for (int sig : kSignals) signal(sig, SIG_DFL);
+      for (std::size_t k = 0; k < std::size(kSignals); ++k)
+        if (caught_[k]) signal(kSignals[k], SIG_DFL);
       Active() = nullptr;
       if (!kept_) CutBack();
     }
@@ -967,6 +975,7 @@ class Output {
     std::unique_ptr<char[]> buffer_ = std::make_unique_for_overwrite<char[]>(kBuffer);
     std::size_t used_ = 0;
     std::atomic<bool> kept_{false};  // (read by the signal handler)
+    bool caught_[std::size(kSignals)] = {};
   };
   std::unique_ptr<Stream> stream_;
 #endif
