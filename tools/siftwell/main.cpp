@@ -492,6 +492,17 @@ bool SameFile(int fd, const PathString& path) {
 #endif
 
 #ifndef _WIN32
+// Writes all of `s` to `fd` from its current offset: errno, or 0 when done.
+int WriteFully(int fd, std::string_view s) {
+  while (!s.empty()) {
+    const ssize_t n = write(fd, s.data(), std::min<std::size_t>(s.size(), std::size_t{1} << 30));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : EIO;
+    s.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return 0;
+}
+
 class UniqueFd {
  public:
   UniqueFd() = default;
@@ -786,14 +797,8 @@ class Output {
  private:
 #ifndef _WIN32
   int WriteSegments(int fd) const {
-    for (std::string_view seg : list_.Pieces()) {
-      while (!seg.empty()) {
-        const ssize_t n = write(fd, seg.data(), std::min<std::size_t>(seg.size(), std::size_t{1} << 30));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return n < 0 ? errno : EIO;
-        seg.remove_prefix(static_cast<std::size_t>(n));
-      }
-    }
+    for (std::string_view seg : list_.Pieces())
+      if (const int err = WriteFully(fd, seg)) return err;
     return 0;
   }
 
@@ -810,12 +815,7 @@ class Output {
         n = pread(spill_.get(), buffer.data(), std::min(want, buffer.size()), static_cast<off_t>(at));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return n < 0 ? errno : EIO;
-        for (ssize_t done = 0; done < n;) {
-          const ssize_t w = write(fd, buffer.data() + done, static_cast<std::size_t>(n - done));
-          if (w < 0 && errno == EINTR) continue;
-          if (w <= 0) return w < 0 ? errno : EIO;
-          done += w;
-        }
+        if (const int err = WriteFully(fd, std::string_view(buffer.data(), static_cast<std::size_t>(n)))) return err;
       } else if (n <= 0) {
         return n < 0 ? errno : EIO;
       }
@@ -962,12 +962,7 @@ class Output {
       return WriteAll(std::string_view(buffer_.get(), n), error);
     }
     bool WriteAll(std::string_view s, int& error) {
-      while (!s.empty() && error == 0) {
-        const ssize_t n = write(fd_, s.data(), std::min<std::size_t>(s.size(), std::size_t{1} << 30));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) error = n < 0 ? errno : EIO;
-        else s.remove_prefix(static_cast<std::size_t>(n));
-      }
+      if (error == 0) error = WriteFully(fd_, s);
       return error == 0;
     }
     int fd_;
