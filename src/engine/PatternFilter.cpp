@@ -159,6 +159,14 @@ class CompiledPattern {
   // match, found by this table (1: member, 0: not; every byte from 0x80 is 2,
   // "ask the engine"). Empty otherwise.
   std::vector<uint8_t> asciiRun;
+  // The pattern starts with a repeated character item followed by an ASCII
+  // byte (`[\w.+-]+@...`, `\w+=...`): a match is a run of the item's
+  // members and then that byte. Where the next such byte in the text stands
+  // after a non-member, no match starts before that non-member, so the
+  // engine is asked from the run between the two. `leadRun` is the item's
+  // table as in asciiRun; empty when the pattern has no such lead.
+  std::vector<uint8_t> leadRun;
+  unsigned char leadByte = 0;
   bool wholeLines = false;  // CompileOptions::wholeLines
   // The Keep template in parts: literal text, or a reference that takes the
   // first of its groups that took part. Empty: the match itself.
@@ -366,6 +374,35 @@ std::vector<uint8_t> AsciiRunTable(std::span<const PatternItem> items, const pcr
   return table;
 }
 
+// The lead of a pattern (see CompiledPattern::leadRun): its top level reads
+// item, quantifier, a one-byte character that is not quantified, and has no
+// alternative. The item's table comes from compiling it alone, repeated.
+void FindLead(std::string_view pattern, std::span<const PatternItem> items, uint32_t options, CompiledPattern& out) {
+  if (items.size() < 3 || items[1].kind != PatternItem::Kind::Repeat || items[2].kind != PatternItem::Kind::Char ||
+      items[2].text.size() != 1 || (items.size() > 3 && items[3].kind == PatternItem::Kind::Repeat) ||
+      (items[0].kind != PatternItem::Kind::Escape && items[0].kind != PatternItem::Kind::Class))
+    return;
+  int depth = 0;
+  for (const PatternItem& item : items) {
+    depth += item.kind == PatternItem::Kind::Open ? 1 : item.kind == PatternItem::Kind::Close ? -1 : 0;
+    if (item.kind == PatternItem::Kind::Bar && depth == 0) return;
+  }
+  const auto byte = static_cast<unsigned char>(items[2].text[0]);
+  if (byte >= 0x80 || ((options & PCRE2_CASELESS) != 0 && (byte | 0x20) >= 'a' && (byte | 0x20) <= 'z')) return;
+  if (items[1].offset <= items[0].offset || items[1].offset > pattern.size()) return;
+  const Translation alone = TranslatePattern(std::string(pattern.substr(items[0].offset, items[1].offset - items[0].offset)) + "+");
+  if (alone.items.size() != 2 || alone.items[0].kind != items[0].kind) return;
+  int err = 0;
+  PCRE2_SIZE at = 0;
+  const Pcre2Ptr<pcre2_code> code =
+      CompileText(alone.pattern, options | (alone.negatedProperty ? PCRE2_NO_AUTO_POSSESS : 0), err, at);
+  if (!code) return;
+  std::vector<uint8_t> table = AsciiRunTable(alone.items, code.get());
+  if (table.empty()) return;
+  out.leadRun = std::move(table);
+  out.leadByte = byte;
+}
+
 std::variant<std::shared_ptr<CompiledPattern>, FilterError> CompileShared(std::string_view pattern,
                                                                           const CompileOptions& options) {
   auto out = std::make_shared<CompiledPattern>();
@@ -468,7 +505,10 @@ std::variant<std::shared_ptr<CompiledPattern>, FilterError> CompileShared(std::s
   out->main.jit = jit && JitCompile(out->main.code.get());
   out->plan = PlanLiterals(translation.items, PlanOptions{.caseless = !options.matchCase, .lines = options.wholeLines});
   const pcre2_code* compiled = out->main.code.get();
-  if (!options.wholeLines && out->strides && !out->callouts) out->asciiRun = AsciiRunTable(translation.items, compiled);
+  if (!options.wholeLines && out->strides && !out->callouts) {
+    out->asciiRun = AsciiRunTable(translation.items, compiled);
+    FindLead(pattern, translation.items, utf | PCRE2_MATCH_INVALID_UTF, *out);
+  }
   if (!options.keepTemplate.empty()) {
     uint32_t captures = 0;
     pcre2_pattern_info(compiled, PCRE2_INFO_CAPTURECOUNT, &captures);
@@ -998,6 +1038,12 @@ std::optional<FilterError> ForEachMatch(const CompiledPattern& re, std::string_v
   // A repeated character item: runs of its ASCII members are found here, and
   // the engine is asked only where a non-ASCII byte may take part.
   const uint8_t* run = limits.prefilter && !re.asciiRun.empty() ? re.asciiRun.data() : nullptr;
+  // The pattern's lead (CompiledPattern::leadRun): the next lead byte at or
+  // after the search start, and where the run of the item before it starts
+  // (`leadSure`: an ASCII non-member, or the search start, stands before it).
+  const uint8_t* lead = limits.prefilter && !re.leadRun.empty() ? re.leadRun.data() : nullptr;
+  std::size_t leadAt = 0, leadStart = 0;
+  bool leadFound = false, leadSure = false;
 
   using Clock = std::chrono::steady_clock;
   const bool adaptive = limits.strideBytes == 0;
@@ -1080,6 +1126,26 @@ std::optional<FilterError> ForEachMatch(const CompiledPattern& re, std::string_v
         if (lineEnd >= n) break;
         pos = lineEnd + 1;
         continue;
+      }
+    }
+    if (lead) {
+      if (!leadFound || leadAt < from) {
+        // Within the part: past it, the engine is asked as without the lead.
+        const void* at = std::memchr(text.data() + from, re.leadByte, stop - from);
+        if (at == nullptr && stop >= n) break;  // every match holds the byte
+        leadFound = true;
+        leadAt = at ? static_cast<std::size_t>(static_cast<const char*>(at) - text.data()) : stop;
+        leadStart = leadAt;
+        while (leadStart > from && lead[bytes[leadStart - 1]] == 1) --leadStart;
+        leadSure = at != nullptr && (leadStart == from || lead[bytes[leadStart - 1]] == 0);
+      }
+      if (leadSure && leadStart > from) {
+        if (leadStart > limit) {  // no match starts in this line or stride
+          if (limit >= last) break;
+          pos = limit + 1;
+          continue;
+        }
+        from = leadStart;
       }
     }
     std::size_t start = 0, end = 0;
@@ -1507,6 +1573,7 @@ std::string DescribeSearch(const CompiledPattern& re) {
     s += ", " + std::to_string(re.scriptClasses) + " script propert" + (re.scriptClasses == 1 ? "y" : "ies") +
          " as code-point ranges";
   if (!re.asciiRun.empty()) s += ", runs of ASCII characters found without the engine";
+  if (!re.leadRun.empty()) s += std::string(", each search from the run before the next \"") + static_cast<char>(re.leadByte) + '"';
   if (plan.literals.empty()) return s + "; no line prefilter: " + plan.declined;
   if (plan.anyOccurrence && !plan.wholeLine && !re.wholeLines && plan.literals.size() > 1) {
     s += "; the literals are the matches, found without the engine:";

@@ -68,24 +68,42 @@ std::string RandomPattern(std::mt19937& rng, int depth = 0) {
   return p;
 }
 
+// A repeated character item, then one character, then anything: the search
+// may start from the run before the next such byte (and must not where the
+// pattern has another alternative, the character is quantified or caseless).
+std::string LeadPattern(std::mt19937& rng) {
+  static const char* items[] = {"\\w", "[\\w.+-]", "\\d", "[a-c]", "\\W", "\\s", "[^@]", "\\p{L}", "[[:alpha:]é]"};
+  static const char* quants[] = {"+", "*", "{2,}", "+?", "++", "{1,2}"};
+  static const char* bytes[] = {"@", "\\.", "=", " ", "x", "E", "é", "\n", "@?", "@+"};
+  std::string p = std::string(items[rng() % std::size(items)]) + quants[rng() % std::size(quants)] +
+                  bytes[rng() % std::size(bytes)];
+  if (rng() % 3) p += RandomPattern(rng, 1);
+  if (rng() % 5 == 0) p += "|" + RandomPattern(rng, 1);
+  return p;
+}
+
 TEST(Search, StridesAndPrefilterGiveTheUnrestrictedResult) {
   std::mt19937 rng(20261207);
-  int prefiltered = 0, linePrefiltered = 0, runs = 0;
+  int prefiltered = 0, linePrefiltered = 0, runs = 0, leads = 0;
   static const char* lineCores[] = {"ERROR", "WARN|ERROR", "(?:WARN|E)", "Error", "é", "\\bERROR", "E.R",
                                     "(?i)error", "ERROR\\d?"};
   // One character item repeated: runs of its ASCII members are found without the engine.
   static const char* runItems[] = {"\\d", "\\w", "\\s", "\\W", "\\S", "[a-c]", "[^\\n]", "[^a]", "a", "k",
                                    "s", "é", "\\p{L}", "\\p{Cyrillic}", "[\\p{Latin}7]", "\\x{212A}", "[[:alpha:]]"};
   for (int round = 0; round < 3000; ++round) {
-    // Every fourth pattern keeps the lines that hold something; every eighth is a run.
+    // Every fourth pattern keeps the lines that hold something; every eighth is a run, another a lead.
     const std::string pattern =
         round % 8 == 1 ? std::string(runItems[rng() % std::size(runItems)]) + (rng() % 2 ? "+" : "++")
+        : round % 8 == 5 ? LeadPattern(rng)
         : round % 4    ? RandomPattern(rng)
                        : std::string(rng() % 2 ? "(?m)" : "(?mi)") + "^.*" + lineCores[rng() % std::size(lineCores)] + ".*$";
     const std::string text = RandomText(rng);
     if (!sf::PlanLiterals(pattern).literals.empty()) ++prefiltered;
-    if (sf::DescribeSearch(pattern).find("runs of ASCII") != std::string::npos) {
-      ++runs;
+    const std::string described = sf::DescribeSearch(pattern);
+    const bool lead = described.find("from the run before") != std::string::npos;
+    leads += lead;
+    if (lead || described.find("runs of ASCII") != std::string::npos) {
+      runs += !lead;
       sf::CompileOptions caseless;  // the table follows the options too
       caseless.matchCase = false;
       const sf::Compilation c = sf::Compile(pattern, caseless);
@@ -147,6 +165,7 @@ TEST(Search, StridesAndPrefilterGiveTheUnrestrictedResult) {
   EXPECT_GT(prefiltered, 300);  // the prefilter was really exercised
   EXPECT_GT(linePrefiltered, 600);
   EXPECT_GT(runs, 300);
+  EXPECT_GT(leads, 60);
 }
 
 // Gathers a part's result.
@@ -194,7 +213,7 @@ TEST(Search, PartsCutAtLineStartsJoinToTheWhole) {
   std::mt19937 rng(20261208);
   int inParts = 0;
   for (int round = 0; round < 3000; ++round) {
-    const std::string pattern = RandomPattern(rng);
+    const std::string pattern = round % 6 == 5 ? LeadPattern(rng) : RandomPattern(rng);
     std::string text = RandomText(rng) + RandomText(rng);
     sf::CompileOptions options;
     options.jit = round % 3 != 0;
