@@ -591,14 +591,18 @@ LiteralPlan PlanLiterals(std::string_view pattern, const PlanOptions& options) {
 
 // How often each byte occurs in a sample from the start of the text: the
 // anchor byte of each literal is the rarest one there.
-void LiteralFinder::Rank(std::string_view text, uint32_t* counts) {
-  const std::size_t sample = std::min<std::size_t>(text.size(), 256 * 1024);
-  for (std::size_t i = 0; i < sample; ++i) ++counts[static_cast<unsigned char>(text[i])];
+void LiteralFinder::Rank(std::string_view text, std::size_t from, uint32_t* counts) {
+  // (Each part of a text searched on threads ranks its own start: a sample
+  // of the text's start for each would be read once per part.)
+  from = std::min(from, text.size());
+  const std::size_t end = from + std::min<std::size_t>(text.size() - from, 32 * 1024);
+  for (std::size_t i = from; i < end; ++i) ++counts[static_cast<unsigned char>(text[i])];
 }
 
-LiteralFinder::LiteralFinder(std::string_view text, std::vector<RequiredLiteral> literals) : text_(text) {
+LiteralFinder::LiteralFinder(std::string_view text, std::vector<RequiredLiteral> literals, std::size_t sample)
+    : text_(text) {
   uint32_t counts[256] = {};
-  Rank(text, counts);
+  Rank(text, sample, counts);
   for (RequiredLiteral& l : literals) {
     Scan s;
     bool letters = false;

@@ -54,7 +54,9 @@ LiteralPlan PlanLiterals(std::string_view pattern, const PlanOptions& options = 
 // Finds the literals of a plan in a text, left to right.
 class LiteralFinder {
  public:
-  LiteralFinder(std::string_view text, std::vector<RequiredLiteral> literals);
+  // Which of a literal's bytes to look for is chosen from how often each
+  // occurs in a sample of the text from `sample` on (a part's start).
+  LiteralFinder(std::string_view text, std::vector<RequiredLiteral> literals, std::size_t sample = 0);
   // The start of the first occurrence of any literal at or after `from`
   // (never decreasing between calls), or npos.
   std::size_t Next(std::size_t from);
@@ -64,7 +66,7 @@ class LiteralFinder {
   std::size_t LengthAt(std::size_t at) const;
 
  private:
-  static void Rank(std::string_view text, uint32_t* counts);
+  static void Rank(std::string_view text, std::size_t from, uint32_t* counts);
   struct Scan {
     RequiredLiteral lit;
     std::size_t anchor = 0;           // index in lit.bytes searched by memchr

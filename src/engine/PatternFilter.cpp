@@ -1029,7 +1029,7 @@ std::optional<FilterError> ForEachMatch(const CompiledPattern& re, std::string_v
   // Only up to the part's end: a part ends at a line start and a literal
   // never holds an LF, so a literal at or past it is in a line of the next
   // part (and each part's scan would otherwise run on to the text's end).
-  if (limits.prefilter && !re.plan.literals.empty()) finder.emplace(text.substr(0, stop), re.plan.literals);
+  if (limits.prefilter && !re.plan.literals.empty()) finder.emplace(text.substr(0, stop), re.plan.literals, span.begin);
   // (A template that takes groups needs the engine's match.)
   const bool wholeLines = finder && re.plan.wholeLine && !re.keepGroups;
   // The pattern is an alternation of plain literals: each occurrence is a
@@ -1190,7 +1190,7 @@ std::optional<FilterError> ForEachLine(const CompiledPattern& re, std::string_vi
   const std::size_t stop = std::min(span.end, n);  // lines that start before it
   std::optional<LiteralFinder> finder;
   // Only up to the part's end (see ForEachMatch).
-  if (limits.prefilter && !re.plan.literals.empty()) finder.emplace(text.substr(0, stop), re.plan.literals);
+  if (limits.prefilter && !re.plan.literals.empty()) finder.emplace(text.substr(0, stop), re.plan.literals, span.begin);
   const bool literalIsMatch = finder && re.plan.anyOccurrence;
   LineBreaks breaks(text);
 
