@@ -1041,13 +1041,14 @@ std::optional<FilterError> ForEachMatch(const CompiledPattern& re, std::string_v
   // its own stack. Read from the heap, a table on a cache line with a block
   // another thread writes made a search on two threads a fifth slower.)
   alignas(64) uint8_t runTable[256], leadTable[256];
-  const uint8_t* run = nullptr;
-  if (limits.prefilter && !re.asciiRun.empty()) run = std::copy(re.asciiRun.begin(), re.asciiRun.end(), runTable) - 256;
+  auto own = [&](const std::vector<uint8_t>& table, uint8_t* copy) -> const uint8_t* {
+    return limits.prefilter && !table.empty() ? std::copy(table.begin(), table.end(), copy) - table.size() : nullptr;
+  };
+  const uint8_t* run = own(re.asciiRun, runTable);
   // The pattern's lead (CompiledPattern::leadRun): the next lead byte at or
   // after the search start, and where the run of the item before it starts
   // (`leadSure`: an ASCII non-member, or the search start, stands before it).
-  const uint8_t* lead = nullptr;
-  if (limits.prefilter && !re.leadRun.empty()) lead = std::copy(re.leadRun.begin(), re.leadRun.end(), leadTable) - 256;
+  const uint8_t* lead = own(re.leadRun, leadTable);
   std::size_t leadAt = 0, leadStart = 0;
   bool leadFound = false, leadSure = false;
 
